@@ -1,0 +1,153 @@
+// The conversion loop: one pass over the blocks of the document, then the page.
+#include <string>
+#include <string_view>
+
+#include "app/Parser_CL.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// The placeholders, in the order they are filled.
+constexpr std::string_view kTitle = "####TITLE####";
+constexpr std::string_view kKeywords = "####KEYWORDS####";
+constexpr std::string_view kDescription = "####DESCRIPTION####";
+constexpr std::string_view kSyntax = "####SYNTAX####";
+constexpr std::string_view kRoot = "####ROOT####";
+constexpr std::string_view kBody = "####BODY####";
+
+}  // namespace
+
+void Parser_CL::Convert() {
+  OutputPair body;
+  OutputPair scratch;
+  for (;;) {
+    scratch.Clear();
+    tableRowFlag = 1;
+    const Token& t = current();
+    switch (t.code) {
+      case kind::Backtick:
+        RenderFencedCode(body);
+        break;
+      case kind::Greater:
+        RenderBlockQuote(body);
+        break;
+      case kind::Less:
+        RenderAngle(body);
+        break;
+      case kind::Pipe:
+        if (RenderTable(scratch, std::string(), 1)) {
+          body.html += scratch.html;
+        } else {
+          body.html.append("<p>").append(scratch.html).append("</p>");
+        }
+        break;
+      case kind::Ordered:
+        RenderOrderedList(body, 0);
+        break;
+      case kind::Bullet:
+        RenderBulletList(body, 0);
+        break;
+      case kind::Sp:
+        if (t.count >= 4) {
+          RenderIndentedCode(body);
+        } else {
+          NextToken(false);
+        }
+        break;
+      case kind::Lf:
+      case kind::Br:
+        NextToken(false);
+        break;
+      case kind::CaretOpen:
+        RenderCaretBlock(body);
+        break;
+      case kind::Head:
+        RenderHeading(body);
+        break;
+      case kind::Rule:
+        NextToken(false);
+        AppendText(body, current());
+        AppendHtml(body, "<hr />\n");
+        break;
+      case kind::Eof:
+        // Quotes still open when the input ends without a line end are closed here: no
+        // line start follows to close them.
+        while (quoteDepth > 0) {
+          body.html += "</blockquote>";
+          --quoteDepth;
+        }
+        EmitPage(body);
+        return;
+      default:
+        RenderParagraph(body);
+        break;
+    }
+  }
+}
+
+void Parser_CL::EmitPage(const OutputPair& body) {
+  if (unresolvedReference && pass != 2)
+    return;
+  const std::string& bodyHtml = body.html;
+
+  std::string templatePath = options.templateFile;
+  if (!header.template_.empty()) {
+    std::string folder = FolderOf(options.inputFile);
+    templatePath = folder;
+    if (!folder.empty())
+      templatePath.push_back(platform::kPathSeparator);
+    templatePath += ToNativeSeparators(CleanUtf8(header.template_));
+  }
+  if (!options.debugTemplateFile.empty())
+    templatePath = options.debugTemplateFile;
+
+  std::string page;
+  if (memoryPage_) {
+    if (!memoryTemplate_) {
+      WritePage(bodyHtml);
+      return;
+    }
+    page = *memoryTemplate_;
+  } else {
+    if (templatePath.empty()) {
+      WritePage(bodyHtml);
+      return;
+    }
+    // A template that exists but cannot be read counts as missing.
+    if (!platform::PathExists(templatePath) ||
+        !platform::ReadWholeFile(templatePath, true, &page)) {
+      platform::PrintMessage("Template File Not Find \"" + templatePath + "\"");
+      WritePage(bodyHtml);
+      return;
+    }
+  }
+  page = ReplaceAll(page, kTitle, header.title);
+  page = ReplaceAll(page, kKeywords, header.keywords);
+  page = ReplaceAll(page, kDescription, header.description);
+  page = ReplaceAll(page, kSyntax, highLight.ScriptTags(options.syntaxDir));
+  page = ReplaceAll(page, kRoot, options.rootRel);
+  // The body is inserted last and never searched: write the template's pieces around it
+  // instead of building one more copy of the body.
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = page.find(kBody, from);
+    if (at == std::string::npos)
+      break;
+    WritePage(std::string_view(page).substr(from, at - from));
+    WritePage(bodyHtml);
+    from = at + kBody.size();
+  }
+  WritePage(std::string_view(page).substr(from));
+}
+
+void Parser_CL::WritePage(std::string_view page) {
+  if (memoryPage_) {
+    memoryPage_->append(page);
+    return;
+  }
+  if (out && !out->Write(page))
+    writeFailed_ = true;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,21 @@
+// The command-line settings of one run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvix {
+
+struct Options {
+  std::string inputFile;
+  std::string outputFile;  // empty: the page goes to the standard output
+  std::string templateFile;
+  std::string debugTemplateFile;  // wins over every other template
+  std::string rootDir;
+  std::string rootRel;    // the site root relative to the output's folder
+  std::string syntaxDir;  // the highlighter folder relative to the site root
+  std::int32_t imageLink = 0;
+  std::int32_t replaceExt = 0;
+};
+
+}  // namespace tarvix

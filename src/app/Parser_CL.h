@@ -1,0 +1,184 @@
+// Parser_CL: the one object of a run. It owns the options, the lexer, the output, the
+// reference tables, the brush table and the document header; every renderer is one of
+// its member operations, reading tokens through the operations below and writing only
+// into an OutputPair.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/Options.h"
+#include "app/TemporaryFile_CL.h"
+#include "highlight/HighLight_CL.h"
+#include "html/OutputPair.h"
+#include "lex/Header.h"
+#include "lex/Lex_CL.h"
+#include "platform/Platform.h"
+
+namespace tarvix {
+
+// The context of an inline run: it decides which tokens end the run.
+enum class InlineMode : std::int32_t {
+  UnderscoreEmphasis = 1,
+  StarEmphasis = 2,
+  Strong = 5,
+  Strike = 6,
+  CodeSpan = 7,
+  Paragraph = 8,
+  LinkText = 9,
+  ImageText = 10,
+  Heading = 11,
+  TableCell = 13,
+};
+
+// Nested inline runs (the block's own run counts as the first) and nested lists stop
+// here, so that no document can exhaust the stack; deeper openers are written as text.
+inline constexpr int kMaxInlineDepth = 64;
+inline constexpr int kMaxListDepth = 64;
+
+// What backtracking needs: a place in the input, the current token and the line state.
+struct ParserSnapshot {
+  bool valid = false;
+  LexMark mark;
+  Token current;
+  std::int32_t atLineStart = 1;
+  std::int32_t quoteDepth = 0;
+};
+
+// A conversion entirely in memory: the document and template as bytes, the page as the
+// result (tests and fuzzing). Include entries are not followed.
+struct MemoryConversion {
+  std::string document;
+  bool hasTemplate = false;
+  std::string templateText;
+  std::int32_t imageLink = 0;
+  std::string rootRel = ".";
+  std::string syntaxDir = "./SyntaxHighlighter";
+};
+
+class Parser_CL {
+ public:
+  Parser_CL() = default;
+  virtual ~Parser_CL() = default;
+  Parser_CL(const Parser_CL&) = delete;
+  Parser_CL& operator=(const Parser_CL&) = delete;
+
+  // Reads the options from `arguments`, checks the files, opens the output and the input.
+  // Nonzero when the run can go on; every failure has printed its message.
+  [[nodiscard]] int Init(const std::vector<std::string>& arguments);
+  // One or two passes, then the output is closed and committed. Returns the exit status:
+  // 0 when the page was written, 1 when it could not be.
+  [[nodiscard]] int Run();
+  // Back to the state before a pass (before the second pass).
+  void Reset();
+  // One conversion pass: the block loop and the page output.
+  void Convert();
+
+  [[nodiscard]] std::string ConvertInMemory(const MemoryConversion& conversion);
+
+  // Token operations. To advance always means NextToken.
+  [[nodiscard]] Token ReadToken(bool skipBlanks);
+  void NextToken(bool skipBlanks) { lex.current = ReadToken(skipBlanks); }
+  void SkipSpaces() {
+    while (lex.current.Is(kind::Sp))
+      NextToken(false);
+  }
+  [[nodiscard]] ParserSnapshot Snapshot() const {
+    return {true, lex.Mark(), lex.current, atLineStart, quoteDepth};
+  }
+  // Back to `snapshot`. With `out`, the saved current token goes there and the current
+  // token stays; without, the saved token becomes current as TEXT, so a construct that
+  // failed to parse reads as its literal text.
+  void Restore(const ParserSnapshot& snapshot, Token* out);
+  // The texts of the tokens from the current one up to a token of kind `code` (and of
+  // count `count` unless -1), `]` as well when `code` is `]:`, or the end of input. The
+  // terminator stays current. A line end adds "\n" for code, else a space.
+  [[nodiscard]] std::string CollectUntil(std::uint32_t code, std::int32_t count);
+  // Code-span text up to a line end or a backtick run of `count`.
+  [[nodiscard]] std::string CollectCode(std::int32_t count);
+
+  // Block renderers: each starts with its opening token current, appends to `out` and
+  // leaves the first token it did not use current.
+  void RenderHeading(OutputPair& out);
+  int RenderParagraph(OutputPair& out);
+  std::int32_t RenderBulletList(OutputPair& out, std::int32_t base);
+  std::int32_t RenderOrderedList(OutputPair& out, std::int32_t base);
+  void RenderBlockQuote(OutputPair& out);
+  void RenderIndentedCode(OutputPair& out);
+  void RenderFencedCode(OutputPair& out);
+  int RenderTable(OutputPair& out, std::string firstCell, int atBlockStart);
+  void RenderCaretBlock(OutputPair& out);
+  void RenderAngle(OutputPair& out);
+
+  // Inline: the dispatcher and the constructs it hands tokens to.
+  void RenderInline(InlineMode mode, OutputPair& out, std::int32_t closeCount);
+  void RenderStarEmphasis(OutputPair& out);
+  void RenderUnderscoreEmphasis(OutputPair& out);
+  void RenderStrong(OutputPair& out);
+  void RenderStrike(OutputPair& out);
+  void RenderCodeSpan(OutputPair& out);
+  void RenderLink(OutputPair& out, InlineMode mode);
+  void RenderCaretLink(OutputPair& out);
+  void RenderImage(OutputPair& out, InlineMode mode);
+
+  // Document header comments: reads a comment body from the current token on, appending
+  // what it consumes to `raw`. 1 when "-->" closed it; 0 at the end of input or where a
+  // quoted passage ends.
+  int ReadHeaderComment(std::string& raw, DocumentHeader& header);
+
+  Lex_CL lex;
+  std::unique_ptr<platform::OutputStream> out;
+  Options options;
+  TemporaryFile_CL tempFile;
+  std::int32_t pass = 1;
+  std::int32_t unresolvedReference = 0;
+  std::unordered_map<std::string, std::string> linkReferences;
+  std::unordered_map<std::string, std::string> caretTargets;
+  std::unordered_map<std::string, std::int32_t> headingIds;
+  HighLight_CL highLight;
+  std::int32_t tableRowFlag = 0;
+  std::int32_t atLineStart = 1;
+  std::int32_t quoteDepth = 0;
+  DocumentHeader header;
+
+ private:
+  [[nodiscard]] const Token& current() const { return lex.current; }
+  void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
+  void RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode, std::string_view openTag,
+                  std::string_view closeTag);
+  int RenderList(OutputPair& out, std::int32_t base, bool ordered);
+  std::string CollectUrl();
+  std::string ReadTagName(bool closing);
+  // The inline and the reference forms after "[text]" or "![text]": fills `url` and
+  // `title`; false when what follows is neither.
+  bool ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
+                      std::string& title);
+  void EmitPage(const OutputPair& body);
+  void WritePage(std::string_view page);
+
+  std::string initOutputExt_;  // the output extension Init found, for the second pass
+  int inlineDepth_ = 0;
+  int listDepth_ = 0;
+  bool followIncludes_ = true;
+  bool writeFailed_ = false;
+  std::string* memoryPage_ = nullptr;
+  const std::string* memoryTemplate_ = nullptr;
+};
+
+// The program: sets the locale, converts, returns the exit status (255 when the run could
+// not start).
+int Main(int argc, char** argv);
+
+// Option parsing (CommandLine_CL.cpp): fills `options`; 0 when the usage text was printed.
+[[nodiscard]] int ParseOptions(const std::vector<std::string>& arguments, Options& options);
+
+// Page helpers (Convert.cpp).
+[[nodiscard]] std::string EncodeEmail(std::string_view text);
+[[nodiscard]] bool IsWebAddress(std::string_view text);
+[[nodiscard]] bool IsMailAddress(std::string_view text);
+
+}  // namespace tarvix

@@ -1,0 +1,28 @@
+// The temporary file that receives the page when an output file is named, so that an
+// existing output is replaced in one step and a failed run leaves it untouched.
+#pragma once
+
+#include <string>
+
+namespace tarvix {
+
+// Empty -> holding (after Create) -> empty again after Commit (the file is now the
+// target) or after destruction (the file is deleted). The stream writing into the file
+// must be closed before Commit or destruction.
+class TemporaryFile_CL {
+ public:
+  TemporaryFile_CL() = default;
+  virtual ~TemporaryFile_CL();
+  TemporaryFile_CL(const TemporaryFile_CL&) = delete;
+  TemporaryFile_CL& operator=(const TemporaryFile_CL&) = delete;
+
+  // A new, empty, uniquely named file in the temporary folder whose name starts with
+  // `prefix`. 1 on success, 0 on failure.
+  [[nodiscard]] int Create(const std::string& prefix);
+  // Moves the file onto `target`. 1 on success; 0 leaves the target as it was.
+  [[nodiscard]] int Commit(const std::string& target);
+
+  std::string path;
+};
+
+}  // namespace tarvix

@@ -1,0 +1,6 @@
+// The program's entry point.
+#include "app/Parser_CL.h"
+
+int main(int argc, char** argv) {
+  return tarvix::Main(argc, argv);
+}

@@ -1,0 +1,101 @@
+// Headings with document-unique ids, paragraphs, and the underlined headings a paragraph
+// turns into.
+#include <algorithm>
+
+#include "app/Parser_CL.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+constexpr std::int32_t kMaxHeadingLevel = 6;
+
+// The id of a heading: its text without double quotes, apostrophes and parentheses;
+// letters keep their case and blanks stay.
+std::string MakeId(std::string_view text) {
+  std::string id;
+  id.reserve(text.size());
+  for (char c : text) {
+    if (c != '"' && c != '\'' && c != '(' && c != ')')
+      id.push_back(c);
+  }
+  return id;
+}
+
+}  // namespace
+
+void Parser_CL::RenderHeading(OutputPair& out) {
+  const std::int32_t level = std::min(current().count, kMaxHeadingLevel);
+  NextToken(false);
+  OutputPair line;
+  RenderInline(InlineMode::Heading, line, -1);
+
+  const std::string clean = CleanUtf8(line.text);
+  std::string id = MakeId(Trim(clean));
+  auto [entry, isNew] = headingIds.try_emplace(id, 1);
+  if (!isNew) {
+    id += "-" + IntToText(entry->second);
+    ++entry->second;
+  }
+  const std::string levelText = IntToText(level);
+  AppendText(out, line.text);
+  out.html.append("<h").append(levelText).append(" id=\"").append(id).append("\">");
+  out.html.append(Trim(line.html));
+  out.html.append("</h").append(levelText).append(">\n");
+}
+
+int Parser_CL::RenderParagraph(OutputPair& out) {
+  OutputPair local;
+  auto emit = [&](std::string_view open, std::string_view close) {
+    AppendText(out, local.text);
+    out.html.append(open).append(local.html).append(close);
+  };
+  for (;;) {
+    RenderInline(InlineMode::Paragraph, local, -1);
+    const Token& t = current();
+    if (t.Is(kind::Equals)) {
+      const ParserSnapshot snapshot = Snapshot();
+      while (current().Is(kind::Equals))
+        NextToken(true);
+      if (current().Is(kind::Lf)) {
+        emit("<h1>", "</h1>\n");
+        return 0;
+      }
+      // Not alone on its line: the run of "=" is paragraph text.
+      Restore(snapshot, nullptr);
+      continue;
+    }
+    if (t.Is(kind::Rule)) {
+      NextToken(true);
+      emit("<h2>", "</h2>\n");
+      return 0;
+    }
+    if (t.Is(kind::Hyphen)) {
+      const ParserSnapshot snapshot = Snapshot();
+      while (current().Is(kind::Hyphen))
+        NextToken(true);
+      if (current().Is(kind::Lf)) {
+        emit("<h2>", "</h2>\n");
+        return 0;
+      }
+      Restore(snapshot, nullptr);
+      continue;
+    }
+    if (t.Is(kind::Pipe)) {
+      const ParserSnapshot snapshot = Snapshot();
+      OutputPair table;
+      if (RenderTable(table, local.html, 0)) {
+        out.html += table.html;
+        return 0;
+      }
+      // No table: the `|` is text, and no later `|` of this paragraph tries again.
+      Restore(snapshot, nullptr);
+      tableRowFlag = 0;
+      continue;
+    }
+    emit("<p>", "</p>\n");
+    return 0;
+  }
+}
+
+}  // namespace tarvix

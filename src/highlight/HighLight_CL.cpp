@@ -1,0 +1,100 @@
+// The brush table and the script tags.
+#include "highlight/HighLight_CL.h"
+
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+struct BrushRow {
+  std::string_view aliases;  // comma-separated, as the table writes them
+  std::string_view scriptFile;
+  std::string_view displayName;
+};
+
+// A new brush is a new row; the order is the order of the script tags.
+constexpr BrushRow kBrushRows[] = {
+    {"as3, actionscript3", "shBrushAS3.js", "ActionScript3"},
+    {"bash, shell", "shBrushBash.js", "Bash/shell"},
+    {"cf, coldfusion", "shBrushColdFusion.js", "ColdFusion"},
+    {"c-sharp, csharp", "shBrushCSharp.js", "C#"},
+    {"cpp, c", "shBrushCpp.js", "C++"},
+    {"css", "shBrushCss.js", "CSS"},
+    {"delphi, pas, pascal", "shBrushDelphi.js", "Delphi"},
+    {"diff, patch", "shBrushDiff.js", "Diff"},
+    {"erl, erlang", "shBrushErlang.js", "Erlang"},
+    {"groovy", "shBrushGroovy.js", "Groovy"},
+    {"js, jscript, javascript", "shBrushJScript.js", "JavaScript"},
+    {"java", "shBrushJava.js", "Java"},
+    {"jfx, javafx", "shBrushJavaFX.js", "JavaFX"},
+    {"perl, pl", "shBrushPerl.js", "Perl"},
+    {"php", "shBrushPhp.js", "PHP"},
+    {"plain, text", "shBrushPlain.js", "Plain Text"},
+    {"ps, powershell", "shBrushPowerShell.js", "PowerShell"},
+    {"py, python", "shBrushPython.js", "Python"},
+    {"rails, ror, ruby", "shBrushRuby.js", "Ruby"},
+    {"scala", "shBrushScala.js", "Scala"},
+    {"sql", "shBrushSql.js", "SQL"},
+    {"vb, vbnet", "shBrushVb.js", "Visual Basic"},
+    {"xml, xhtml, xslt, html, xhtml", "shBrushXml.js", "XML"},
+};
+
+constexpr std::string_view kScriptOpen = "<script type=\"text/javascript\" src=\"";
+constexpr std::string_view kScriptClose = "\"></script>\n";
+constexpr std::string_view kStartCall =
+    "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>";
+
+}  // namespace
+
+HighLight_CL::HighLight_CL() {
+  brushes_.reserve(std::size(kBrushRows));
+  for (const BrushRow& row : kBrushRows) {
+    Brush brush;
+    brush.displayName = row.displayName;
+    brush.scriptFile = row.scriptFile;
+    std::string_view rest = row.aliases;
+    while (true) {
+      const std::size_t comma = rest.find(',');
+      std::string alias(Trim(AsciiLowerCase(rest.substr(0, comma))));
+      bool seen = false;
+      for (const std::string& a : brush.aliases)
+        seen = seen || a == alias;
+      if (!seen)
+        brush.aliases.push_back(std::move(alias));
+      if (comma == std::string_view::npos)
+        break;
+      rest.remove_prefix(comma + 1);
+    }
+    brushes_.push_back(std::move(brush));
+  }
+}
+
+Brush* HighLight_CL::Find(std::string_view name) {
+  const std::string lowered = AsciiLowerCase(name);
+  for (Brush& brush : brushes_) {
+    for (const std::string& alias : brush.aliases) {
+      if (alias == lowered)
+        return &brush;
+    }
+  }
+  return nullptr;
+}
+
+std::string HighLight_CL::ScriptTags(std::string_view folder) const {
+  std::string s;
+  bool any = false;
+  s.append(kScriptOpen).append(folder).append("/scripts/shCore.js").append(kScriptClose);
+  for (const Brush& brush : brushes_) {
+    if (!brush.used)
+      continue;
+    any = true;
+    s.append(kScriptOpen).append(folder).append("/scripts/").append(brush.scriptFile);
+    s.append(kScriptClose);
+  }
+  if (!any)
+    return {};
+  s.append(kStartCall);
+  return s;
+}
+
+}  // namespace tarvix

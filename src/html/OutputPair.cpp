@@ -1,0 +1,100 @@
+// Escaping and the append operations of the output pair.
+#include "html/OutputPair.h"
+
+#include <array>
+
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// What escaping does with each byte: 0 copy, 1 an entity, 2 hand to the UTF-8 cleaner
+// (bytes of multi-byte characters, and NUL).
+constexpr std::array<unsigned char, 256> MakeClassTable() {
+  std::array<unsigned char, 256> t{};
+  for (int b = 0x80; b < 256; ++b)
+    t[b] = 2;
+  t[0] = 2;
+  for (char c : std::string_view("\"&'<>\\"))
+    t[static_cast<unsigned char>(c)] = 1;
+  return t;
+}
+constexpr std::array<unsigned char, 256> kEscapeClass = MakeClassTable();
+
+std::string_view EntityFor(char c) {
+  switch (c) {
+    case '"':
+      return "&quot;";
+    case '&':
+      return "&amp;";
+    case '\'':
+      return "&apos;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    default:
+      return "&yen;";
+  }
+}
+
+}  // namespace
+
+void AppendEscapedTo(std::string& out, std::string_view s) {
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t run = i;
+    while (run < n && kEscapeClass[static_cast<unsigned char>(s[run])] == 0)
+      ++run;
+    out.append(s.data() + i, run - i);
+    if (run == n)
+      return;
+    i = run;
+    if (kEscapeClass[static_cast<unsigned char>(s[i])] == 1) {
+      out.append(EntityFor(s[i]));
+      ++i;
+      continue;
+    }
+    // A stretch of non-ASCII bytes: no ill-formed sequence reaches past an ASCII byte, so
+    // cleaning the stretch alone gives what cleaning the whole text would.
+    std::size_t end = i;
+    while (end < n && kEscapeClass[static_cast<unsigned char>(s[end])] == 2)
+      ++end;
+    AppendCleanUtf8(out, s.substr(i, end - i));
+    i = end;
+  }
+}
+
+std::string EscapeHtml(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  AppendEscapedTo(out, s);
+  return out;
+}
+
+void AppendHtmlUtf8(OutputPair& pair, std::string_view s) {
+  AppendCleanUtf8(pair.html, s);
+}
+
+void AppendHtmlUtf8(OutputPair& pair, const Token& t) {
+  if (t.flags & Token::kLeadingSpace)
+    pair.html.push_back(' ');
+  AppendCleanUtf8(pair.html, t.Slice());
+  if (t.flags & Token::kTrailingLineEnd)
+    pair.html.push_back('\n');
+}
+
+void AppendEscaped(OutputPair& pair, std::string_view s) {
+  AppendEscapedTo(pair.html, s);
+}
+
+void AppendEscaped(OutputPair& pair, const Token& t) {
+  if (t.flags & Token::kLeadingSpace)
+    pair.html.push_back(' ');
+  AppendEscapedTo(pair.html, t.Slice());
+  if (t.flags & Token::kTrailingLineEnd)
+    pair.html.push_back('\n');
+}
+
+}  // namespace tarvix

@@ -1,0 +1,45 @@
+// The output pair every renderer writes into: the source text it read and the HTML it
+// made, both UTF-8. A construct that fails to match writes its source back as text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "lex/Token.h"
+
+namespace tarvix {
+
+struct OutputPair {
+  std::string text;  // source bytes as read
+  std::string html;  // well-formed UTF-8 HTML
+
+  void Clear() {
+    text.clear();
+    html.clear();
+  }
+};
+
+// Appends source bytes to `text` unchanged.
+inline void AppendText(OutputPair& pair, std::string_view s) {
+  pair.text.append(s);
+}
+inline void AppendText(OutputPair& pair, const Token& t) {
+  t.AppendTextTo(pair.text);
+}
+// Appends markup the program made to `html` unchanged.
+inline void AppendHtml(OutputPair& pair, std::string_view s) {
+  pair.html.append(s);
+}
+// Appends source text to `html` as characters, without escaping.
+void AppendHtmlUtf8(OutputPair& pair, std::string_view s);
+void AppendHtmlUtf8(OutputPair& pair, const Token& t);
+// Appends source text to `html` as characters, HTML-escaped.
+void AppendEscaped(OutputPair& pair, std::string_view s);
+void AppendEscaped(OutputPair& pair, const Token& t);
+
+// Appends `s` to `out` cleaned to UTF-8 and with `"`, `&`, `'`, `<`, `>` and the backslash
+// replaced by their entities (the backslash shows as a yen sign).
+void AppendEscapedTo(std::string& out, std::string_view s);
+[[nodiscard]] std::string EscapeHtml(std::string_view s);
+
+}  // namespace tarvix

@@ -1,0 +1,241 @@
+// The inline dispatcher: converts running text, hands each opener to its construct, and
+// returns where its caller's context ends. The mode decides where that is.
+#include "app/Parser_CL.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// Keeps count of the inline runs active at once.
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth) : depth_(depth) { ++depth_; }
+  ~DepthGuard() { --depth_; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+ private:
+  int& depth_;
+};
+
+// Tokens after a paragraph's line end that begin the next block.
+bool StartsBlockAfterLineEnd(const Token& t) {
+  switch (t.code) {
+    case kind::Lf:
+    case kind::Equals:
+    case kind::Hyphen:
+    case kind::Greater:
+    case kind::Ordered:
+    case kind::Rule:
+    case kind::Sp:
+    case kind::Bullet:
+    case kind::Head:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Tokens after a hard break that end the run.
+bool StopsAfterBreak(const Token& t) {
+  switch (t.code) {
+    case kind::Sp:
+    case kind::Ordered:
+    case kind::Greater:
+    case kind::Lf:
+    case kind::Br:
+    case kind::Bullet:
+    case kind::Head:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Writing a token: its text as read, and its text escaped as HTML.
+void WriteToken(OutputPair& out, const Token& t) {
+  AppendText(out, t);
+  AppendEscaped(out, t);
+}
+
+// Writing a token as text that needs no escaping.
+void WriteRaw(OutputPair& out, const Token& t) {
+  AppendText(out, t);
+  AppendHtmlUtf8(out, t);
+}
+
+}  // namespace
+
+void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t closeCount) {
+  DepthGuard guard(inlineDepth_);
+  // At the depth limit, openers whose construct would run the dispatcher again are text.
+  const bool atLimit = inlineDepth_ >= kMaxInlineDepth;
+  // The run writes straight into `out`: nothing reads the pair before the run returns,
+  // so this is the same as collecting first and appending once.
+  for (;;) {
+    const Token& t = current();
+    // A quoted passage that ends stops every run, as the end of input does.
+    if (t.IsDepth())
+      return;
+    if (mode == InlineMode::CodeSpan && !t.Is(kind::Sp) && !t.Is(kind::Backtick) &&
+        !t.Is(kind::Lf) && !t.Is(kind::Eof)) {
+      WriteToken(out, t);
+      NextToken(false);
+      continue;
+    }
+    std::uint32_t code = t.code;
+    if (code == kind::Entity && !EqualsIgnoreCase(t.Slice(), "&copy;"))
+      code = kind::Text;
+    if (code == kind::Backtick && mode == InlineMode::CodeSpan) {
+      if (t.count == closeCount)
+        return;
+      code = kind::Text;
+    }
+    if (atLimit) {
+      switch (code) {
+        case kind::Star:
+        case kind::Underscore:
+        case kind::Strong:
+        case kind::Strike:
+        case kind::Backtick:
+        case kind::LeftBracket:
+        case kind::ImageOpen: {
+          const bool stops = (code == kind::Star && mode == InlineMode::StarEmphasis) ||
+                             (code == kind::Underscore && mode == InlineMode::UnderscoreEmphasis) ||
+                             (code == kind::Strong && mode == InlineMode::Strong) ||
+                             (code == kind::Strike && mode == InlineMode::Strike);
+          // `[` in link or image text and `![` in image text run nothing: they keep
+          // their usual treatment.
+          const bool runsNothing = (code == kind::LeftBracket && (mode == InlineMode::LinkText ||
+                                                                  mode == InlineMode::ImageText)) ||
+                                   (code == kind::ImageOpen && mode == InlineMode::ImageText);
+          if (!stops && !runsNothing)
+            code = kind::Text;
+          break;
+        }
+        default:
+          break;
+      }
+    }
+
+    switch (code) {
+      case kind::Eof:
+        return;
+      case kind::Text:
+        WriteToken(out, t);
+        NextToken(false);
+        // A delimiter glued to the end of a word is no opener.
+        if (mode == InlineMode::UnderscoreEmphasis) {
+          while (current().Is(kind::Star)) {
+            WriteToken(out, current());
+            NextToken(false);
+          }
+        } else {
+          while (current().Is(kind::Underscore)) {
+            WriteToken(out, current());
+            NextToken(false);
+          }
+        }
+        break;
+      case kind::Sp:
+        out.text.push_back(' ');
+        out.html.push_back(' ');
+        NextToken(false);
+        break;
+      case kind::Lf:
+        if (mode == InlineMode::Heading || mode == InlineMode::TableCell ||
+            mode == InlineMode::UnderscoreEmphasis) {
+          return;
+        }
+        if (mode == InlineMode::Paragraph) {
+          NextToken(false);
+          if (StartsBlockAfterLineEnd(current()))
+            return;
+          out.text.push_back(' ');
+          out.html.push_back(' ');
+          break;
+        }
+        out.text.push_back(' ');
+        out.html.push_back(' ');
+        NextToken(false);
+        if (current().Is(kind::Lf) &&
+            (mode == InlineMode::Strong || mode == InlineMode::Strike ||
+             mode == InlineMode::LinkText || mode == InlineMode::ImageText)) {
+          return;
+        }
+        break;
+      case kind::Br:
+        AppendHtml(out, "<br />\n");
+        NextToken(false);
+        if (mode == InlineMode::Heading || mode == InlineMode::TableCell)
+          return;
+        if (StopsAfterBreak(current()))
+          return;
+        break;
+      case kind::Entity:
+        AppendText(out, "&copy;");
+        AppendHtml(out, "&copy;");
+        NextToken(false);
+        break;
+      case kind::Star:
+        if (mode == InlineMode::StarEmphasis)
+          return;
+        RenderStarEmphasis(out);
+        break;
+      case kind::Underscore:
+        if (mode == InlineMode::UnderscoreEmphasis)
+          return;
+        RenderUnderscoreEmphasis(out);
+        break;
+      case kind::Strong:
+        if (mode == InlineMode::Strong)
+          return;
+        RenderStrong(out);
+        break;
+      case kind::Strike:
+        if (mode == InlineMode::Strike)
+          return;
+        RenderStrike(out);
+        break;
+      case kind::Backtick:
+        RenderCodeSpan(out);
+        break;
+      case kind::LeftBracket:
+        RenderLink(out, mode);
+        break;
+      case kind::ImageOpen:
+        RenderImage(out, mode);
+        break;
+      case kind::CaretOpen:
+        RenderCaretLink(out);
+        break;
+      case kind::Less:
+        RenderAngle(out);
+        break;
+      case kind::RightBracket:
+        if (mode == InlineMode::LinkText || mode == InlineMode::ImageText)
+          return;
+        WriteRaw(out, t);
+        NextToken(false);
+        break;
+      case kind::DefinitionClose:
+        if (mode == InlineMode::LinkText)
+          return;
+        WriteRaw(out, t);
+        NextToken(false);
+        break;
+      case kind::Pipe:
+        if (tableRowFlag == 1)
+          return;
+        WriteRaw(out, t);
+        NextToken(false);
+        break;
+      default:
+        WriteToken(out, t);
+        NextToken(false);
+        break;
+    }
+  }
+}
+
+}  // namespace tarvix

@@ -1,0 +1,223 @@
+// Document header entries: "key: value" lines inside HTML comments, in the document and
+// in its include files.
+#include "lex/Header.h"
+
+#include <string>
+
+#include "app/Parser_CL.h"
+#include "lex/Lex_CL.h"
+#include "platform/Platform.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// The keys, in the order they are compared.
+enum class HeaderKey { Title, Keywords, Description, Template, OutputExt, Include, None };
+constexpr std::string_view kKeyNames[] = {"title",    "keywords",   "description",
+                                          "template", "output_ext", "include"};
+
+HeaderKey KeyOf(std::string_view key) {
+  for (int i = 0; i < static_cast<int>(std::size(kKeyNames)); ++i) {
+    if (EqualsIgnoreCase(key, kKeyNames[i]))
+      return static_cast<HeaderKey>(i);
+  }
+  return HeaderKey::None;
+}
+
+// Reads a comment body from `source`'s current token on; each "key: value" line is handed
+// to `apply`. The same reading serves the document (through the parser, whose tokens
+// know the quote prefix) and include files (a lexer of their own).
+template <class Source, class Apply>
+int ReadCommentBody(Source& source, std::string& raw, Apply apply) {
+  std::string key;
+  std::string value;
+  bool valueMode = false;
+  for (;;) {
+    const Token& t = source.Current();
+    // A quoted passage that ends inside the comment ends the comment too.
+    if (t.EndsGathering())
+      return 0;
+    t.AppendTextTo(raw);
+    if (valueMode)
+      t.AppendTextTo(value);
+    switch (t.code) {
+      case kind::Sp:
+        break;
+      case kind::Colon:
+        if (!key.empty())
+          valueMode = true;
+        break;
+      case kind::Text:
+      case kind::Underscore:
+      case kind::Rule:
+        if (t.TextEquals("--")) {
+          source.Advance();
+          const Token& after = source.Current();
+          if (after.Is(kind::Greater) && !after.IsDepth()) {
+            if (value.size() > 1)
+              value.resize(value.size() - 2);
+            apply(key, value);
+            return 1;
+          }
+          continue;  // that token is looked at without advancing again
+        }
+        if (!valueMode)
+          t.AppendTextTo(key);
+        break;
+      case kind::Lf:
+        apply(key, value);
+        key.clear();
+        value.clear();
+        valueMode = false;
+        break;
+      default:
+        if (!valueMode)
+          key.clear();
+        break;
+    }
+    source.Advance();
+  }
+}
+
+struct ParserSource {
+  Parser_CL& parser;
+  const Token& Current() const { return parser.lex.current; }
+  void Advance() { parser.NextToken(false); }
+};
+
+struct LexerSource {
+  Lex_CL& lex;
+  const Token& Current() const { return lex.current; }
+  void Advance() { lex.Next(); }
+  void SkipSpaces() { lex.SkipSpaces(); }
+};
+
+// Steps over a tag in an include file: an optional `/`, a name, attributes with quoted
+// values, up to `>` or "/>". Anything unexpected simply ends the stepping.
+void SkipIncludeTag(LexerSource& source) {
+  if (source.Current().Is(kind::Slash))
+    source.Advance();
+  while (!source.Current().EndsGathering() && !source.Current().Is(kind::Greater) &&
+         !source.Current().Is(kind::Sp) && !source.Current().Is(kind::Slash)) {
+    source.Advance();
+  }
+  for (;;) {
+    source.SkipSpaces();
+    const Token& t = source.Current();
+    if (t.Is(kind::Text)) {
+      source.Advance();
+      source.SkipSpaces();
+      if (!source.Current().Is(kind::Equals))
+        continue;
+      source.Advance();
+      source.SkipSpaces();
+      const std::uint32_t quote = source.Current().code;
+      if (quote != kind::Quote && quote != kind::Apostrophe)
+        return;
+      source.Advance();
+      while (!source.Current().EndsGathering() && !source.Current().Is(quote))
+        source.Advance();
+      if (!source.Current().Is(quote))
+        return;
+      source.Advance();
+      continue;
+    }
+    if (t.Is(kind::Greater)) {
+      source.Advance();
+      return;
+    }
+    if (t.Is(kind::Slash)) {
+      source.Advance();
+      if (source.Current().Is(kind::Greater))
+        source.Advance();
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+void ResetHeader(DocumentHeader& header) {
+  header = DocumentHeader{};
+}
+
+void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
+                      std::string_view basePath, bool noInclude) {
+  if (key.empty() || value.empty())
+    return;
+  const std::string trimmed(Trim(value));
+  switch (KeyOf(key)) {
+    case HeaderKey::Title:
+      header.title = trimmed;
+      break;
+    case HeaderKey::Keywords:
+      header.keywords = trimmed;
+      break;
+    case HeaderKey::Description:
+      header.description = trimmed;
+      break;
+    case HeaderKey::Template:
+      header.template_ = trimmed;
+      break;
+    case HeaderKey::OutputExt:
+      header.output_ext = trimmed;
+      break;
+    case HeaderKey::Include: {
+      if (noInclude)
+        return;
+      header.include = trimmed;
+      std::string path = FolderOf(basePath);
+      if (!path.empty())
+        path.push_back(platform::kPathSeparator);
+      path += ToNativeSeparators(CleanUtf8(trimmed));
+      if (!platform::PathExists(path)) {
+        platform::PrintMessage("Include File Not Find \"" + path + "\"");
+      } else {
+        ReadIncludeFile(header, path);
+      }
+      break;
+    }
+    case HeaderKey::None:
+      break;
+  }
+}
+
+void ReadIncludeFile(DocumentHeader& header, const std::string& path) {
+  Lex_CL lex;
+  if (!lex.Open(path))
+    return;
+  lex.Next();
+  LexerSource source{lex};
+  std::string raw;
+  auto apply = [&header](const std::string& key, const std::string& value) {
+    ApplyHeaderEntry(header, key, value, "", true);
+  };
+  while (!lex.current.Is(kind::Eof)) {
+    if (!lex.current.Is(kind::Less)) {
+      lex.Next();
+      continue;
+    }
+    lex.Next();
+    if (lex.current.TextEquals("!")) {
+      lex.Next();
+      if (lex.current.TextEquals("--")) {
+        lex.Next();
+        raw.clear();
+        (void)ReadCommentBody(source, raw, apply);
+        continue;
+      }
+    }
+    SkipIncludeTag(source);
+  }
+}
+
+int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
+  ParserSource source{*this};
+  const bool noInclude = !followIncludes_;
+  return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
+    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude);
+  });
+}
+
+}  // namespace tarvix

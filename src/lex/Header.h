@@ -1,0 +1,31 @@
+// The document header: page metadata carried as "key: value" lines in the document's
+// HTML comments and in its include files.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvix {
+
+struct DocumentHeader {
+  std::string title;
+  std::string keywords;
+  std::string description;
+  std::string template_;
+  std::string output_ext = ".html";
+  std::string include;
+};
+
+// The defaults the second pass starts from.
+void ResetHeader(DocumentHeader& header);
+
+// Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
+// entry, unless `noInclude`, reads the named file's comments relative to `basePath`'s
+// folder, or reports that it is missing. Empty keys or values change nothing.
+void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
+                      std::string_view basePath, bool noInclude);
+
+// Reads the comments of one include file into `header`; its own includes are ignored.
+void ReadIncludeFile(DocumentHeader& header, const std::string& path);
+
+}  // namespace tarvix

@@ -1,0 +1,346 @@
+// Character input and token scanning.
+#include "lex/Lex_CL.h"
+
+#include <array>
+#include <limits>
+#include <utility>
+
+#include "platform/Platform.h"
+
+namespace tarvix {
+namespace {
+
+constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
+
+// Bytes that end a run of ordinary characters.
+constexpr std::array<bool, 256> MakeStopTable() {
+  std::array<bool, 256> t{};
+  for (char c : std::string_view(" \t\n\r!\"')*-/:<=>[\\]_`|~")) {
+    t[static_cast<unsigned char>(c)] = true;
+  }
+  return t;
+}
+constexpr std::array<bool, 256> kStopsText = MakeStopTable();
+
+bool IsBlank(std::int32_t c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(std::int32_t c) {
+  return c >= '0' && c <= '9';
+}
+bool IsAsciiAlnum(std::int32_t c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+// Run lengths and numbers saturate: a count never wraps.
+std::int32_t Bump(std::int32_t n) {
+  return n < kMaxCount ? n + 1 : n;
+}
+std::int32_t AppendDigit(std::int32_t n, std::int32_t digit) {
+  if (n > (kMaxCount - digit) / 10)
+    return kMaxCount;
+  return n * 10 + digit;
+}
+// Continuation bytes that belong to a UTF-8 lead byte, so an escaped character is taken
+// whole rather than split into two invalid pieces.
+int ContinuationBytes(std::int32_t lead) {
+  if (lead >= 0xC2 && lead <= 0xDF)
+    return 1;
+  if (lead >= 0xE0 && lead <= 0xEF)
+    return 2;
+  if (lead >= 0xF0 && lead <= 0xF4)
+    return 3;
+  return 0;
+}
+
+}  // namespace
+
+bool Lex_CL::Open(const std::string& path) {
+  if (bytes_ && path == path_) {
+    Start();
+    return true;
+  }
+  auto bytes = std::make_shared<std::string>();
+  bytes_.reset();
+  data_ = nullptr;
+  size_ = 0;
+  curChar_ = -2;
+  if (!platform::ReadWholeFile(path, false, bytes.get()))
+    return false;
+  bytes_ = std::move(bytes);
+  path_ = path;
+  Start();
+  return true;
+}
+
+void Lex_CL::OpenBytes(std::string bytes) {
+  bytes_ = std::make_shared<std::string>(std::move(bytes));
+  path_.clear();
+  Start();
+}
+
+void Lex_CL::Start() {
+  data_ = bytes_->data();
+  size_ = bytes_->size();
+  // A byte-order mark would glue onto the first token; it is no part of the document.
+  start_ =
+      (size_ >= 3 && static_cast<unsigned char>(data_[0]) == 0xEF &&
+       static_cast<unsigned char>(data_[1]) == 0xBB && static_cast<unsigned char>(data_[2]) == 0xBF)
+          ? 3
+          : 0;
+  pos_ = start_;
+  Advance();
+}
+
+Token Lex_CL::Scan(bool skipBlanks) {
+  Token t;
+  t.count = 0;
+  if (skipBlanks) {
+    bool skipped = false;
+    while (curChar_ >= 0 && curChar_ <= 32 && curChar_ != '\r' && curChar_ != '\n') {
+      Advance();
+      skipped = true;
+    }
+    if (skipped)
+      t.flags |= Token::kLeadingSpace;
+  }
+  std::size_t start = Offset();
+  std::size_t end = 0;  // set when the slice does not end at the current character
+  std::int32_t count = 0;
+  std::uint32_t code = kind::Text;
+  const std::int32_t c = curChar_;
+
+  switch (c) {
+    case -1:
+    case -2:
+      code = kind::Eof;
+      break;
+    case ' ':
+    case '\t':
+      count = 1;
+      Advance();
+      while (IsBlank(curChar_)) {
+        count = Bump(count);
+        Advance();
+      }
+      code = kind::Sp;
+      if (count >= 2 && (curChar_ == '\r' || curChar_ == '\n')) {
+        end = Offset();
+        const std::int32_t first = curChar_;
+        Advance();
+        if ((first == '\r' && curChar_ == '\n') || (first == '\n' && curChar_ == '\r'))
+          Advance();
+        t.flags |= Token::kTrailingLineEnd;
+        code = kind::Br;
+      }
+      break;
+    case '\r':
+    case '\n':
+      Advance();
+      if ((c == '\r' && curChar_ == '\n') || (c == '\n' && curChar_ == '\r'))
+        Advance();
+      code = kind::Lf;
+      break;
+    case '!':
+      Advance();
+      if (curChar_ == '[') {
+        Advance();
+        code = kind::ImageOpen;
+      }
+      break;
+    case '#':
+      count = 1;
+      Advance();
+      while (curChar_ == '#') {
+        ++count;
+        if (count == 7)
+          break;
+        Advance();
+      }
+      code = kind::Head;
+      break;
+    case '&':
+      Advance();
+      if (IsAsciiAlnum(curChar_)) {
+        while (IsAsciiAlnum(curChar_))
+          Advance();
+        if (curChar_ == ';') {
+          Advance();
+          code = kind::Entity;
+        }
+      }
+      break;
+    case '*':
+      Advance();
+      if (curChar_ == '*') {
+        Advance();
+        if (curChar_ == '*') {
+          while (curChar_ == '*')
+            Advance();
+          code = kind::Rule;
+        } else {
+          code = kind::Strong;
+        }
+      } else if (IsBlank(curChar_) && !noBullet) {
+        while (IsBlank(curChar_)) {
+          count = Bump(count);
+          Advance();
+        }
+        code = kind::Bullet;
+      } else {
+        code = kind::Star;
+      }
+      break;
+    case '+':
+      Advance();
+      if (IsBlank(curChar_)) {
+        Advance();
+        code = kind::Bullet;
+      }
+      break;
+    case '-':
+      Advance();
+      if (curChar_ == '-') {
+        while (curChar_ == '-')
+          Advance();
+        if (curChar_ == ':') {
+          Advance();
+          count = 2;
+          code = kind::Align;
+        } else {
+          code = kind::Rule;
+        }
+      } else if (IsBlank(curChar_)) {
+        Advance();
+        code = kind::Bullet;
+      } else {
+        code = kind::Hyphen;
+      }
+      break;
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      while (IsDigit(curChar_)) {
+        count = AppendDigit(count, curChar_ - '0');
+        Advance();
+      }
+      if (curChar_ == '.') {
+        Advance();
+        if (curChar_ == ' ') {
+          Advance();
+          code = kind::Ordered;
+        }
+      }
+      if (code != kind::Ordered)
+        count = 0;
+      break;
+    case ':':
+      Advance();
+      code = kind::Colon;
+      if (curChar_ == '-') {
+        while (curChar_ == '-')
+          Advance();
+        if (curChar_ == ':') {
+          Advance();
+          count = 1;
+        }
+        code = kind::Align;
+      }
+      break;
+    case '=':
+      while (curChar_ == '=') {
+        count = Bump(count);
+        Advance();
+      }
+      code = kind::Equals;
+      break;
+    case '`':
+      while (curChar_ == '`') {
+        count = Bump(count);
+        Advance();
+      }
+      code = kind::Backtick;
+      break;
+    case '[':
+      Advance();
+      code = kind::LeftBracket;
+      if (curChar_ == '^') {
+        Advance();
+        code = kind::CaretOpen;
+      }
+      break;
+    case ']':
+      Advance();
+      code = kind::RightBracket;
+      if (curChar_ == ':') {
+        Advance();
+        code = kind::DefinitionClose;
+      }
+      break;
+    case '_':
+      Advance();
+      code = kind::Underscore;
+      if (curChar_ == '_') {
+        Advance();
+        code = kind::Strong;
+      }
+      break;
+    case '~':
+      Advance();
+      if (curChar_ == '~') {
+        Advance();
+        code = kind::Strike;
+      }
+      break;
+    case '\\':
+      if (escapes) {
+        Advance();
+        start = Offset();
+        if (curChar_ >= 0) {
+          int more = ContinuationBytes(curChar_);
+          Advance();
+          while (more-- > 0 && curChar_ >= 0x80 && curChar_ <= 0xBF)
+            Advance();
+        }
+      } else {
+        Advance();
+      }
+      break;
+    case '"':
+    case '\'':
+    case '(':
+    case ')':
+    case '.':
+    case '/':
+    case '<':
+    case '>':
+    case '|':
+      Advance();
+      code = static_cast<std::uint32_t>(c);
+      break;
+    default: {
+      // A run of ordinary bytes: scanned directly over the buffer.
+      std::size_t p = pos_;
+      while (p < size_ && !kStopsText[static_cast<unsigned char>(data_[p])])
+        ++p;
+      pos_ = p;
+      Advance();
+      break;
+    }
+  }
+  if (end == 0)
+    end = Offset();
+  t.code = code;
+  t.count = count;
+  t.data = data_ ? data_ + start : "";
+  t.size = end - start;
+  return t;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,82 @@
+// The Markdown lexer: turns the bytes of one document into tokens. The document is read
+// once into memory and walked by byte offset, so a mark is an offset and one character,
+// and going back costs nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "lex/Token.h"
+
+namespace tarvix {
+
+// A place in the input to come back to: the offset just past `curChar` and `curChar`.
+struct LexMark {
+  std::size_t pos = 0;
+  std::int32_t curChar = -2;
+};
+
+// Lex_CL scans tokens from one document held in memory. `current` is the token the
+// consumer looks at; `Scan` never fails: every byte belongs to some token and the end of
+// input yields `Eof` for ever.
+class Lex_CL {
+ public:
+  Lex_CL() = default;
+  virtual ~Lex_CL() = default;
+  Lex_CL(const Lex_CL&) = delete;
+  Lex_CL& operator=(const Lex_CL&) = delete;
+
+  // Reads the file and its first character. Opening the path that is already loaded
+  // starts again from the top without reading the file a second time. False when the file
+  // cannot be read.
+  [[nodiscard]] bool Open(const std::string& path);
+  // Uses `bytes` as the document (tests, in-memory conversion).
+  void OpenBytes(std::string bytes);
+
+  [[nodiscard]] LexMark Mark() const { return {pos_, curChar_}; }
+  void Reset(const LexMark& mark) {
+    pos_ = mark.pos;
+    curChar_ = mark.curChar;
+  }
+  // The character after the current token, not yet part of any token (-1 at the end).
+  [[nodiscard]] std::int32_t PeekChar() const { return curChar_; }
+
+  // Scans one token from the current character. With `skipBlanks`, blanks and control
+  // characters before it are skipped and stand as one leading space in its text.
+  [[nodiscard]] Token Scan(bool skipBlanks);
+  void Next() { current = Scan(false); }
+  void SkipSpaces() {
+    while (current.Is(kind::Sp))
+      Next();
+  }
+
+  // While nonzero, a backslash escapes the character after it.
+  std::int32_t escapes = 1;
+  // While set, an asterisk before a blank scans as `*` rather than as a bullet.
+  bool noBullet = false;
+  Token current;
+
+ private:
+  void Start();
+  void Advance() {
+    if (pos_ < size_) {
+      curChar_ = static_cast<unsigned char>(data_[pos_++]);
+    } else {
+      curChar_ = -1;
+    }
+  }
+  // Offset of `curChar_` in the input (the input size at the end).
+  [[nodiscard]] std::size_t Offset() const { return curChar_ < 0 ? size_ : pos_ - 1; }
+
+  std::shared_ptr<const std::string> bytes_;
+  std::string path_;
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t start_ = 0;  // first offset after a byte-order mark
+  std::size_t pos_ = 0;
+  std::int32_t curChar_ = -2;
+};
+
+}  // namespace tarvix

@@ -1,0 +1,148 @@
+#include "text/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace tarvix {
+namespace {
+
+using namespace std::string_literals;
+
+// Path examples are written with '/' and turned into this system's form.
+std::string Native(std::string_view path) {
+  return ToNativeSeparators(path);
+}
+
+TEST(TextTest, CleanUtf8KeepsWellFormedText) {
+  EXPECT_EQ(CleanUtf8("plain ascii text, longer than a word"),
+            "plain ascii text, longer than a word");
+  // The first and last code points of each sequence length, and the last before surrogates.
+  const std::string edges =
+      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF"
+      "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+  EXPECT_EQ(CleanUtf8(edges), edges);
+  EXPECT_EQ(CleanUtf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80!"),
+            "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80!");
+  EXPECT_EQ(CleanUtf8(""), "");
+  std::string out = "kept:";
+  AppendCleanUtf8(out, "\xC3\xA9");
+  EXPECT_EQ(out, "kept:\xC3\xA9");
+}
+
+TEST(TextTest, CleanUtf8ReplacesEachMaximalSubpart) {
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(CleanUtf8("a\xE2\x82"), "a" + r);
+  EXPECT_EQ(CleanUtf8("\xE0\x80\x80"), r + r + r);
+  EXPECT_EQ(CleanUtf8("\xED\xA0\x80"), r + r + r);
+  EXPECT_EQ(CleanUtf8("\xF4\x90\x80\x80"), r + r + r + r);
+  EXPECT_EQ(CleanUtf8("\xF0\x80\x80\x80"), r + r + r + r);
+  EXPECT_EQ(CleanUtf8("\xC0\xAF"), r + r);
+  EXPECT_EQ(CleanUtf8("\xC1\xBF"), r + r);
+  EXPECT_EQ(CleanUtf8("\xF0\x9F\x98"
+                      "A"),
+            r + "A");
+  EXPECT_EQ(CleanUtf8("\xF4\x8F\xBF"), r);
+  EXPECT_EQ(CleanUtf8("\x80\xBF"), r + r);
+  EXPECT_EQ(CleanUtf8("\xF5\xF8\xFE\xFF"), r + r + r + r);
+  EXPECT_EQ(CleanUtf8("\xC3\xC3\xA9"), r + "\xC3\xA9");
+  EXPECT_EQ(CleanUtf8("a\xF1\x80\x80\xE1\x80\xC2"
+                      "b\x80"
+                      "c\x80\xBF"
+                      "d"),
+            "a" + r + r + r + "b" + r + "c" + r + r + "d");
+  // Bad bytes inside and right after a long ASCII run.
+  EXPECT_EQ(CleanUtf8("abcdefg\xFFhijklmnop\x80"), "abcdefg" + r + "hijklmnop" + r);
+}
+
+TEST(TextTest, CleanUtf8ReplacesNul) {
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(CleanUtf8("a\0b"s), "a" + r + "b");
+  EXPECT_EQ(CleanUtf8("abcdefgh\0ijklmnop\0"s), "abcdefgh" + r + "ijklmnop" + r);
+  EXPECT_EQ(CleanUtf8("\0"s), r);
+}
+
+TEST(TextTest, Trim) {
+  EXPECT_EQ(Trim(" \t a b \r\n"), "a b");
+  EXPECT_EQ(Trim(" \t\r\n"), "");
+  EXPECT_EQ(Trim(""), "");
+  EXPECT_EQ(Trim("x"), "x");
+  EXPECT_EQ(Trim("--x-y--", "-"), "x-y");
+}
+
+TEST(TextTest, ReplaceAll) {
+  EXPECT_EQ(ReplaceAll("a&b&", "&", "&amp;"), "a&amp;b&amp;");
+  EXPECT_EQ(ReplaceAll("aaa", "aa", "x"), "xa");
+  EXPECT_EQ(ReplaceAll("abab", "ab", "abab"), "abababab");
+  EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+  EXPECT_EQ(ReplaceAll("abc", "b", ""), "ac");
+  EXPECT_EQ(ReplaceAll("", "a", "b"), "");
+}
+
+TEST(TextTest, AsciiCaseLeavesOtherBytesAlone) {
+  EXPECT_EQ(AsciiLowerCase("HTML \xC3\x89Z"), "html \xC3\x89z");
+  EXPECT_TRUE(EqualsIgnoreCase("Html", "hTML"));
+  EXPECT_FALSE(EqualsIgnoreCase("\xC3\x89", "\xC3\xA9"));
+  EXPECT_FALSE(EqualsIgnoreCase("html", "htm"));
+  EXPECT_FALSE(EqualsIgnoreCase("[", "{"));
+}
+
+TEST(TextTest, FolderOfAndExtensionOf) {
+  EXPECT_EQ(FolderOf(Native("/a/b/doc.md")), Native("/a/b"));
+  EXPECT_EQ(FolderOf(Native("a/b/")), Native("a/b"));
+  EXPECT_EQ(FolderOf(Native("/doc.md")), "");
+  EXPECT_EQ(FolderOf("doc.md"), "");
+
+  EXPECT_EQ(ExtensionOf("doc.MD", true), ".md");
+  EXPECT_EQ(ExtensionOf("doc.MD", false), ".MD");
+  EXPECT_EQ(ExtensionOf("archive.tar.gz", false), ".gz");
+  EXPECT_EQ(ExtensionOf("notes.", false), ".");
+  EXPECT_EQ(ExtensionOf(".profile", false), ".profile");
+  EXPECT_EQ(ExtensionOf(Native("v1.2/readme"), false), "");
+  EXPECT_EQ(ExtensionOf("readme", false), "");
+
+  EXPECT_EQ(WithoutExtension(Native("a/b.c.md")), Native("a/b.c"));
+  EXPECT_EQ(WithoutExtension("notes."), "notes");
+  EXPECT_EQ(WithoutExtension(Native("v1.2/readme")), Native("v1.2/readme"));
+
+  EXPECT_EQ(StripTrailing("a//", '/'), "a/");
+  EXPECT_EQ(StripTrailing("a", '/'), "a");
+  EXPECT_EQ(StripTrailing("", '/'), "");
+}
+
+TEST(TextTest, RelativePathWithSlashes) {
+  EXPECT_EQ(RelativePath("/a/b", "/a/b/", '/'), "./");
+  EXPECT_EQ(RelativePath("/a/b/", "/a/", '/'), "../");
+  EXPECT_EQ(RelativePath("/a/b/", "/a/b/sub/", '/'), "./sub/");
+  EXPECT_EQ(RelativePath("/a/b/", "/a/c/d/", '/'), "../c/d/");
+  EXPECT_EQ(RelativePath("/a/", "/a/x.html", '/'), "./x.html");
+  EXPECT_EQ(RelativePath("/a/b/c/", "/x/y.css", '/'), "../../../x/y.css");
+  EXPECT_EQ(RelativePath("/", "/x/", '/'), "./x/");
+  EXPECT_EQ(RelativePath("//a//b/", "/a/b//c", '/'), "./c");
+  // A shared prefix of a name is not a shared folder.
+  EXPECT_EQ(RelativePath("/ab/", "/a/b/", '/'), "../a/b/");
+}
+
+TEST(TextTest, RelativePathWithBackslashes) {
+  EXPECT_EQ(RelativePath("C:\\site\\", "C:\\site\\", '\\'), ".\\");
+  EXPECT_EQ(RelativePath("C:\\site\\", "C:\\site\\docs\\", '\\'), ".\\docs\\");
+  EXPECT_EQ(RelativePath("C:\\site\\a\\b", "C:\\site\\", '\\'), "..\\..\\");
+  EXPECT_EQ(RelativePath("C:\\site\\docs\\", "C:\\site\\index.html", '\\'), "..\\index.html");
+  // '/' is an ordinary character when the separator is '\\'.
+  EXPECT_EQ(RelativePath("C:\\a/b\\", "C:\\a/b\\c", '\\'), ".\\c");
+}
+
+#ifndef _WIN32
+TEST(TextTest, FullPathOfNormalises) {
+  EXPECT_EQ(FullPathOf("/a/b", "../c.html"), "/a/c.html");
+  EXPECT_EQ(FullPathOf("/a/b/", "./x//y/"), "/a/b/x/y/");
+  EXPECT_EQ(FullPathOf("/a", ""), "/a/");
+  EXPECT_EQ(FullPathOf("", ""), "/");
+  EXPECT_EQ(FullPathOf("/", "../../x"), "/x");
+  EXPECT_EQ(FullPathOf("sub", "x.md"), std::filesystem::current_path().string() + "/sub/x.md");
+}
+#endif
+
+}  // namespace
+}  // namespace tarvix
