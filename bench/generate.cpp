@@ -1,0 +1,207 @@
+// Writes deterministic benchmark documents: realistic mixed Markdown of a given size
+// (with or without link references defined at the end, which take a second pass), and
+// one sample per construct. The same kind, size and seed always give the same bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// A small fixed generator, so the documents do not depend on the standard library.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed * 2862933555777941757ULL + 3037000493ULL) {}
+  std::uint32_t Next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 7;
+    state_ ^= state_ << 17;
+    return static_cast<std::uint32_t>(state_ >> 11);
+  }
+  int Below(int n) { return static_cast<int>(Next() % static_cast<std::uint32_t>(n)); }
+  bool Chance(int percent) { return Below(100) < percent; }
+
+ private:
+  std::uint64_t state_;
+};
+
+constexpr std::string_view kWords[] = {
+    "the",     "converter", "reads", "every",  "document", "once",   "and",   "writes",
+    "a",       "page",      "with",  "links",  "tables",   "quotes", "code",  "lists",
+    "heading", "template",  "value", "option", "folder",   "output", "token", "pass",
+    "simple",  "fast",      "exact", "byte",   "user",     "site",   "guide", "section",
+    "of",      "to",        "in",    "for",    "is",       "on",     "that",  "by"};
+constexpr int kReferenceCount = 40;
+
+struct Generator {
+  Random random;
+  bool references;
+  std::string out;
+
+  std::string_view Word() { return kWords[random.Below(static_cast<int>(std::size(kWords)))]; }
+
+  // A line of running text with the usual inline constructs.
+  void Sentence(int words) {
+    for (int i = 0; i < words; ++i) {
+      if (i > 0)
+        out += ' ';
+      const int pick = random.Below(100);
+      if (pick < 4) {
+        out.append("*").append(Word()).append("*");
+      } else if (pick < 7) {
+        out.append("**").append(Word()).append(" ").append(Word()).append("**");
+      } else if (pick < 9) {
+        out.append("`").append(Word()).append("()`");
+      } else if (pick < 11) {
+        out.append("[").append(Word()).append("](https://example.com/").append(Word());
+        out.append(".html)");
+      } else if (pick < 12 && references) {
+        out.append("[").append(Word()).append("][ref").append(
+            std::to_string(random.Below(kReferenceCount)));
+        out.append("]");
+      } else if (pick < 13) {
+        out.append("_").append(Word()).append("_");
+      } else {
+        out.append(Word());
+      }
+    }
+  }
+
+  void Paragraph() {
+    const int lines = 1 + random.Below(4);
+    for (int i = 0; i < lines; ++i) {
+      Sentence(8 + random.Below(8));
+      out += ".\n";
+    }
+    out += '\n';
+  }
+  void Heading(int n) {
+    out.append(std::string(1 + random.Below(3), '#')).append(" ");
+    Sentence(3);
+    out.append(" ").append(std::to_string(n)).append("\n\n");
+  }
+  void List() {
+    const bool ordered = random.Chance(30);
+    const int items = 2 + random.Below(5);
+    for (int i = 0; i < items; ++i) {
+      out.append(ordered ? std::to_string(i + 1) + ". " : "- ");
+      Sentence(5 + random.Below(8));
+      out += '\n';
+      if (!ordered && random.Chance(20)) {
+        out.append("  - ");
+        Sentence(4);
+        out += '\n';
+      }
+    }
+    out += '\n';
+  }
+  void Quote() {
+    const int lines = 1 + random.Below(3);
+    for (int i = 0; i < lines; ++i) {
+      out.append("> ");
+      Sentence(8 + random.Below(6));
+      out += '\n';
+    }
+    out += '\n';
+  }
+  void Code() {
+    out.append(random.Chance(50) ? "```js\n" : "```\n");
+    const int lines = 2 + random.Below(6);
+    for (int i = 0; i < lines; ++i) {
+      out.append("  var ").append(Word()).append(" = f(\"").append(Word()).append("\") < 2;\n");
+    }
+    out.append("```\n\n");
+  }
+  void Table() {
+    out.append("| name | kind | value |\n|:-----|:----:|------:|\n");
+    const int rows = 2 + random.Below(5);
+    for (int i = 0; i < rows; ++i) {
+      out.append("| ").append(Word()).append(" | *").append(Word()).append("* | ");
+      out.append(std::to_string(random.Below(1000))).append(" |\n");
+    }
+    out += '\n';
+  }
+  void Definitions() {
+    for (int i = 0; i < kReferenceCount; ++i) {
+      out.append("[ref").append(std::to_string(i)).append("]: https://example.com/ref/");
+      out.append(std::to_string(i)).append(".html\n");
+    }
+  }
+
+  void Mixed(std::size_t size) {
+    out.append("<!--\ntitle: Benchmark document\nkeywords: bench\n-->\n\n");
+    for (int n = 0; out.size() < size; ++n) {
+      const int pick = random.Below(100);
+      if (pick < 10) {
+        Heading(n);
+      } else if (pick < 55) {
+        Paragraph();
+      } else if (pick < 70) {
+        List();
+      } else if (pick < 80) {
+        Quote();
+      } else if (pick < 90) {
+        Code();
+      } else {
+        Table();
+      }
+    }
+    if (references)
+      Definitions();
+  }
+
+  // One construct repeated to `size`.
+  bool Sample(std::string_view name, std::size_t size) {
+    for (int n = 0; out.size() < size; ++n) {
+      if (name == "headings") {
+        Heading(n);
+      } else if (name == "paragraphs") {
+        Paragraph();
+      } else if (name == "lists") {
+        List();
+      } else if (name == "quotes") {
+        Quote();
+      } else if (name == "code") {
+        Code();
+      } else if (name == "tables") {
+        Table();
+      } else if (name == "emphasis") {
+        for (int i = 0; i < 10; ++i)
+          out.append("*").append(Word()).append("* **").append(Word()).append("** ");
+        out += "\n\n";
+      } else if (name == "links") {
+        for (int i = 0; i < 6; ++i)
+          out.append("[").append(Word()).append("](https://example.com/x.html \"t\") ");
+        out += "\n\n";
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr,
+                 "usage: tarvix_generate KIND BYTES [SEED]\n"
+                 "KIND: mixed, mixed-noref, headings, paragraphs, lists, quotes, code,\n"
+                 "      tables, emphasis, links\n");
+    return 2;
+  }
+  const std::string_view kindName = argv[1];
+  const std::size_t size = std::strtoull(argv[2], nullptr, 10);
+  const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
+  Generator g{Random(seed), kindName == "mixed", {}};
+  g.out.reserve(size + 4096);
+  if (kindName == "mixed" || kindName == "mixed-noref") {
+    g.Mixed(size);
+  } else if (!g.Sample(kindName, size)) {
+    std::fprintf(stderr, "unknown kind %s\n", argv[1]);
+    return 2;
+  }
+  return std::fwrite(g.out.data(), 1, g.out.size(), stdout) == g.out.size() ? 0 : 1;
+}
