@@ -21,7 +21,8 @@ void WriteBack(OutputPair& out, const std::string& source) {
 void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode) {
   const bool star = delimiter == kind::Star;
   const char d = star ? '*' : '_';
-  std::string source(1, d);
+  // The opener's text, with the blank folded in front of it at a quoted line's start.
+  std::string source = current().Text();
   NextToken(false);
   OutputPair inside;
   for (;;) {

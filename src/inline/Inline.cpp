@@ -84,7 +84,8 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
       continue;
     }
     std::uint32_t code = t.code;
-    if (code == kind::Entity && !EqualsIgnoreCase(t.Slice(), "&copy;"))
+    // The whole text counts: a reference with a blank folded in front is not "&copy;".
+    if (code == kind::Entity && !EqualsIgnoreCase(t.Text(), "&copy;"))
       code = kind::Text;
     if (code == kind::Backtick && mode == InlineMode::CodeSpan) {
       if (t.count == closeCount)
