@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include "support/Convert.h"
+
+namespace tarvix {
+namespace {
+
+TEST(Headings, LevelIsCappedAndIdIsTheCleanedText) {
+  // The seventh `#` starts the heading text.
+  EXPECT_EQ(ToHtml("####### x\n"), "<h6 id=\"# x\"># x</h6>\n");
+  EXPECT_EQ(ToHtml("## Say \"hi\" (it's)\n"),
+            "<h2 id=\"Say hi its\">Say &quot;hi&quot; (it&apos;s)</h2>\n");
+  // The id comes from the source text and is not escaped; the closing run stays.
+  EXPECT_EQ(ToHtml("# a & b #\n"), "<h1 id=\"a & b #\">a &amp; b #</h1>\n");
+  EXPECT_EQ(ToHtml("#x"), "<h1 id=\"x\">x</h1>\n");
+}
+
+TEST(Headings, RepeatedIdsAreNumberedPerExactText) {
+  EXPECT_EQ(ToHtml("# T\n# T\n# t\n# T\n"),
+            "<h1 id=\"T\">T</h1>\n<h1 id=\"T-1\">T</h1>\n<h1 id=\"t\">t</h1>\n"
+            "<h1 id=\"T-2\">T</h1>\n");
+  // A numbered id is not itself remembered.
+  EXPECT_EQ(ToHtml("# T\n# T\n# T-1\n"),
+            "<h1 id=\"T\">T</h1>\n<h1 id=\"T-1\">T</h1>\n<h1 id=\"T-1\">T-1</h1>\n");
+}
+
+TEST(Headings, SecondPassNumbersIdsAfresh) {
+  EXPECT_EQ(ToHtml("# A\n# A\n[x][r]\n\n[r]: u\n"),
+            "<h1 id=\"A\">A</h1>\n<h1 id=\"A-1\">A</h1>\n<p><a href=\" u\">x</a></p>\n"
+            "<p></p>\n");
+}
+
+TEST(Headings, UnderlinesMakeHeadingsOfTheParagraph) {
+  EXPECT_EQ(ToHtml("a\n=====\n"), "<h1>a</h1>\n");
+  EXPECT_EQ(ToHtml("a\nb\n= =\n"), "<h1>a b</h1>\n");
+  EXPECT_EQ(ToHtml("a\n-\n"), "<h2>a</h2>\n");
+  EXPECT_EQ(ToHtml("a\n----\n"), "<h2>a</h2>\n");
+  EXPECT_EQ(ToHtml("a\n***\n"), "<h2>a</h2>\n");
+  // What follows a rule on its line starts the next block.
+  EXPECT_EQ(ToHtml("a\n--- b\n"), "<h2>a</h2>\n<p> b </p>\n");
+}
+
+TEST(Headings, UnderlineNotAloneOnItsLineIsText) {
+  EXPECT_EQ(ToHtml("a\n== b\n"), "<p>a== b </p>\n");
+  EXPECT_EQ(ToHtml("a\n-b\n"), "<p>a-b </p>\n");
+  EXPECT_EQ(ToHtml("a\n- -x\n"), "<p>a</p>\n<ul>\n<li>-x </li>\n</ul>\n");
+  // At the end of the input no line end follows the run.
+  EXPECT_EQ(ToHtml("a\n====="), "<p>a=====</p>\n");
+  EXPECT_EQ(ToHtml("a\n-"), "<p>a-</p>\n");
+}
+
+TEST(Paragraphs, StopAtBlockStarts) {
+  EXPECT_EQ(ToHtml("a\nb\n\nc"), "<p>a b</p>\n<p>c</p>\n");
+  EXPECT_EQ(ToHtml("a\n  b\n"), "<p>a</p>\n<p>b </p>\n");
+  EXPECT_EQ(ToHtml("a\n# h\n"), "<p>a</p>\n<h1 id=\"h\">h</h1>\n");
+  EXPECT_EQ(ToHtml("a\n1. b\n"), "<p>a</p>\n<ol>\n<li>b </li>\n</ol>\n");
+  EXPECT_EQ(ToHtml("a\n> q\n"), "<p>a</p>\n<blockquote><p>q</p>\n</blockquote>");
+}
+
+}  // namespace
+}  // namespace tarvix
