@@ -300,8 +300,10 @@ Token Lex_CL::Scan(bool skipBlanks) {
       break;
     case '\\':
       if (escapes) {
+        // The escaped character alone is the text: a blank folded in front goes too.
         Advance();
         start = Offset();
+        t.flags &= static_cast<std::uint8_t>(~Token::kLeadingSpace);
         if (curChar_ >= 0) {
           int more = ContinuationBytes(curChar_);
           Advance();

@@ -1,0 +1,81 @@
+// Escaping and the four ways of appending to an output pair.
+#include "html/OutputPair.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "lex/Lex_CL.h"
+
+namespace tarvix {
+namespace {
+
+std::string Escaped(const std::string& s) {
+  OutputPair pair;
+  AppendEscaped(pair, s);
+  EXPECT_EQ(pair.text, "");
+  return pair.html;
+}
+
+TEST(OutputPair, EscapesTheSixCharacters) {
+  EXPECT_EQ(Escaped("a<b & \"c\""), "a&lt;b &amp; &quot;c&quot;");
+  EXPECT_EQ(Escaped("C:\\dir"), "C:&yen;dir");
+  EXPECT_EQ(Escaped("&copy;"), "&amp;copy;");
+  EXPECT_EQ(Escaped("it's > 1"), "it&apos;s &gt; 1");
+  EXPECT_EQ(Escaped(""), "");
+  EXPECT_EQ(EscapeHtml(""), "");
+  EXPECT_EQ(EscapeHtml("<\\>"), "&lt;&yen;&gt;");
+  // Line ends and control characters are no markup.
+  EXPECT_EQ(Escaped("a\r\n\tb\x01"), "a\r\n\tb\x01");
+  EXPECT_EQ(Escaped("\xC3\xA9<\xE6\x97\xA5"), "\xC3\xA9&lt;\xE6\x97\xA5");
+}
+
+TEST(OutputPair, CleansInvalidBytesAndNul) {
+  EXPECT_EQ(Escaped(std::string("a\0b", 3)),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(Escaped("\xFF<"), "\xEF\xBF\xBD&lt;");
+  // One replacement per maximal invalid subpart.
+  EXPECT_EQ(Escaped("\xE2\x82&"), "\xEF\xBF\xBD&amp;");
+  EXPECT_EQ(Escaped("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(Escaped("\xF0\x9F\x98"
+                    "a\xF0\x9F\x98\x80"),
+            "\xEF\xBF\xBD"
+            "a\xF0\x9F\x98\x80");
+  EXPECT_EQ(Escaped(std::string("\xE2\0\x82", 3)), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+
+  OutputPair pair;
+  AppendHtmlUtf8(pair, std::string("<b>\xFF\0", 5));
+  EXPECT_EQ(pair.html, "<b>\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(pair.text, "");
+}
+
+TEST(OutputPair, AppendsTouchOneMemberEach) {
+  OutputPair pair;
+  AppendText(pair, "a<\xFF");
+  AppendHtml(pair, "<p>");
+  AppendHtmlUtf8(pair, "x&y");
+  AppendEscaped(pair, "x&y");
+  EXPECT_EQ(pair.text, "a<\xFF");
+  EXPECT_EQ(pair.html, "<p>x&yx&amp;y");
+}
+
+TEST(OutputPair, TokenAppendsKeepFoldedSpaceAndBreak) {
+  Lex_CL lex;
+  lex.OpenBytes("  <\\\\  \n");
+  const Token less = lex.Scan(true);
+  const Token text = lex.Scan(false);
+  const Token hardBreak = lex.Scan(false);
+  OutputPair pair;
+  AppendText(pair, less);
+  AppendText(pair, hardBreak);
+  AppendEscaped(pair, less);
+  AppendHtmlUtf8(pair, less);
+  AppendEscaped(pair, hardBreak);
+  AppendEscaped(pair, text);
+  EXPECT_EQ(pair.text, " <  \n");
+  EXPECT_EQ(pair.html, " &lt; <  \n&yen;");
+}
+
+}  // namespace
+}  // namespace tarvix
