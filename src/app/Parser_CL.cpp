@@ -195,8 +195,11 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
 int Main(int argc, char** argv) {
   platform::SetProcessLocale();
   auto parser = std::make_unique<Parser_CL>();
-  if (!parser->Init(platform::CommandLineArguments(argc, argv)))
+  if (!parser->Init(platform::CommandLineArguments(argc, argv))) {
+    // The output is closed before the temporary file it writes into is deleted.
+    parser->out.reset();
     return 255;
+  }
   return parser->Run();
 }
 

@@ -288,8 +288,23 @@ OutputStream::~OutputStream() {
 }
 
 bool OutputStream::OpenFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return false;
+  }
+  // When the program was started with a standard stream closed, the file would get that
+  // stream's number and every message meant for the stream would land in the page.
+  if (fd <= STDERR_FILENO) {
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    if (moved < 0) {
+      return false;
+    }
+    fd = moved;
+  }
+  std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
+    close(fd);
     return false;
   }
   file_ = file;

@@ -1,0 +1,177 @@
+// Where the page goes: standard output or the output file through a temporary file, the
+// passes that write it, and what a run that cannot write its page leaves behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/RunProgram.h"
+#include "support/ScopedTempDir.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A document that uses a reference before its definition: it takes two passes.
+constexpr char kTwoPass[] = "[x][r]\n\n[r]: http://e.com/\n";
+constexpr char kTwoPassPage[] = "<html><p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n</html>\n";
+
+fs::perms PermissionsOf(const std::string& path) {
+  return fs::status(path).permissions() & fs::perms::mask;
+}
+
+TEST(OutputFile, ForwardReferenceWritesExactlyOnePage) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", kTwoPass);
+  dir.WriteFile("page.html", "<html>####BODY####</html>\n");
+  RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kTwoPassPage);
+
+  r = RunProgram(dir.path(), {"doc.md", "-t", "page.html", "-o", "out.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(dir.ReadFile("out.html"), kTwoPassPage);
+}
+
+TEST(OutputFile, ExtensionOptionNamesTheOutputTheSameInEitherPass) {
+  ScopedTempDir dir;
+  dir.WriteFile("one.md", "Hi\n\n");
+  dir.WriteFile("two.md", kTwoPass);
+  dir.WriteFile("php.md", std::string("<!--\noutput_ext: .php\n-->\n") + kTwoPass);
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string written;
+  };
+  const Case cases[] = {
+      {{"one.md", "-o", "One.HTM", "-ext"}, "One.htm"},
+      {{"two.md", "-o", "Two.HTM", "-ext"}, "Two.htm"},
+      {{"php.md", "-o", "Php.HTM", "-EXT"}, "Php.php"},
+      {{"two.md", "-o", "Plain.HTM"}, "Plain.HTM"},
+      {{"one.md", "-o", "NoDot", "-ext"}, "NoDot"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(dir.path(), c.arguments);
+    EXPECT_EQ(r.status, 0) << c.written;
+    EXPECT_TRUE(fs::exists(dir.PathOf(c.written))) << c.written;
+  }
+  EXPECT_EQ(FolderEntries(dir.path()),
+            (std::vector<std::string>{"NoDot", "One.htm", "Php.php", "Plain.HTM", "Two.htm",
+                                      "one.md", "php.md", "two.md"}));
+  EXPECT_EQ(dir.ReadFile("One.htm"), "<p>Hi</p>\n");
+}
+
+TEST(OutputFile, ExistingOutputIsReplacedOnlyAtTheEnd) {
+  ScopedTempDir dir;
+  fs::create_directory(dir.PathOf("tmp"));
+  RunOptions options;
+  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  dir.WriteFile("doc.md", "New\n\n");
+  dir.WriteFile("out.html", "old page");
+  RunResult r = RunProgram(dir.path(), {"doc.md", "-o", "out.html"}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(dir.ReadFile("out.html"), "<p>New</p>\n");
+
+  // The document and the template are still read in full when the page replaces them.
+  dir.WriteFile("self.md", kTwoPass);
+  r = RunProgram(dir.path(), {"self.md", "-o", "self.md"}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir.ReadFile("self.md"), "<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n");
+  dir.WriteFile("page.html", "<html>####BODY####</html>\n");
+  dir.WriteFile("two.md", kTwoPass);
+  r = RunProgram(dir.path(), {"two.md", "-t", "page.html", "-o", "page.html"}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir.ReadFile("page.html"), kTwoPassPage);
+
+  EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "out.html", "page.html",
+                                                                 "self.md", "tmp", "two.md"}));
+}
+
+TEST(OutputFile, StandardOutputCreatesNoFile) {
+  ScopedTempDir dir;
+  fs::create_directory(dir.PathOf("tmp"));
+  dir.WriteFile("doc.md", kTwoPass);
+  RunOptions options;
+  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  const RunResult r = RunProgram(dir.path(), {"doc.md"}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n");
+  EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "tmp"}));
+}
+
+TEST(OutputFile, FailingCommitLeavesTheTargetAndNoTemporaryFile) {
+  ScopedTempDir dir;
+  fs::create_directory(dir.PathOf("tmp"));
+  RunOptions options;
+  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  dir.WriteFile("doc.md", "New\n\n");
+  const std::string locked = dir.WriteFile("locked.html", "old page");
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  for (const char* target : {"locked.html", "missing/out.html"}) {
+    const RunResult r = RunProgram(dir.path(), {"doc.md", "-o", target}, options);
+    EXPECT_EQ(r.status, 1) << target;
+    EXPECT_EQ(r.out, "") << target;
+    EXPECT_EQ(r.err, "TemporaryFile rename error\n") << target;
+    EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{}) << target;
+  }
+  EXPECT_EQ(dir.ReadFile("locked.html"), "old page");
+  EXPECT_EQ(PermissionsOf(locked),
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "locked.html", "tmp"}));
+}
+
+TEST(OutputFile, PublishedPageHasTheUsualPermissions) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Hi\n\n");
+  using fs::perms;
+  RunOptions masked;
+  masked.umask = 022;
+  RunProgram(dir.path(), {"doc.md", "-o", "a.html"}, masked);
+  EXPECT_EQ(PermissionsOf(dir.PathOf("a.html")),
+            perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+  masked.umask = 027;
+  RunProgram(dir.path(), {"doc.md", "-o", "b.html"}, masked);
+  EXPECT_EQ(PermissionsOf(dir.PathOf("b.html")),
+            perms::owner_read | perms::owner_write | perms::group_read);
+  masked.umask = 0;
+  RunProgram(dir.path(), {"doc.md", "-o", "c.html"}, masked);
+  EXPECT_EQ(PermissionsOf(dir.PathOf("c.html")), perms::owner_read | perms::owner_write |
+                                                     perms::group_read | perms::group_write |
+                                                     perms::others_read | perms::others_write);
+  // A page that replaces another keeps that file's permissions.
+  const std::string kept = dir.WriteFile("kept.html", "old");
+  fs::permissions(kept, perms::owner_read | perms::owner_write | perms::others_read);
+  masked.umask = 077;
+  RunProgram(dir.path(), {"doc.md", "-o", "kept.html"}, masked);
+  EXPECT_EQ(dir.ReadFile("kept.html"), "<p>Hi</p>\n");
+  EXPECT_EQ(PermissionsOf(kept), perms::owner_read | perms::owner_write | perms::others_read);
+}
+
+TEST(OutputFile, UnwritableStandardOutputIsReported) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Hi\n\n");
+  for (StdoutMode mode : {StdoutMode::kDevFull, StdoutMode::kClosed}) {
+    RunOptions options;
+    options.stdoutMode = mode;
+    const RunResult r = RunProgram(dir.path(), {"doc.md"}, options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Write Err OutputFile\n");
+  }
+  // With -o the page does not need standard output; messages meant for it never reach the
+  // page, even when the output file could have taken over its descriptor.
+  dir.WriteFile("lost.md", "<!--\ninclude: none.md\n-->\nHi\n\n");
+  RunOptions closed;
+  closed.stdoutMode = StdoutMode::kClosed;
+  const RunResult r = RunProgram(dir.path(), {"lost.md", "-o", "out.html"}, closed);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.ReadFile("out.html"), "<!--\ninclude: none.md\n--><p>Hi</p>\n");
+}
+
+}  // namespace
+}  // namespace tarvix

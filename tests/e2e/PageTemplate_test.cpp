@@ -1,0 +1,188 @@
+// The finished page: the template, its placeholders, the document header and include files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/RunProgram.h"
+#include "support/ScopedTempDir.h"
+
+namespace tarvix {
+namespace {
+
+TEST(PageTemplate, FillsPlaceholdersInOrderAndEveryOccurrence) {
+  ScopedTempDir dir;
+  std::filesystem::create_directories(dir.PathOf("site/docs"));
+  dir.WriteFile("doc.md",
+                "<!--\n"
+                "title: T ####ROOT####\n"
+                "keywords: K ####TITLE####\n"
+                "description: D ####BODY####\n"
+                "-->\n"
+                "Body ####ROOT####\n"
+                "\n"
+                "```js\n"
+                "x\n"
+                "```\n");
+  dir.WriteFile("page.html",
+                "<title>####TITLE####</title>|####TITLE####\n"
+                "<meta k=\"####KEYWORDS####\" d=\"####DESCRIPTION####\">\n"
+                "####SYNTAX####\n"
+                "<a href=\"####ROOT####/\">####ROOT####</a>\n"
+                "####BODY####\n"
+                "<footer>####BODY####</footer>\n");
+  const RunResult r = RunProgram(
+      dir.path(), {"doc.md", "-t", "page.html", "-o", "site/docs/index.html", "-root", "site"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  // The body is inserted last and never searched; the values before it are.
+  const std::string body =
+      "<!--\n"
+      "title: T ####ROOT####\n"
+      "keywords: K ####TITLE####\n"
+      "description: D ####BODY####\n"
+      "--><p>Body ####ROOT####</p>\n"
+      "<pre class=\"brush: js;\">x\n"
+      "</pre>\n";
+  EXPECT_EQ(dir.ReadFile("site/docs/index.html"),
+            "<title>T ..</title>|T ..\n"
+            "<meta k=\"K ####TITLE####\" d=\"D " +
+                body +
+                "\">\n"
+                "<script type=\"text/javascript\" "
+                "src=\"./SyntaxHighlighter/scripts/shCore.js\"></script>\n"
+                "<script type=\"text/javascript\" "
+                "src=\"./SyntaxHighlighter/scripts/shBrushJScript.js\"></script>\n"
+                "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>\n"
+                "<a href=\"../\">..</a>\n" +
+                body + "\n<footer>" + body + "</footer>\n");
+
+  // On standard output the root is "." and the highlighter folder fixed.
+  dir.WriteFile("short.html", "####ROOT####|####SYNTAX####");
+  const RunResult s =
+      RunProgram(dir.path(), {"doc.md", "-t", "short.html", "-root", "site", "-syntax", "x"});
+  EXPECT_EQ(s.out,
+            ".|<script type=\"text/javascript\" "
+            "src=\"./SyntaxHighlighter/scripts/shCore.js\"></script>\n"
+            "<script type=\"text/javascript\" "
+            "src=\"./SyntaxHighlighter/scripts/shBrushJScript.js\"></script>\n"
+            "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>");
+}
+
+TEST(PageTemplate, HeaderKeysInComments) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md",
+                "<!--\n"
+                "TITLE : Keys ignore case\n"
+                "Keywords: first\n"
+                "description: a: b\n"
+                "author: nobody\n"
+                "-->\n"
+                "\n"
+                "<!-- keywords: one line -->\n");
+  dir.WriteFile("page.html", "####TITLE####|####KEYWORDS####|####DESCRIPTION####\n");
+  const RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Keys ignore case|one line|a: b\n");
+
+  // An empty document still fills the template; without one the page is empty.
+  dir.WriteFile("empty.md", "");
+  EXPECT_EQ(RunProgram(dir.path(), {"empty.md", "-t", "page.html"}).out, "||\n");
+  EXPECT_EQ(RunProgram(dir.path(), {"empty.md"}).out, "");
+}
+
+TEST(PageTemplate, TemplateChoice) {
+  ScopedTempDir dir;
+  std::filesystem::create_directories(dir.PathOf("d/sub"));
+  dir.WriteFile("d/doc.md", "<!--\ntemplate: sub/page.html\n-->\nHi\n\n");
+  dir.WriteFile("d/sub/page.html", "SUB ####BODY####");
+  dir.WriteFile("d/lost.md", "<!--\ntemplate: sub/none.html\n-->\nHi\n\n");
+  dir.WriteFile("d/plain.md", "Hi\n\n");
+  dir.WriteFile("top.html", "TOP ####BODY####");
+  dir.WriteFile("debug.html", "DBG ####BODY####");
+  std::filesystem::create_directory(dir.PathOf("folder.html"));
+  const std::string body = "<!--\ntemplate: sub/page.html\n--><p>Hi</p>\n";
+  const std::string lostBody = "<!--\ntemplate: sub/none.html\n--><p>Hi</p>\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string out;
+  };
+  const Case cases[] = {
+      // The document's template is found beside the document and wins over -t.
+      {{"d/doc.md"}, "SUB " + body},
+      {{"d/doc.md", "-t", "top.html"}, "SUB " + body},
+      {{"d/doc.md", "-t", "top.html", "-dbgt", "debug.html"}, "DBG " + body},
+      {{"d/plain.md", "-t", "top.html"}, "TOP <p>Hi</p>\n"},
+      // A template that is missing or cannot be read: the message, then the body alone.
+      {{"d/lost.md", "-t", "top.html"}, "Template File Not Find \"d/sub/none.html\"\n" + lostBody},
+      {{"d/doc.md", "-dbgt", "missing.html"}, "Template File Not Find \"missing.html\"\n" + body},
+      {{"d/plain.md", "-t", "folder.html"}, "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
+      {{"d/plain.md", "-dbgt", "folder.html"},
+       "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(dir.path(), c.arguments);
+    EXPECT_EQ(r.status, 0) << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(r.out, c.out) << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(r.err, "") << c.arguments[0] << " " << c.arguments.size();
+  }
+  // The document's folder as the program sees it: from the working folder, none.
+  const RunResult r = RunProgram(dir.PathOf("d"), {"lost.md"});
+  EXPECT_EQ(r.out, "Template File Not Find \"sub/none.html\"\n" + lostBody);
+
+  if (!RunsAsSuperuser()) {
+    const std::string locked = dir.WriteFile("locked.html", "####BODY####");
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    EXPECT_EQ(RunProgram(dir.path(), {"d/plain.md", "-t", "locked.html"}).out,
+              "Template File Not Find \"locked.html\"\n<p>Hi</p>\n");
+  }
+}
+
+TEST(PageTemplate, IncludeFiles) {
+  ScopedTempDir dir;
+  std::filesystem::create_directories(dir.PathOf("d/inc"));
+  dir.WriteFile("d/doc.md",
+                "<!--\n"
+                "include: inc/extra.md\n"
+                "keywords: from the document\n"
+                "-->\n");
+  // Its tags are stepped over; its own include entry is ignored, found or not.
+  dir.WriteFile("d/inc/extra.md",
+                "Some text <span class='x'>and</span> a <b>tag</b>\n"
+                "<!--\n"
+                "title: From the include\n"
+                "keywords: from the include\n"
+                "include: missing.md\n"
+                "-->\n");
+  dir.WriteFile("page.html", "####TITLE####|####KEYWORDS####\n");
+  RunResult r = RunProgram(dir.path(), {"d/doc.md", "-t", "page.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "From the include|from the document\n");
+
+  // A missing include is reported and the conversion goes on, once per pass.
+  dir.WriteFile("d/lost.md", "<!--\ninclude: none/x.md\n-->\nHi\n\n");
+  dir.WriteFile("d/lost2.md", "<!--\ninclude: none/x.md\n-->\n[a][r]\n\n[r]: u\n");
+  r = RunProgram(dir.path(), {"d/lost.md", "-t", "page.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Include File Not Find \"d/none/x.md\"\n|\n");
+  r = RunProgram(dir.path(), {"d/lost2.md", "-t", "page.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "Include File Not Find \"d/none/x.md\"\n"
+            "Include File Not Find \"d/none/x.md\"\n"
+            "|\n");
+}
+
+TEST(PageTemplate, ByteOrderMarkIsSkipped) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "\xEF\xBB\xBF# Title\n<!--\ninclude: inc.md\n-->\n");
+  dir.WriteFile("inc.md", "\xEF\xBB\xBF<!--\ntitle: Marked\n-->\n");
+  dir.WriteFile("page.html", "####TITLE####|####BODY####");
+  const RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Marked|<h1 id=\"Title\">Title</h1>\n<!--\ninclude: inc.md\n-->");
+}
+
+}  // namespace
+}  // namespace tarvix

@@ -1,0 +1,98 @@
+// The program's start: the usage text, and the checks that stop a run before any page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/RunProgram.h"
+#include "support/ScopedTempDir.h"
+
+namespace tarvix {
+namespace {
+
+constexpr char kUsage[] =
+    "Tarvix.exe [Input File] [options]\n"
+    "Version: 0.1.0\n"
+    "Options:\n"
+    "    -o         Output File\n"
+    "    -t         Template File\n"
+    "    -dbgt      force use Debug Template File\n"
+    "    -syntax    SyntaxHighlighter Folder\n"
+    "    -imagelink Image add a-tag link\n"
+    "    -ext       File Extention Output from Markdown File\n"
+    "    -?         this help\n";
+
+TEST(ProgramStart, UsageTextAndStatus255) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Text\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"-?"}, {"doc.md", "-?"}, {"-ext", "-imagelink"}, {"doc.md", "-o", "out.html", "-?"}};
+  for (const auto& arguments : cases) {
+    const RunResult r = RunProgram(dir.path(), arguments);
+    EXPECT_EQ(r.status, 255) << arguments.size();
+    EXPECT_EQ(r.out, kUsage) << arguments.size();
+    EXPECT_EQ(r.err, "") << arguments.size();
+  }
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"doc.md"});
+}
+
+TEST(ProgramStart, MissingOrUnreadableFilesStopTheRun) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Text\n");
+  std::filesystem::create_directory(dir.PathOf("folder"));
+  std::filesystem::create_directory(dir.PathOf("tmp"));
+  RunOptions options;
+  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"missing.md"}, "No InputFile\n"},
+      {{"missing.md", "-t", "missing.html"}, "No InputFile\n"},
+      {{"doc.md", "-t", "missing.html"}, "No TemplateFile\n"},
+      {{"doc.md", "-t", "missing.html", "-o", "out.html"}, "No TemplateFile\n"},
+      // A folder exists but cannot be read as a document.
+      {{"folder"}, "Open Err InputFile\n"},
+      {{"folder", "-o", "out.html"}, "Open Err InputFile\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(dir.path(), c.arguments, options);
+    EXPECT_EQ(r.status, 255) << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(r.out, c.message) << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(r.err, "") << c.arguments[0] << " " << c.arguments.size();
+  }
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "folder", "tmp"}));
+  EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
+
+  if (!RunsAsSuperuser()) {
+    const std::string locked = dir.WriteFile("locked.md", "Text\n");
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    const RunResult r = RunProgram(dir.path(), {"locked.md"}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "Open Err InputFile\n");
+  }
+}
+
+TEST(ProgramStart, TemporaryFolderThatTakesNoFile) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Text\n");
+  dir.WriteFile("old.html", "old page");
+  const std::string notAFolder = dir.WriteFile("plain-file", "");
+  for (const std::string& tmp : {dir.PathOf("missing-folder"), notAFolder}) {
+    for (const char* target : {"out.html", "old.html"}) {
+      RunOptions options;
+      options.environment = {{"TMPDIR", tmp}};
+      const RunResult r = RunProgram(dir.path(), {"doc.md", "-o", target}, options);
+      EXPECT_EQ(r.status, 255) << tmp;
+      EXPECT_EQ(r.out, "Open Err TemporaryFile\n") << tmp;
+    }
+  }
+  EXPECT_EQ(dir.ReadFile("old.html"), "old page");
+  EXPECT_EQ(FolderEntries(dir.path()),
+            (std::vector<std::string>{"doc.md", "old.html", "plain-file"}));
+}
+
+}  // namespace
+}  // namespace tarvix
