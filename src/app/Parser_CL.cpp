@@ -193,13 +193,10 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
 }
 
 int Main(int argc, char** argv) {
-  platform::SetProcessLocale();
+  platform::PrepareProcess();
   auto parser = std::make_unique<Parser_CL>();
-  if (!parser->Init(platform::CommandLineArguments(argc, argv))) {
-    // The output is closed before the temporary file it writes into is deleted.
-    parser->out.reset();
+  if (!parser->Init(platform::CommandLineArguments(argc, argv)))
     return 255;
-  }
   return parser->Run();
 }
 

@@ -63,7 +63,8 @@ struct MemoryConversion {
 class Parser_CL {
  public:
   Parser_CL() = default;
-  virtual ~Parser_CL() = default;
+  // The output is closed first, before the temporary file it writes into is deleted.
+  virtual ~Parser_CL() { out.reset(); }
   Parser_CL(const Parser_CL&) = delete;
   Parser_CL& operator=(const Parser_CL&) = delete;
 

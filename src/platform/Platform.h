@@ -20,8 +20,10 @@ extern const char kPathSeparator;
 // come from argv; the Windows build reads the process command line itself.
 [[nodiscard]] std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
-// Sets the process locale for messages. The converter itself never consults the locale.
-void SetProcessLocale();
+// Readies the process: sets the locale for messages (the converter itself never consults
+// it) and makes a reader of the standard output that goes away a failed write, which the
+// driver reports, rather than an end of the program without a word.
+void PrepareProcess();
 
 // True when `path` names an existing file or folder.
 [[nodiscard]] bool PathExists(const std::string& path);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -139,10 +140,11 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-void SetProcessLocale() {
+void PrepareProcess() {
   if (std::setlocale(LC_ALL, "") == nullptr) {
     std::setlocale(LC_ALL, "C.UTF-8");
   }
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool PathExists(const std::string& path) {
