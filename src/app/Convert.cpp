@@ -20,6 +20,9 @@ constexpr std::string_view kBody = "####BODY####";
 
 void Parser_CL::Convert() {
   OutputPair body;
+  // Nothing reads the body's source text.
+  body.keepText = false;
+  body.html.reserve(lex.InputSize() + lex.InputSize() / 2);
   OutputPair scratch;
   for (;;) {
     scratch.Clear();
@@ -77,7 +80,11 @@ void Parser_CL::Convert() {
           body.html += "</blockquote>";
           --quoteDepth;
         }
-        EmitPage(body);
+        if (unresolvedReference && pass == 1 && completeFirstPass_) {
+          firstPassBody_ = std::move(body);
+        } else {
+          EmitPage(body);
+        }
         return;
       default:
         RenderParagraph(body);

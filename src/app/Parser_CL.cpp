@@ -60,9 +60,17 @@ int Parser_CL::Run() {
   Convert();
   if (unresolvedReference) {
     ++pass;
-    Reset();
-    NextToken(false);
-    Convert();
+    if (CanCompleteFirstPass()) {
+      // What the second pass would print before its page: the include messages again.
+      for (const std::string& message : passMessages_)
+        platform::PrintMessage(message);
+      firstPassBody_.html = FillHoles(firstPassBody_.html);
+      EmitPage(firstPassBody_);
+    } else {
+      Reset();
+      NextToken(false);
+      Convert();
+    }
   }
   if (memoryPage_)
     return 0;
@@ -105,12 +113,69 @@ std::string Parser_CL::ConvertInMemory(const MemoryConversion& conversion) {
   options.imageLink = conversion.imageLink;
   options.rootRel = conversion.rootRel;
   options.syntaxDir = conversion.syntaxDir;
+  completeFirstPass_ = !conversion.realSecondPass;
   header.output_ext.clear();
   lex.OpenBytes(conversion.document);
   (void)Run();
   memoryPage_ = nullptr;
   memoryTemplate_ = nullptr;
   return page;
+}
+
+int Parser_CL::NewHole(std::string key, bool caret) {
+  holes_.push_back({std::move(key), caret});
+  return static_cast<int>(holes_.size() - 1);
+}
+
+void Parser_CL::AppendHoleMarker(OutputPair& out, int hole) {
+  out.html.push_back('\0');
+  out.html += IntToText(hole);
+  out.html.push_back('\0');
+}
+
+void Parser_CL::NoteKey(const std::string& key) {
+  if (MakingHoles() && key.find('\0') != std::string::npos)
+    holeInKey_ = true;
+}
+
+bool Parser_CL::CanCompleteFirstPass() const {
+  if (!completeFirstPass_ || holeInKey_)
+    return false;
+  // A caret link that stays undefined writes nothing; where it stood at the edge of a
+  // trimmed heading or cell, the trimming would have seen other blanks.
+  for (const Hole& hole : holes_) {
+    if (hole.caret && caretTargets.find(hole.key) == caretTargets.end())
+      return false;
+  }
+  return true;
+}
+
+std::string Parser_CL::FillHoles(const std::string& html) const {
+  std::string filled;
+  filled.reserve(html.size() + html.size() / 8);
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = html.find('\0', from);
+    if (open == std::string::npos)
+      break;
+    const std::size_t close = html.find('\0', open + 1);
+    filled.append(html, from, open - from);
+    std::size_t index = 0;
+    for (std::size_t i = open + 1; i < close; ++i)
+      index = index * 10 + (html[i] - '0');
+    const Hole& hole = holes_[index];
+    if (hole.caret) {
+      const auto found = caretTargets.find(hole.key);
+      OutputPair link;
+      AppendCaretLink(link, found->second, hole.key);
+      filled += link.html;
+    } else if (const auto found = linkReferences.find(hole.key); found != linkReferences.end()) {
+      AppendCleanUtf8(filled, found->second);
+    }
+    from = close + 1;
+  }
+  filled.append(html, from, std::string::npos);
+  return filled;
 }
 
 Token Parser_CL::ReadToken(bool skipBlanks) {

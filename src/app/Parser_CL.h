@@ -58,6 +58,9 @@ struct MemoryConversion {
   std::int32_t imageLink = 0;
   std::string rootRel = ".";
   std::string syntaxDir = "./SyntaxHighlighter";
+  // Converts the document a second time instead of completing the first pass's page
+  // (the two give the same page; tests compare them).
+  bool realSecondPass = false;
 };
 
 class Parser_CL {
@@ -157,11 +160,36 @@ class Parser_CL {
   // The inline and the reference forms after "[text]" or "![text]": fills `url` and
   // `title`; false when what follows is neither.
   bool ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
-                      std::string& title);
+                      std::string& title, int& hole);
+  // Writes a link or image address: the URL, or the place of a reference not yet defined.
+  void AppendAddress(OutputPair& out, const std::string& url, int hole);
   void EmitPage(const OutputPair& body);
   void WritePage(std::string_view page);
 
+  // Completing the first pass. A document whose references are all defined somewhere
+  // converts the same in both passes but for what the references resolve to, so the
+  // first pass leaves a hole where an undefined reference stands and fills it when the
+  // pass is over, instead of converting the whole document again. A hole is a NUL byte,
+  // its number and a NUL byte: no other NUL reaches the HTML.
+  struct Hole {
+    std::string key;  // the reference key or caret id
+    bool caret = false;
+  };
+  [[nodiscard]] bool MakingHoles() const { return pass == 1 && completeFirstPass_; }
+  // A new hole for `key`; returns its number.
+  int NewHole(std::string key, bool caret);
+  static void AppendHoleMarker(OutputPair& out, int hole);
+  // A key made from HTML that holds a hole: the second pass might see another key.
+  void NoteKey(const std::string& key);
+  [[nodiscard]] bool CanCompleteFirstPass() const;
+  [[nodiscard]] std::string FillHoles(const std::string& html) const;
+
   std::string initOutputExt_;  // the output extension Init found, for the second pass
+  bool completeFirstPass_ = true;
+  bool holeInKey_ = false;
+  std::vector<Hole> holes_;
+  OutputPair firstPassBody_;
+  std::vector<std::string> passMessages_;  // printed during the first pass
   int inlineDepth_ = 0;
   int listDepth_ = 0;
   bool followIncludes_ = true;
@@ -177,7 +205,10 @@ int Main(int argc, char** argv);
 // Option parsing (CommandLine_CL.cpp): fills `options`; 0 when the usage text was printed.
 [[nodiscard]] int ParseOptions(const std::vector<std::string>& arguments, Options& options);
 
-// Page helpers (Convert.cpp).
+// The HTML of a caret link to `target` labelled "^id" (Links.cpp).
+void AppendCaretLink(OutputPair& out, const std::string& target, const std::string& id);
+
+// Address helpers (Angle.cpp).
 [[nodiscard]] std::string EncodeEmail(std::string_view text);
 [[nodiscard]] bool IsWebAddress(std::string_view text);
 [[nodiscard]] bool IsMailAddress(std::string_view text);

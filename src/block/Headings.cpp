@@ -45,13 +45,18 @@ void Parser_CL::RenderHeading(OutputPair& out) {
 }
 
 int Parser_CL::RenderParagraph(OutputPair& out) {
-  OutputPair local;
+  // The paragraph is rendered straight into the caller's pair behind an opening "<p>"
+  // written in advance; an underline turns it into a heading once the kind is known.
+  const std::size_t htmlStart = out.html.size();
+  const std::size_t textStart = out.text.size();
+  out.html.append("<p>");
+  const std::size_t contentStart = out.html.size();
   auto emit = [&](std::string_view open, std::string_view close) {
-    AppendText(out, local.text);
-    out.html.append(open).append(local.html).append(close);
+    out.html.replace(htmlStart, contentStart - htmlStart, open);
+    out.html.append(close);
   };
   for (;;) {
-    RenderInline(InlineMode::Paragraph, local, -1);
+    RenderInline(InlineMode::Paragraph, out, -1);
     const Token& t = current();
     if (t.Is(kind::Equals)) {
       const ParserSnapshot snapshot = Snapshot();
@@ -84,7 +89,11 @@ int Parser_CL::RenderParagraph(OutputPair& out) {
     if (t.Is(kind::Pipe)) {
       const ParserSnapshot snapshot = Snapshot();
       OutputPair table;
-      if (RenderTable(table, local.html, 0)) {
+      if (RenderTable(table, out.html.substr(contentStart), 0)) {
+        // A table replaces what the line held so far, in both halves of the pair.
+        out.html.resize(htmlStart);
+        if (out.keepText)
+          out.text.resize(textStart);
         out.html += table.html;
         return 0;
       }

@@ -45,7 +45,18 @@ int Parser_CL::RenderList(OutputPair& out, std::int32_t base, bool ordered) {
   // A bullet list's own indentation: the base, the blanks after a `*`, and the marker.
   const std::int32_t v = SaturatingAdd(SaturatingAdd(base, current().count), 1);
   std::int32_t result = base;
-  OutputPair local;
+  // Items go straight into the caller's pair behind the opening tag: a list is never
+  // taken back.
+  OutputPair& local = out;
+  if (ordered) {
+    if (start == 1) {
+      AppendHtml(out, "<ol>\n");
+    } else {
+      out.html.append("<ol start=\"").append(IntToText(start)).append("\">\n");
+    }
+  } else {
+    AppendHtml(out, "<ul>\n");
+  }
   while (current().Is(marker)) {
     NextToken(false);
     AppendHtml(local, "<li>");
@@ -76,17 +87,6 @@ int Parser_CL::RenderList(OutputPair& out, std::int32_t base, bool ordered) {
     if (ordered ? w < base : (w < v && w > 0))
       break;
   }
-  AppendText(out, local.text);
-  if (ordered) {
-    if (start == 1) {
-      AppendHtml(out, "<ol>\n");
-    } else {
-      out.html.append("<ol start=\"").append(IntToText(start)).append("\">\n");
-    }
-  } else {
-    AppendHtml(out, "<ul>\n");
-  }
-  AppendHtml(out, local.html);
   AppendHtml(out, ordered ? "</ol>\n" : "</ul>\n");
   return result;
 }

@@ -12,6 +12,9 @@ namespace tarvix {
 struct OutputPair {
   std::string text;  // source bytes as read
   std::string html;  // well-formed UTF-8 HTML
+  // Off for a pair whose source text nobody reads (the page body): appends to `text` are
+  // then dropped instead of copying the document once more.
+  bool keepText = true;
 
   void Clear() {
     text.clear();
@@ -21,10 +24,16 @@ struct OutputPair {
 
 // Appends source bytes to `text` unchanged.
 inline void AppendText(OutputPair& pair, std::string_view s) {
-  pair.text.append(s);
+  if (pair.keepText)
+    pair.text.append(s);
+}
+inline void AppendText(OutputPair& pair, char c) {
+  if (pair.keepText)
+    pair.text.push_back(c);
 }
 inline void AppendText(OutputPair& pair, const Token& t) {
-  t.AppendTextTo(pair.text);
+  if (pair.keepText)
+    t.AppendTextTo(pair.text);
 }
 // Appends markup the program made to `html` unchanged.
 inline void AppendHtml(OutputPair& pair, std::string_view s) {

@@ -46,9 +46,9 @@ void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineM
     inside.text.push_back(d);
     inside.html.push_back(d);
   }
-  out.text += source;
-  out.text += inside.text;
-  out.text.push_back(d);
+  AppendText(out, source);
+  AppendText(out, inside.text);
+  AppendText(out, d);
   AppendHtml(out, "<em>");
   AppendHtml(out, inside.html);
   AppendHtml(out, "</em>");

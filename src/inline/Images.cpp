@@ -18,11 +18,12 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   s += alt;
   std::string url;
   std::string title;
+  int hole = -1;
   bool matched = current().Is(kind::RightBracket);
   if (matched) {
     s.push_back(']');
     NextToken(false);
-    matched = ReadLinkTarget(s, inside.html, url, title);
+    matched = ReadLinkTarget(s, inside.html, url, title, hole);
   }
   if (!matched) {
     AppendEscaped(out, s);
@@ -31,7 +32,7 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   }
   auto emitImage = [&] {
     AppendHtml(out, "<img src=\"");
-    AppendHtmlUtf8(out, url);
+    AppendAddress(out, url, hole);
     AppendHtml(out, "\" alt=\"");
     AppendHtmlUtf8(out, alt);
     if (!title.empty()) {
@@ -42,7 +43,7 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   };
   if (options.imageLink) {
     AppendHtml(out, "<a href=\"");
-    AppendHtmlUtf8(out, url);
+    AppendAddress(out, url, hole);
     AppendHtml(out, "\" alt=\"");
     AppendHtmlUtf8(out, alt);
     AppendHtml(out, "\" target=\"_blank\">");

@@ -139,7 +139,7 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
         }
         break;
       case kind::Sp:
-        out.text.push_back(' ');
+        AppendText(out, ' ');
         out.html.push_back(' ');
         NextToken(false);
         break;
@@ -152,11 +152,11 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
           NextToken(false);
           if (StartsBlockAfterLineEnd(current()))
             return;
-          out.text.push_back(' ');
+          AppendText(out, ' ');
           out.html.push_back(' ');
           break;
         }
-        out.text.push_back(' ');
+        AppendText(out, ' ');
         out.html.push_back(' ');
         NextToken(false);
         if (current().Is(kind::Lf) &&

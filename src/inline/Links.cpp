@@ -13,7 +13,9 @@ void WriteBack(OutputPair& out, const std::string& source) {
   AppendText(out, source);
 }
 
-void EmitCaretLink(OutputPair& out, const std::string& target, const std::string& id) {
+}  // namespace
+
+void AppendCaretLink(OutputPair& out, const std::string& target, const std::string& id) {
   AppendHtml(out, "<a href=\"");
   AppendHtml(out, target);
   AppendHtml(out, "\" alt=\"");
@@ -23,7 +25,13 @@ void EmitCaretLink(OutputPair& out, const std::string& target, const std::string
   AppendHtml(out, "</a>");
 }
 
-}  // namespace
+void Parser_CL::AppendAddress(OutputPair& out, const std::string& url, int hole) {
+  if (hole >= 0) {
+    AppendHoleMarker(out, hole);
+  } else {
+    AppendHtmlUtf8(out, url);
+  }
+}
 
 std::string Parser_CL::CollectUrl() {
   std::string url;
@@ -45,7 +53,8 @@ std::string Parser_CL::CollectUrl() {
 }
 
 bool Parser_CL::ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
-                               std::string& title) {
+                               std::string& title, int& hole) {
+  hole = -1;
   if (current().Is(kind::LeftParen)) {
     s.push_back('(');
     NextToken(false);
@@ -75,12 +84,16 @@ bool Parser_CL::ReadLinkTarget(std::string& s, const std::string& labelHtml, std
     if (!current().Is(kind::RightBracket))
       return false;
     s.push_back(']');
-    const auto found = linkReferences.find(id.empty() ? labelHtml : id);
+    const std::string& key = id.empty() ? labelHtml : id;
+    NoteKey(key);
+    const auto found = linkReferences.find(key);
     if (found != linkReferences.end()) {
       url = found->second;
     } else {
       unresolvedReference = 1;
       url.clear();
+      if (MakingHoles())
+        hole = NewHole(key, false);
     }
     return true;
   }
@@ -109,6 +122,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
       return;
     }
     // The key is the label as HTML, so "[a & b]:" is found as "a &amp; b".
+    NoteKey(label.html);
     linkReferences[label.html] = url;
     NextToken(false);
     AppendText(out, s);
@@ -122,12 +136,13 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
   NextToken(false);
   std::string url;
   std::string title;
-  if (!ReadLinkTarget(s, label.html, url, title)) {
+  int hole = -1;
+  if (!ReadLinkTarget(s, label.html, url, title, hole)) {
     WriteBack(out, s);
     return;
   }
   AppendHtml(out, "<a href=\"");
-  AppendHtmlUtf8(out, url);
+  AppendAddress(out, url, hole);
   if (!title.empty()) {
     AppendHtml(out, "\" title=\"");
     AppendHtmlUtf8(out, title);
@@ -151,9 +166,11 @@ void Parser_CL::RenderCaretLink(OutputPair& out) {
   s.push_back(']');
   const auto found = caretTargets.find(id);
   if (found != caretTargets.end()) {
-    EmitCaretLink(out, found->second, id);
+    AppendCaretLink(out, found->second, id);
   } else {
     unresolvedReference = 1;
+    if (MakingHoles())
+      AppendHoleMarker(out, NewHole(id, true));
   }
   NextToken(false);
   AppendText(out, s);
@@ -182,9 +199,11 @@ void Parser_CL::RenderCaretBlock(OutputPair& out) {
   s.push_back(']');
   const auto found = caretTargets.find(id);
   if (found != caretTargets.end()) {
-    EmitCaretLink(out, found->second, id);
+    AppendCaretLink(out, found->second, id);
   } else {
     unresolvedReference = 1;
+    if (MakingHoles())
+      AppendHoleMarker(out, NewHole(id, true));
   }
   NextToken(false);
   AppendText(out, s);

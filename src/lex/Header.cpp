@@ -143,7 +143,8 @@ void ResetHeader(DocumentHeader& header) {
 }
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
-                      std::string_view basePath, bool noInclude) {
+                      std::string_view basePath, bool noInclude,
+                      std::vector<std::string>* printed) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -172,7 +173,10 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
         path.push_back(platform::kPathSeparator);
       path += ToNativeSeparators(CleanUtf8(trimmed));
       if (!platform::PathExists(path)) {
-        platform::PrintMessage("Include File Not Find \"" + path + "\"");
+        const std::string message = "Include File Not Find \"" + path + "\"";
+        platform::PrintMessage(message);
+        if (printed)
+          printed->push_back(message);
       } else {
         ReadIncludeFile(header, path);
       }
@@ -216,7 +220,8 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   ParserSource source{*this};
   const bool noInclude = !followIncludes_;
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
-    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude);
+    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude,
+                     pass == 1 ? &passMessages_ : nullptr);
   });
 }
 

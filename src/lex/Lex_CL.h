@@ -40,6 +40,7 @@ class Lex_CL {
     pos_ = mark.pos;
     curChar_ = mark.curChar;
   }
+  [[nodiscard]] std::size_t InputSize() const { return size_; }
   // The character after the current token, not yet part of any token (-1 at the end).
   [[nodiscard]] std::int32_t PeekChar() const { return curChar_; }
 
