@@ -23,6 +23,7 @@ void Parser_CL::Convert() {
   // Nothing reads the body's source text.
   body.keepText = false;
   body.html.reserve(lex.InputSize() + lex.InputSize() / 2);
+  platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
   OutputPair scratch;
   for (;;) {
     scratch.Clear();
@@ -112,20 +113,20 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   std::string page;
   if (memoryPage_) {
     if (!memoryTemplate_) {
-      WritePage(bodyHtml);
+      WriteBody(bodyHtml);
       return;
     }
     page = *memoryTemplate_;
   } else {
     if (templatePath.empty()) {
-      WritePage(bodyHtml);
+      WriteBody(bodyHtml);
       return;
     }
     // A template that exists but cannot be read counts as missing.
     if (!platform::PathExists(templatePath) ||
         !platform::ReadWholeFile(templatePath, true, &page)) {
       platform::PrintMessage("Template File Not Find \"" + templatePath + "\"");
-      WritePage(bodyHtml);
+      WriteBody(bodyHtml);
       return;
     }
   }
@@ -142,10 +143,34 @@ void Parser_CL::EmitPage(const OutputPair& body) {
     if (at == std::string::npos)
       break;
     WritePage(std::string_view(page).substr(from, at - from));
-    WritePage(bodyHtml);
+    WriteBody(bodyHtml);
     from = at + kBody.size();
   }
   WritePage(std::string_view(page).substr(from));
+}
+
+void Parser_CL::WriteBody(const std::string& html) {
+  if (!fillHoles_) {
+    WritePage(html);
+    return;
+  }
+  std::string value;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = html.find('\0', from);
+    if (open == std::string::npos)
+      break;
+    const std::size_t close = html.find('\0', open + 1);
+    WritePage(std::string_view(html).substr(from, open - from));
+    std::size_t index = 0;
+    for (std::size_t i = open + 1; i < close; ++i)
+      index = index * 10 + static_cast<std::size_t>(html[i] - '0');
+    value.clear();
+    AppendHoleValue(index, value);
+    WritePage(value);
+    from = close + 1;
+  }
+  WritePage(std::string_view(html).substr(from));
 }
 
 void Parser_CL::WritePage(std::string_view page) {

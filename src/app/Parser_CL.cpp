@@ -64,7 +64,7 @@ int Parser_CL::Run() {
       // What the second pass would print before its page: the include messages again.
       for (const std::string& message : passMessages_)
         platform::PrintMessage(message);
-      firstPassBody_.html = FillHoles(firstPassBody_.html);
+      fillHoles_ = true;
       EmitPage(firstPassBody_);
     } else {
       Reset();
@@ -150,35 +150,25 @@ bool Parser_CL::CanCompleteFirstPass() const {
   return true;
 }
 
-std::string Parser_CL::FillHoles(const std::string& html) const {
-  std::string filled;
-  filled.reserve(html.size() + html.size() / 8);
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t open = html.find('\0', from);
-    if (open == std::string::npos)
-      break;
-    const std::size_t close = html.find('\0', open + 1);
-    filled.append(html, from, open - from);
-    std::size_t index = 0;
-    for (std::size_t i = open + 1; i < close; ++i)
-      index = index * 10 + (html[i] - '0');
-    const Hole& hole = holes_[index];
-    if (hole.caret) {
-      const auto found = caretTargets.find(hole.key);
-      OutputPair link;
-      AppendCaretLink(link, found->second, hole.key);
-      filled += link.html;
-    } else if (const auto found = linkReferences.find(hole.key); found != linkReferences.end()) {
-      AppendCleanUtf8(filled, found->second);
-    }
-    from = close + 1;
+void Parser_CL::AppendHoleValue(std::size_t index, std::string& out) const {
+  const Hole& hole = holes_[index];
+  if (hole.caret) {
+    OutputPair link;
+    AppendCaretLink(link, caretTargets.find(hole.key)->second, hole.key);
+    out += link.html;
+  } else if (const auto found = linkReferences.find(hole.key); found != linkReferences.end()) {
+    AppendCleanUtf8(out, found->second);
   }
-  filled.append(html, from, std::string::npos);
-  return filled;
 }
 
 Token Parser_CL::ReadToken(bool skipBlanks) {
+  // Inside a line no prefix can follow: the scan alone, without a snapshot to go back to.
+  if (!atLineStart) {
+    Token t = lex.Scan(skipBlanks);
+    if (t.Is(kind::Lf))
+      atLineStart = 1;
+    return t;
+  }
   ParserSnapshot s = Snapshot();
   Token t = lex.Scan(skipBlanks);
   if (t.Is(kind::Lf)) {

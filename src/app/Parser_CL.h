@@ -165,6 +165,8 @@ class Parser_CL {
   void AppendAddress(OutputPair& out, const std::string& url, int hole);
   void EmitPage(const OutputPair& body);
   void WritePage(std::string_view page);
+  // Writes the body, filling its holes when the first pass is being completed.
+  void WriteBody(const std::string& html);
 
   // Completing the first pass. A document whose references are all defined somewhere
   // converts the same in both passes but for what the references resolve to, so the
@@ -182,12 +184,14 @@ class Parser_CL {
   // A key made from HTML that holds a hole: the second pass might see another key.
   void NoteKey(const std::string& key);
   [[nodiscard]] bool CanCompleteFirstPass() const;
-  [[nodiscard]] std::string FillHoles(const std::string& html) const;
+  // What hole `index` stands for, appended to `out`.
+  void AppendHoleValue(std::size_t index, std::string& out) const;
 
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   bool completeFirstPass_ = true;
   bool holeInKey_ = false;
   std::vector<Hole> holes_;
+  bool fillHoles_ = false;
   OutputPair firstPassBody_;
   std::vector<std::string> passMessages_;  // printed during the first pass
   int inlineDepth_ = 0;

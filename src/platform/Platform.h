@@ -37,6 +37,11 @@ void PrepareProcess();
 // (CR LF becomes LF on Windows; the same bytes on POSIX).
 [[nodiscard]] bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes);
 
+// Tells the system that the `size` bytes at `data` will be filled in one sweep (the
+// document, the page body), so that it may back them with large pages: a document of
+// many megabytes otherwise costs a page fault every few kilobytes.
+void AdviseLargeBuffer(void* data, std::size_t size);
+
 // Makes a new, empty, uniquely named file in the temporary folder whose name starts with
 // `prefix`. On success stores its full path and returns true.
 [[nodiscard]] bool CreateTemporaryFile(const std::string& prefix, std::string* path);

@@ -1,10 +1,12 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -209,6 +211,7 @@ bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* byte
   // Other kinds of file (a pipe, a terminal) are read too: their size is simply unknown.
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
     bytes->reserve(static_cast<std::size_t>(info.st_size));
+    AdviseLargeBuffer(bytes->data(), bytes->capacity());
   }
   char buffer[65536];
   for (;;) {
@@ -228,6 +231,16 @@ bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* byte
   }
   close(fd);
   return true;
+}
+
+void AdviseLargeBuffer(void* data, std::size_t size) {
+  // Only whole large pages inside the buffer can be advised.
+  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+  const std::uintptr_t last = (begin + size) & ~(kLargePage - 1);
+  if (last > first)
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 bool CreateTemporaryFile(const std::string& prefix, std::string* path) {

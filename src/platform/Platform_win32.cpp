@@ -193,6 +193,11 @@ bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes) {
   return ok;
 }
 
+void AdviseLargeBuffer(void* /*data*/, std::size_t /*size*/) {
+  // Windows gives large pages only to memory allocated for them, by an account holding the
+  // "lock pages in memory" right; an existing buffer cannot be advised.
+}
+
 bool CreateTemporaryFile(const std::string& prefix, std::string* path) {
   wchar_t folder[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
