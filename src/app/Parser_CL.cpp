@@ -161,14 +161,7 @@ void Parser_CL::AppendHoleValue(std::size_t index, std::string& out) const {
   }
 }
 
-Token Parser_CL::ReadToken(bool skipBlanks) {
-  // Inside a line no prefix can follow: the scan alone, without a snapshot to go back to.
-  if (!atLineStart) {
-    Token t = lex.Scan(skipBlanks);
-    if (t.Is(kind::Lf))
-      atLineStart = 1;
-    return t;
-  }
+Token Parser_CL::ReadLineStart(bool skipBlanks) {
   ParserSnapshot s = Snapshot();
   Token t = lex.Scan(skipBlanks);
   if (t.Is(kind::Lf)) {

@@ -85,8 +85,25 @@ class Parser_CL {
   [[nodiscard]] std::string ConvertInMemory(const MemoryConversion& conversion);
 
   // Token operations. To advance always means NextToken.
-  [[nodiscard]] Token ReadToken(bool skipBlanks);
-  void NextToken(bool skipBlanks) { lex.current = ReadToken(skipBlanks); }
+  [[nodiscard]] Token ReadToken(bool skipBlanks) {
+    // Inside a line no prefix can follow: the scan alone, without a snapshot.
+    if (!atLineStart) {
+      Token t = lex.Scan(skipBlanks);
+      if (t.Is(kind::Lf))
+        atLineStart = 1;
+      return t;
+    }
+    return ReadLineStart(skipBlanks);
+  }
+  void NextToken(bool skipBlanks) {
+    if (!atLineStart) {
+      lex.current = lex.Scan(skipBlanks);
+      if (lex.current.Is(kind::Lf))
+        atLineStart = 1;
+      return;
+    }
+    lex.current = ReadLineStart(skipBlanks);
+  }
   void SkipSpaces() {
     while (lex.current.Is(kind::Sp))
       NextToken(false);
@@ -151,6 +168,8 @@ class Parser_CL {
 
  private:
   [[nodiscard]] const Token& current() const { return lex.current; }
+  // The first token of a line, with the quote-prefix rule.
+  [[nodiscard]] Token ReadLineStart(bool skipBlanks);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
   void RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode, std::string_view openTag,
                   std::string_view closeTag);
