@@ -151,6 +151,17 @@ struct Generator {
       Definitions();
   }
 
+  // Ordinary prose: headings and paragraphs with emphasis, one pass.
+  void Plain(std::size_t size) {
+    for (int n = 0; out.size() < size; ++n) {
+      if (random.Below(100) < 15) {
+        Heading(n);
+      } else {
+        Paragraph();
+      }
+    }
+  }
+
   // One construct repeated to `size`.
   bool Sample(std::string_view name, std::size_t size) {
     for (int n = 0; out.size() < size; ++n) {
@@ -188,7 +199,7 @@ int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr,
                  "usage: tarvix_generate KIND BYTES [SEED]\n"
-                 "KIND: mixed, mixed-noref, headings, paragraphs, lists, quotes, code,\n"
+                 "KIND: mixed, mixed-noref, plain, headings, paragraphs, lists, quotes, code,\n"
                  "      tables, emphasis, links\n");
     return 2;
   }
@@ -199,6 +210,8 @@ int main(int argc, char** argv) {
   g.out.reserve(size + 4096);
   if (kindName == "mixed" || kindName == "mixed-noref") {
     g.Mixed(size);
+  } else if (kindName == "plain") {
+    g.Plain(size);
   } else if (!g.Sample(kindName, size)) {
     std::fprintf(stderr, "unknown kind %s\n", argv[1]);
     return 2;

@@ -49,6 +49,10 @@ BENCHMARK_CAPTURE(Convert, lists, std::string("lists"), kSample);
 BENCHMARK_CAPTURE(Convert, quotes, std::string("quotes"), kSample);
 BENCHMARK_CAPTURE(Convert, code, std::string("code"), kSample);
 BENCHMARK_CAPTURE(Convert, tables, std::string("tables"), kSample);
+// Linear time: the 10 MB documents should take about ten times the 1 MB ones.
+BENCHMARK_CAPTURE(Convert, plain1MB, std::string("plain"), 1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Convert, plain10MB, std::string("plain"), 10000000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Convert, mixed1MB, std::string("mixed-noref"), 1000000)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Convert, mixed10MB, std::string("mixed-noref"), 10000000)
