@@ -28,9 +28,6 @@ const char kPathSeparator = '\\';
 
 namespace {
 
-// A read of a file in pieces of this size.
-constexpr std::size_t kReadBlock = 1 << 20;
-
 std::wstring Wide(std::string_view text) {
   if (text.empty()) {
     return {};
@@ -175,16 +172,16 @@ bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes) {
   if (size > 0) {
     bytes->reserve(static_cast<std::size_t>(size));
   }
+  // The size is an upper bound in text mode, so the bytes never outgrow what was reserved.
   bool ok = true;
+  char buffer[65536];
   for (;;) {
-    const std::size_t had = bytes->size();
-    bytes->resize(had + kReadBlock);
-    const std::size_t got = std::fread(bytes->data() + had, 1, kReadBlock, file);
-    bytes->resize(had + got);
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
     if (got == 0) {
       ok = std::ferror(file) == 0;
       break;
     }
+    bytes->append(buffer, got);
   }
   std::fclose(file);
   if (!ok) {

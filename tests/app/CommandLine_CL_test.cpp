@@ -7,6 +7,8 @@
 
 #include "app/Options.h"
 #include "app/Parser_CL.h"
+#include "platform/Platform.h"
+#include "text/Text.h"
 
 namespace tarvix {
 namespace {
@@ -46,12 +48,20 @@ TEST(CommandLine, OptionNamesIgnoreCaseAndOnlyDashMarksAnOption) {
   EXPECT_EQ(line.FirstPlain(), "in.md");
   EXPECT_EQ(line.CountPlain(), 3);
 
-  // An absolute path is the input file, and "/o" is no option here.
   const CommandLine_CL paths({"/home/a/doc.md", "/o", "x.html"});
-  EXPECT_EQ(paths.FirstPlain(), "/home/a/doc.md");
-  EXPECT_EQ(paths.HasOption("o"), 0);
-  EXPECT_EQ(paths.OptionValue("o"), "");
-  EXPECT_EQ(paths.CountPlain(), 3);
+  if (platform::IsOptionMarker('/')) {
+    // On Windows "/o" is "-o".
+    EXPECT_EQ(paths.FirstPlain(), "x.html");
+    EXPECT_EQ(paths.HasOption("o"), 1);
+    EXPECT_EQ(paths.OptionValue("o"), "x.html");
+    EXPECT_EQ(paths.CountPlain(), 1);
+  } else {
+    // An absolute path is the input file, and "/o" is no option here.
+    EXPECT_EQ(paths.FirstPlain(), "/home/a/doc.md");
+    EXPECT_EQ(paths.HasOption("o"), 0);
+    EXPECT_EQ(paths.OptionValue("o"), "");
+    EXPECT_EQ(paths.CountPlain(), 3);
+  }
 }
 
 TEST(CommandLine, OptionValueIsTheNextArgumentWhateverItIs) {
@@ -70,12 +80,16 @@ TEST(ParseOptions, UsageWithoutInputOrWithQuestionMark) {
     EXPECT_EQ(result, 0) << arguments.size();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), kUsage) << arguments.size();
   }
-  // An unknown option is ignored; "/?" is a plain argument, so it is the input file.
+  // An unknown option is ignored; "/?" asks for the usage text only where '/' marks an
+  // option, elsewhere it is the input file.
   int result = -1;
   EXPECT_EQ(Parse({"in.md", "-zz"}, &result).inputFile, "in.md");
   EXPECT_EQ(result, 1);
-  EXPECT_EQ(Parse({"/?"}, &result).inputFile, "/?");
-  EXPECT_EQ(result, 1);
+  const bool slashOptions = platform::IsOptionMarker('/');
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Parse({"/?"}, &result).inputFile, slashOptions ? "" : "/?");
+  EXPECT_EQ(result, slashOptions ? 0 : 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), slashOptions ? kUsage : "");
 }
 
 TEST(ParseOptions, FillsTheFieldsFromTheArguments) {
@@ -114,13 +128,14 @@ TEST(ParseOptions, WithoutOutputFileRootAndSyntaxAreFixed) {
 
 TEST(ParseOptions, RootDefaultsToTheOutputFolder) {
   for (const char* output : {"/srv/site/docs/page.html", "docs/page.html", "page.html"}) {
-    const Options o = Parse({"in.md", "-o", output});
+    const Options o = Parse({"in.md", "-o", ToNativeSeparators(output)});
     EXPECT_EQ(o.rootRel, ".") << output;
     EXPECT_EQ(o.rootDir, ".") << output;
     EXPECT_EQ(o.syntaxDir, "./SyntaxHighlighter") << output;
   }
   // A name without a folder lies in the current folder: -syntax is taken from there.
-  EXPECT_EQ(Parse({"in.md", "-o", "page.html", "-syntax", "lib/sh"}).syntaxDir, "./lib/sh");
+  EXPECT_EQ(Parse({"in.md", "-o", "page.html", "-syntax", ToNativeSeparators("lib/sh")}).syntaxDir,
+            "./lib/sh");
 }
 
 TEST(ParseOptions, RootAndSyntaxAreRelative) {
@@ -150,7 +165,11 @@ TEST(ParseOptions, RootAndSyntaxAreRelative) {
       {{"in.md", "-o", "site//a/../b/page.html", "-root", "site"}, "..", "./SyntaxHighlighter"},
   };
   for (const Case& c : cases) {
-    const Options o = Parse(c.arguments);
+    // Paths are written with '/' above and given in this system's form.
+    std::vector<std::string> arguments;
+    for (const std::string& a : c.arguments)
+      arguments.push_back(ToNativeSeparators(a));
+    const Options o = Parse(arguments);
     EXPECT_EQ(o.rootRel, c.rootRel) << c.arguments[2] << " " << c.arguments[4];
     EXPECT_EQ(o.rootDir, c.rootRel) << c.arguments[2] << " " << c.arguments[4];
     EXPECT_EQ(o.syntaxDir, c.syntaxDir) << c.arguments[2] << " " << c.arguments[4];

@@ -12,7 +12,7 @@ namespace {
 
 // The repository's examples folder, found from this file's own path.
 std::string ExamplesFolder() {
-  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "examples")
+  return (std::filesystem::path(HostPath(__FILE__)).parent_path() / ".." / ".." / "examples")
       .lexically_normal()
       .string();
 }

@@ -44,7 +44,7 @@ TEST(HostileInput, NulAndInvalidBytes) {
   std::string expected = "<p>";
   for (std::size_t i = 0; i < 2 * kPairs; ++i)
     expected.append("\xEF\xBF\xBD");
-  expected.append("</p>\n");
+  expected.append(Lines("</p>\n"));
   EXPECT_EQ(r.out.size(), expected.size());
   EXPECT_TRUE(r.out == expected);
 }

@@ -2,6 +2,7 @@
 // passes that write it, and what a run that cannot write its page leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,12 +29,12 @@ TEST(OutputFile, ForwardReferenceWritesExactlyOnePage) {
   dir.WriteFile("page.html", "<html>####BODY####</html>\n");
   RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kTwoPassPage);
+  EXPECT_EQ(r.out, Lines(kTwoPassPage));
 
   r = RunProgram(dir.path(), {"doc.md", "-t", "page.html", "-o", "out.html"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(dir.ReadFile("out.html"), kTwoPassPage);
+  EXPECT_EQ(dir.ReadFile("out.html"), Lines(kTwoPassPage));
 }
 
 TEST(OutputFile, ExtensionOptionNamesTheOutputTheSameInEitherPass) {
@@ -45,46 +46,52 @@ TEST(OutputFile, ExtensionOptionNamesTheOutputTheSameInEitherPass) {
     std::vector<std::string> arguments;
     std::string written;
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {{"one.md", "-o", "One.HTM", "-ext"}, "One.htm"},
       {{"two.md", "-o", "Two.HTM", "-ext"}, "Two.htm"},
       {{"php.md", "-o", "Php.HTM", "-EXT"}, "Php.php"},
       {{"two.md", "-o", "Plain.HTM"}, "Plain.HTM"},
       {{"one.md", "-o", "NoDot", "-ext"}, "NoDot"},
   };
+  std::vector<std::string> entries = {"NoDot",   "One.htm", "Php.php", "Plain.HTM",
+                                      "Two.htm", "one.md",  "php.md",  "two.md"};
+  // Where '/' marks options too, "/O" and "/EXT" are the same options.
+  if (kWindows) {
+    cases.push_back({{"one.md", "/O", "Slash.HTM", "/EXT"}, "Slash.htm"});
+    entries.push_back("Slash.htm");
+    std::sort(entries.begin(), entries.end());
+  }
   for (const Case& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);
     EXPECT_EQ(r.status, 0) << c.written;
     EXPECT_TRUE(fs::exists(dir.PathOf(c.written))) << c.written;
   }
-  EXPECT_EQ(FolderEntries(dir.path()),
-            (std::vector<std::string>{"NoDot", "One.htm", "Php.php", "Plain.HTM", "Two.htm",
-                                      "one.md", "php.md", "two.md"}));
-  EXPECT_EQ(dir.ReadFile("One.htm"), "<p>Hi</p>\n");
+  EXPECT_EQ(FolderEntries(dir.path()), entries);
+  EXPECT_EQ(dir.ReadFile("One.htm"), Lines("<p>Hi</p>\n"));
 }
 
 TEST(OutputFile, ExistingOutputIsReplacedOnlyAtTheEnd) {
   ScopedTempDir dir;
   fs::create_directory(dir.PathOf("tmp"));
   RunOptions options;
-  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  options.temporaryFolder = dir.PathOf("tmp");
   dir.WriteFile("doc.md", "New\n\n");
   dir.WriteFile("out.html", "old page");
   RunResult r = RunProgram(dir.path(), {"doc.md", "-o", "out.html"}, options);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out + r.err, "");
-  EXPECT_EQ(dir.ReadFile("out.html"), "<p>New</p>\n");
+  EXPECT_EQ(dir.ReadFile("out.html"), Lines("<p>New</p>\n"));
 
   // The document and the template are still read in full when the page replaces them.
   dir.WriteFile("self.md", kTwoPass);
   r = RunProgram(dir.path(), {"self.md", "-o", "self.md"}, options);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(dir.ReadFile("self.md"), "<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n");
+  EXPECT_EQ(dir.ReadFile("self.md"), Lines("<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n"));
   dir.WriteFile("page.html", "<html>####BODY####</html>\n");
   dir.WriteFile("two.md", kTwoPass);
   r = RunProgram(dir.path(), {"two.md", "-t", "page.html", "-o", "page.html"}, options);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(dir.ReadFile("page.html"), kTwoPassPage);
+  EXPECT_EQ(dir.ReadFile("page.html"), Lines(kTwoPassPage));
 
   EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "out.html", "page.html",
@@ -96,10 +103,10 @@ TEST(OutputFile, StandardOutputCreatesNoFile) {
   fs::create_directory(dir.PathOf("tmp"));
   dir.WriteFile("doc.md", kTwoPass);
   RunOptions options;
-  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  options.temporaryFolder = dir.PathOf("tmp");
   const RunResult r = RunProgram(dir.path(), {"doc.md"}, options);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n");
+  EXPECT_EQ(r.out, Lines("<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n"));
   EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "tmp"}));
 }
@@ -108,24 +115,28 @@ TEST(OutputFile, FailingCommitLeavesTheTargetAndNoTemporaryFile) {
   ScopedTempDir dir;
   fs::create_directory(dir.PathOf("tmp"));
   RunOptions options;
-  options.environment = {{"TMPDIR", dir.PathOf("tmp")}};
+  options.temporaryFolder = dir.PathOf("tmp");
   dir.WriteFile("doc.md", "New\n\n");
   const std::string locked = dir.WriteFile("locked.html", "old page");
   fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  for (const char* target : {"locked.html", "missing/out.html"}) {
+  for (const std::string& target : {std::string("locked.html"), Native("missing/out.html")}) {
     const RunResult r = RunProgram(dir.path(), {"doc.md", "-o", target}, options);
     EXPECT_EQ(r.status, 1) << target;
     EXPECT_EQ(r.out, "") << target;
-    EXPECT_EQ(r.err, "TemporaryFile rename error\n") << target;
+    EXPECT_EQ(r.err, Lines("TemporaryFile rename error\n")) << target;
     EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{}) << target;
   }
   EXPECT_EQ(dir.ReadFile("locked.html"), "old page");
   EXPECT_EQ(PermissionsOf(locked),
             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "locked.html", "tmp"}));
+  // Windows deletes no read-only file, not even with the test's folder.
+  fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST(OutputFile, PublishedPageHasTheUsualPermissions) {
+  if (kWindows)
+    GTEST_SKIP() << "no permission bits and no umask on Windows";
   ScopedTempDir dir;
   dir.WriteFile("doc.md", "Hi\n\n");
   using fs::perms;
@@ -155,12 +166,16 @@ TEST(OutputFile, PublishedPageHasTheUsualPermissions) {
 TEST(OutputFile, UnwritableStandardOutputIsReported) {
   ScopedTempDir dir;
   dir.WriteFile("doc.md", "Hi\n\n");
-  for (StdoutMode mode : {StdoutMode::kDevFull, StdoutMode::kClosed}) {
+  // Windows has no device that refuses writes.
+  std::vector<StdoutMode> modes = {StdoutMode::kClosed};
+  if (!kWindows)
+    modes.push_back(StdoutMode::kDevFull);
+  for (StdoutMode mode : modes) {
     RunOptions options;
     options.stdoutMode = mode;
     const RunResult r = RunProgram(dir.path(), {"doc.md"}, options);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Write Err OutputFile\n");
+    EXPECT_EQ(r.err, Lines("Write Err OutputFile\n"));
   }
   // With -o the page does not need standard output; messages meant for it never reach the
   // page, even when the output file could have taken over its descriptor.
@@ -170,7 +185,7 @@ TEST(OutputFile, UnwritableStandardOutputIsReported) {
   const RunResult r = RunProgram(dir.path(), {"lost.md", "-o", "out.html"}, closed);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(dir.ReadFile("out.html"), "<!--\ninclude: none.md\n--><p>Hi</p>\n");
+  EXPECT_EQ(dir.ReadFile("out.html"), Lines("<!--\ninclude: none.md\n--><p>Hi</p>\n"));
 }
 
 }  // namespace

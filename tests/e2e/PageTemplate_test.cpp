@@ -31,8 +31,8 @@ TEST(PageTemplate, FillsPlaceholdersInOrderAndEveryOccurrence) {
                 "<a href=\"####ROOT####/\">####ROOT####</a>\n"
                 "####BODY####\n"
                 "<footer>####BODY####</footer>\n");
-  const RunResult r = RunProgram(
-      dir.path(), {"doc.md", "-t", "page.html", "-o", "site/docs/index.html", "-root", "site"});
+  const RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html", "-o",
+                                              Native("site/docs/index.html"), "-root", "site"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -46,28 +46,27 @@ TEST(PageTemplate, FillsPlaceholdersInOrderAndEveryOccurrence) {
       "<pre class=\"brush: js;\">x\n"
       "</pre>\n";
   EXPECT_EQ(dir.ReadFile("site/docs/index.html"),
-            "<title>T ..</title>|T ..\n"
-            "<meta k=\"K ####TITLE####\" d=\"D " +
-                body +
-                "\">\n"
-                "<script type=\"text/javascript\" "
-                "src=\"./SyntaxHighlighter/scripts/shCore.js\"></script>\n"
-                "<script type=\"text/javascript\" "
-                "src=\"./SyntaxHighlighter/scripts/shBrushJScript.js\"></script>\n"
-                "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>\n"
-                "<a href=\"../\">..</a>\n" +
-                body + "\n<footer>" + body + "</footer>\n");
+            Lines("<title>T ..</title>|T ..\n"
+                  "<meta k=\"K ####TITLE####\" d=\"D " +
+                  body +
+                  "\">\n"
+                  "<script type=\"text/javascript\" "
+                  "src=\"./SyntaxHighlighter/scripts/shCore.js\"></script>\n"
+                  "<script type=\"text/javascript\" "
+                  "src=\"./SyntaxHighlighter/scripts/shBrushJScript.js\"></script>\n"
+                  "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>\n"
+                  "<a href=\"../\">..</a>\n" +
+                  body + "\n<footer>" + body + "</footer>\n"));
 
   // On standard output the root is "." and the highlighter folder fixed.
   dir.WriteFile("short.html", "####ROOT####|####SYNTAX####");
   const RunResult s =
       RunProgram(dir.path(), {"doc.md", "-t", "short.html", "-root", "site", "-syntax", "x"});
-  EXPECT_EQ(s.out,
-            ".|<script type=\"text/javascript\" "
-            "src=\"./SyntaxHighlighter/scripts/shCore.js\"></script>\n"
-            "<script type=\"text/javascript\" "
-            "src=\"./SyntaxHighlighter/scripts/shBrushJScript.js\"></script>\n"
-            "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>");
+  EXPECT_EQ(s.out, Lines(".|<script type=\"text/javascript\" "
+                         "src=\"./SyntaxHighlighter/scripts/shCore.js\"></script>\n"
+                         "<script type=\"text/javascript\" "
+                         "src=\"./SyntaxHighlighter/scripts/shBrushJScript.js\"></script>\n"
+                         "<script type=\"text/javascript\">SyntaxHighlighter.all();</script>"));
 }
 
 TEST(PageTemplate, HeaderKeysInComments) {
@@ -84,11 +83,11 @@ TEST(PageTemplate, HeaderKeysInComments) {
   dir.WriteFile("page.html", "####TITLE####|####KEYWORDS####|####DESCRIPTION####\n");
   const RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Keys ignore case|one line|a: b\n");
+  EXPECT_EQ(r.out, Lines("Keys ignore case|one line|a: b\n"));
 
   // An empty document still fills the template; without one the page is empty.
   dir.WriteFile("empty.md", "");
-  EXPECT_EQ(RunProgram(dir.path(), {"empty.md", "-t", "page.html"}).out, "||\n");
+  EXPECT_EQ(RunProgram(dir.path(), {"empty.md", "-t", "page.html"}).out, Lines("||\n"));
   EXPECT_EQ(RunProgram(dir.path(), {"empty.md"}).out, "");
 }
 
@@ -108,33 +107,36 @@ TEST(PageTemplate, TemplateChoice) {
     std::vector<std::string> arguments;
     std::string out;
   };
+  const std::string doc = Native("d/doc.md");
+  const std::string plain = Native("d/plain.md");
   const Case cases[] = {
       // The document's template is found beside the document and wins over -t.
-      {{"d/doc.md"}, "SUB " + body},
-      {{"d/doc.md", "-t", "top.html"}, "SUB " + body},
-      {{"d/doc.md", "-t", "top.html", "-dbgt", "debug.html"}, "DBG " + body},
-      {{"d/plain.md", "-t", "top.html"}, "TOP <p>Hi</p>\n"},
+      {{doc}, "SUB " + body},
+      {{doc, "-t", "top.html"}, "SUB " + body},
+      {{doc, "-t", "top.html", "-dbgt", "debug.html"}, "DBG " + body},
+      {{plain, "-t", "top.html"}, "TOP <p>Hi</p>\n"},
       // A template that is missing or cannot be read: the message, then the body alone.
-      {{"d/lost.md", "-t", "top.html"}, "Template File Not Find \"d/sub/none.html\"\n" + lostBody},
-      {{"d/doc.md", "-dbgt", "missing.html"}, "Template File Not Find \"missing.html\"\n" + body},
-      {{"d/plain.md", "-t", "folder.html"}, "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
-      {{"d/plain.md", "-dbgt", "folder.html"},
-       "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
+      {{Native("d/lost.md"), "-t", "top.html"},
+       "Template File Not Find \"" + Native("d/sub/none.html") + "\"\n" + lostBody},
+      {{doc, "-dbgt", "missing.html"}, "Template File Not Find \"missing.html\"\n" + body},
+      {{plain, "-t", "folder.html"}, "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
+      {{plain, "-dbgt", "folder.html"}, "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
   };
   for (const Case& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);
     EXPECT_EQ(r.status, 0) << c.arguments[0] << " " << c.arguments.size();
-    EXPECT_EQ(r.out, c.out) << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(r.out, Lines(c.out)) << c.arguments[0] << " " << c.arguments.size();
     EXPECT_EQ(r.err, "") << c.arguments[0] << " " << c.arguments.size();
   }
   // The document's folder as the program sees it: from the working folder, none.
   const RunResult r = RunProgram(dir.PathOf("d"), {"lost.md"});
-  EXPECT_EQ(r.out, "Template File Not Find \"sub/none.html\"\n" + lostBody);
+  EXPECT_EQ(r.out,
+            Lines("Template File Not Find \"" + Native("sub/none.html") + "\"\n" + lostBody));
 
-  if (!RunsAsSuperuser()) {
+  if (CanMakeUnreadableFiles()) {
     const std::string locked = dir.WriteFile("locked.html", "####BODY####");
     std::filesystem::permissions(locked, std::filesystem::perms::none);
-    EXPECT_EQ(RunProgram(dir.path(), {"d/plain.md", "-t", "locked.html"}).out,
+    EXPECT_EQ(RunProgram(dir.path(), {plain, "-t", "locked.html"}).out,
               "Template File Not Find \"locked.html\"\n<p>Hi</p>\n");
   }
 }
@@ -156,22 +158,20 @@ TEST(PageTemplate, IncludeFiles) {
                 "include: missing.md\n"
                 "-->\n");
   dir.WriteFile("page.html", "####TITLE####|####KEYWORDS####\n");
-  RunResult r = RunProgram(dir.path(), {"d/doc.md", "-t", "page.html"});
+  RunResult r = RunProgram(dir.path(), {Native("d/doc.md"), "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "From the include|from the document\n");
+  EXPECT_EQ(r.out, Lines("From the include|from the document\n"));
 
   // A missing include is reported and the conversion goes on, once per pass.
   dir.WriteFile("d/lost.md", "<!--\ninclude: none/x.md\n-->\nHi\n\n");
   dir.WriteFile("d/lost2.md", "<!--\ninclude: none/x.md\n-->\n[a][r]\n\n[r]: u\n");
-  r = RunProgram(dir.path(), {"d/lost.md", "-t", "page.html"});
+  const std::string missing = "Include File Not Find \"" + Native("d/none/x.md") + "\"\n";
+  r = RunProgram(dir.path(), {Native("d/lost.md"), "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Include File Not Find \"d/none/x.md\"\n|\n");
-  r = RunProgram(dir.path(), {"d/lost2.md", "-t", "page.html"});
+  EXPECT_EQ(r.out, Lines(missing + "|\n"));
+  r = RunProgram(dir.path(), {Native("d/lost2.md"), "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "Include File Not Find \"d/none/x.md\"\n"
-            "Include File Not Find \"d/none/x.md\"\n"
-            "|\n");
+  EXPECT_EQ(r.out, Lines(missing + missing + "|\n"));
 }
 
 TEST(PageTemplate, ByteOrderMarkIsSkipped) {
@@ -181,7 +181,7 @@ TEST(PageTemplate, ByteOrderMarkIsSkipped) {
   dir.WriteFile("page.html", "####TITLE####|####BODY####");
   const RunResult r = RunProgram(dir.path(), {"doc.md", "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Marked|<h1 id=\"Title\">Title</h1>\n<!--\ninclude: inc.md\n-->");
+  EXPECT_EQ(r.out, Lines("Marked|<h1 id=\"Title\">Title</h1>\n<!--\ninclude: inc.md\n-->"));
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ TEST(Header, IncludeFilesGiveTheirComments) {
   ApplyHeaderEntry(header, "include", " inc.md ", dir.PathOf("doc.md"), false);
   ApplyHeaderEntry(header, "Include", "missing.md", dir.PathOf("doc.md"), false);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Include File Not Find \"" + dir.path() + "/missing.md\"\n");
+            "Include File Not Find \"" + dir.PathOf("missing.md") + "\"\n");
   EXPECT_EQ(header.title, "Inc");
   EXPECT_EQ(header.include, "missing.md");
 }
