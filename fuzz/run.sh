@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-out=build/fuzz
+out=${TARVIX_FUZZ_OUT:-build/fuzz}
 
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends clang libclang-rt-dev >/dev/null
@@ -16,7 +16,12 @@ mkdir -p "$out/corpus" "$out/findings"
 sources=$(ls src/*/*.cpp | grep -v -e 'src/app/main.cpp' -e 'Platform_win32.cpp')
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc)
 if [ ! -x "$out/convert_fuzzer" ] || [ -n "$(find src fuzz -newer "$out/convert_fuzzer" -name '*.[ch]*' | head -n 1)" ]; then
-  clang++ "${flags[@]}" $sources fuzz/convert_fuzzer.cpp -o "$out/convert_fuzzer"
+  # One object per source, two at a time.
+  mkdir -p "$out/obj"
+  export FLAGS="${flags[*]}" OBJ="$out/obj"
+  printf '%s\n' $sources fuzz/convert_fuzzer.cpp |
+    xargs -P 2 -I{} sh -c 'clang++ $FLAGS -c "{}" -o "$OBJ/$(echo "{}" | tr / _).o"'
+  clang++ "${flags[@]}" "$out"/obj/*.o -o "$out/convert_fuzzer"
 fi
 
 # Seeds: each prefixed by the options byte (plain, -imagelink, template, both).
