@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the conversion fuzzer with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs it on a corpus seeded from the examples and the
-# seed documents. Usage: fuzz/run.sh [seconds] (default 60). Findings land in
+# seeds. Usage: fuzz/run.sh [seconds] (default 60). Findings land in
 # build/fuzz/findings; the growing corpus stays in build/fuzz/corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -180,6 +180,8 @@ class Parser_CL {
   // `title`; false when what follows is neither.
   bool ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
                       std::string& title, int& hole);
+  // After the id of a caret link: the closing `]` and the link, or the write-back.
+  void FinishCaretLink(OutputPair& out, std::string& s, const std::string& id);
   // Writes a link or image address: the URL, or the place of a reference not yet defined.
   void AppendAddress(OutputPair& out, const std::string& url, int hole);
   void EmitPage(const OutputPair& body);

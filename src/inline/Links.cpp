@@ -154,11 +154,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
   AppendText(out, s);
 }
 
-void Parser_CL::RenderCaretLink(OutputPair& out) {
-  std::string s = "[^";
-  NextToken(false);
-  const std::string id = CollectUntil(kind::DefinitionClose, -1);
-  s += id;
+void Parser_CL::FinishCaretLink(OutputPair& out, std::string& s, const std::string& id) {
   if (!current().Is(kind::RightBracket)) {
     WriteBack(out, s);
     return;
@@ -174,6 +170,14 @@ void Parser_CL::RenderCaretLink(OutputPair& out) {
   }
   NextToken(false);
   AppendText(out, s);
+}
+
+void Parser_CL::RenderCaretLink(OutputPair& out) {
+  std::string s = "[^";
+  NextToken(false);
+  const std::string id = CollectUntil(kind::DefinitionClose, -1);
+  s += id;
+  FinishCaretLink(out, s, id);
 }
 
 void Parser_CL::RenderCaretBlock(OutputPair& out) {
@@ -192,21 +196,7 @@ void Parser_CL::RenderCaretBlock(OutputPair& out) {
     AppendText(out, s);
     return;
   }
-  if (!current().Is(kind::RightBracket)) {
-    WriteBack(out, s);
-    return;
-  }
-  s.push_back(']');
-  const auto found = caretTargets.find(id);
-  if (found != caretTargets.end()) {
-    AppendCaretLink(out, found->second, id);
-  } else {
-    unresolvedReference = 1;
-    if (MakingHoles())
-      AppendHoleMarker(out, NewHole(id, true));
-  }
-  NextToken(false);
-  AppendText(out, s);
+  FinishCaretLink(out, s, id);
 }
 
 }  // namespace tarvix

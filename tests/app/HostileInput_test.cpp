@@ -17,16 +17,6 @@ namespace {
 constexpr std::size_t kInputSize = 10u << 20;
 
 // `piece` written `times` times, built by doubling so that huge inputs cost little.
-std::string Repeat(std::string_view piece, std::size_t times) {
-  if (times == 0)
-    return {};
-  std::string s;
-  s.reserve(piece.size() * times);
-  s.append(piece);
-  while (s.size() < piece.size() * times)
-    s.append(s, 0, std::min(s.size(), piece.size() * times - s.size()));
-  return s;
-}
 
 // One stretch of an expected output: `piece`, `times` times over.
 struct Stretch {

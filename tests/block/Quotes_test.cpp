@@ -7,13 +7,6 @@
 namespace tarvix {
 namespace {
 
-std::string Repeat(std::string_view s, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i)
-    out += s;
-  return out;
-}
-
 TEST(Quotes, DepthChangesWriteTheDifferenceInTags) {
   // A continued quoted line keeps the blank after its marker.
   EXPECT_EQ(ToHtml("> a\n> b\n"), "<blockquote><p>a  b</p>\n</blockquote>");

@@ -9,13 +9,6 @@
 namespace tarvix {
 namespace {
 
-std::string Repeat(const std::string& piece, int times) {
-  std::string s;
-  for (int i = 0; i < times; ++i)
-    s += piece;
-  return s;
-}
-
 TEST(Emphasis, UnderscoreClosesBeforeABlankOrLineEnd) {
   EXPECT_EQ(ToHtml("_a_ b"), "<p><em>a</em> b</p>\n");
   EXPECT_EQ(ToHtml("_a b_\nc"), "<p><em>a b</em> c</p>\n");

@@ -9,13 +9,6 @@
 namespace tarvix {
 namespace {
 
-std::string Repeat(const std::string& piece, int times) {
-  std::string s;
-  for (int i = 0; i < times; ++i)
-    s += piece;
-  return s;
-}
-
 TEST(Images, InlineImages) {
   EXPECT_EQ(ToHtml("![p](i.png)"), "<p><img src=\"i.png\" alt=\"p\" /></p>\n");
   EXPECT_EQ(ToHtml("![p](i.png \"T\")"), "<p><img src=\"i.png \" alt=\"p\" title=\"T\" /></p>\n");

@@ -9,13 +9,6 @@
 namespace tarvix {
 namespace {
 
-std::string Repeat(const std::string& piece, int times) {
-  std::string s;
-  for (int i = 0; i < times; ++i)
-    s += piece;
-  return s;
-}
-
 TEST(Inline, ParagraphLineEnds) {
   // A line end inside a paragraph is one space; the last line end of the input too.
   EXPECT_EQ(ToHtml("a\nb\n"), "<p>a b </p>\n");
