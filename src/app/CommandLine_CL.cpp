@@ -104,7 +104,7 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
   const std::string root =
       FullFolder(options.rootDir.empty() ? OutputFolder(options.outputFile) : options.rootDir);
   if (options.outputFile.empty()) {
-    options.rootRel = ".";
+    options.rootRel.assign(1, '.');
   } else {
     options.rootRel = RelativeForPage(FullFolder(OutputFolder(options.outputFile)), root);
     options.rootDir = options.rootRel;

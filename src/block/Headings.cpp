@@ -34,7 +34,7 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   std::string id = MakeId(Trim(clean));
   auto [entry, isNew] = headingIds.try_emplace(id, 1);
   if (!isNew) {
-    id += "-" + IntToText(entry->second);
+    id.append("-").append(IntToText(entry->second));
     ++entry->second;
   }
   const std::string levelText = IntToText(level);

@@ -18,9 +18,10 @@ namespace tarvix {
 
 // Where the program's standard output goes.
 enum class StdoutMode {
-  kCapture,  // into RunResult::out
-  kClosed,   // the program has no standard output at all
-  kDevFull,  // POSIX only: /dev/full, where every write fails with "no space left"
+  kCapture,     // into RunResult::out
+  kClosed,      // the program has no standard output at all
+  kDevFull,     // POSIX only: /dev/full, where every write fails with "no space left"
+  kBrokenPipe,  // POSIX only: a pipe whose reader has gone away
 };
 
 // A variable set (or replaced) in the program's environment: name, value.
@@ -193,7 +194,8 @@ inline RunResult RunProgram(const std::string& folder, const std::vector<std::st
   HANDLE out = captured ? CreateCaptureFile(outPath) : INVALID_HANDLE_VALUE;
   const bool ready = in != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
                      (out != INVALID_HANDLE_VALUE || !captured) &&
-                     options.stdoutMode != StdoutMode::kDevFull;
+                     options.stdoutMode != StdoutMode::kDevFull &&
+                     options.stdoutMode != StdoutMode::kBrokenPipe;
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -318,6 +320,13 @@ inline RunResult RunProgram(const std::string& folder, const std::vector<std::st
       out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     else if (options.stdoutMode == StdoutMode::kDevFull)
       out = open("/dev/full", O_WRONLY);
+    else if (options.stdoutMode == StdoutMode::kBrokenPipe) {
+      int ends[2];
+      if (pipe(ends) == 0) {
+        close(ends[0]);
+        out = ends[1];
+      }
+    }
     if (in < 0 || err < 0 || (out < 0 && options.stdoutMode != StdoutMode::kClosed))
       _exit(125);
     dup2(in, 0);
