@@ -124,8 +124,9 @@ void Parser_CL::EmitPage(const OutputPair& body) {
       WriteBody(bodyHtml);
       return;
     }
-    // A template that exists but cannot be read counts as missing.
-    if (!platform::PathExists(templatePath) ||
+    // A template that exists but cannot be read counts as missing, and so does one that is
+    // no ordinary file (a device whose reading would never end).
+    if (!platform::PathExists(templatePath) || !platform::IsRegularFile(templatePath) ||
         !platform::ReadWholeFile(templatePath, true, &page)) {
       platform::PrintMessage("Template File Not Find \"" + templatePath + "\"");
       WriteBody(bodyHtml);

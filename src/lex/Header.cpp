@@ -188,6 +188,9 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
 }
 
 void ReadIncludeFile(DocumentHeader& header, const std::string& path) {
+  // A folder, a device or a pipe holds no comments; reading one might never end.
+  if (!platform::IsRegularFile(path))
+    return;
   Lex_CL lex;
   if (!lex.Open(path))
     return;

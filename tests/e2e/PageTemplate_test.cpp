@@ -184,5 +184,22 @@ TEST(PageTemplate, ByteOrderMarkIsSkipped) {
   EXPECT_EQ(r.out, Lines("Marked|<h1 id=\"Title\">Title</h1>\n<!--\ninclude: inc.md\n-->"));
 }
 
+
+TEST(PageTemplate, DevicesNamedByTheDocumentAreNotRead) {
+  // A document naming an endless device as its include or template made the run read for
+  // ever and fill the memory; such a file holds no comments and is no template.
+  if (kWindows)
+    GTEST_SKIP() << "the endless device is a POSIX one";
+  ScopedTempDir dir;
+  std::filesystem::create_symlink("/dev/zero", dir.PathOf("zero.md"));
+  std::filesystem::create_symlink("/dev/zero", dir.PathOf("zero.html"));
+  dir.WriteFile("doc.md", "<!--\ninclude: zero.md\ntemplate: zero.html\n-->\nHi\n\n");
+  const RunResult r = RunProgram(dir.path(), {"doc.md"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "Template File Not Find \"zero.html\"\n"
+            "<!--\ninclude: zero.md\ntemplate: zero.html\n--><p>Hi</p>\n");
+}
+
 }  // namespace
 }  // namespace tarvix
