@@ -192,6 +192,15 @@ Token Parser_CL::ReadLineStart(bool skipBlanks) {
   return t;
 }
 
+OutputPair& Parser_CL::ScratchPair() {
+  const auto depth = static_cast<std::size_t>(inlineDepth_);
+  while (scratchPairs_.size() <= depth)
+    scratchPairs_.emplace_back();
+  OutputPair& pair = scratchPairs_[depth];
+  pair.Clear();
+  return pair;
+}
+
 void Parser_CL::Restore(const ParserSnapshot& snapshot, Token* outToken) {
   if (!snapshot.valid)
     return;

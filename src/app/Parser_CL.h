@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -168,6 +169,10 @@ class Parser_CL {
 
  private:
   [[nodiscard]] const Token& current() const { return lex.current; }
+  // An empty pair for the construct being rendered at the current inline depth, to collect
+  // into before its kind is known. The pairs are kept and reused, one per depth, so a span
+  // or a heading costs no allocation once the buffers have grown.
+  [[nodiscard]] OutputPair& ScratchPair();
   // The first token of a line, with the quote-prefix rule.
   [[nodiscard]] Token ReadLineStart(bool skipBlanks);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
@@ -216,6 +221,7 @@ class Parser_CL {
   OutputPair firstPassBody_;
   std::vector<std::string> passMessages_;  // printed during the first pass
   int inlineDepth_ = 0;
+  std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
   bool followIncludes_ = true;
   bool writeFailed_ = false;

@@ -27,7 +27,7 @@ std::string MakeId(std::string_view text) {
 void Parser_CL::RenderHeading(OutputPair& out) {
   const std::int32_t level = std::min(current().count, kMaxHeadingLevel);
   NextToken(false);
-  OutputPair line;
+  OutputPair& line = ScratchPair();
   RenderInline(InlineMode::Heading, line, -1);
 
   const std::string clean = CleanUtf8(line.text);

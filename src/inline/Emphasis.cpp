@@ -24,7 +24,7 @@ void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineM
   // The opener's text, with the blank folded in front of it at a quoted line's start.
   std::string source = current().Text();
   NextToken(false);
-  OutputPair inside;
+  OutputPair& inside = ScratchPair();
   for (;;) {
     if (current().Is(kind::Eof))
       break;  // closes, as the end of input does here
@@ -66,7 +66,7 @@ void Parser_CL::RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mod
                            std::string_view openTag, std::string_view closeTag) {
   std::string source = current().Text();
   NextToken(false);
-  OutputPair inside;
+  OutputPair& inside = ScratchPair();
   RenderInline(mode, inside, -1);
   source += inside.text;
   if (!current().Is(opener) || current().IsDepth()) {
@@ -95,7 +95,7 @@ void Parser_CL::RenderCodeSpan(OutputPair& out) {
   // Backslashes are code text until the closing run.
   lex.escapes = 0;
   NextToken(false);
-  OutputPair inside;
+  OutputPair& inside = ScratchPair();
   RenderInline(InlineMode::CodeSpan, inside, n);
   source += inside.text;
   if (!current().Is(kind::Backtick) || current().IsDepth()) {

@@ -12,7 +12,7 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
     AppendText(out, s);
     return;
   }
-  OutputPair inside;
+  OutputPair& inside = ScratchPair();
   RenderInline(InlineMode::ImageText, inside, -1);
   const std::string& alt = inside.text;
   s += alt;

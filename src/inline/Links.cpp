@@ -108,7 +108,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
     AppendText(out, s);
     return;
   }
-  OutputPair label;
+  OutputPair& label = ScratchPair();
   RenderInline(InlineMode::LinkText, label, -1);
   s += label.text;
 
@@ -188,7 +188,7 @@ void Parser_CL::RenderCaretBlock(OutputPair& out) {
   if (current().Is(kind::DefinitionClose)) {
     s += "]:";
     NextToken(false);
-    OutputPair body;
+    OutputPair& body = ScratchPair();
     RenderInline(InlineMode::Paragraph, body, -1);
     s += body.text;
     // The target is the body's source text, not its HTML.
