@@ -86,7 +86,7 @@ void Parser_CL::RenderAngle(OutputPair& out) {
   };
   NextToken(false);
 
-  enum class Outcome { Close, Escaped, TextOnly };
+  enum class Outcome { Close, Escaped };
   Outcome outcome = Outcome::Close;
   bool comment = false;
   if (current().TextEquals("!")) {
