@@ -342,37 +342,6 @@ void OutputStream::OpenStandardOutput() {
   failed_ = fcntl(STDOUT_FILENO, F_GETFD) == -1;
 }
 
-bool OutputStream::Write(std::string_view bytes) {
-  if (file_ == nullptr || failed_) {
-    failed_ = true;
-    return false;
-  }
-  if (bytes.empty()) {
-    return true;
-  }
-  auto* stream = static_cast<std::FILE*>(file_);
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
-    failed_ = true;
-  }
-  return !failed_;
-}
-
-bool OutputStream::Close() {
-  if (file_ == nullptr) {
-    return false;
-  }
-  auto* stream = static_cast<std::FILE*>(file_);
-  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) {
-    failed_ = true;
-  }
-  if (ownsFile_ && std::fclose(stream) != 0) {
-    failed_ = true;
-  }
-  file_ = nullptr;
-  ownsFile_ = false;
-  return !failed_;
-}
-
 void PrintMessage(std::string_view line) {
   WriteLine(stdout, line);
 }

@@ -8,22 +8,11 @@
 #include "app/Options.h"
 #include "app/Parser_CL.h"
 #include "platform/Platform.h"
+#include "support/Usage.h"
 #include "text/Text.h"
 
 namespace tarvix {
 namespace {
-
-constexpr char kUsage[] =
-    "Tarvix.exe [Input File] [options]\n"
-    "Version: 0.1.0\n"
-    "Options:\n"
-    "    -o         Output File\n"
-    "    -t         Template File\n"
-    "    -dbgt      force use Debug Template File\n"
-    "    -syntax    SyntaxHighlighter Folder\n"
-    "    -imagelink Image add a-tag link\n"
-    "    -ext       File Extention Output from Markdown File\n"
-    "    -?         this help\n";
 
 // ParseOptions on `arguments`; the options it filled, or nothing useful when it printed
 // the usage text (`result` tells).
