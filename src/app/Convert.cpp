@@ -128,7 +128,7 @@ void Parser_CL::EmitPage(const OutputPair& body) {
     // no ordinary file (a device whose reading would never end).
     if (!platform::PathExists(templatePath) || !platform::IsRegularFile(templatePath) ||
         !platform::ReadWholeFile(templatePath, true, &page)) {
-      platform::PrintMessage("Template File Not Find \"" + templatePath + "\"");
+      Say("Template File Not Find \"" + templatePath + "\"");
       WriteBody(bodyHtml);
       return;
     }

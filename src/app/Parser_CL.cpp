@@ -24,11 +24,11 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   atLineStart = 1;
   quoteDepth = 0;
   if (!platform::PathExists(options.inputFile)) {
-    platform::PrintMessage("No InputFile");
+    Say("No InputFile");
     return 0;
   }
   if (!options.templateFile.empty() && !platform::PathExists(options.templateFile)) {
-    platform::PrintMessage("No TemplateFile");
+    Say("No TemplateFile");
     return 0;
   }
   out = std::make_unique<platform::OutputStream>();
@@ -36,11 +36,11 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
     out->OpenStandardOutput();
   } else {
     if (!tempFile.Create(std::string(kTemporaryPrefix))) {
-      platform::PrintMessage("Open Err TemporaryFile");
+      Say("Open Err TemporaryFile");
       return 0;
     }
     if (!out->OpenFile(tempFile.path)) {
-      platform::PrintMessage("Open Err OutputFile");
+      Say("Open Err OutputFile");
       return 0;
     }
   }
@@ -49,7 +49,7 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   // The input exists but cannot be read (a folder, no permission): say so rather than end
   // without a word.
   if (!lex.Open(options.inputFile)) {
-    platform::PrintMessage("Open Err InputFile");
+    Say("Open Err InputFile");
     return 0;
   }
   return 1;
@@ -63,7 +63,7 @@ int Parser_CL::Run() {
     if (CanCompleteFirstPass()) {
       // What the second pass would print before its page: the include messages again.
       for (const std::string& message : passMessages_)
-        platform::PrintMessage(message);
+        Say(message);
       fillHoles_ = true;
       EmitPage(firstPassBody_);
     } else {
@@ -78,7 +78,7 @@ int Parser_CL::Run() {
   out.reset();
   if (!written) {
     // The temporary file, if any, is deleted with tempFile; an existing target stays.
-    platform::PrintError("Write Err OutputFile");
+    Say("Write Err OutputFile", MessageStream::Error);
     return 1;
   }
   if (options.outputFile.empty())
@@ -87,7 +87,7 @@ int Parser_CL::Run() {
   if (options.replaceExt)
     target = WithoutExtension(options.outputFile) + header.output_ext;
   if (!tempFile.Commit(target)) {
-    platform::PrintError("TemporaryFile rename error");
+    Say("TemporaryFile rename error", MessageStream::Error);
     return 1;
   }
   return 0;

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
 #include "highlight/HighLight_CL.h"
@@ -166,8 +167,14 @@ class Parser_CL {
   std::int32_t atLineStart = 1;
   std::int32_t quoteDepth = 0;
   DocumentHeader header;
+  // Where the run's messages go; the console unless the caller names another sink.
+  MessageSink_CL* messages = &console_;
 
  private:
+  // One message of the run, through `messages`.
+  void Say(std::string_view line, MessageStream stream = MessageStream::Output) {
+    messages->Message(line, stream);
+  }
   [[nodiscard]] const Token& current() const { return lex.current; }
   // An empty pair for the construct being rendered at the current inline depth, to collect
   // into before its kind is known. The pairs are kept and reused, one per depth, so a span
@@ -213,6 +220,7 @@ class Parser_CL {
   // What hole `index` stands for, appended to `out`.
   void AppendHoleValue(std::size_t index, std::string& out) const;
 
+  ConsoleMessages_CL console_;
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   bool completeFirstPass_ = true;
   bool holeInKey_ = false;

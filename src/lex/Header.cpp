@@ -144,7 +144,7 @@ void ResetHeader(DocumentHeader& header) {
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view basePath, bool noInclude,
-                      std::vector<std::string>* printed) {
+                      std::vector<std::string>* messages) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -173,10 +173,8 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
         path.push_back(platform::kPathSeparator);
       path += ToNativeSeparators(CleanUtf8(trimmed));
       if (!platform::PathExists(path)) {
-        const std::string message = "Include File Not Find \"" + path + "\"";
-        platform::PrintMessage(message);
-        if (printed)
-          printed->push_back(message);
+        if (messages)
+          messages->push_back("Include File Not Find \"" + path + "\"");
       } else {
         ReadIncludeFile(header, path);
       }
@@ -223,8 +221,14 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   ParserSource source{*this};
   const bool noInclude = !followIncludes_;
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
-    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude,
-                     pass == 1 ? &passMessages_ : nullptr);
+    std::vector<std::string> said;
+    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude, &said);
+    for (const std::string& message : said) {
+      Say(message);
+      // The first pass keeps its messages: completing it repeats them as a second pass would.
+      if (pass == 1)
+        passMessages_.push_back(message);
+    }
   });
 }
 

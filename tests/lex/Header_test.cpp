@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/Parser_CL.h"
 #include "support/Convert.h"
@@ -115,11 +116,11 @@ TEST(Header, IncludeFilesGiveTheirComments) {
 
   // Include paths are taken from the document's folder.
   header = DocumentHeader{};
-  testing::internal::CaptureStdout();
-  ApplyHeaderEntry(header, "include", " inc.md ", dir.PathOf("doc.md"), false);
-  ApplyHeaderEntry(header, "Include", "missing.md", dir.PathOf("doc.md"), false);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Include File Not Find \"" + dir.PathOf("missing.md") + "\"\n");
+  std::vector<std::string> messages;
+  ApplyHeaderEntry(header, "include", " inc.md ", dir.PathOf("doc.md"), false, &messages);
+  ApplyHeaderEntry(header, "Include", "missing.md", dir.PathOf("doc.md"), false, &messages);
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"Include File Not Find \"" + dir.PathOf("missing.md") + "\""});
   EXPECT_EQ(header.title, "Inc");
   EXPECT_EQ(header.include, "missing.md");
 }
