@@ -125,10 +125,17 @@ void Parser_CL::EmitPage(const OutputPair& body) {
       return;
     }
     // A template that exists but cannot be read counts as missing, and so does one that is
-    // no ordinary file (a device whose reading would never end).
-    if (!platform::PathExists(templatePath) || !platform::IsRegularFile(templatePath) ||
-        !platform::ReadWholeFile(templatePath, true, &page)) {
-      Say("Template File Not Find \"" + templatePath + "\"");
+    // no ordinary file (a device whose reading would never end); the line after the
+    // message says which it was.
+    std::string reason;
+    platform::FileStatus status;
+    bool found = platform::StatusOf(templatePath, &status, &reason);
+    if (found && status.kind != platform::FileKind::Regular) {
+      reason = platform::NotRegularReason(status.kind);
+      found = false;
+    }
+    if (!found || !platform::ReadWholeFile(templatePath, true, &page, &reason)) {
+      Say("Template File Not Find \"" + templatePath + "\"", templatePath, reason);
       WriteBody(bodyHtml);
       return;
     }

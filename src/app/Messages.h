@@ -25,6 +25,14 @@ class ConsoleMessages_CL final : public MessageSink_CL {
   void Message(std::string_view line, MessageStream stream) override;
 };
 
+// The line that follows a message when a file and a system error are behind it:
+// "tarvix: PATH: REASON", the reason in the system's own words.
+[[nodiscard]] inline std::string DetailLine(std::string_view path, std::string_view reason) {
+  std::string line = "tarvix: ";
+  line.append(path).append(": ").append(reason);
+  return line;
+}
+
 // Keeps the messages, to be printed or handed over when the run is over.
 class CollectedMessages_CL final : public MessageSink_CL {
  public:

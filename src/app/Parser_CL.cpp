@@ -3,6 +3,8 @@
 #include "app/Parser_CL.h"
 
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <utility>
 
 #include "text/Text.h"
@@ -11,6 +13,11 @@ namespace tarvix {
 namespace {
 
 constexpr std::string_view kTemporaryPrefix = "Tarvix";
+// Token counts (run lengths, numbers) are 32-bit: in a larger document a run could outgrow
+// its count. At this size every count of the document is exact.
+constexpr std::uint64_t kMaxInputSize = std::numeric_limits<std::int32_t>::max();
+// Where the page goes when no output file is named, for the line after a failed write.
+constexpr std::string_view kStandardOutputName = "standard output";
 // A depth token's text: the marker it stands for.
 constexpr std::string_view kDepthText = ">";
 
@@ -23,36 +30,74 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   unresolvedReference = 0;
   atLineStart = 1;
   quoteDepth = 0;
-  if (!platform::PathExists(options.inputFile)) {
-    Say("No InputFile");
+  pageOnStandardOutput_ = options.outputFile.empty();
+  std::string reason;
+  if (!platform::StatusOf(options.inputFile, &input_, &reason)) {
+    Say("No InputFile", options.inputFile, reason);
     return 0;
   }
-  if (!options.templateFile.empty() && !platform::PathExists(options.templateFile)) {
-    Say("No TemplateFile");
+  // A document is a file or what a pipe brings; a device might never end (/dev/zero).
+  if (input_.kind != platform::FileKind::Regular && input_.kind != platform::FileKind::Pipe) {
+    Say("Open Err InputFile", options.inputFile, platform::NotRegularReason(input_.kind));
+    return 0;
+  }
+  // Said before anything is read: reading it would only end in exhausted memory.
+  if (input_.size > kMaxInputSize) {
+    Say("InputFile too large");
+    return 0;
+  }
+  platform::FileStatus templateStatus;
+  if (!options.templateFile.empty() &&
+      !platform::StatusOf(options.templateFile, &templateStatus, &reason)) {
+    Say("No TemplateFile", options.templateFile, reason);
     return 0;
   }
   out = std::make_unique<platform::OutputStream>();
   if (options.outputFile.empty()) {
     out->OpenStandardOutput();
   } else {
-    if (!tempFile.Create(std::string(kTemporaryPrefix))) {
-      Say("Open Err TemporaryFile");
+    platform::FileStatus target;
+    const bool targetExists = platform::StatusOf(options.outputFile, &target);
+    // The page would overwrite its own document.
+    if (IsInputFile(options.outputFile)) {
+      Say("OutputFile is InputFile");
       return 0;
     }
-    if (!out->OpenFile(tempFile.path)) {
-      Say("Open Err OutputFile");
-      return 0;
+    writingIntoTarget_ = targetExists && !options.replaceExt &&
+                         target.kind != platform::FileKind::Regular &&
+                         target.kind != platform::FileKind::Folder;
+    if (writingIntoTarget_) {
+      // A device or a pipe takes the page as it is written: there is no file to replace.
+      if (!out->OpenNode(options.outputFile, &reason)) {
+        Say("Open Err OutputFile", options.outputFile, reason);
+        return 0;
+      }
+    } else {
+      if (!tempFile.Create(std::string(kTemporaryPrefix), &reason)) {
+        Say("Open Err TemporaryFile", platform::TemporaryFolder(), reason);
+        return 0;
+      }
+      if (!out->OpenFile(tempFile.path, &reason)) {
+        Say("Open Err OutputFile", tempFile.path, reason);
+        return 0;
+      }
     }
   }
   header.output_ext = ExtensionOf(options.outputFile, true);
   initOutputExt_ = header.output_ext;
-  // The input exists but cannot be read (a folder, no permission): say so rather than end
-  // without a word.
+  // The input exists but cannot be read (no permission): say so rather than end without a
+  // word.
   if (!lex.Open(options.inputFile)) {
-    Say("Open Err InputFile");
+    Say("Open Err InputFile", options.inputFile, platform::ReadFailureReason(options.inputFile));
     return 0;
   }
   return 1;
+}
+
+bool Parser_CL::IsInputFile(const std::string& path) const {
+  platform::FileStatus status;
+  return platform::StatusOf(path, &status) && status.device == input_.device &&
+         status.inode == input_.inode;
 }
 
 int Parser_CL::Run() {
@@ -75,22 +120,32 @@ int Parser_CL::Run() {
   if (memoryPage_)
     return 0;
   bool written = out->Close() && !writeFailed_;
+  const std::string writeFailure = out->FailureReason();
   out.reset();
   if (!written) {
     // The temporary file, if any, is deleted with tempFile; an existing target stays.
-    Say("Write Err OutputFile", MessageStream::Error);
-    return 1;
+    const std::string failed = options.outputFile.empty() ? std::string(kStandardOutputName)
+                               : writingIntoTarget_       ? options.outputFile
+                                                          : tempFile.path;
+    Say("Write Err OutputFile", failed, writeFailure, MessageStream::Error);
+    return kStatusNotWritten;
   }
-  if (options.outputFile.empty())
-    return 0;
+  if (options.outputFile.empty() || writingIntoTarget_)
+    return kStatusWritten;
   std::string target = options.outputFile;
   if (options.replaceExt)
     target = WithoutExtension(options.outputFile) + header.output_ext;
-  if (!tempFile.Commit(target)) {
-    Say("TemporaryFile rename error", MessageStream::Error);
-    return 1;
+  // The extension the document asked for can make the name of the document itself.
+  if (target != options.outputFile && IsInputFile(target)) {
+    Say("OutputFile is InputFile");
+    return kStatusNotStarted;
   }
-  return 0;
+  std::string reason;
+  if (!tempFile.Commit(target, &reason)) {
+    Say("TemporaryFile rename error", target, reason, MessageStream::Error);
+    return kStatusNotWritten;
+  }
+  return kStatusWritten;
 }
 
 void Parser_CL::Reset() {
@@ -249,12 +304,30 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
   return s;
 }
 
+int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments) {
+  // Our code throws nothing; this stops only what the standard library throws when an
+  // allocation fails, wherever in the conversion that happens.
+  try {
+    if (!parser.Init(arguments))
+      return kStatusNotStarted;
+    return parser.Run();
+  } catch (const std::bad_alloc&) {
+  }
+  // What the failed conversion had built is gone with the stack; the page's output is
+  // closed and its temporary file deleted before the message.
+  parser.out.reset();
+  parser.tempFile.Discard();
+  try {
+    parser.messages->Message("Out of memory", MessageStream::Error);
+  } catch (const std::bad_alloc&) {
+  }
+  return kStatusNotWritten;
+}
+
 int Main(int argc, char** argv) {
   platform::PrepareProcess();
   auto parser = std::make_unique<Parser_CL>();
-  if (!parser->Init(platform::CommandLineArguments(argc, argv)))
-    return 255;
-  return parser->Run();
+  return ConvertFile(*parser, platform::CommandLineArguments(argc, argv));
 }
 
 }  // namespace tarvix

@@ -171,10 +171,20 @@ class Parser_CL {
   MessageSink_CL* messages = &console_;
 
  private:
-  // One message of the run, through `messages`.
+  // One message of the run, through `messages`. While the page goes to standard output,
+  // every message goes to standard error, so that the page stays alone on its stream.
   void Say(std::string_view line, MessageStream stream = MessageStream::Output) {
-    messages->Message(line, stream);
+    messages->Message(line, pageOnStandardOutput_ ? MessageStream::Error : stream);
   }
+  // A message, then the line that says which file and why, when the reason is known.
+  void Say(std::string_view line, std::string_view path, std::string_view reason,
+           MessageStream stream = MessageStream::Output) {
+    Say(line, stream);
+    if (!reason.empty())
+      Say(DetailLine(path, reason), stream);
+  }
+  // True when `path` names the input file itself (links followed).
+  [[nodiscard]] bool IsInputFile(const std::string& path) const;
   [[nodiscard]] const Token& current() const { return lex.current; }
   // An empty pair for the construct being rendered at the current inline depth, to collect
   // into before its kind is known. The pairs are kept and reused, one per depth, so a span
@@ -233,9 +243,23 @@ class Parser_CL {
   int listDepth_ = 0;
   bool followIncludes_ = true;
   bool writeFailed_ = false;
+  bool pageOnStandardOutput_ = false;
+  bool writingIntoTarget_ = false;  // the target is a device or a pipe: no temporary file
+  platform::FileStatus input_;      // what the input file is, found by Init
   std::string* memoryPage_ = nullptr;
   const std::string* memoryTemplate_ = nullptr;
 };
+
+// The exit statuses of a run.
+inline constexpr int kStatusWritten = 0;
+inline constexpr int kStatusNotWritten = 1;  // the page could not be written, or memory ran out
+inline constexpr int kStatusNotStarted = 255;
+
+// One conversion of a file: `parser`'s Init with `arguments`, then Run. Returns the exit
+// status. Memory that runs out anywhere in the conversion (the input, the body, the
+// template, an include) ends it with "Out of memory" on standard error and status 1;
+// the parser's destruction then deletes its temporary file and the target stays as it was.
+[[nodiscard]] int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments);
 
 // The program: sets the locale, converts, returns the exit status (255 when the run could
 // not start).

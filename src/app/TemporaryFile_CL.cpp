@@ -6,23 +6,34 @@
 namespace tarvix {
 
 TemporaryFile_CL::~TemporaryFile_CL() {
+  Discard();
+}
+
+void TemporaryFile_CL::Discard() {
   if (!path.empty())
     platform::RemoveFile(path);
   path.clear();
+  // Only once the file is gone: a signal in between finds nothing left to delete.
+  platform::UnregisterCleanupFile(cleanupSlot_);
+  cleanupSlot_ = -1;
 }
 
-int TemporaryFile_CL::Create(const std::string& prefix) {
+int TemporaryFile_CL::Create(const std::string& prefix, std::string* reason) {
   std::string made;
-  if (!platform::CreateTemporaryFile(prefix, &made))
+  if (!platform::CreateTemporaryFile(prefix, &made, reason))
     return 0;
+  Discard();
   path = made;
+  cleanupSlot_ = platform::RegisterCleanupFile(path);
   return 1;
 }
 
-int TemporaryFile_CL::Commit(const std::string& target) {
-  if (!platform::ReplaceFile(path, target))
+int TemporaryFile_CL::Commit(const std::string& target, std::string* reason) {
+  if (!platform::ReplaceFile(path, target, reason))
     return 0;
   path.clear();
+  platform::UnregisterCleanupFile(cleanupSlot_);
+  cleanupSlot_ = -1;
   return 1;
 }
 

@@ -8,7 +8,8 @@ namespace tarvix {
 
 // Empty -> holding (after Create) -> empty again after Commit (the file is now the
 // target) or after destruction (the file is deleted). The stream writing into the file
-// must be closed before Commit or destruction.
+// must be closed before Commit or destruction. While it is held, a terminating signal
+// deletes the file too.
 class TemporaryFile_CL {
  public:
   TemporaryFile_CL() = default;
@@ -17,12 +18,17 @@ class TemporaryFile_CL {
   TemporaryFile_CL& operator=(const TemporaryFile_CL&) = delete;
 
   // A new, empty, uniquely named file in the temporary folder whose name starts with
-  // `prefix`. 1 on success, 0 on failure.
-  [[nodiscard]] int Create(const std::string& prefix);
+  // `prefix`. 1 on success, 0 on failure (`reason` says why, when given).
+  [[nodiscard]] int Create(const std::string& prefix, std::string* reason = nullptr);
   // Moves the file onto `target`. 1 on success; 0 leaves the target as it was.
-  [[nodiscard]] int Commit(const std::string& target);
+  [[nodiscard]] int Commit(const std::string& target, std::string* reason = nullptr);
+  // Deletes the file now rather than at destruction; nothing when none is held.
+  void Discard();
 
   std::string path;
+
+ private:
+  int cleanupSlot_ = -1;  // where a signal finds the file
 };
 
 }  // namespace tarvix

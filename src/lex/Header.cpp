@@ -172,11 +172,13 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       if (!path.empty())
         path.push_back(platform::kPathSeparator);
       path += ToNativeSeparators(CleanUtf8(trimmed));
-      if (!platform::PathExists(path)) {
-        if (messages)
-          messages->push_back("Include File Not Find \"" + path + "\"");
-      } else {
-        ReadIncludeFile(header, path);
+      // A folder or a device holds no comments, and reading a device might never end: it is
+      // reported as missing, with the line that says what it is.
+      std::string reason;
+      if (!ReadIncludeFile(header, path, &reason) && messages) {
+        messages->push_back("Include File Not Find \"" + path + "\"");
+        if (!reason.empty())
+          messages->push_back(DetailLine(path, reason));
       }
       break;
     }
@@ -185,13 +187,22 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
   }
 }
 
-void ReadIncludeFile(DocumentHeader& header, const std::string& path) {
+bool ReadIncludeFile(DocumentHeader& header, const std::string& path, std::string* reason) {
   // A folder, a device or a pipe holds no comments; reading one might never end.
-  if (!platform::IsRegularFile(path))
-    return;
+  platform::FileStatus status;
+  if (!platform::StatusOf(path, &status, reason))
+    return false;
+  if (status.kind != platform::FileKind::Regular) {
+    if (reason)
+      *reason = platform::NotRegularReason(status.kind);
+    return false;
+  }
   Lex_CL lex;
-  if (!lex.Open(path))
-    return;
+  if (!lex.Open(path)) {
+    if (reason)
+      *reason = platform::ReadFailureReason(path);
+    return false;
+  }
   lex.Next();
   LexerSource source{lex};
   std::string raw;
@@ -215,6 +226,7 @@ void ReadIncludeFile(DocumentHeader& header, const std::string& path) {
     }
     SkipIncludeTag(source);
   }
+  return true;
 }
 
 int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {

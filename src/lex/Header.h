@@ -29,6 +29,8 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
                       std::vector<std::string>* messages = nullptr);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.
-void ReadIncludeFile(DocumentHeader& header, const std::string& path);
+// False when the file is missing, unreadable or no regular file (`reason` says which).
+bool ReadIncludeFile(DocumentHeader& header, const std::string& path,
+                     std::string* reason = nullptr);
 
 }  // namespace tarvix

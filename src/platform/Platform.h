@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,48 @@ extern const char kPathSeparator;
 // driver reports, rather than an end of the program without a word.
 void PrepareProcess();
 
+// Calls that can fail take an optional `reason`: on failure it receives the system's own
+// words for what went wrong ("No such file or directory"), for the line that follows the
+// message.
+
+// What a path names once links are followed.
+enum class FileKind { Regular, Folder, Pipe, Device, Other };
+
+struct FileStatus {
+  FileKind kind = FileKind::Other;
+  std::uint64_t size = 0;  // in bytes, for a regular file
+  // Together the identity of the file: two names with the same pair are one file.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
+// Finds out what `path` names, following links. False when nothing can be found there.
+[[nodiscard]] bool StatusOf(const std::string& path, FileStatus* status,
+                            std::string* reason = nullptr);
+
+// The words for a file of `kind` where a regular file was needed ("Is a directory").
+[[nodiscard]] std::string NotRegularReason(FileKind kind);
+
+// Why `path` cannot be opened for reading; empty when it can. For a run whose reading
+// failed without saying why.
+[[nodiscard]] std::string ReadFailureReason(const std::string& path);
+
+// The folder temporary files are made in ($TMPDIR, else /tmp; the user's Temp on Windows).
+[[nodiscard]] std::string TemporaryFolder();
+
+// Makes terminating signals (interrupt, termination, hangup; Ctrl+C on Windows) delete
+// every file registered below before the process ends the way the signal ends it. The
+// program calls it once at its start; a caller converting in memory never does.
+void InstallSignalCleanup();
+
+// Registers a file that must not outlive the process if a signal ends it: a temporary
+// file or a partial copy. Returns the slot to pass to Unregister, or -1 when the path
+// cannot be held (the table is full or the path too long); the file then stays behind.
+// Safe from any thread.
+[[nodiscard]] int RegisterCleanupFile(const std::string& path);
+// After the file was deleted or renamed into place. -1 is ignored.
+void UnregisterCleanupFile(int slot);
+
 // True when `path` names an existing file or folder.
 [[nodiscard]] bool PathExists(const std::string& path);
 
@@ -39,7 +82,8 @@ void PrepareProcess();
 // Reads a whole file as bytes. False when it cannot be opened or read (a folder, no
 // permission); `bytes` is then empty. `textMode` asks for the platform's text-mode read
 // (CR LF becomes LF on Windows; the same bytes on POSIX).
-[[nodiscard]] bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes);
+[[nodiscard]] bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes,
+                                 std::string* reason = nullptr);
 
 // Tells the system that the `size` bytes at `data` will be filled in one sweep (the
 // document, the page body), so that it may back them with large pages: a document of
@@ -48,12 +92,17 @@ void AdviseLargeBuffer(void* data, std::size_t size);
 
 // Makes a new, empty, uniquely named file in the temporary folder whose name starts with
 // `prefix`. On success stores its full path and returns true.
-[[nodiscard]] bool CreateTemporaryFile(const std::string& prefix, std::string* path);
+[[nodiscard]] bool CreateTemporaryFile(const std::string& prefix, std::string* path,
+                                       std::string* reason = nullptr);
 
 // Moves the finished file `from` onto `target`, replacing an existing target in one step.
-// A read-only target, a missing folder or any other failure returns false and leaves the
-// target as it was.
-[[nodiscard]] bool ReplaceFile(const std::string& from, const std::string& target);
+// A target that is a link keeps the link: the file it names is replaced (or created, for a
+// link that names nothing yet). A replaced file keeps its permissions and, where the
+// process may change them, its owner and group. A target that is no regular file (a
+// device, a pipe) gets the page written into it. A read-only target, a missing folder or
+// any other failure returns false and leaves the target as it was.
+[[nodiscard]] bool ReplaceFile(const std::string& from, const std::string& target,
+                               std::string* reason = nullptr);
 
 // Deletes a file; false when it could not be deleted.
 bool RemoveFile(const std::string& path);
@@ -67,18 +116,27 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  [[nodiscard]] bool OpenFile(const std::string& path);
+  // A new file (or one emptied) at `path`.
+  [[nodiscard]] bool OpenFile(const std::string& path, std::string* reason = nullptr);
+  // An existing node that is no regular file (a device, a pipe): written as it is, never
+  // created or emptied.
+  [[nodiscard]] bool OpenNode(const std::string& path, std::string* reason = nullptr);
   void OpenStandardOutput();
   // Returns false once any write has failed.
   bool Write(std::string_view bytes);
   // Flushes and closes (a file) or flushes (standard output). False when anything written
   // since the open failed to reach its destination.
   [[nodiscard]] bool Close();
+  // The system's words for the first failure; empty when none said why.
+  [[nodiscard]] const std::string& FailureReason() const { return reason_; }
 
  private:
+  void Fail();
+
   void* file_ = nullptr;  // the C stream
   bool ownsFile_ = false;
   bool failed_ = false;
+  std::string reason_;
 };
 
 // A line on the standard output (the stream the page goes to when no output file is

@@ -9,8 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
 #include <vector>
 
+#include "platform/Cleanup.h"
 #include "platform/Platform.h"
 
 namespace tarvix::platform {
@@ -33,11 +37,87 @@ std::string CurrentFolder() {
   return std::string(buffer.data());
 }
 
+// A chain of links longer than this is a loop; the system gives up at the same depth.
+constexpr int kMaxLinkDepth = 40;
+
+void SetReason(std::string* reason, int code) {
+  if (reason != nullptr)
+    *reason = ErrnoText(code);
+}
+
+// The process's file-creation mask. Reading it with umask() means setting it for a moment,
+// which would change the files another conversion's thread creates meanwhile, so it is
+// read from the system's account of the process, once; only where there is none is it
+// read the other way, at the first call (PrepareProcess makes that call before any thread
+// starts).
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("Umask:", 0) == 0)
+        return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    }
+    const mode_t old = umask(0);
+    umask(old);
+    return old;
+  }();
+  return mask;
+}
+
 // The permission bits a new file gets from this process: what a plain fopen would create.
 mode_t NewFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
+  return 0666 & ~ProcessUmask();
+}
+
+FileKind KindOf(mode_t mode) {
+  if (S_ISREG(mode))
+    return FileKind::Regular;
+  if (S_ISDIR(mode))
+    return FileKind::Folder;
+  if (S_ISFIFO(mode))
+    return FileKind::Pipe;
+  if (S_ISCHR(mode) || S_ISBLK(mode))
+    return FileKind::Device;
+  return FileKind::Other;
+}
+
+// The file a path finally names: each link in turn replaced by what it names, so a
+// replacement lands on that file and the links stay. A link naming nothing yet gives the
+// name it holds. Nothing when the links loop.
+std::optional<std::string> ResolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+    struct stat info;
+    if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+      return current;
+    std::vector<char> buffer(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
+    const ssize_t length = readlink(current.c_str(), buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size())
+      return current;
+    std::string named(buffer.data(), static_cast<std::size_t>(length));
+    if (named.front() != '/') {
+      const std::size_t slash = current.rfind('/');
+      named.insert(0, slash == std::string::npos ? "" : current.substr(0, slash + 1));
+    }
+    current = std::move(named);
+  }
+  return std::nullopt;
+}
+
+void RemoveOnSignal(const char* path) {
+  unlink(path);
+}
+
+extern "C" void OnTerminatingSignal(int signal) {
+  ForEachCleanupFile(RemoveOnSignal);
+  // Then the end the signal would have made: the default action, once the handler returns
+  // and the signal is no longer blocked.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
 }
 
 // Creates a file from `pattern` (ending in "XXXXXX"), storing its path in `path`; returns the
@@ -87,12 +167,20 @@ bool CopyContents(int from, int to) {
   }
 }
 
+// The owner and group a replaced file had, to give its successor.
+struct Owner {
+  uid_t user;
+  gid_t group;
+};
+
 // `from` and `target` are on different file systems, so rename cannot move the page. Copy it
 // next to the target first, then rename that copy over the target so the target still
 // changes in one step: it is either the old file or the complete new one.
-bool CopyAcrossFileSystems(const std::string& from, const std::string& target, mode_t mode) {
+bool CopyAcrossFileSystems(const std::string& from, const std::string& target, mode_t mode,
+                           const std::optional<Owner>& owner, std::string* reason) {
   const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (source < 0) {
+    SetReason(reason, errno);
     return false;
   }
   const std::size_t slash = target.rfind('/');
@@ -100,17 +188,54 @@ bool CopyAcrossFileSystems(const std::string& from, const std::string& target, m
   std::string copy;
   const int fd = CreateUniqueFile(folder + ".TarvixXXXXXX", &copy);
   if (fd < 0) {
+    SetReason(reason, errno);
     close(source);
     return false;
   }
+  // A signal during the copy must not leave the partial copy beside the target.
+  const int slot = RegisterCleanupFile(copy);
   bool ok = CopyContents(source, fd);
   close(source);
   ok = ok && fsync(fd) == 0;
+  if (ok && owner)
+    (void)!fchown(fd, owner->user, owner->group);
   ok = ok && fchmod(fd, mode) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(copy.c_str(), target.c_str()) == 0;
   if (!ok) {
+    SetReason(reason, errno);
     unlink(copy.c_str());
+    UnregisterCleanupFile(slot);
+    return false;
+  }
+  UnregisterCleanupFile(slot);
+  unlink(from.c_str());
+  return true;
+}
+
+// A target that is a device or a pipe is written into, as cp would: replacing the node by a
+// regular file would take the device away.
+bool WriteIntoNode(const std::string& from, const std::string& node, std::string* reason) {
+  const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) {
+    SetReason(reason, errno);
+    return false;
+  }
+  const int fd = open(node.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetReason(reason, errno);
+    close(source);
+    return false;
+  }
+  bool ok = CopyContents(source, fd);
+  const int copyError = errno;
+  close(source);
+  if (close(fd) != 0 && ok) {
+    SetReason(reason, errno);
+    return false;
+  }
+  if (!ok) {
+    SetReason(reason, copyError);
     return false;
   }
   unlink(from.c_str());
@@ -142,11 +267,94 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
+std::string ErrnoText(int code) {
+  char buffer[256];
+  buffer[0] = '\0';
+  // strerror_r comes in two forms: the GNU one returns the text, the POSIX one an int.
+  struct Pick {
+    const char* buffer;
+    const char* operator()(int result) const { return result == 0 ? buffer : "Unknown error"; }
+    const char* operator()(const char* text) const { return text; }
+  };
+  return Pick{buffer}(strerror_r(code, buffer, sizeof buffer));
+}
+
 void PrepareProcess() {
   if (std::setlocale(LC_ALL, "") == nullptr) {
     std::setlocale(LC_ALL, "C.UTF-8");
   }
   std::signal(SIGPIPE, SIG_IGN);
+  (void)ProcessUmask();
+  InstallSignalCleanup();
+}
+
+void InstallSignalCleanup() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+    if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+      continue;
+    struct sigaction action {};
+    action.sa_handler = OnTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) {
+  struct stat info;
+  if (path.empty()) {
+    SetReason(reason, ENOENT);
+    return false;
+  }
+  if (stat(path.c_str(), &info) != 0) {
+    SetReason(reason, errno);
+    return false;
+  }
+  status->kind = KindOf(info.st_mode);
+  status->size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+  status->device = static_cast<std::uint64_t>(info.st_dev);
+  status->inode = static_cast<std::uint64_t>(info.st_ino);
+  return true;
+}
+
+std::string NotRegularReason(FileKind kind) {
+  switch (kind) {
+    case FileKind::Regular:
+      return {};
+    case FileKind::Folder:
+      return ErrnoText(EISDIR);
+    case FileKind::Device:
+      return "Is a device";
+    case FileKind::Pipe:
+      return "Is a pipe";
+    case FileKind::Other:
+      break;
+  }
+  return "Is a socket";
+}
+
+std::string ReadFailureReason(const std::string& path) {
+  // Without blocking: a pipe with no writer yet would hold the open.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0)
+    return ErrnoText(errno);
+  struct stat info;
+  std::string reason;
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
+    reason = ErrnoText(EISDIR);
+  close(fd);
+  return reason;
+}
+
+std::string TemporaryFolder() {
+  const char* variable = std::getenv("TMPDIR");
+  std::string folder = (variable != nullptr && *variable != '\0') ? variable : "/tmp";
+  while (folder.size() > 1 && folder.back() == '/') {
+    folder.pop_back();
+  }
+  return folder;
 }
 
 bool PathExists(const std::string& path) {
@@ -202,14 +410,17 @@ std::string FullPath(const std::string& path) {
   return result;
 }
 
-bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* bytes) {
+bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* bytes,
+                   std::string* reason) {
   bytes->clear();
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
+    SetReason(reason, errno);
     return false;
   }
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    SetReason(reason, S_ISDIR(info.st_mode) ? EISDIR : errno);
     close(fd);
     return false;
   }
@@ -225,6 +436,7 @@ bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* byte
       if (errno == EINTR) {
         continue;
       }
+      SetReason(reason, errno);
       close(fd);
       bytes->clear();
       return false;
@@ -248,21 +460,19 @@ void AdviseLargeBuffer(void* data, std::size_t size) {
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-bool CreateTemporaryFile(const std::string& prefix, std::string* path) {
-  const char* variable = std::getenv("TMPDIR");
-  std::string folder = (variable != nullptr && *variable != '\0') ? variable : "/tmp";
-  while (folder.size() > 1 && folder.back() == '/') {
-    folder.pop_back();
-  }
+bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason) {
+  std::string folder = TemporaryFolder();
   if (folder != "/") {
     folder.push_back('/');
   }
   std::string created;
   const int fd = CreateUniqueFile(folder + prefix + "XXXXXX", &created);
   if (fd < 0) {
+    SetReason(reason, errno);
     return false;
   }
   if (close(fd) != 0) {
+    SetReason(reason, errno);
     unlink(created.c_str());
     return false;
   }
@@ -270,31 +480,52 @@ bool CreateTemporaryFile(const std::string& prefix, std::string* path) {
   return true;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& target) {
+bool ReplaceFile(const std::string& from, const std::string& target, std::string* reason) {
+  const std::optional<std::string> resolved = ResolveLinks(target);
+  if (!resolved) {
+    SetReason(reason, ELOOP);
+    return false;
+  }
+  const std::string& file = *resolved;
   mode_t mode;
+  std::optional<Owner> owner;
   struct stat info;
-  if (stat(target.c_str(), &info) == 0) {
+  const bool exists = stat(file.c_str(), &info) == 0;
+  // A device or a pipe is written into; a folder makes the rename fail with the system's
+  // own words.
+  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+    return WriteIntoNode(from, file, reason);
+  if (exists && S_ISREG(info.st_mode)) {
     // The superuser may rename over anything, so a page the user protected with chmod a-w
     // must be refused here rather than by the system.
     if ((info.st_mode & kWriteBits) == 0) {
+      SetReason(reason, EACCES);
       return false;
     }
     mode = info.st_mode & 07777;
+    owner = Owner{info.st_uid, info.st_gid};
   } else {
     mode = NewFileMode();
   }
+  // A published page keeps the owner and group of the file it replaces where the process
+  // may give them (the superuser may); elsewhere it is the user's own, as any new file.
+  // Before the mode: a change of owner clears the set-id bits.
+  if (owner)
+    (void)!chown(from.c_str(), owner->user, owner->group);
   // The temporary file is private (0600); a published page must keep the access its
   // readers, such as a web server, had before.
   if (chmod(from.c_str(), mode) != 0) {
+    SetReason(reason, errno);
     return false;
   }
-  if (rename(from.c_str(), target.c_str()) == 0) {
+  if (rename(from.c_str(), file.c_str()) == 0) {
     return true;
   }
   if (errno != EXDEV) {
+    SetReason(reason, errno);
     return false;
   }
-  return CopyAcrossFileSystems(from, target, mode);
+  return CopyAcrossFileSystems(from, file, mode, owner, reason);
 }
 
 bool RemoveFile(const std::string& path) {
@@ -307,29 +538,61 @@ OutputStream::~OutputStream() {
   }
 }
 
-bool OutputStream::OpenFile(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    return false;
-  }
+namespace {
+
+// The C stream over `fd`, on a descriptor above the standard ones; null on failure.
+std::FILE* StreamOver(int fd, std::string* reason) {
   // When the program was started with a standard stream closed, the file would get that
   // stream's number and every message meant for the stream would land in the page.
   if (fd <= STDERR_FILENO) {
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0)
+      SetReason(reason, errno);
     close(fd);
     if (moved < 0) {
-      return false;
+      return nullptr;
     }
     fd = moved;
   }
   std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
+    SetReason(reason, errno);
     close(fd);
+  }
+  return file;
+}
+
+}  // namespace
+
+bool OutputStream::OpenNode(const std::string& path, std::string* reason) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetReason(reason, errno);
     return false;
   }
+  std::FILE* file = StreamOver(fd, reason);
+  if (file == nullptr)
+    return false;
   file_ = file;
   ownsFile_ = true;
   failed_ = false;
+  reason_.clear();
+  return true;
+}
+
+bool OutputStream::OpenFile(const std::string& path, std::string* reason) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetReason(reason, errno);
+    return false;
+  }
+  std::FILE* file = StreamOver(fd, reason);
+  if (file == nullptr)
+    return false;
+  file_ = file;
+  ownsFile_ = true;
+  failed_ = false;
+  reason_.clear();
   return true;
 }
 
@@ -340,6 +603,7 @@ void OutputStream::OpenStandardOutput() {
   // With descriptor 1 closed the writes would only fail at the flush, or worse land in a
   // file that happened to get that descriptor; count the page as lost from the start.
   failed_ = fcntl(STDOUT_FILENO, F_GETFD) == -1;
+  reason_ = failed_ ? ErrnoText(EBADF) : std::string();
 }
 
 void PrintMessage(std::string_view line) {

@@ -82,11 +82,13 @@ TEST(OutputFile, ExistingOutputIsReplacedOnlyAtTheEnd) {
   EXPECT_EQ(r.out + r.err, "");
   EXPECT_EQ(dir.ReadFile("out.html"), Lines("<p>New</p>\n"));
 
-  // The document and the template are still read in full when the page replaces them.
+  // The page never replaces its own document: that would lose the source.
   dir.WriteFile("self.md", kTwoPass);
   r = RunProgram(dir.path(), {"self.md", "-o", "self.md"}, options);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(dir.ReadFile("self.md"), Lines("<p><a href=\" http://e.com/\">x</a></p>\n<p></p>\n"));
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, Lines("OutputFile is InputFile\n"));
+  EXPECT_EQ(dir.ReadFile("self.md"), kTwoPass);
+  // The template is still read in full when the page replaces it.
   dir.WriteFile("page.html", "<html>####BODY####</html>\n");
   dir.WriteFile("two.md", kTwoPass);
   r = RunProgram(dir.path(), {"two.md", "-t", "page.html", "-o", "page.html"}, options);
@@ -119,11 +121,18 @@ TEST(OutputFile, FailingCommitLeavesTheTargetAndNoTemporaryFile) {
   dir.WriteFile("doc.md", "New\n\n");
   const std::string locked = dir.WriteFile("locked.html", "old page");
   fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  for (const std::string& target : {std::string("locked.html"), Native("missing/out.html")}) {
+  struct Case {
+    std::string target;
+    std::string reason;
+  };
+  const Case cases[] = {{"locked.html", "Permission denied"},
+                        {Native("missing/out.html"), "No such file or directory"}};
+  for (const auto& [target, reason] : cases) {
     const RunResult r = RunProgram(dir.path(), {"doc.md", "-o", target}, options);
     EXPECT_EQ(r.status, 1) << target;
     EXPECT_EQ(r.out, "") << target;
-    EXPECT_EQ(r.err, Lines("TemporaryFile rename error\n")) << target;
+    EXPECT_EQ(r.err, Lines("TemporaryFile rename error\ntarvix: " + target + ": " + reason + "\n"))
+        << target;
     EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{}) << target;
   }
   EXPECT_EQ(dir.ReadFile("locked.html"), "old page");
@@ -166,19 +175,28 @@ TEST(OutputFile, PublishedPageHasTheUsualPermissions) {
 TEST(OutputFile, UnwritableStandardOutputIsReported) {
   ScopedTempDir dir;
   dir.WriteFile("doc.md", "Hi\n\n");
-  // Windows has no device that refuses writes.
-  std::vector<StdoutMode> modes = {StdoutMode::kClosed};
+  // Windows has no device that refuses writes, and no words for a missing handle.
+  struct Case {
+    StdoutMode mode;
+    std::string err;
+  };
+  std::vector<Case> cases = {
+      {StdoutMode::kClosed, kWindows ? "Write Err OutputFile\n"
+                                     : "Write Err OutputFile\ntarvix: standard output: Bad file "
+                                       "descriptor\n"}};
   // A reader that went away is a failed write too, not an end without a word.
   if (!kWindows) {
-    modes.push_back(StdoutMode::kDevFull);
-    modes.push_back(StdoutMode::kBrokenPipe);
+    cases.push_back({StdoutMode::kDevFull,
+                     "Write Err OutputFile\ntarvix: standard output: No space left on device\n"});
+    cases.push_back(
+        {StdoutMode::kBrokenPipe, "Write Err OutputFile\ntarvix: standard output: Broken pipe\n"});
   }
-  for (StdoutMode mode : modes) {
+  for (const Case& c : cases) {
     RunOptions options;
-    options.stdoutMode = mode;
+    options.stdoutMode = c.mode;
     const RunResult r = RunProgram(dir.path(), {"doc.md"}, options);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, Lines("Write Err OutputFile\n"));
+    EXPECT_EQ(r.err, Lines(c.err));
   }
   // With -o the page does not need standard output; messages meant for it never reach the
   // page, even when the output file could have taken over its descriptor.

@@ -106,9 +106,13 @@ TEST(PageTemplate, TemplateChoice) {
   struct Case {
     std::vector<std::string> arguments;
     std::string out;
+    std::string err = "";
   };
   const std::string doc = Native("d/doc.md");
   const std::string plain = Native("d/plain.md");
+  const std::string none = Native("d/sub/none.html");
+  // The page alone on standard output; the message and the line saying why on standard
+  // error.
   const Case cases[] = {
       // The document's template is found beside the document and wins over -t.
       {{doc}, "SUB " + body},
@@ -117,27 +121,39 @@ TEST(PageTemplate, TemplateChoice) {
       {{plain, "-t", "top.html"}, "TOP <p>Hi</p>\n"},
       // A template that is missing or cannot be read: the message, then the body alone.
       {{Native("d/lost.md"), "-t", "top.html"},
-       "Template File Not Find \"" + Native("d/sub/none.html") + "\"\n" + lostBody},
-      {{doc, "-dbgt", "missing.html"}, "Template File Not Find \"missing.html\"\n" + body},
-      {{plain, "-t", "folder.html"}, "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
-      {{plain, "-dbgt", "folder.html"}, "Template File Not Find \"folder.html\"\n<p>Hi</p>\n"},
+       lostBody,
+       "Template File Not Find \"" + none + "\"\ntarvix: " + none +
+           ": No such file or directory\n"},
+      {{doc, "-dbgt", "missing.html"},
+       body,
+       "Template File Not Find \"missing.html\"\ntarvix: missing.html: No such file or "
+       "directory\n"},
+      {{plain, "-t", "folder.html"},
+       "<p>Hi</p>\n",
+       "Template File Not Find \"folder.html\"\ntarvix: folder.html: Is a directory\n"},
+      {{plain, "-dbgt", "folder.html"},
+       "<p>Hi</p>\n",
+       "Template File Not Find \"folder.html\"\ntarvix: folder.html: Is a directory\n"},
   };
   for (const Case& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);
     EXPECT_EQ(r.status, 0) << c.arguments[0] << " " << c.arguments.size();
     EXPECT_EQ(r.out, Lines(c.out)) << c.arguments[0] << " " << c.arguments.size();
-    EXPECT_EQ(r.err, "") << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(r.err, Lines(c.err)) << c.arguments[0] << " " << c.arguments.size();
   }
   // The document's folder as the program sees it: from the working folder, none.
   const RunResult r = RunProgram(dir.PathOf("d"), {"lost.md"});
-  EXPECT_EQ(r.out,
-            Lines("Template File Not Find \"" + Native("sub/none.html") + "\"\n" + lostBody));
+  EXPECT_EQ(r.out, Lines(lostBody));
+  EXPECT_EQ(r.err, Lines("Template File Not Find \"" + Native("sub/none.html") + "\"\ntarvix: " +
+                         Native("sub/none.html") + ": No such file or directory\n"));
 
   if (CanMakeUnreadableFiles()) {
     const std::string locked = dir.WriteFile("locked.html", "####BODY####");
     std::filesystem::permissions(locked, std::filesystem::perms::none);
-    EXPECT_EQ(RunProgram(dir.path(), {plain, "-t", "locked.html"}).out,
-              "Template File Not Find \"locked.html\"\n<p>Hi</p>\n");
+    const RunResult l = RunProgram(dir.path(), {plain, "-t", "locked.html"});
+    EXPECT_EQ(l.out, "<p>Hi</p>\n");
+    EXPECT_EQ(l.err,
+              "Template File Not Find \"locked.html\"\ntarvix: locked.html: Permission denied\n");
   }
 }
 
@@ -165,13 +181,17 @@ TEST(PageTemplate, IncludeFiles) {
   // A missing include is reported and the conversion goes on, once per pass.
   dir.WriteFile("d/lost.md", "<!--\ninclude: none/x.md\n-->\nHi\n\n");
   dir.WriteFile("d/lost2.md", "<!--\ninclude: none/x.md\n-->\n[a][r]\n\n[r]: u\n");
-  const std::string missing = "Include File Not Find \"" + Native("d/none/x.md") + "\"\n";
+  const std::string missing = "Include File Not Find \"" + Native("d/none/x.md") +
+                              "\"\ntarvix: " + Native("d/none/x.md") +
+                              ": No such file or directory\n";
   r = RunProgram(dir.path(), {Native("d/lost.md"), "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Lines(missing + "|\n"));
+  EXPECT_EQ(r.out, Lines("|\n"));
+  EXPECT_EQ(r.err, Lines(missing));
   r = RunProgram(dir.path(), {Native("d/lost2.md"), "-t", "page.html"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Lines(missing + missing + "|\n"));
+  EXPECT_EQ(r.out, Lines("|\n"));
+  EXPECT_EQ(r.err, Lines(missing + missing));
 }
 
 TEST(PageTemplate, ByteOrderMarkIsSkipped) {
@@ -184,7 +204,6 @@ TEST(PageTemplate, ByteOrderMarkIsSkipped) {
   EXPECT_EQ(r.out, Lines("Marked|<h1 id=\"Title\">Title</h1>\n<!--\ninclude: inc.md\n-->"));
 }
 
-
 TEST(PageTemplate, DevicesNamedByTheDocumentAreNotRead) {
   // A document naming an endless device as its include or template made the run read for
   // ever and fill the memory; such a file holds no comments and is no template.
@@ -196,9 +215,11 @@ TEST(PageTemplate, DevicesNamedByTheDocumentAreNotRead) {
   dir.WriteFile("doc.md", "<!--\ninclude: zero.md\ntemplate: zero.html\n-->\nHi\n\n");
   const RunResult r = RunProgram(dir.path(), {"doc.md"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "Template File Not Find \"zero.html\"\n"
-            "<!--\ninclude: zero.md\ntemplate: zero.html\n--><p>Hi</p>\n");
+  EXPECT_EQ(r.out, "<!--\ninclude: zero.md\ntemplate: zero.html\n--><p>Hi</p>\n");
+  // Both are reported, with what they are.
+  EXPECT_EQ(r.err,
+            "Include File Not Find \"zero.md\"\ntarvix: zero.md: Is a device\n"
+            "Template File Not Find \"zero.html\"\ntarvix: zero.html: Is a device\n");
 }
 
 }  // namespace

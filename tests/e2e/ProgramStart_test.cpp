@@ -29,7 +29,8 @@ TEST(ProgramStart, UsageTextAndStatus255) {
   // "/?" asks for the usage text where '/' marks an option too; elsewhere it names a file.
   const RunResult r = RunProgram(dir.path(), {"/?"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.out, kWindows ? Lines(kUsage) : "No InputFile\n");
+  EXPECT_EQ(r.out, kWindows ? Lines(kUsage) : "");
+  EXPECT_EQ(r.err, kWindows ? "" : "No InputFile\ntarvix: /?: No such file or directory\n");
 }
 
 TEST(ProgramStart, ArgumentsArriveWhole) {
@@ -43,8 +44,9 @@ TEST(ProgramStart, ArgumentsArriveWhole) {
   const std::string odd = "\xE6\x97\xA5 \"a\\\"b\" c\\\\";
   const RunResult r = RunProgram(dir.path(), {document, "-dbgt", odd, "-imagelink"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Lines("Template File Not Find \"" + odd + "\"\n<p>Hi</p>\n"));
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Lines("<p>Hi</p>\n"));
+  EXPECT_EQ(r.err, Lines("Template File Not Find \"" + odd + "\"\ntarvix: " + odd +
+                         ": No such file or directory\n"));
 }
 
 TEST(ProgramStart, MissingOrUnreadableFilesStopTheRun) {
@@ -58,20 +60,27 @@ TEST(ProgramStart, MissingOrUnreadableFilesStopTheRun) {
     std::vector<std::string> arguments;
     std::string message;
   };
+  const std::string noInput = "No InputFile\ntarvix: missing.md: No such file or directory\n";
+  const std::string noTemplate =
+      "No TemplateFile\ntarvix: missing.html: No such file or directory\n";
+  const std::string folderInput = "Open Err InputFile\ntarvix: folder: Is a directory\n";
   const Case cases[] = {
-      {{"missing.md"}, "No InputFile\n"},
-      {{"missing.md", "-t", "missing.html"}, "No InputFile\n"},
-      {{"doc.md", "-t", "missing.html"}, "No TemplateFile\n"},
-      {{"doc.md", "-t", "missing.html", "-o", "out.html"}, "No TemplateFile\n"},
+      {{"missing.md"}, noInput},
+      {{"missing.md", "-t", "missing.html"}, noInput},
+      {{"doc.md", "-t", "missing.html"}, noTemplate},
+      {{"doc.md", "-t", "missing.html", "-o", "out.html"}, noTemplate},
       // A folder exists but cannot be read as a document.
-      {{"folder"}, "Open Err InputFile\n"},
-      {{"folder", "-o", "out.html"}, "Open Err InputFile\n"},
+      {{"folder"}, folderInput},
+      {{"folder", "-o", "out.html"}, folderInput},
   };
   for (const Case& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments, options);
+    const bool toFile = c.arguments.size() > 1 && c.arguments[c.arguments.size() - 2] == "-o";
+    // Without -o the page would go to standard output, so the messages go to standard error.
     EXPECT_EQ(r.status, 255) << c.arguments[0] << " " << c.arguments.size();
-    EXPECT_EQ(r.out, Lines(c.message)) << c.arguments[0] << " " << c.arguments.size();
-    EXPECT_EQ(r.err, "") << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(toFile ? r.out : r.err, Lines(c.message))
+        << c.arguments[0] << " " << c.arguments.size();
+    EXPECT_EQ(toFile ? r.err : r.out, "") << c.arguments[0] << " " << c.arguments.size();
   }
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "folder", "tmp"}));
   EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
@@ -81,7 +90,7 @@ TEST(ProgramStart, MissingOrUnreadableFilesStopTheRun) {
     std::filesystem::permissions(locked, std::filesystem::perms::none);
     const RunResult r = RunProgram(dir.path(), {"locked.md"}, options);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, Lines("Open Err InputFile\n"));
+    EXPECT_EQ(r.err, "Open Err InputFile\ntarvix: locked.md: Permission denied\n");
   }
 }
 
@@ -96,7 +105,13 @@ TEST(ProgramStart, TemporaryFolderThatTakesNoFile) {
       options.temporaryFolder = tmp;
       const RunResult r = RunProgram(dir.path(), {"doc.md", "-o", target}, options);
       EXPECT_EQ(r.status, 255) << tmp;
-      EXPECT_EQ(r.out, Lines("Open Err TemporaryFile\n")) << tmp;
+      // The message, then the folder and why it takes no file.
+      const std::string expected = "Open Err TemporaryFile\ntarvix: " + tmp + ": ";
+      EXPECT_EQ(r.out.rfind(Lines(expected), 0), 0u) << r.out;
+      if (!kWindows) {
+        EXPECT_EQ(r.out, expected + (tmp == notAFolder ? "Not a directory\n"
+                                                       : "No such file or directory\n"));
+      }
     }
   }
   EXPECT_EQ(dir.ReadFile("old.html"), "old page");

@@ -119,8 +119,10 @@ TEST(Header, IncludeFilesGiveTheirComments) {
   std::vector<std::string> messages;
   ApplyHeaderEntry(header, "include", " inc.md ", dir.PathOf("doc.md"), false, &messages);
   ApplyHeaderEntry(header, "Include", "missing.md", dir.PathOf("doc.md"), false, &messages);
-  EXPECT_EQ(messages,
-            std::vector<std::string>{"Include File Not Find \"" + dir.PathOf("missing.md") + "\""});
+  // The message is followed by the line that says why.
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          "Include File Not Find \"" + dir.PathOf("missing.md") + "\"",
+                          "tarvix: " + dir.PathOf("missing.md") + ": No such file or directory"}));
   EXPECT_EQ(header.title, "Inc");
   EXPECT_EQ(header.include, "missing.md");
 }

@@ -1,0 +1,61 @@
+// The table of files that must not outlive the process when a signal ends it. Several
+// conversions may run at once on several threads, each with a temporary file and perhaps
+// a partial copy beside its target, so the table has fixed slots taken and given back
+// with atomics, and the paths sit in it ready for a handler that may not allocate.
+#include "platform/Cleanup.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/Platform.h"
+
+namespace tarvix::platform {
+namespace {
+
+// Two files per conversion (the temporary file, the copy beside the target) for far more
+// conversions side by side than any machine has cores.
+constexpr int kCleanupSlots = 128;
+// The longest path the system opens (PATH_MAX on Linux), with its NUL.
+constexpr std::size_t kCleanupPathBytes = 4096;
+
+enum SlotState : int { kFree = 0, kFilling = 1, kReady = 2 };
+
+struct CleanupSlot {
+  std::atomic<int> state{kFree};
+  char path[kCleanupPathBytes];
+};
+
+// Process-wide by nature: a signal ends the whole process, whichever thread made the file.
+CleanupSlot cleanupSlots[kCleanupSlots];
+
+}  // namespace
+
+int RegisterCleanupFile(const std::string& path) {
+  if (path.empty() || path.size() >= kCleanupPathBytes)
+    return -1;
+  for (int i = 0; i < kCleanupSlots; ++i) {
+    int expected = kFree;
+    if (!cleanupSlots[i].state.compare_exchange_strong(expected, kFilling,
+                                                       std::memory_order_acquire))
+      continue;
+    std::memcpy(cleanupSlots[i].path, path.c_str(), path.size() + 1);
+    cleanupSlots[i].state.store(kReady, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterCleanupFile(int slot) {
+  if (slot < 0 || slot >= kCleanupSlots)
+    return;
+  cleanupSlots[slot].state.store(kFree, std::memory_order_release);
+}
+
+void ForEachCleanupFile(void (*remove)(const char* path)) {
+  for (CleanupSlot& slot : cleanupSlots) {
+    if (slot.state.load(std::memory_order_acquire) == kReady)
+      remove(slot.path);
+  }
+}
+
+}  // namespace tarvix::platform
