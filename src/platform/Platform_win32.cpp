@@ -14,12 +14,15 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/Cleanup.h"
 #include "platform/Platform.h"
 
 namespace tarvix::platform {
@@ -100,6 +103,82 @@ void WriteText(std::FILE* stream, std::string_view text) {
   std::fflush(stream);
 }
 
+// The words for a Windows error code. The common ones are given the words the POSIX build
+// uses, so a message reads the same on both systems; others are the system's own.
+std::string ErrorText(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "Permission denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "Device or resource busy";
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return "File exists";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "No space left on device";
+    case ERROR_FILENAME_EXCED_RANGE:
+      return "File name too long";
+    case ERROR_DIRECTORY:
+      return "Not a directory";
+    case ERROR_NOT_SAME_DEVICE:
+      return "Invalid cross-device link";
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return "Broken pipe";
+    case ERROR_INVALID_HANDLE:
+      return "Bad file descriptor";
+    default:
+      break;
+  }
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0,
+      nullptr);
+  std::string words;
+  if (length > 0 && text != nullptr) {
+    words = Narrow(std::wstring_view(text, length));
+    // The system's text ends in a full stop and a line end; the detail line has its own.
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                              words.back() == '.')) {
+      words.pop_back();
+    }
+  }
+  if (text != nullptr)
+    LocalFree(text);
+  if (words.empty())
+    words = "Error " + std::to_string(code);
+  return words;
+}
+
+void SetReason(std::string* reason, DWORD code) {
+  if (reason != nullptr)
+    *reason = ErrorText(code);
+}
+
+void SetErrnoReason(std::string* reason, int code) {
+  if (reason != nullptr)
+    *reason = ErrnoText(code);
+}
+
+void RemoveOnSignal(const char* path) {
+  DeleteFileW(Wide(path).c_str());
+}
+
+// Ctrl+C, Ctrl+Break, the console closing: the handler runs on a thread of its own, so it
+// may convert paths. The default handler, after it, ends the process as before.
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
+  ForEachCleanupFile(RemoveOnSignal);
+  return FALSE;
+}
+
 void WriteLine(std::FILE* stream, std::string_view line) {
   std::string text;
   text.reserve(line.size() + 1);
@@ -130,10 +209,98 @@ std::vector<std::string> CommandLineArguments(int /*argc*/, char** /*argv*/) {
   return arguments;
 }
 
+std::string ErrnoText(int code) {
+  char buffer[256];
+  if (strerror_s(buffer, sizeof buffer, code) != 0)
+    return "Unknown error";
+  return buffer;
+}
+
 void PrepareProcess() {
   // Only the C runtime's own conversions follow the locale; the converter works on UTF-8
   // bytes and never asks it.
   std::setlocale(LC_ALL, "Japanese");
+  InstallSignalCleanup();
+}
+
+void InstallSignalCleanup() {
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) {
+  const std::wstring wide = Wide(path);
+  if (wide.empty()) {
+    SetReason(reason, ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  // Backup semantics opens folders too; the handle only reads attributes.
+  HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    SetReason(reason, GetLastError());
+    return false;
+  }
+  *status = FileStatus{};
+  const DWORD type = GetFileType(file);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (type == FILE_TYPE_PIPE) {
+    status->kind = FileKind::Pipe;
+  } else if (type != FILE_TYPE_DISK) {
+    status->kind = FileKind::Device;
+  } else if (GetFileInformationByHandle(file, &info)) {
+    status->kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Folder
+                                                                           : FileKind::Regular;
+    if (status->kind == FileKind::Regular)
+      status->size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    status->device = info.dwVolumeSerialNumber;
+    status->inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  } else {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetReason(reason, error);
+    return false;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+std::string NotRegularReason(FileKind kind) {
+  switch (kind) {
+    case FileKind::Regular:
+      return {};
+    case FileKind::Folder:
+      return "Is a directory";
+    case FileKind::Device:
+      return "Is a device";
+    case FileKind::Pipe:
+      return "Is a pipe";
+    case FileKind::Other:
+      break;
+  }
+  return "Is no file";
+}
+
+std::string ReadFailureReason(const std::string& path) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return ErrorText(GetLastError());
+  CloseHandle(file);
+  return {};
+}
+
+std::string TemporaryFolder() {
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH)
+    return {};
+  std::string narrow = Narrow(std::wstring_view(folder, length));
+  // The call ends the folder in a backslash; messages name it without one, as POSIX does.
+  if (narrow.size() > 3 && narrow.back() == '\\')
+    narrow.pop_back();
+  return narrow;
 }
 
 bool PathExists(const std::string& path) {
@@ -177,11 +344,13 @@ std::string FullPath(const std::string& path) {
   }
 }
 
-bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes) {
+bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes,
+                   std::string* reason) {
   bytes->clear();
   // Text mode is the C runtime's: CR LF arrives as LF, and a 0x1A byte ends the file.
   std::FILE* file = _wfopen(Wide(path).c_str(), textMode ? L"rt" : L"rb");
   if (file == nullptr) {
+    SetErrnoReason(reason, errno);
     return false;
   }
   const long long size = _filelengthi64(_fileno(file));
@@ -192,9 +361,12 @@ bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes) {
   bool ok = true;
   char buffer[65536];
   for (;;) {
+    errno = 0;
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
     if (got == 0) {
       ok = std::ferror(file) == 0;
+      if (!ok)
+        SetErrnoReason(reason, errno);
       break;
     }
     bytes->append(buffer, got);
@@ -211,35 +383,53 @@ void AdviseLargeBuffer(void* /*data*/, std::size_t /*size*/) {
   // "lock pages in memory" right; an existing buffer cannot be advised.
 }
 
-bool CreateTemporaryFile(const std::string& prefix, std::string* path) {
+bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason) {
   wchar_t folder[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
   if (length == 0 || length > MAX_PATH) {
+    SetReason(reason, length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   // Only the prefix's first three characters make it into the name ("Tar1A2B.tmp"); the
   // call creates the file empty, so the name is ours.
   wchar_t name[MAX_PATH];
   if (GetTempFileNameW(folder, Wide(prefix).c_str(), 0, name) == 0) {
+    SetReason(reason, GetLastError());
     return false;
   }
   *path = Narrow(name);
   return true;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& target) {
+bool ReplaceFile(const std::string& from, const std::string& target, std::string* reason) {
   const std::wstring wideTarget = Wide(target);
   // A page the user marked read-only is left alone, whatever the account may override.
   const DWORD attributes = GetFileAttributesW(wideTarget.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetReason(reason, ERROR_ACCESS_DENIED);
     return false;
+  }
+  // A device (NUL, a console) takes the page as a copy; there is no file to replace.
+  FileStatus status;
+  if (StatusOf(target, &status) && status.kind != FileKind::Regular &&
+      status.kind != FileKind::Folder) {
+    if (CopyFileW(Wide(from).c_str(), wideTarget.c_str(), FALSE) == FALSE) {
+      SetReason(reason, GetLastError());
+      return false;
+    }
+    DeleteFileW(Wide(from).c_str());
+    return true;
   }
   // One call replaces the target, so there is no moment without a page; a temporary
   // folder on another drive makes it a copy, and the write-through returns only once the
   // page is on the disk.
-  return MoveFileExW(Wide(from).c_str(), wideTarget.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  if (MoveFileExW(Wide(from).c_str(), wideTarget.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) ==
+      FALSE) {
+    SetReason(reason, GetLastError());
+    return false;
+  }
+  return true;
 }
 
 bool RemoveFile(const std::string& path) {
@@ -252,15 +442,31 @@ OutputStream::~OutputStream() {
   }
 }
 
-bool OutputStream::OpenFile(const std::string& path) {
+bool OutputStream::OpenFile(const std::string& path, std::string* reason) {
   // Text mode: every LF of the page is written as CR LF.
   std::FILE* file = _wfopen(Wide(path).c_str(), L"wt");
   if (file == nullptr) {
+    SetErrnoReason(reason, errno);
     return false;
   }
   file_ = file;
   ownsFile_ = true;
   failed_ = false;
+  reason_.clear();
+  return true;
+}
+
+bool OutputStream::OpenNode(const std::string& path, std::string* reason) {
+  // A device is opened as it is: "w" on NUL or a console empties nothing.
+  std::FILE* file = _wfopen(Wide(path).c_str(), L"wt");
+  if (file == nullptr) {
+    SetErrnoReason(reason, errno);
+    return false;
+  }
+  file_ = file;
+  ownsFile_ = true;
+  failed_ = false;
+  reason_.clear();
   return true;
 }
 

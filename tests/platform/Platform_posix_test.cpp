@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -251,6 +254,91 @@ TEST(PlatformPosixTest, OutputStreamReportsFailingStandardOutput) {
   });
   EXPECT_FALSE(written);
   EXPECT_FALSE(closed);
+}
+
+TEST(PlatformPosixTest, StatusOfTellsKindsAndIdentity) {
+  ScopedTempDir dir;
+  const std::string file = dir.WriteFile("a.md", "abc");
+  fs::create_symlink("a.md", dir.PathOf("link.md"));
+  ASSERT_EQ(mkfifo(dir.PathOf("pipe").c_str(), 0600), 0);
+  FileStatus a;
+  FileStatus link;
+  ASSERT_TRUE(StatusOf(file, &a));
+  ASSERT_TRUE(StatusOf(dir.PathOf("link.md"), &link));
+  EXPECT_EQ(a.kind, FileKind::Regular);
+  EXPECT_EQ(a.size, 3u);
+  EXPECT_EQ(link.device, a.device);
+  EXPECT_EQ(link.inode, a.inode);
+  FileStatus other;
+  ASSERT_TRUE(StatusOf(dir.path(), &other));
+  EXPECT_EQ(other.kind, FileKind::Folder);
+  ASSERT_TRUE(StatusOf(dir.PathOf("pipe"), &other));
+  EXPECT_EQ(other.kind, FileKind::Pipe);
+  ASSERT_TRUE(StatusOf("/dev/null", &other));
+  EXPECT_EQ(other.kind, FileKind::Device);
+  std::string reason;
+  EXPECT_FALSE(StatusOf(dir.PathOf("missing"), &other, &reason));
+  EXPECT_EQ(reason, "No such file or directory");
+  EXPECT_FALSE(StatusOf(file + "/x", &other, &reason));
+  EXPECT_EQ(reason, "Not a directory");
+}
+
+TEST(PlatformPosixTest, ReplaceFileFollowsLinksAndSaysWhyItFails) {
+  ScopedTempDir dir;
+  fs::create_directory(dir.PathOf("real"));
+  dir.WriteFile("real/page.html", "old");
+  // A chain of two links, the first relative, across folders.
+  fs::create_symlink("real/page.html", dir.PathOf("first"));
+  fs::create_symlink(dir.PathOf("first"), dir.PathOf("second"));
+  ASSERT_TRUE(ReplaceFile(MakePage(dir.path(), "new"), dir.PathOf("second")));
+  EXPECT_TRUE(fs::is_symlink(dir.PathOf("second")));
+  EXPECT_TRUE(fs::is_symlink(dir.PathOf("first")));
+  EXPECT_EQ(dir.ReadFile("real/page.html"), "new");
+
+  // Links that name each other name no file.
+  fs::create_symlink("loop-b", dir.PathOf("loop-a"));
+  fs::create_symlink("loop-a", dir.PathOf("loop-b"));
+  const std::string page = MakePage(dir.path(), "new");
+  std::string reason;
+  EXPECT_FALSE(ReplaceFile(page, dir.PathOf("loop-a"), &reason));
+  EXPECT_EQ(reason, "Too many levels of symbolic links");
+  EXPECT_TRUE(fs::is_symlink(dir.PathOf("loop-a")));
+  EXPECT_FALSE(ReplaceFile(page, dir.PathOf("real"), &reason));
+  EXPECT_EQ(reason, "Is a directory");
+  EXPECT_TRUE(RemoveFile(page));
+}
+
+TEST(PlatformPosixTest, TerminatingSignalRemovesRegisteredFiles) {
+  ScopedTempDir dir;
+  const std::string kept = dir.WriteFile("kept", "");
+  const std::string first = dir.WriteFile("first", "");
+  const std::string second = dir.WriteFile("second", "");
+  const std::string released = dir.WriteFile("released", "");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    InstallSignalCleanup();
+    const int a = RegisterCleanupFile(first);
+    const int b = RegisterCleanupFile(second);
+    const int c = RegisterCleanupFile(released);
+    UnregisterCleanupFile(c);
+    if (a < 0 || b < 0 || a == b)
+      _exit(3);
+    raise(SIGTERM);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  // The process ends as the signal ends it, with the registered files gone.
+  ASSERT_TRUE(WIFSIGNALED(status)) << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_FALSE(fs::exists(second));
+  EXPECT_TRUE(fs::exists(kept));
+  EXPECT_TRUE(fs::exists(released));
+  // Paths the table cannot hold are refused rather than cut short.
+  EXPECT_EQ(RegisterCleanupFile(std::string(5000, 'x')), -1);
+  EXPECT_EQ(RegisterCleanupFile(""), -1);
 }
 
 }  // namespace

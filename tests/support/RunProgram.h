@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -33,6 +34,8 @@ struct RunOptions {
   std::string temporaryFolder;
   StdoutMode stdoutMode = StdoutMode::kCapture;
   int umask = -1;  // POSIX only: the program's file-creation mask; -1 keeps the test's
+  // POSIX only: the most address space the program may have (RLIMIT_AS); 0 for no limit.
+  std::size_t addressSpaceLimit = 0;
 };
 
 struct RunResult {
@@ -243,6 +246,7 @@ inline RunResult RunProgram(const std::string& folder, const std::vector<std::st
 #else  // POSIX
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -343,6 +347,11 @@ inline RunResult RunProgram(const std::string& folder, const std::vector<std::st
       _exit(126);
     if (options.umask >= 0)
       umask(static_cast<mode_t>(options.umask));
+    if (options.addressSpaceLimit > 0) {
+      const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0)
+        _exit(124);
+    }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
