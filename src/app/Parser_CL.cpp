@@ -96,6 +96,7 @@ int Parser_CL::Run() {
 void Parser_CL::Reset() {
   unresolvedReference = 0;
   headingIds.clear();
+  tocHeadings_.clear();
   ResetHeader(header);
   // The output is named the same way whichever pass writes the page.
   header.output_ext = initOutputExt_;

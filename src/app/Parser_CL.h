@@ -15,6 +15,7 @@
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
+#include "app/Toc.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
 #include "lex/Header.h"
@@ -169,6 +170,9 @@ class Parser_CL {
   DocumentHeader header;
   // Where the run's messages go; the console unless the caller names another sink.
   MessageSink_CL* messages = &console_;
+  // The files the run looked for besides the document: the template it chose and every
+  // include file named, found or not (a site run rebuilds the page when one changes).
+  std::vector<std::string> inputsRead;
 
  private:
   // One message of the run, through `messages`.
@@ -200,6 +204,11 @@ class Parser_CL {
   void WritePage(std::string_view page);
   // Writes the body, filling its holes when the first pass is being completed.
   void WriteBody(const std::string& html);
+  // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered.
+  void NoteHeading(std::int32_t level, const std::string& id, std::string_view html);
+  [[nodiscard]] std::string TableOfContents() const;
+  // `html` with each hole replaced by what it stands for.
+  [[nodiscard]] std::string FillHoles(std::string_view html) const;
 
   // Completing the first pass. A document whose references are all defined somewhere
   // converts the same in both passes but for what the references resolve to, so the
@@ -231,6 +240,7 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
+  std::vector<TocEntry> tocHeadings_;  // `text` holds the heading's HTML
   bool followIncludes_ = true;
   bool writeFailed_ = false;
   std::string* memoryPage_ = nullptr;
