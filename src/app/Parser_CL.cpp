@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "app/Site_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -83,14 +84,17 @@ int Parser_CL::Run() {
   }
   if (options.outputFile.empty())
     return 0;
-  std::string target = options.outputFile;
-  if (options.replaceExt)
-    target = WithoutExtension(options.outputFile) + header.output_ext;
-  if (!tempFile.Commit(target)) {
+  if (!tempFile.Commit(TargetPath())) {
     Say("TemporaryFile rename error", MessageStream::Error);
     return 1;
   }
   return 0;
+}
+
+std::string Parser_CL::TargetPath() const {
+  if (options.replaceExt)
+    return WithoutExtension(options.outputFile) + header.output_ext;
+  return options.outputFile;
 }
 
 void Parser_CL::Reset() {
@@ -252,8 +256,11 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
 
 int Main(int argc, char** argv) {
   platform::PrepareProcess();
+  const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+  if (IsSiteRun(arguments))
+    return Site_CL(arguments).Run();
   auto parser = std::make_unique<Parser_CL>();
-  if (!parser->Init(platform::CommandLineArguments(argc, argv)))
+  if (!parser->Init(arguments))
     return 255;
   return parser->Run();
 }

@@ -82,6 +82,8 @@ class Parser_CL {
   [[nodiscard]] int Run();
   // Back to the state before a pass (before the second pass).
   void Reset();
+  // The file the page is committed to: the output file, renamed by -ext.
+  [[nodiscard]] std::string TargetPath() const;
   // One conversion pass: the block loop and the page output.
   void Convert();
 
