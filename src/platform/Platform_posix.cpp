@@ -398,6 +398,9 @@ bool IsFolder(const std::string& path) {
 bool MakeFolders(const std::string& folder) {
   if (folder.empty())
     return false;
+  // Pages mostly land in folders that exist already: one look instead of a try per level.
+  if (IsFolder(folder))
+    return true;
   // Each prefix that ends before a separator, then the whole path.
   for (std::size_t at = 1; at <= folder.size(); ++at) {
     if (at < folder.size() && folder[at] != '/')

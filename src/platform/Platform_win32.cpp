@@ -340,6 +340,8 @@ bool MakeFolders(const std::string& folder) {
   const std::wstring wide = Wide(folder);
   if (wide.empty())
     return false;
+  if (IsFolder(folder))
+    return true;
   // Each prefix that ends before a separator, then the whole path; a drive ("C:") or a
   // share exists already or not at all.
   for (std::size_t at = 1; at <= wide.size(); ++at) {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,15 +56,23 @@ struct Summary {
   int failed = -1;
 };
 
-// The counts of the run's last line on standard error.
+// The counts of the run's last line on standard error; -1 each when it is not that line.
 Summary SummaryOf(const std::string& err) {
-  static const std::regex kLine(
-      "(\\d+) pages converted, (\\d+) up to date, (\\d+) files copied, (\\d+) failed in "
-      "\\d+\\.\\d s\r?\n$");
-  std::smatch m;
+  std::string line = err;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  line = line.substr(line.rfind('\n') + 1);
   Summary s;
-  if (std::regex_search(err, m, kLine)) {
-    s = {std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4])};
+  int whole = 0;
+  int tenth = 0;
+  char unit = 0;
+  Summary read;
+  if (std::sscanf(line.c_str(),
+                  "%d pages converted, %d up to date, %d files copied, %d failed in %d.%1d %c",
+                  &read.converted, &read.upToDate, &read.copied, &read.failed, &whole, &tenth,
+                  &unit) == 7 &&
+      unit == 's' && line.size() > 2 && line.compare(line.size() - 2, 2, " s") == 0) {
+    s = read;
   }
   return s;
 }
