@@ -137,9 +137,13 @@ void Site_CL::Walk() {
         continue;
       const std::string relative = Join(folder.relative, entry.name);
       const std::string path = Join(source_, relative);
+      // Below a folder whose real path is known, only a link needs resolving.
       std::string real;
-      if (entry.link || entry.kind == platform::EntryKind::Folder)
+      if (entry.link) {
         real = platform::RealPath(path);
+      } else if (entry.kind == platform::EntryKind::Folder) {
+        real = folder.ancestors.back() + platform::kPathSeparator + entry.name;
+      }
       // A link is followed only when it stays inside the input folder.
       if (entry.link && (real.empty() || !Contains(sourceReal, real)))
         continue;
@@ -237,7 +241,10 @@ void Site_CL::CopyFile(std::size_t index) {
 void Site_CL::ClearProgress() {
   if (progressWidth_ == 0)
     return;
-  platform::PrintErrorText("\r" + std::string(progressWidth_, ' ') + "\r");
+  std::string blank(progressWidth_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  platform::PrintErrorText(blank);
   progressWidth_ = 0;
 }
 

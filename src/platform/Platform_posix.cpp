@@ -364,6 +364,16 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
       continue;
     FolderEntry item;
     item.name = std::string(name);
+    // The kind comes with the name on most file systems: no look at each entry.
+    if (entry->d_type == DT_REG) {
+      item.kind = EntryKind::File;
+    } else if (entry->d_type == DT_DIR) {
+      item.kind = EntryKind::Folder;
+    }
+    if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+      entries->push_back(std::move(item));
+      continue;
+    }
     const std::string path = prefix + item.name;
     struct stat info;
     item.link = lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
