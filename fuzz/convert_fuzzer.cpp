@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // A template that uses every placeholder, so their filling is exercised too.
       conversion.templateText =
           "<title>####TITLE####</title>####KEYWORDS####|####DESCRIPTION####\n####SYNTAX####\n"
-          "<a href=\"####ROOT####/\">####BODY####</a>####BODY####";
+          "<a href=\"####ROOT####/\">####TOC####\n####BODY####</a>####BODY####";
     } else {
       conversion.templateText = std::string(rest.substr(0, split));
       rest.remove_prefix(split + 1);

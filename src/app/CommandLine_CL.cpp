@@ -1,6 +1,7 @@
 // Command-line parsing and the options derived from it.
 #include "app/CommandLine_CL.h"
 
+#include <charconv>
 #include <utility>
 
 #include "app/Parser_CL.h"
@@ -122,6 +123,13 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
 
   options.imageLink = commandLine.HasOption("imagelink");
   options.replaceExt = commandLine.HasOption("ext");
+  // Site-run options, beyond the usage text: "-j N" (no number, or not a positive one,
+  // keeps the default) and "-force".
+  const std::string jobs = commandLine.OptionValue("j");
+  std::int32_t n = 0;
+  const auto [end, error] = std::from_chars(jobs.data(), jobs.data() + jobs.size(), n);
+  options.jobs = error == std::errc() && end == jobs.data() + jobs.size() && n > 0 ? n : 0;
+  options.force = commandLine.HasOption("force");
   return 1;
 }
 

@@ -14,6 +14,7 @@ constexpr std::string_view kKeywords = "####KEYWORDS####";
 constexpr std::string_view kDescription = "####DESCRIPTION####";
 constexpr std::string_view kSyntax = "####SYNTAX####";
 constexpr std::string_view kRoot = "####ROOT####";
+constexpr std::string_view kToc = "####TOC####";
 constexpr std::string_view kBody = "####BODY####";
 
 }  // namespace
@@ -111,6 +112,8 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   }
   if (!options.debugTemplateFile.empty())
     templatePath = options.debugTemplateFile;
+  if (!templatePath.empty() && !memoryPage_)
+    inputsRead.push_back(templatePath);
 
   std::string page;
   if (memoryPage_) {
@@ -145,6 +148,8 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   page = ReplaceAll(page, kDescription, header.description);
   page = ReplaceAll(page, kSyntax, highLight.ScriptTags(options.syntaxDir));
   page = ReplaceAll(page, kRoot, options.rootRel);
+  if (page.find(kToc) != std::string::npos)
+    page = ReplaceAll(page, kToc, TableOfContents());
   // The body is inserted last and never searched: write the template's pieces around it
   // instead of building one more copy of the body.
   std::size_t from = 0;

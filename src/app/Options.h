@@ -16,6 +16,10 @@ struct Options {
   std::string syntaxDir;  // the highlighter folder relative to the site root
   std::int32_t imageLink = 0;
   std::int32_t replaceExt = 0;
+  // A site run (a folder as the input): pages converted at once, 0 for one per processor;
+  // and whether every page is converted, changed or not. A single page ignores both.
+  std::int32_t jobs = 0;
+  std::int32_t force = 0;
 };
 
 }  // namespace tarvix

@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "app/Site_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -132,9 +133,7 @@ int Parser_CL::Run() {
   }
   if (options.outputFile.empty() || writingIntoTarget_)
     return kStatusWritten;
-  std::string target = options.outputFile;
-  if (options.replaceExt)
-    target = WithoutExtension(options.outputFile) + header.output_ext;
+  const std::string target = TargetPath();
   // The extension the document asked for can make the name of the document itself.
   if (target != options.outputFile && IsInputFile(target)) {
     Say("OutputFile is InputFile");
@@ -148,9 +147,16 @@ int Parser_CL::Run() {
   return kStatusWritten;
 }
 
+std::string Parser_CL::TargetPath() const {
+  if (options.replaceExt)
+    return WithoutExtension(options.outputFile) + header.output_ext;
+  return options.outputFile;
+}
+
 void Parser_CL::Reset() {
   unresolvedReference = 0;
   headingIds.clear();
+  tocHeadings_.clear();
   ResetHeader(header);
   // The output is named the same way whichever pass writes the page.
   header.output_ext = initOutputExt_;
@@ -326,8 +332,11 @@ int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments) {
 
 int Main(int argc, char** argv) {
   platform::PrepareProcess();
+  const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+  if (IsSiteRun(arguments))
+    return Site_CL(arguments).Run();
   auto parser = std::make_unique<Parser_CL>();
-  return ConvertFile(*parser, platform::CommandLineArguments(argc, argv));
+  return ConvertFile(*parser, arguments);
 }
 
 }  // namespace tarvix

@@ -15,6 +15,7 @@
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
+#include "app/Toc.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
 #include "lex/Header.h"
@@ -81,6 +82,8 @@ class Parser_CL {
   [[nodiscard]] int Run();
   // Back to the state before a pass (before the second pass).
   void Reset();
+  // The file the page is committed to: the output file, renamed by -ext.
+  [[nodiscard]] std::string TargetPath() const;
   // One conversion pass: the block loop and the page output.
   void Convert();
 
@@ -169,6 +172,9 @@ class Parser_CL {
   DocumentHeader header;
   // Where the run's messages go; the console unless the caller names another sink.
   MessageSink_CL* messages = &console_;
+  // The files the run looked for besides the document: the template it chose and every
+  // include file named, found or not (a site run rebuilds the page when one changes).
+  std::vector<std::string> inputsRead;
 
  private:
   // One message of the run, through `messages`. While the page goes to standard output,
@@ -210,6 +216,11 @@ class Parser_CL {
   void WritePage(std::string_view page);
   // Writes the body, filling its holes when the first pass is being completed.
   void WriteBody(const std::string& html);
+  // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered.
+  void NoteHeading(std::int32_t level, const std::string& id, std::string_view html);
+  [[nodiscard]] std::string TableOfContents() const;
+  // `html` with each hole replaced by what it stands for.
+  [[nodiscard]] std::string FillHoles(std::string_view html) const;
 
   // Completing the first pass. A document whose references are all defined somewhere
   // converts the same in both passes but for what the references resolve to, so the
@@ -241,6 +252,7 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
+  std::vector<TocEntry> tocHeadings_;  // `text` holds the heading's HTML
   bool followIncludes_ = true;
   bool writeFailed_ = false;
   bool pageOnStandardOutput_ = false;

@@ -37,6 +37,7 @@ void Parser_CL::RenderHeading(OutputPair& out) {
     id.append("-").append(IntToText(entry->second));
     ++entry->second;
   }
+  NoteHeading(level, id, Trim(line.html));
   const std::string levelText = IntToText(level);
   AppendText(out, line.text);
   out.html.append("<h").append(levelText).append(" id=\"").append(id).append("\">");

@@ -143,8 +143,8 @@ void ResetHeader(DocumentHeader& header) {
 }
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
-                      std::string_view basePath, bool noInclude,
-                      std::vector<std::string>* messages) {
+                      std::string_view basePath, bool noInclude, std::vector<std::string>* messages,
+                      std::vector<std::string>* looked) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -174,6 +174,8 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       path += ToNativeSeparators(CleanUtf8(trimmed));
       // A folder or a device holds no comments, and reading a device might never end: it is
       // reported as missing, with the line that says what it is.
+      if (looked)
+        looked->push_back(path);
       std::string reason;
       if (!ReadIncludeFile(header, path, &reason) && messages) {
         messages->push_back("Include File Not Find \"" + path + "\"");
@@ -234,7 +236,7 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   const bool noInclude = !followIncludes_;
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
     std::vector<std::string> said;
-    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude, &said);
+    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude, &said, &inputsRead);
     for (const std::string& message : said) {
       Say(message);
       // The first pass keeps its messages: completing it repeats them as a second pass would.

@@ -23,10 +23,11 @@ void ResetHeader(DocumentHeader& header);
 // Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
 // entry, unless `noInclude`, reads the named file's comments relative to `basePath`'s
 // folder, or adds the message that it is missing to `messages` when given. Empty keys or
-// values change nothing.
+// values change nothing. The path of each include file looked for goes to `looked`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view basePath, bool noInclude,
-                      std::vector<std::string>* messages = nullptr);
+                      std::vector<std::string>* messages = nullptr,
+                      std::vector<std::string>* looked = nullptr);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.
 // False when the file is missing, unreadable or no regular file (`reason` says which).

@@ -107,6 +107,49 @@ void AdviseLargeBuffer(void* data, std::size_t size);
 // Deletes a file; false when it could not be deleted.
 bool RemoveFile(const std::string& path);
 
+// What a folder entry is. A symbolic link has the kind of what it names (Other when that
+// does not exist).
+enum class EntryKind { File, Folder, Other };
+struct FolderEntry {
+  std::string name;
+  EntryKind kind = EntryKind::Other;
+  bool link = false;
+};
+
+// The entries of `folder` but "." and "..", in no particular order. False when the folder
+// cannot be read.
+[[nodiscard]] bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
+
+// What tells a changed file from an unchanged one: its size and modification time.
+struct FileStamp {
+  bool exists = false;
+  std::int64_t time = 0;  // in the system's own unit (nanoseconds; 100 ns on Windows)
+  std::uint64_t size = 0;
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+// The stamp of what `path` names, links followed; `exists` false when nothing is there.
+[[nodiscard]] FileStamp StampOf(const std::string& path);
+
+// True when `path` names a folder (links followed).
+[[nodiscard]] bool IsFolder(const std::string& path);
+
+// Makes `folder` and every missing folder above it. True when it is a folder afterwards.
+[[nodiscard]] bool MakeFolders(const std::string& folder);
+
+// The absolute path of `path` with every link resolved; empty when it does not exist.
+[[nodiscard]] std::string RealPath(const std::string& path);
+
+// Copies `from` onto `to` in one step: into a new file beside `to`, renamed onto it once
+// complete, with `from`'s modification time, so an unchanged copy can be recognised. A
+// read-only `to` is refused, as ReplaceFile refuses it; any failure leaves `to` as it was.
+[[nodiscard]] bool CopyFileAtomically(const std::string& from, const std::string& to);
+
+// Writes `bytes` as the file `path` in one step, the same way.
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// True when the standard error stream is a terminal (a person watches it).
+[[nodiscard]] bool StandardErrorIsTerminal();
+
 // Where the finished page goes: a file (text mode on Windows) or the standard output.
 // Every failure of a write, flush or close is remembered and reported by Close.
 class OutputStream {
@@ -146,5 +189,7 @@ void PrintMessage(std::string_view line);
 void PrintError(std::string_view line);
 // Text without a line end on the standard output (the usage text is several lines).
 void PrintText(std::string_view text);
+// Text without a line end on the standard error stream (a progress line redrawn with "\r").
+void PrintErrorText(std::string_view text);
 
 }  // namespace tarvix::platform

@@ -1,9 +1,12 @@
+// The platform layer on POSIX calls.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdint>
@@ -120,6 +123,30 @@ extern "C" void OnTerminatingSignal(int signal) {
   raise(signal);
 }
 
+// The folder part of `path` with its trailing '/', or "" for a bare name.
+std::string FolderPrefix(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// True when `target` exists and nobody may write it: a file the user protected.
+bool IsProtected(const std::string& target) {
+  struct stat info;
+  return stat(target.c_str(), &info) == 0 && (info.st_mode & kWriteBits) == 0;
+}
+
+// Gives the new file `fd` at `temporary` its mode, closes it and renames it onto `target`;
+// the new file is removed when anything fails.
+bool Publish(int fd, bool ok, mode_t mode, const std::string& temporary,
+             const std::string& target) {
+  ok = ok && fchmod(fd, mode) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok)
+    unlink(temporary.c_str());
+  return ok;
+}
+
 // Creates a file from `pattern` (ending in "XXXXXX"), storing its path in `path`; returns the
 // open descriptor or -1.
 int CreateUniqueFile(const std::string& pattern, std::string* path) {
@@ -183,8 +210,7 @@ bool CopyAcrossFileSystems(const std::string& from, const std::string& target, m
     SetReason(reason, errno);
     return false;
   }
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string folder = FolderPrefix(target);
   std::string copy;
   const int fd = CreateUniqueFile(folder + ".TarvixXXXXXX", &copy);
   if (fd < 0) {
@@ -532,6 +558,126 @@ bool RemoveFile(const std::string& path) {
   return unlink(path.c_str()) == 0;
 }
 
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr)
+    return false;
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..")
+      continue;
+    FolderEntry item;
+    item.name = std::string(name);
+    // The kind comes with the name on most file systems: no look at each entry.
+    if (entry->d_type == DT_REG) {
+      item.kind = EntryKind::File;
+    } else if (entry->d_type == DT_DIR) {
+      item.kind = EntryKind::Folder;
+    }
+    if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+      entries->push_back(std::move(item));
+      continue;
+    }
+    const std::string path = prefix + item.name;
+    struct stat info;
+    item.link = lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    if (stat(path.c_str(), &info) == 0) {
+      if (S_ISREG(info.st_mode))
+        item.kind = EntryKind::File;
+      else if (S_ISDIR(info.st_mode))
+        item.kind = EntryKind::Folder;
+    }
+    entries->push_back(std::move(item));
+  }
+  closedir(dir);
+  return true;
+}
+
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0)
+    return stamp;
+  stamp.exists = true;
+  stamp.time = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  return stamp;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty())
+    return false;
+  // Pages mostly land in folders that exist already: one look instead of a try per level.
+  if (IsFolder(folder))
+    return true;
+  // Each prefix that ends before a separator, then the whole path.
+  for (std::size_t at = 1; at <= folder.size(); ++at) {
+    if (at < folder.size() && folder[at] != '/')
+      continue;
+    const std::string part = folder.substr(0, at);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+      return false;
+  }
+  return IsFolder(folder);
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr)
+    return {};
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+bool CopyFileAtomically(const std::string& from, const std::string& to) {
+  if (IsProtected(to))
+    return false;
+  const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0)
+    return false;
+  struct stat info;
+  if (fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(source);
+    return false;
+  }
+  std::string temporary;
+  const int fd = CreateUniqueFile(FolderPrefix(to) + ".TarvixXXXXXX", &temporary);
+  if (fd < 0) {
+    close(source);
+    return false;
+  }
+  bool ok = CopyContents(source, fd);
+  close(source);
+  const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+  ok = ok && futimens(fd, times) == 0;
+  // The copy may be run as the source could (a script), as far as the mask allows.
+  const mode_t mode = (info.st_mode & 0777) & ~ProcessUmask();
+  return Publish(fd, ok, mode, temporary, to);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  if (IsProtected(path))
+    return false;
+  std::string temporary;
+  const int fd = CreateUniqueFile(FolderPrefix(path) + ".TarvixXXXXXX", &temporary);
+  if (fd < 0)
+    return false;
+  const bool ok = WriteAll(fd, bytes.data(), bytes.size());
+  return Publish(fd, ok, NewFileMode(), temporary, path);
+}
+
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
 OutputStream::~OutputStream() {
   if (file_ != nullptr && ownsFile_) {
     std::fclose(static_cast<std::FILE*>(file_));
@@ -617,6 +763,11 @@ void PrintError(std::string_view line) {
 void PrintText(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
+}
+
+void PrintErrorText(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace tarvix::platform

@@ -178,6 +178,32 @@ BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
   ForEachCleanupFile(RemoveOnSignal);
   return FALSE;
 }
+// The folder part of `path` with its trailing '\\', or the current folder for a bare name.
+std::wstring FolderPrefix(const std::wstring& path) {
+  const std::size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring(L".\\") : path.substr(0, slash + 1);
+}
+
+bool IsProtected(const std::wstring& target) {
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// A new, empty, uniquely named file beside `target`; empty when none can be made.
+std::wstring TemporaryBeside(const std::wstring& target) {
+  wchar_t name[MAX_PATH];
+  if (GetTempFileNameW(FolderPrefix(target).c_str(), L"Tar", 0, name) == 0)
+    return {};
+  return name;
+}
+
+// Moves the finished `temporary` onto `target`; the temporary file is removed on failure.
+bool Publish(bool ok, const std::wstring& temporary, const std::wstring& target) {
+  ok = ok && MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  if (!ok)
+    DeleteFileW(temporary.c_str());
+  return ok;
+}
 
 void WriteLine(std::FILE* stream, std::string_view line) {
   std::string text;
@@ -436,6 +462,158 @@ bool RemoveFile(const std::string& path) {
   return DeleteFileW(Wide(path).c_str()) != FALSE;
 }
 
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  std::wstring prefix = Wide(folder);
+  if (!prefix.empty() && prefix.back() != L'\\' && prefix.back() != L'/')
+    prefix.push_back(L'\\');
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((prefix + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..")
+      continue;
+    FolderEntry item;
+    item.name = Narrow(name);
+    item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    DWORD attributes = found.dwFileAttributes;
+    if (item.link) {
+      // What the link names: its own attributes are the link's.
+      attributes = GetFileAttributesW((prefix + std::wstring(name)).c_str());
+      HANDLE target = CreateFileW((prefix + std::wstring(name)).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (target == INVALID_HANDLE_VALUE) {
+        attributes = INVALID_FILE_ATTRIBUTES;
+      } else {
+        CloseHandle(target);
+      }
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      item.kind =
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
+    }
+    entries->push_back(std::move(item));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
+}
+
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return stamp;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info)) {
+    stamp.exists = true;
+    stamp.time = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+        info.ftLastWriteTime.dwLowDateTime);
+    stamp.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  }
+  CloseHandle(file);
+  return stamp;
+}
+
+bool IsFolder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeFolders(const std::string& folder) {
+  const std::wstring wide = Wide(folder);
+  if (wide.empty())
+    return false;
+  if (IsFolder(folder))
+    return true;
+  // Each prefix that ends before a separator, then the whole path; a drive ("C:") or a
+  // share exists already or not at all.
+  for (std::size_t at = 1; at <= wide.size(); ++at) {
+    if (at < wide.size() && wide[at] != L'\\' && wide[at] != L'/')
+      continue;
+    const std::wstring part = wide.substr(0, at);
+    if (part.back() == L':')
+      continue;
+    if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
+        GetLastError() != ERROR_ACCESS_DENIED)
+      return false;
+  }
+  return IsFolder(folder);
+}
+
+std::string RealPath(const std::string& path) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return {};
+  std::wstring buffer(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED);
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                       FILE_NAME_NORMALIZED);
+  }
+  CloseHandle(file);
+  if (length == 0 || length >= buffer.size())
+    return FullPath(path);
+  buffer.resize(length);
+  // The call answers with the long-path prefix "\\?\"; the paths the program compares
+  // it with have none.
+  constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+  if (buffer.compare(0, kLongPrefix.size(), kLongPrefix) == 0)
+    buffer.erase(0, kLongPrefix.size());
+  return Narrow(buffer);
+}
+
+bool CopyFileAtomically(const std::string& from, const std::string& to) {
+  const std::wstring target = Wide(to);
+  if (IsProtected(target))
+    return false;
+  const std::wstring temporary = TemporaryBeside(target);
+  if (temporary.empty())
+    return false;
+  // CopyFileW keeps the modification time; a read-only source would make a copy that the
+  // next run could not replace.
+  bool ok = CopyFileW(Wide(from).c_str(), temporary.c_str(), FALSE) != FALSE;
+  const DWORD attributes = GetFileAttributesW(temporary.c_str());
+  if (ok && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    ok = SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+  return Publish(ok, temporary, target);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::wstring target = Wide(path);
+  if (IsProtected(target))
+    return false;
+  const std::wstring temporary = TemporaryBeside(target);
+  if (temporary.empty())
+    return false;
+  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ok = file != INVALID_HANDLE_VALUE;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    DWORD written = 0;
+    ok = WriteFile(file, bytes.data() + done, piece, &written, nullptr) != FALSE && written > 0;
+    done += written;
+  }
+  if (file != INVALID_HANDLE_VALUE)
+    ok = CloseHandle(file) != FALSE && ok;
+  return Publish(ok, temporary, target);
+}
+
+bool StandardErrorIsTerminal() {
+  return ConsoleOf(stderr) != nullptr;
+}
+
 OutputStream::~OutputStream() {
   if (file_ != nullptr && ownsFile_) {
     std::fclose(static_cast<std::FILE*>(file_));
@@ -491,6 +669,10 @@ void PrintError(std::string_view line) {
 
 void PrintText(std::string_view text) {
   WriteText(stdout, text);
+}
+
+void PrintErrorText(std::string_view text) {
+  WriteText(stderr, text);
 }
 
 }  // namespace tarvix::platform

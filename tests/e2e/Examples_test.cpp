@@ -47,5 +47,40 @@ TEST(Examples, GuideAndNotesBecomeFinishedPages) {
   EXPECT_NE(notes.find("<title>Notes</title>"), std::string::npos);
 }
 
+TEST(Examples, SiteBecomesAFolderOfPages) {
+  const std::string examples = ExamplesFolder();
+  ScopedTempDir dir;
+  const RunResult r = RunProgram(examples, {"site", "-o", dir.PathOf("site")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("3 pages converted, 0 up to date, 4 files copied, 0 failed in "),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(dir.ReadFile("site/img/picture.svg"), dir.ReadFile(examples + "/site/img/picture.svg"));
+  const std::string index = dir.ReadFile("site/index.html");
+  EXPECT_NE(index.find("<title>An example site</title>"), std::string::npos);
+  EXPECT_NE(index.find("content=\"tarvix, example site\""), std::string::npos);
+  EXPECT_NE(index.find("<link rel=\"stylesheet\" href=\"./tpl/site.css\">"), std::string::npos);
+  const std::string more = dir.ReadFile("site/guide/deep/more.html");
+  EXPECT_NE(more.find("<a href=\"../../index.html\">Home</a>"), std::string::npos);
+  EXPECT_NE(
+      more.find(Lines("<aside>\n"
+                      "<ul class=\"toc\">\n"
+                      "<li><a href=\"#More%20detail\">More detail</a>\n"
+                      "<ul>\n"
+                      "<li><a href=\"#The%20table%20of%20contents\">The table of contents</a>\n"
+                      "<ul>\n"
+                      "<li><a href=\"#Nested%20by%20level\">Nested by level</a></li>\n"
+                      "</ul>\n"
+                      "</li>\n"
+                      "<li><a href=\"#The%20root\">The root</a></li>\n"
+                      "</ul>\n"
+                      "</li>\n"
+                      "</ul>\n"
+                      "</aside>\n")),
+      std::string::npos)
+      << more;
+}
+
 }  // namespace
 }  // namespace tarvix

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Times the site run on a site of real documents: the Markdown that Debian packages ship
+# under /usr/share/doc (installed from a fixed list), de-duplicated and laid out as files.
+# Compares `-j 1` with a shell loop that runs the program once per document, `-j 2` with
+# `-j 1`, and a second run on the unchanged tree with the first. Medians of paired runs.
+# Usage: bench/site.sh [runs] [documents]   (defaults: 5 runs, 500 documents)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+count=${2:-500}
+out=build/site-bench
+# Packages whose documentation holds many Markdown files (npm brings its modules' READMEs).
+doc_packages=(npm)
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+for p in "${doc_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF >/dev/null
+cmake --build "$out/build" -j2 --target tarvix >/dev/null
+tarvix=$PWD/$out/build/tarvix
+
+# The site: the first `count` distinct documents in path order, at their place below
+# /usr/share/doc, compressed ones unpacked.
+site=$out/src
+if [ ! -f "$out/src.count" ] || [ "$(cat "$out/src.count")" != "$count" ]; then
+  rm -rf "$site"
+  mkdir -p "$site"
+  declare -A seen
+  n=0
+  while IFS= read -r f; do
+    rel=${f#/usr/share/doc/}
+    rel=${rel%.gz}
+    if [[ $f == *.gz ]]; then body=$(gzip -dc "$f" 2>/dev/null) || continue; else body=$(cat "$f"); fi
+    sum=$(printf '%s' "$body" | md5sum | cut -d' ' -f1)
+    [ -n "${seen[$sum]:-}" ] && continue
+    seen[$sum]=1
+    mkdir -p "$site/$(dirname "$rel")"
+    printf '%s\n' "$body" > "$site/$rel"
+    n=$((n + 1))
+    [ "$n" -ge "$count" ] && break
+  done < <(find /usr/share/doc \( -name '*.md' -o -name '*.md.gz' \) -type f | LC_ALL=C sort)
+  echo "$n" > "$out/src.count"
+fi
+docs=$(find "$site" -name '*.md' | wc -l)
+bytes=$(find "$site" -name '*.md' -exec cat {} + | wc -c)
+echo "site: $docs documents, $bytes bytes"
+
+now() { date +%s%N; }
+# The folders of the loop's pages, made once: the loop times the conversions alone.
+(cd "$site" && find . -type d) | while IFS= read -r d; do mkdir -p "$out/loop/$d"; done
+
+loop_t=() j1_t=() j2_t=() again_t=()
+for ((i = 0; i < runs; i++)); do
+  t0=$(now)
+  while IFS= read -r rel; do
+    "$tarvix" "$site/$rel" -o "$out/loop/${rel%.md}.html" -root "$out/loop" >/dev/null
+  done < <(cd "$site" && find . -name '*.md' | sed 's|^\./||')
+  t1=$(now); loop_t+=($((t1 - t0)))
+
+  rm -rf "$out/j1" "$out/j2"
+  t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); j1_t+=($((t1 - t0)))
+  t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); again_t+=($((t1 - t0)))
+  t0=$(now); "$tarvix" "$site" -o "$out/j2" -j 2 >/dev/null 2>&1; t1=$(now); j2_t+=($((t1 - t0)))
+done
+# The pages of the site run are those of the loop.
+diff -r -q -x .tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .tarvix-site "$out/j1" "$out/j2" >/dev/null &&
+  echo "pages: -j 1, -j 2 and the loop agree" || echo "pages: DIFFER"
+
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+ratio_median() { # median of the paired ratios a[i]/b[i]
+  local -n a=$1 b=$2
+  for ((k = 0; k < ${#a[@]}; k++)); do awk -v x="${a[k]}" -v y="${b[k]}" 'BEGIN {printf "%.4f\n", x / y}'; done |
+    sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+}
+ms() { awk -v n="$1" 'BEGIN {printf "%.1f ms", n / 1e6}'; }
+echo "loop (one run per document): $(ms "$(median "${loop_t[@]}")")"
+echo "-j 1:                        $(ms "$(median "${j1_t[@]}")")"
+echo "-j 2:                        $(ms "$(median "${j2_t[@]}")")"
+echo "second run, unchanged tree:  $(ms "$(median "${again_t[@]}")")"
+echo "-j 1 / loop:        $(ratio_median j1_t loop_t)   (bar: at most 0.5)"
+echo "-j 2 / -j 1:        $(ratio_median j2_t j1_t)   (bar: at most 0.65)"
+echo "second / first run: $(ratio_median again_t j1_t)   (bar: under 0.05)"

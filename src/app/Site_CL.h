@@ -1,0 +1,75 @@
+// The site run: every document below an input folder becomes a page at the same place below
+// an output folder, converted side by side on several threads, and only when something the
+// page was made from changed; the other files are copied beside the pages.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Messages.h"
+#include "app/Options.h"
+#include "app/SiteState.h"
+
+namespace tarvix {
+
+// True when `arguments` ask for a site run: the input names a folder and an output is named.
+// (Any other folder input keeps failing as an input that cannot be read.)
+[[nodiscard]] bool IsSiteRun(const std::vector<std::string>& arguments);
+
+// One site run. Each page is converted by a Parser_CL of its own, through the same Init and
+// Run as a single page, with the arguments a single run for it would get:
+//   SRC/REL.md -o OUT/REL.html [-root OUT] OTHER OPTIONS
+// so each page is byte for byte what that run writes. A page's messages are collected and
+// printed together when it is done, each line prefixed with the document's path.
+class Site_CL {
+ public:
+  explicit Site_CL(std::vector<std::string> arguments);
+  virtual ~Site_CL() = default;
+  Site_CL(const Site_CL&) = delete;
+  Site_CL& operator=(const Site_CL&) = delete;
+
+  // Converts and copies what changed, then writes the state file. Returns the exit status:
+  // 0; 1 when a page or a copy failed; 255 when the run could not start.
+  [[nodiscard]] int Run();
+
+ private:
+  // Finds the documents and the other files below the input folder (relative paths).
+  void Walk();
+  // The user's arguments without the input, -o and its value, -j and its value, -force.
+  [[nodiscard]] std::vector<std::string> OtherArguments() const;
+  [[nodiscard]] bool UpToDate(const SitePage& page) const;
+  void ConvertPage(std::size_t index);
+  void CopyFile(std::size_t index);
+  // Prints `messages` prefixed with `path`, counts one task done and redraws the progress.
+  void Report(const std::string& path, const CollectedMessages_CL& messages);
+  void ClearProgress();
+
+  std::vector<std::string> arguments_;
+  Options options_;
+  std::string source_;
+  std::string output_;
+  std::string optionsText_;
+  std::vector<std::string> pageArguments_;  // after the document and its -o
+  std::vector<std::string> documents_;
+  std::vector<std::string> files_;
+  std::vector<std::string> walkErrors_;
+  std::vector<std::optional<SitePage>> previous_;  // by document, when the options match
+  std::vector<std::optional<SitePage>> records_;   // by document, when it is up to date now
+
+  std::atomic<std::size_t> converted_{0};
+  std::atomic<std::size_t> upToDate_{0};
+  std::atomic<std::size_t> copied_{0};
+  std::atomic<std::size_t> failed_{0};
+
+  std::mutex reportMutex_;  // guards what follows, and the console
+  bool showProgress_ = false;
+  std::size_t done_ = 0;
+  std::size_t total_ = 0;
+  std::size_t progressWidth_ = 0;
+};
+
+}  // namespace tarvix

@@ -1,0 +1,137 @@
+// The table of contents: the list "####TOC####" becomes, from the headings the pass noted.
+#include "app/Toc.h"
+
+#include "app/Parser_CL.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+constexpr std::string_view kOpenOuterList = "<ul class=\"toc\">\n";
+constexpr std::string_view kOpenList = "<ul>\n";
+constexpr std::string_view kCloseItemAndList = "</li>\n</ul>";
+
+bool IsUnreserved(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+void AppendItem(std::string& out, const TocEntry& entry) {
+  out.append("<li><a href=\"#").append(PercentEncode(entry.id)).append("\">");
+  out.append(entry.text).append("</a>");
+}
+
+}  // namespace
+
+std::string PercentEncode(std::string_view id) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(id.size());
+  for (char c : id) {
+    if (IsUnreserved(c)) {
+      encoded.push_back(c);
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    encoded.push_back('%');
+    encoded.push_back(kHex[byte >> 4]);
+    encoded.push_back(kHex[byte & 0x0F]);
+  }
+  return encoded;
+}
+
+std::string WithoutTags(std::string_view html) {
+  std::string text;
+  text.reserve(html.size());
+  bool inTag = false;
+  char quote = 0;
+  for (char c : html) {
+    if (!inTag) {
+      if (c == '<') {
+        inTag = true;
+      } else {
+        text.push_back(c);
+      }
+    } else if (quote != 0) {
+      if (c == quote)
+        quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      inTag = false;
+    }
+  }
+  return std::string(Trim(text));
+}
+
+std::string BuildTableOfContents(const std::vector<TocEntry>& entries) {
+  std::string out;
+  // The levels of the items still open, the outermost list's first; each item after the
+  // first sits in a list nested inside the item before it.
+  std::vector<std::int32_t> open;
+  for (const TocEntry& entry : entries) {
+    if (open.empty()) {
+      out.append(kOpenOuterList);
+    } else if (entry.level > open.back()) {
+      out.push_back('\n');
+      out.append(kOpenList);
+    } else {
+      while (open.size() > 1 && open[open.size() - 2] >= entry.level) {
+        out.append(kCloseItemAndList).push_back('\n');
+        open.pop_back();
+      }
+      out.append("</li>\n");
+      open.pop_back();
+    }
+    AppendItem(out, entry);
+    open.push_back(entry.level);
+  }
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    if (i > 0)
+      out.push_back('\n');
+    out.append(kCloseItemAndList);
+  }
+  return out;
+}
+
+void Parser_CL::NoteHeading(std::int32_t level, const std::string& id, std::string_view html) {
+  tocHeadings_.push_back({level, id, std::string(html)});
+}
+
+std::string Parser_CL::TableOfContents() const {
+  std::vector<TocEntry> entries;
+  entries.reserve(tocHeadings_.size());
+  std::string filled;
+  for (const TocEntry& heading : tocHeadings_) {
+    // A completed first pass still has holes where a reference stood; the text a second
+    // pass would show is the one with them filled.
+    std::string_view html = heading.text;
+    if (fillHoles_ && html.find('\0') != std::string_view::npos) {
+      filled = FillHoles(html);
+      html = filled;
+    }
+    entries.push_back({heading.level, heading.id, WithoutTags(html)});
+  }
+  return BuildTableOfContents(entries);
+}
+
+std::string Parser_CL::FillHoles(std::string_view html) const {
+  std::string out;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = html.find('\0', from);
+    if (open == std::string_view::npos)
+      break;
+    const std::size_t close = html.find('\0', open + 1);
+    out.append(html.substr(from, open - from));
+    std::size_t index = 0;
+    for (std::size_t i = open + 1; i < close; ++i)
+      index = index * 10 + static_cast<std::size_t>(html[i] - '0');
+    AppendHoleValue(index, out);
+    from = close + 1;
+  }
+  out.append(html.substr(from));
+  return out;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,118 @@
+// The file services of a site run on either system: folder listing, stamps, folders made,
+// real paths, and copies and writes that replace their target in one step.
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "support/RunProgram.h"
+#include "support/ScopedTempDir.h"
+
+namespace tarvix::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SiteFiles, ListFolderStampAndMakeFolders) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("a/sub"));
+  dir.WriteFile("a/f.md", "12345");
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir.PathOf("a"), &entries));
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& x, const auto& y) { return x.name < y.name; });
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, "f.md");
+  EXPECT_EQ(entries[0].kind, EntryKind::File);
+  EXPECT_FALSE(entries[0].link);
+  EXPECT_EQ(entries[1].name, "sub");
+  EXPECT_EQ(entries[1].kind, EntryKind::Folder);
+  EXPECT_FALSE(ListFolder(dir.PathOf("missing"), &entries));
+
+  const FileStamp stamp = StampOf(dir.PathOf("a/f.md"));
+  EXPECT_TRUE(stamp.exists);
+  EXPECT_EQ(stamp.size, 5u);
+  fs::last_write_time(dir.PathOf("a/f.md"),
+                      fs::last_write_time(dir.PathOf("a/f.md")) + std::chrono::seconds(3));
+  EXPECT_NE(StampOf(dir.PathOf("a/f.md")).time, stamp.time);
+  EXPECT_FALSE(StampOf(dir.PathOf("a/none")).exists);
+
+  EXPECT_TRUE(MakeFolders(dir.PathOf(Native("x/y/z"))));
+  EXPECT_TRUE(IsFolder(dir.PathOf("x/y/z")));
+  EXPECT_TRUE(MakeFolders(dir.PathOf(Native("x/y"))));
+  // A file in the way is no folder.
+  EXPECT_FALSE(MakeFolders(dir.PathOf(Native("a/f.md/q"))));
+  EXPECT_FALSE(IsFolder(dir.PathOf("a/f.md")));
+
+  EXPECT_EQ(RealPath(dir.PathOf(Native("x/y/../y/z"))), RealPath(dir.PathOf(Native("x/y/z"))));
+  EXPECT_EQ(RealPath(dir.PathOf("nothing")), "");
+}
+
+TEST(SiteFiles, CopiesAndWritesReplaceInOneStep) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("out"));
+  const std::string from = dir.WriteFile("pic.svg", "<svg/>");
+  fs::last_write_time(from, fs::last_write_time(from) - std::chrono::hours(5));
+  const std::string to = dir.PathOf(Native("out/pic.svg"));
+  dir.WriteFile("out/pic.svg", "old");
+  ASSERT_TRUE(CopyFileAtomically(from, to));
+  EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
+  // The copy keeps the source's time, so an unchanged copy is known by its stamp.
+  EXPECT_EQ(StampOf(to), StampOf(from));
+  EXPECT_FALSE(CopyFileAtomically(dir.PathOf("missing"), to));
+  EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
+
+  ASSERT_TRUE(WriteFileAtomically(dir.PathOf(Native("out/state")), "one\ntwo\n"));
+  EXPECT_EQ(dir.ReadFile("out/state"), "one\ntwo\n");
+  EXPECT_FALSE(WriteFileAtomically(dir.PathOf(Native("none/state")), "x"));
+
+  // A protected target stays; nothing is left beside it.
+  fs::permissions(to, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  dir.WriteFile("new.svg", "<new/>");
+  EXPECT_FALSE(CopyFileAtomically(dir.PathOf("new.svg"), to));
+  EXPECT_FALSE(WriteFileAtomically(to, "x"));
+  EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
+  EXPECT_EQ(FolderEntries(dir.PathOf("out")), (std::vector<std::string>{"pic.svg", "state"}));
+  fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+}
+
+#ifndef _WIN32
+TEST(SiteFiles, PagesCommittedOnManyThreadsKeepTheMask) {
+  // The mode of a new page was found by setting the process's umask to 0 and back, so a
+  // page committed on another thread meanwhile got 0666, and the mask could stay 0.
+  ScopedTempDir dir;
+  const mode_t mask = ::umask(022);
+  constexpr int kThreads = 6;
+  constexpr int kFiles = 150;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&dir, t] {
+      for (int i = 0; i < kFiles; ++i) {
+        const std::string name = dir.PathOf(std::to_string(t) + "-" + std::to_string(i));
+        (void)WriteFileAtomically(name, "x");
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(::umask(mask), 022);
+  int wrong = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    if ((entry.status().permissions() & fs::perms::mask) != static_cast<fs::perms>(0644))
+      ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(FolderEntries(dir.path()).size(), static_cast<std::size_t>(kThreads * kFiles));
+}
+#endif
+
+}  // namespace
+}  // namespace tarvix::platform
