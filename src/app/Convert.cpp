@@ -102,10 +102,9 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   const std::string& bodyHtml = body.html;
 
   std::string templatePath = options.templateFile;
-  if (!header.template_.empty()) {
-    std::string folder = FolderOf(options.inputFile);
-    templatePath = folder;
-    if (!folder.empty())
+  if (!header.template_.empty() && baseFolder_) {
+    templatePath = *baseFolder_;
+    if (!templatePath.empty())
       templatePath.push_back(platform::kPathSeparator);
     templatePath += ToNativeSeparators(CleanUtf8(header.template_));
   }
@@ -113,25 +112,19 @@ void Parser_CL::EmitPage(const OutputPair& body) {
     templatePath = options.debugTemplateFile;
 
   std::string page;
-  if (memoryPage_) {
-    if (!memoryTemplate_) {
+  if (templatePath.empty()) {
+    if (!templateText) {
       WriteBody(bodyHtml);
       return;
     }
-    page = *memoryTemplate_;
-  } else {
-    if (templatePath.empty()) {
-      WriteBody(bodyHtml);
-      return;
-    }
+    page = *templateText;
+  } else if (!platform::PathExists(templatePath) || !platform::IsRegularFile(templatePath) ||
+             !platform::ReadWholeFile(templatePath, true, &page)) {
     // A template that exists but cannot be read counts as missing, and so does one that is
     // no ordinary file (a device whose reading would never end).
-    if (!platform::PathExists(templatePath) || !platform::IsRegularFile(templatePath) ||
-        !platform::ReadWholeFile(templatePath, true, &page)) {
-      Say("Template File Not Find \"" + templatePath + "\"");
-      WriteBody(bodyHtml);
-      return;
-    }
+    Say("Template File Not Find \"" + templatePath + "\"");
+    WriteBody(bodyHtml);
+    return;
   }
   page = ReplaceAll(page, kTitle, header.title);
   page = ReplaceAll(page, kKeywords, header.keywords);
@@ -177,8 +170,8 @@ void Parser_CL::WriteBody(const std::string& html) {
 }
 
 void Parser_CL::WritePage(std::string_view page) {
-  if (memoryPage_) {
-    memoryPage_->append(page);
+  if (pageSink) {
+    pageSink->Write(page);
     return;
   }
   if (out && !out->Write(page))

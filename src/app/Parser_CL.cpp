@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "app/CommandLine_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -23,7 +24,8 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   unresolvedReference = 0;
   atLineStart = 1;
   quoteDepth = 0;
-  if (!platform::PathExists(options.inputFile)) {
+  const bool fromStandardInput = options.inputFile == kStandardInputName;
+  if (!fromStandardInput && !platform::PathExists(options.inputFile)) {
     Say("No InputFile");
     return 0;
   }
@@ -48,10 +50,22 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   initOutputExt_ = header.output_ext;
   // The input exists but cannot be read (a folder, no permission): say so rather than end
   // without a word.
+  if (fromStandardInput) {
+    // Read to its end before the first pass, so that both passes have the document; its
+    // relative entries start from the current folder.
+    std::string bytes;
+    if (!platform::ReadStandardInput(&bytes)) {
+      Say("Open Err InputFile");
+      return 0;
+    }
+    UseDocument(std::move(bytes), std::string());
+    return 1;
+  }
   if (!lex.Open(options.inputFile)) {
     Say("Open Err InputFile");
     return 0;
   }
+  baseFolder_ = FolderOf(options.inputFile);
   return 1;
 }
 
@@ -72,8 +86,8 @@ int Parser_CL::Run() {
       Convert();
     }
   }
-  if (memoryPage_)
-    return 0;
+  if (pageSink)
+    return writeFailed_ ? 1 : 0;
   bool written = out->Close() && !writeFailed_;
   out.reset();
   if (!written) {
@@ -101,25 +115,13 @@ void Parser_CL::Reset() {
   header.output_ext = initOutputExt_;
   atLineStart = 1;
   quoteDepth = 0;
-  // The lexer keeps the bytes it read: the same path starts again from the top.
-  (void)lex.Open(options.inputFile);
+  // The lexer keeps the bytes it read, from a file or from memory.
+  lex.Rewind();
 }
 
-std::string Parser_CL::ConvertInMemory(const MemoryConversion& conversion) {
-  std::string page;
-  memoryPage_ = &page;
-  memoryTemplate_ = conversion.hasTemplate ? &conversion.templateText : nullptr;
-  followIncludes_ = false;
-  options.imageLink = conversion.imageLink;
-  options.rootRel = conversion.rootRel;
-  options.syntaxDir = conversion.syntaxDir;
-  completeFirstPass_ = !conversion.realSecondPass;
-  header.output_ext.clear();
-  lex.OpenBytes(conversion.document);
-  (void)Run();
-  memoryPage_ = nullptr;
-  memoryTemplate_ = nullptr;
-  return page;
+void Parser_CL::UseDocument(std::string bytes, std::optional<std::string> baseFolder) {
+  lex.OpenBytes(std::move(bytes));
+  baseFolder_ = std::move(baseFolder);
 }
 
 int Parser_CL::NewHole(std::string key, bool caret) {
@@ -252,7 +254,10 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
 int Main(int argc, char** argv) {
   platform::PrepareProcess();
   auto parser = std::make_unique<Parser_CL>();
-  if (!parser->Init(platform::CommandLineArguments(argc, argv)))
+  const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+  if (const std::optional<int> status = AnswerCommandLine(arguments, *parser->messages))
+    return *status;
+  if (!parser->Init(arguments))
     return 255;
   return parser->Run();
 }

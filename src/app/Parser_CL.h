@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -51,18 +52,12 @@ struct ParserSnapshot {
   std::int32_t quoteDepth = 0;
 };
 
-// A conversion entirely in memory: the document and template as bytes, the page as the
-// result (tests and fuzzing). Include entries are not followed.
-struct MemoryConversion {
-  std::string document;
-  bool hasTemplate = false;
-  std::string templateText;
-  std::int32_t imageLink = 0;
-  std::string rootRel = ".";
-  std::string syntaxDir = "./SyntaxHighlighter";
-  // Converts the document a second time instead of completing the first pass's page
-  // (the two give the same page; tests compare them).
-  bool realSecondPass = false;
+// Receives the page of a run in pieces, in order, instead of the output stream (a
+// conversion in memory).
+class PageSink_CL {
+ public:
+  virtual ~PageSink_CL() = default;
+  virtual void Write(std::string_view bytes) = 0;
 };
 
 class Parser_CL {
@@ -84,7 +79,13 @@ class Parser_CL {
   // One conversion pass: the block loop and the page output.
   void Convert();
 
-  [[nodiscard]] std::string ConvertInMemory(const MemoryConversion& conversion);
+  // The document comes from `bytes` rather than from the input file (standard input, a
+  // caller of the library). Relative template and include entries start from
+  // `baseFolder` ("" is the current folder); without one they are ignored.
+  void UseDocument(std::string bytes, std::optional<std::string> baseFolder);
+  // Makes the second pass convert the document again instead of completing the first
+  // pass's page (the two give the same page; tests compare them).
+  void ConvertSecondPassInFull() { completeFirstPass_ = false; }
 
   // Token operations. To advance always means NextToken.
   [[nodiscard]] Token ReadToken(bool skipBlanks) {
@@ -169,6 +170,11 @@ class Parser_CL {
   DocumentHeader header;
   // Where the run's messages go; the console unless the caller names another sink.
   MessageSink_CL* messages = &console_;
+  // Where the page goes when set; `out` is then not used and may stay null.
+  PageSink_CL* pageSink = nullptr;
+  // The template's text when the caller holds it rather than a file: used where no
+  // template file is chosen.
+  std::optional<std::string> templateText;
 
  private:
   // One message of the run, through `messages`.
@@ -231,10 +237,9 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
-  bool followIncludes_ = true;
   bool writeFailed_ = false;
-  std::string* memoryPage_ = nullptr;
-  const std::string* memoryTemplate_ = nullptr;
+  // Where relative template and include entries start; none: they are ignored.
+  std::optional<std::string> baseFolder_;
 };
 
 // The program: sets the locale, converts, returns the exit status (255 when the run could

@@ -21,11 +21,11 @@ struct DocumentHeader {
 void ResetHeader(DocumentHeader& header);
 
 // Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
-// entry, unless `noInclude`, reads the named file's comments relative to `basePath`'s
-// folder, or adds the message that it is missing to `messages` when given. Empty keys or
-// values change nothing.
+// entry, unless `noInclude`, reads the named file's comments relative to `baseFolder`
+// ("" is the current folder), or adds the message that it is missing to `messages` when
+// given. Empty keys or values change nothing.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
-                      std::string_view basePath, bool noInclude,
+                      std::string_view baseFolder, bool noInclude,
                       std::vector<std::string>* messages = nullptr);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.

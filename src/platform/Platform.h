@@ -41,6 +41,10 @@ void PrepareProcess();
 // (CR LF becomes LF on Windows; the same bytes on POSIX).
 [[nodiscard]] bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes);
 
+// Reads the standard input to its end as bytes (binary mode on Windows). False when a
+// read fails; `bytes` then holds what came before.
+[[nodiscard]] bool ReadStandardInput(std::string* bytes);
+
 // Tells the system that the `size` bytes at `data` will be filled in one sweep (the
 // document, the page body), so that it may back them with large pages: a document of
 // many megabytes otherwise costs a page fault every few kilobytes.

@@ -238,6 +238,24 @@ bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* byte
   return true;
 }
 
+bool ReadStandardInput(std::string* bytes) {
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    bytes->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
 void AdviseLargeBuffer(void* data, std::size_t size) {
   // Only whole large pages inside the buffer can be advised.
   constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
