@@ -8,7 +8,7 @@
 #include <string>
 
 int main() {
-  const std::string document = "<!-- title: Hello -->\n# Hello\n\nSome *emphasis*.\n";
+  const std::string document = "<!-- title: Hello -->\n# Hello\n\nSome *emphasis* here.\n";
 
   tarvix::PageOptions options;
   options.templateText = "<title>####TITLE####</title>\n####BODY####";

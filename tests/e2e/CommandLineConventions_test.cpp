@@ -112,7 +112,8 @@ TEST(CommandLineConventions, DashReadsTheDocumentFromStandardInput) {
 
 TEST(CommandLineConventions, StandardInputGivesTheSamePageAsTheFile) {
   // Bytes that a text-mode read would change: CR LF, a lone CR, 0x1A, a NUL.
-  const std::string odd("a\r\nb\rc \x1A d\n\n\0e *f*\n", 23);
+  const char oddBytes[] = "a\r\nb\rc \x1A d\n\n\0e *f*\n";
+  const std::string odd(oddBytes, sizeof oddBytes - 1);
   ScopedTempDir dir;
   for (const std::string& document :
        {odd, FileBytes((std::filesystem::path(HostPath(__FILE__)).parent_path() / ".." / ".." /
