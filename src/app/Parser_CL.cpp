@@ -48,8 +48,6 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   }
   header.output_ext = ExtensionOf(options.outputFile, true);
   initOutputExt_ = header.output_ext;
-  // The input exists but cannot be read (a folder, no permission): say so rather than end
-  // without a word.
   if (fromStandardInput) {
     // Read to its end before the first pass, so that both passes have the document; its
     // relative entries start from the current folder.
@@ -61,6 +59,8 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
     UseDocument(std::move(bytes), std::string());
     return 1;
   }
+  // The input exists but cannot be read (a folder, no permission): say so rather than end
+  // without a word.
   if (!lex.Open(options.inputFile)) {
     Say("Open Err InputFile");
     return 0;
@@ -86,8 +86,9 @@ int Parser_CL::Run() {
       Convert();
     }
   }
+  // A page handed to the caller's sink has nothing left to close or commit.
   if (pageSink)
-    return writeFailed_ ? 1 : 0;
+    return 0;
   bool written = out->Close() && !writeFailed_;
   out.reset();
   if (!written) {
