@@ -65,7 +65,7 @@ TEST(CommandLineConventions, UnknownOptionsAreReportedThenIgnored) {
   r = RunProgram(dir.path(), {"doc.md", "-J", "2", "-FORCE", "-o", "-", "-Root", "--x"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(dir.ReadFile("-"), "<p>Text </p>\n");
+  EXPECT_EQ(dir.ReadFile("-"), Lines("<p>Text </p>\n"));
 
   // The warning comes before the usage text too.
   r = RunProgram(dir.path(), {"--verison"});
