@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Parser_CL.h"
+#include "tarvix/tarvix.h"
 
 namespace {
 
@@ -29,10 +29,7 @@ std::string Generate(const std::string& kind, std::size_t size) {
 void Convert(benchmark::State& state, const std::string& kind, std::size_t size) {
   const std::string document = Generate(kind, size);
   for (auto _ : state) {
-    tarvix::Parser_CL parser;
-    tarvix::MemoryConversion conversion;
-    conversion.document = document;
-    benchmark::DoNotOptimize(parser.ConvertInMemory(conversion));
+    benchmark::DoNotOptimize(tarvix::ConvertDocument(document));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * document.size()));
 }

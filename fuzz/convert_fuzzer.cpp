@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/Library.h"
 #include "app/Parser_CL.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -14,29 +15,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flags = data[0];
   std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  tarvix::MemoryConversion conversion;
-  conversion.imageLink = (flags & 1) ? 1 : 0;
+  tarvix::PageOptions options;
+  options.imageLink = (flags & 1) != 0;
   if (flags & 2) {
-    conversion.hasTemplate = true;
     const std::size_t split = rest.find('\0');
     if (split == std::string_view::npos) {
       // A template that uses every placeholder, so their filling is exercised too.
-      conversion.templateText =
+      options.templateText =
           "<title>####TITLE####</title>####KEYWORDS####|####DESCRIPTION####\n####SYNTAX####\n"
           "<a href=\"####ROOT####/\">####TOC####\n####BODY####</a>####BODY####";
     } else {
-      conversion.templateText = std::string(rest.substr(0, split));
+      options.templateText = std::string(rest.substr(0, split));
       rest.remove_prefix(split + 1);
     }
   }
-  conversion.document = std::string(rest);
-  tarvix::Parser_CL parser;
-  const std::string page = parser.ConvertInMemory(conversion);
+  const std::string page = tarvix::ConvertDocument(rest, options).page;
   // A first pass completed where references were missing must give the page that a
   // second conversion of the whole document gives.
-  conversion.realSecondPass = true;
   tarvix::Parser_CL again;
-  if (again.ConvertInMemory(conversion) != page)
+  again.ConvertSecondPassInFull();
+  if (tarvix::ConvertWith(again, rest, options).page != page)
     __builtin_trap();
   return 0;
 }

@@ -14,8 +14,8 @@ fi
 
 mkdir -p "$out/corpus" "$out/findings"
 sources=$(ls src/*/*.cpp | grep -v -e 'src/app/main.cpp' -e 'Platform_win32.cpp')
-flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc)
-if [ ! -x "$out/convert_fuzzer" ] || [ -n "$(find src fuzz -newer "$out/convert_fuzzer" -name '*.[ch]*' | head -n 1)" ]; then
+flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc -Iinclude -DTARVIX_STATIC)
+if [ ! -x "$out/convert_fuzzer" ] || [ -n "$(find src include fuzz -newer "$out/convert_fuzzer" -name '*.[ch]*' | head -n 1)" ]; then
   # One object per source, two at a time.
   mkdir -p "$out/obj"
   export FLAGS="${flags[*]}" OBJ="$out/obj"

@@ -6,6 +6,7 @@
 
 #include "app/Parser_CL.h"
 #include "platform/Platform.h"
+#include "tarvix/tarvix.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -24,6 +25,40 @@ constexpr std::string_view kUsage =
     "    -?         this help\n";
 
 constexpr std::string_view kSyntaxFolderName = "SyntaxHighlighter";
+
+// Every option the program knows, by its name after the marker ("--version" is "-version").
+// Those the usage text leaves out have a line of their own in the help text, after it.
+struct OptionRow {
+  std::string_view name;
+  bool takesValue;
+  std::string_view helpLine;  // empty: the usage text shows the option
+};
+constexpr OptionRow kOptionTable[] = {
+    {"o", true, ""},
+    {"t", true, ""},
+    {"dbgt", true, ""},
+    {"root", true, "    -root      Site Root Folder (default: the Output File's Folder)\n"},
+    {"syntax", true, ""},
+    {"imagelink", false, ""},
+    {"ext", false, ""},
+    {"?", false, ""},
+    {"j", true, "    -j N       convert N pages at once in a site run\n"},
+    {"force", false, "    -force     convert every page of a site run\n"},
+    {"-version", false, "    --version  print the version\n"},
+    {"-help", false, "    --help     this help with every option\n"},
+};
+
+constexpr std::string_view kVersionOption = "-version";
+constexpr std::string_view kHelpOption = "-help";
+constexpr std::string_view kUsageOption = "?";
+
+const OptionRow* FindOption(std::string_view name) {
+  for (const OptionRow& row : kOptionTable) {
+    if (EqualsIgnoreCase(name, row.name))
+      return &row;
+  }
+  return nullptr;
+}
 
 // The folder of the output file. A name without any folder part lies in the current
 // folder (not at the root of the file system).
@@ -52,7 +87,8 @@ CommandLine_CL::CommandLine_CL(std::vector<std::string> arguments)
     : arguments_(std::move(arguments)) {}
 
 bool CommandLine_CL::IsOption(const std::string& argument) const {
-  return !argument.empty() && platform::IsOptionMarker(argument[0]);
+  return !argument.empty() && platform::IsOptionMarker(argument[0]) &&
+         argument != kStandardInputName;
 }
 
 int CommandLine_CL::HasOption(std::string_view name) const {
@@ -90,9 +126,49 @@ int CommandLine_CL::CountPlain() const {
   return n;
 }
 
+std::vector<std::string> CommandLine_CL::UnknownOptions() const {
+  std::vector<std::string> unknown;
+  for (std::size_t i = 0; i < arguments_.size(); ++i) {
+    const std::string& a = arguments_[i];
+    if (!IsOption(a))
+      continue;
+    const OptionRow* row = FindOption(std::string_view(a).substr(1));
+    if (!row) {
+      unknown.push_back(a);
+    } else if (row->takesValue) {
+      ++i;
+    }
+  }
+  return unknown;
+}
+
+std::optional<int> AnswerCommandLine(const std::vector<std::string>& arguments,
+                                     MessageSink_CL& messages) {
+  const CommandLine_CL commandLine(arguments);
+  for (const std::string& option : commandLine.UnknownOptions()) {
+    messages.Message(std::string(kProgramName) + ": unknown option " + option + " (ignored)",
+                     MessageStream::Error);
+  }
+  // The usage text keeps its status; ParseOptions shows it.
+  if (commandLine.HasOption(kUsageOption))
+    return std::nullopt;
+  if (commandLine.HasOption(kVersionOption)) {
+    platform::PrintText(std::string(kProgramName) + " " + Version() + "\n");
+    return 0;
+  }
+  if (commandLine.HasOption(kHelpOption)) {
+    std::string help(kUsage);
+    for (const OptionRow& row : kOptionTable)
+      help += row.helpLine;
+    platform::PrintText(help);
+    return 0;
+  }
+  return std::nullopt;
+}
+
 int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
   CommandLine_CL commandLine(arguments);
-  if (commandLine.CountPlain() == 0 || commandLine.HasOption("?")) {
+  if (commandLine.CountPlain() == 0 || commandLine.HasOption(kUsageOption)) {
     platform::PrintText(kUsage);
     return 0;
   }

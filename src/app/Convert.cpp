@@ -103,30 +103,25 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   const std::string& bodyHtml = body.html;
 
   std::string templatePath = options.templateFile;
-  if (!header.template_.empty()) {
-    std::string folder = FolderOf(options.inputFile);
-    templatePath = folder;
-    if (!folder.empty())
+  if (!header.template_.empty() && baseFolder_) {
+    templatePath = *baseFolder_;
+    if (!templatePath.empty())
       templatePath.push_back(platform::kPathSeparator);
     templatePath += ToNativeSeparators(CleanUtf8(header.template_));
   }
   if (!options.debugTemplateFile.empty())
     templatePath = options.debugTemplateFile;
-  if (!templatePath.empty() && !memoryPage_)
+  if (!templatePath.empty())
     inputsRead.push_back(templatePath);
 
   std::string page;
-  if (memoryPage_) {
-    if (!memoryTemplate_) {
+  if (templatePath.empty()) {
+    if (!templateText) {
       WriteBody(bodyHtml);
       return;
     }
-    page = *memoryTemplate_;
+    page = *templateText;
   } else {
-    if (templatePath.empty()) {
-      WriteBody(bodyHtml);
-      return;
-    }
     // A template that exists but cannot be read counts as missing, and so does one that is
     // no ordinary file (a device whose reading would never end); the line after the
     // message says which it was.
@@ -189,8 +184,8 @@ void Parser_CL::WriteBody(const std::string& html) {
 }
 
 void Parser_CL::WritePage(std::string_view page) {
-  if (memoryPage_) {
-    memoryPage_->append(page);
+  if (pageSink) {
+    pageSink->Write(page);
     return;
   }
   if (out && !out->Write(page))

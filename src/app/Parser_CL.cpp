@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "app/CommandLine_CL.h"
 #include "app/Site_CL.h"
 #include "text/Text.h"
 
@@ -32,20 +33,23 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   atLineStart = 1;
   quoteDepth = 0;
   pageOnStandardOutput_ = options.outputFile.empty();
+  const bool fromStandardInput = options.inputFile == kStandardInputName;
   std::string reason;
-  if (!platform::StatusOf(options.inputFile, &input_, &reason)) {
-    Say("No InputFile", options.inputFile, reason);
-    return 0;
-  }
-  // A document is a file or what a pipe brings; a device might never end (/dev/zero).
-  if (input_.kind != platform::FileKind::Regular && input_.kind != platform::FileKind::Pipe) {
-    Say("Open Err InputFile", options.inputFile, platform::NotRegularReason(input_.kind));
-    return 0;
-  }
-  // Said before anything is read: reading it would only end in exhausted memory.
-  if (input_.size > kMaxInputSize) {
-    Say("InputFile too large");
-    return 0;
+  if (!fromStandardInput) {
+    if (!platform::StatusOf(options.inputFile, &input_, &reason)) {
+      Say("No InputFile", options.inputFile, reason);
+      return 0;
+    }
+    // A document is a file or what a pipe brings; a device might never end (/dev/zero).
+    if (input_.kind != platform::FileKind::Regular && input_.kind != platform::FileKind::Pipe) {
+      Say("Open Err InputFile", options.inputFile, platform::NotRegularReason(input_.kind));
+      return 0;
+    }
+    // Said before anything is read: reading it would only end in exhausted memory.
+    if (input_.size > kMaxInputSize) {
+      Say("InputFile too large");
+      return 0;
+    }
   }
   platform::FileStatus templateStatus;
   if (!options.templateFile.empty() &&
@@ -86,12 +90,28 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   }
   header.output_ext = ExtensionOf(options.outputFile, true);
   initOutputExt_ = header.output_ext;
+  if (fromStandardInput) {
+    // Read to its end before the first pass, so that both passes have the document; its
+    // relative entries start from the current folder.
+    std::string bytes;
+    if (!platform::ReadStandardInput(&bytes)) {
+      Say("Open Err InputFile");
+      return 0;
+    }
+    if (bytes.size() > kMaxInputSize) {
+      Say("InputFile too large");
+      return 0;
+    }
+    UseDocument(std::move(bytes), std::string());
+    return 1;
+  }
   // The input exists but cannot be read (no permission): say so rather than end without a
   // word.
   if (!lex.Open(options.inputFile)) {
     Say("Open Err InputFile", options.inputFile, platform::ReadFailureReason(options.inputFile));
     return 0;
   }
+  baseFolder_ = FolderOf(options.inputFile);
   return 1;
 }
 
@@ -118,7 +138,8 @@ int Parser_CL::Run() {
       Convert();
     }
   }
-  if (memoryPage_)
+  // A page handed to the caller's sink has nothing left to close or commit.
+  if (pageSink)
     return 0;
   bool written = out->Close() && !writeFailed_;
   const std::string writeFailure = out->FailureReason();
@@ -162,25 +183,13 @@ void Parser_CL::Reset() {
   header.output_ext = initOutputExt_;
   atLineStart = 1;
   quoteDepth = 0;
-  // The lexer keeps the bytes it read: the same path starts again from the top.
-  (void)lex.Open(options.inputFile);
+  // The lexer keeps the bytes it read, from a file or from memory.
+  lex.Rewind();
 }
 
-std::string Parser_CL::ConvertInMemory(const MemoryConversion& conversion) {
-  std::string page;
-  memoryPage_ = &page;
-  memoryTemplate_ = conversion.hasTemplate ? &conversion.templateText : nullptr;
-  followIncludes_ = false;
-  options.imageLink = conversion.imageLink;
-  options.rootRel = conversion.rootRel;
-  options.syntaxDir = conversion.syntaxDir;
-  completeFirstPass_ = !conversion.realSecondPass;
-  header.output_ext.clear();
-  lex.OpenBytes(conversion.document);
-  (void)Run();
-  memoryPage_ = nullptr;
-  memoryTemplate_ = nullptr;
-  return page;
+void Parser_CL::UseDocument(std::string bytes, std::optional<std::string> baseFolder) {
+  lex.OpenBytes(std::move(bytes));
+  baseFolder_ = std::move(baseFolder);
 }
 
 int Parser_CL::NewHole(std::string key, bool caret) {
@@ -333,9 +342,11 @@ int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments) {
 int Main(int argc, char** argv) {
   platform::PrepareProcess();
   const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+  auto parser = std::make_unique<Parser_CL>();
+  if (const std::optional<int> status = AnswerCommandLine(arguments, *parser->messages))
+    return *status;
   if (IsSiteRun(arguments))
     return Site_CL(arguments).Run();
-  auto parser = std::make_unique<Parser_CL>();
   return ConvertFile(*parser, arguments);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -52,18 +53,12 @@ struct ParserSnapshot {
   std::int32_t quoteDepth = 0;
 };
 
-// A conversion entirely in memory: the document and template as bytes, the page as the
-// result (tests and fuzzing). Include entries are not followed.
-struct MemoryConversion {
-  std::string document;
-  bool hasTemplate = false;
-  std::string templateText;
-  std::int32_t imageLink = 0;
-  std::string rootRel = ".";
-  std::string syntaxDir = "./SyntaxHighlighter";
-  // Converts the document a second time instead of completing the first pass's page
-  // (the two give the same page; tests compare them).
-  bool realSecondPass = false;
+// Receives the page of a run in pieces, in order, instead of the output stream (a
+// conversion in memory).
+class PageSink_CL {
+ public:
+  virtual ~PageSink_CL() = default;
+  virtual void Write(std::string_view bytes) = 0;
 };
 
 class Parser_CL {
@@ -87,7 +82,13 @@ class Parser_CL {
   // One conversion pass: the block loop and the page output.
   void Convert();
 
-  [[nodiscard]] std::string ConvertInMemory(const MemoryConversion& conversion);
+  // The document comes from `bytes` rather than from the input file (standard input, a
+  // caller of the library). Relative template and include entries start from
+  // `baseFolder` ("" is the current folder); without one they are ignored.
+  void UseDocument(std::string bytes, std::optional<std::string> baseFolder);
+  // Makes the second pass convert the document again instead of completing the first
+  // pass's page (the two give the same page; tests compare them).
+  void ConvertSecondPassInFull() { completeFirstPass_ = false; }
 
   // Token operations. To advance always means NextToken.
   [[nodiscard]] Token ReadToken(bool skipBlanks) {
@@ -175,6 +176,11 @@ class Parser_CL {
   // The files the run looked for besides the document: the template it chose and every
   // include file named, found or not (a site run rebuilds the page when one changes).
   std::vector<std::string> inputsRead;
+  // Where the page goes when set; `out` is then not used and may stay null.
+  PageSink_CL* pageSink = nullptr;
+  // The template's text when the caller holds it rather than a file: used where no
+  // template file is chosen.
+  std::optional<std::string> templateText;
 
  private:
   // One message of the run, through `messages`. While the page goes to standard output,
@@ -253,13 +259,12 @@ class Parser_CL {
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
   std::vector<TocEntry> tocHeadings_;  // `text` holds the heading's HTML
-  bool followIncludes_ = true;
   bool writeFailed_ = false;
   bool pageOnStandardOutput_ = false;
   bool writingIntoTarget_ = false;  // the target is a device or a pipe: no temporary file
   platform::FileStatus input_;      // what the input file is, found by Init
-  std::string* memoryPage_ = nullptr;
-  const std::string* memoryTemplate_ = nullptr;
+  // Where relative template and include entries start; none: they are ignored.
+  std::optional<std::string> baseFolder_;
 };
 
 // The exit statuses of a run.

@@ -20,6 +20,8 @@ void TemporaryFile_CL::Discard() {
 
 int TemporaryFile_CL::Create(const std::string& prefix, std::string* reason) {
   std::string made;
+  // A signal between the file's creation and its registration would leave it behind.
+  const platform::HeldSignals held;
   if (!platform::CreateTemporaryFile(prefix, &made, reason))
     return 0;
   Discard();

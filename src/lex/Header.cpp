@@ -143,8 +143,8 @@ void ResetHeader(DocumentHeader& header) {
 }
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
-                      std::string_view basePath, bool noInclude, std::vector<std::string>* messages,
-                      std::vector<std::string>* looked) {
+                      std::string_view baseFolder, bool noInclude,
+                      std::vector<std::string>* messages, std::vector<std::string>* looked) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -168,7 +168,7 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       if (noInclude)
         return;
       header.include = trimmed;
-      std::string path = FolderOf(basePath);
+      std::string path(baseFolder);
       if (!path.empty())
         path.push_back(platform::kPathSeparator);
       path += ToNativeSeparators(CleanUtf8(trimmed));
@@ -233,10 +233,11 @@ bool ReadIncludeFile(DocumentHeader& header, const std::string& path, std::strin
 
 int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   ParserSource source{*this};
-  const bool noInclude = !followIncludes_;
+  const bool noInclude = !baseFolder_;
+  const std::string_view baseFolder = baseFolder_ ? std::string_view(*baseFolder_) : "";
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
     std::vector<std::string> said;
-    ApplyHeaderEntry(target, key, value, options.inputFile, noInclude, &said, &inputsRead);
+    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead);
     for (const std::string& message : said) {
       Say(message);
       // The first pass keeps its messages: completing it repeats them as a second pass would.

@@ -21,11 +21,12 @@ struct DocumentHeader {
 void ResetHeader(DocumentHeader& header);
 
 // Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
-// entry, unless `noInclude`, reads the named file's comments relative to `basePath`'s
-// folder, or adds the message that it is missing to `messages` when given. Empty keys or
-// values change nothing. The path of each include file looked for goes to `looked`.
+// entry, unless `noInclude`, reads the named file's comments relative to `baseFolder`
+// ("" is the current folder), or adds the message that it is missing to `messages` when
+// given. Empty keys or values change nothing. The path of each include file looked for
+// goes to `looked`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
-                      std::string_view basePath, bool noInclude,
+                      std::string_view baseFolder, bool noInclude,
                       std::vector<std::string>* messages = nullptr,
                       std::vector<std::string>* looked = nullptr);
 

@@ -32,8 +32,10 @@ class Lex_CL {
   // starts again from the top without reading the file a second time. False when the file
   // cannot be read.
   [[nodiscard]] bool Open(const std::string& path);
-  // Uses `bytes` as the document (tests, in-memory conversion).
+  // Uses `bytes` as the document (standard input, in-memory conversion).
   void OpenBytes(std::string bytes);
+  // Back to the top of the document already loaded, from a file or from bytes.
+  void Rewind() { Start(); }
 
   [[nodiscard]] LexMark Mark() const { return {pos_, curChar_}; }
   void Reset(const LexMark& mark) {

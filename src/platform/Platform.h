@@ -68,6 +68,21 @@ void InstallSignalCleanup();
 // After the file was deleted or renamed into place. -1 is ignored.
 void UnregisterCleanupFile(int slot);
 
+// While one lives, the terminating signals wait on this thread and arrive when it goes: a
+// file created and registered under it is never left behind by a signal that falls
+// between its creation and its registration. (Nothing on Windows, where the handler runs
+// on a thread of its own.)
+class HeldSignals {
+ public:
+  HeldSignals();
+  ~HeldSignals();
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  alignas(8) unsigned char saved_[128];  // the thread's signal mask before
+};
+
 // True when `path` names an existing file or folder.
 [[nodiscard]] bool PathExists(const std::string& path);
 
@@ -84,6 +99,10 @@ void UnregisterCleanupFile(int slot);
 // (CR LF becomes LF on Windows; the same bytes on POSIX).
 [[nodiscard]] bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes,
                                  std::string* reason = nullptr);
+
+// Reads the standard input to its end as bytes (binary mode on Windows). False when a
+// read fails; `bytes` then holds what came before.
+[[nodiscard]] bool ReadStandardInput(std::string* bytes);
 
 // Tells the system that the `size` bytes at `data` will be filled in one sweep (the
 // document, the page body), so that it may back them with large pages: a document of

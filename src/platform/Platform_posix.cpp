@@ -135,15 +135,16 @@ bool IsProtected(const std::string& target) {
   return stat(target.c_str(), &info) == 0 && (info.st_mode & kWriteBits) == 0;
 }
 
-// Gives the new file `fd` at `temporary` its mode, closes it and renames it onto `target`;
-// the new file is removed when anything fails.
-bool Publish(int fd, bool ok, mode_t mode, const std::string& temporary,
+// Gives the new file `fd` at `temporary` (registered in `slot`) its mode, closes it and
+// renames it onto `target`; the new file is removed when anything fails.
+bool Publish(int fd, bool ok, mode_t mode, const std::string& temporary, int slot,
              const std::string& target) {
   ok = ok && fchmod(fd, mode) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
   if (!ok)
     unlink(temporary.c_str());
+  UnregisterCleanupFile(slot);
   return ok;
 }
 
@@ -156,6 +157,15 @@ int CreateUniqueFile(const std::string& pattern, std::string* path) {
   if (fd >= 0) {
     *path = name.data();
   }
+  return fd;
+}
+
+// The same, with the file registered for removal by a terminating signal before any such
+// signal can end the process; `slot` gets the registration.
+int CreateRegisteredFile(const std::string& pattern, std::string* path, int* slot) {
+  const HeldSignals held;
+  const int fd = CreateUniqueFile(pattern, path);
+  *slot = fd >= 0 ? RegisterCleanupFile(*path) : -1;
   return fd;
 }
 
@@ -212,14 +222,14 @@ bool CopyAcrossFileSystems(const std::string& from, const std::string& target, m
   }
   const std::string folder = FolderPrefix(target);
   std::string copy;
-  const int fd = CreateUniqueFile(folder + ".TarvixXXXXXX", &copy);
+  // A signal during the copy must not leave the partial copy beside the target.
+  int slot = -1;
+  const int fd = CreateRegisteredFile(folder + ".TarvixXXXXXX", &copy, &slot);
   if (fd < 0) {
     SetReason(reason, errno);
     close(source);
     return false;
   }
-  // A signal during the copy must not leave the partial copy beside the target.
-  const int slot = RegisterCleanupFile(copy);
   bool ok = CopyContents(source, fd);
   close(source);
   ok = ok && fsync(fd) == 0;
@@ -312,6 +322,19 @@ void PrepareProcess() {
   std::signal(SIGPIPE, SIG_IGN);
   (void)ProcessUmask();
   InstallSignalCleanup();
+}
+
+HeldSignals::HeldSignals() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_);
+  sigset_t terminating;
+  sigemptyset(&terminating);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&terminating, signal);
+  pthread_sigmask(SIG_BLOCK, &terminating, reinterpret_cast<sigset_t*>(saved_));
+}
+
+HeldSignals::~HeldSignals() {
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
 }
 
 void InstallSignalCleanup() {
@@ -474,6 +497,24 @@ bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* byte
   }
   close(fd);
   return true;
+}
+
+bool ReadStandardInput(std::string* bytes) {
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    bytes->append(buffer, static_cast<std::size_t>(got));
+  }
 }
 
 void AdviseLargeBuffer(void* data, std::size_t size) {
@@ -649,7 +690,8 @@ bool CopyFileAtomically(const std::string& from, const std::string& to) {
     return false;
   }
   std::string temporary;
-  const int fd = CreateUniqueFile(FolderPrefix(to) + ".TarvixXXXXXX", &temporary);
+  int slot = -1;
+  const int fd = CreateRegisteredFile(FolderPrefix(to) + ".TarvixXXXXXX", &temporary, &slot);
   if (fd < 0) {
     close(source);
     return false;
@@ -660,18 +702,19 @@ bool CopyFileAtomically(const std::string& from, const std::string& to) {
   ok = ok && futimens(fd, times) == 0;
   // The copy may be run as the source could (a script), as far as the mask allows.
   const mode_t mode = (info.st_mode & 0777) & ~ProcessUmask();
-  return Publish(fd, ok, mode, temporary, to);
+  return Publish(fd, ok, mode, temporary, slot, to);
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   if (IsProtected(path))
     return false;
   std::string temporary;
-  const int fd = CreateUniqueFile(FolderPrefix(path) + ".TarvixXXXXXX", &temporary);
+  int slot = -1;
+  const int fd = CreateRegisteredFile(FolderPrefix(path) + ".TarvixXXXXXX", &temporary, &slot);
   if (fd < 0)
     return false;
   const bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  return Publish(fd, ok, NewFileMode(), temporary, path);
+  return Publish(fd, ok, NewFileMode(), temporary, slot, path);
 }
 
 bool StandardErrorIsTerminal() {

@@ -9,6 +9,7 @@
 #include <windows.h>
 // <windows.h> renames ReplaceFile to ReplaceFileW, which would rename ours as well.
 #undef ReplaceFile
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -249,6 +250,9 @@ void PrepareProcess() {
   InstallSignalCleanup();
 }
 
+HeldSignals::HeldSignals() = default;
+HeldSignals::~HeldSignals() = default;
+
 void InstallSignalCleanup() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
@@ -402,6 +406,22 @@ bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes,
     bytes->clear();
   }
   return ok;
+}
+
+bool ReadStandardInput(std::string* bytes) {
+  bytes->clear();
+  // The document's bytes as they are: a text-mode read would drop CRs and stop at 0x1A.
+  if (_setmode(_fileno(stdin), _O_BINARY) == -1) {
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
+    if (got == 0) {
+      return std::ferror(stdin) == 0;
+    }
+    bytes->append(buffer, got);
+  }
 }
 
 void AdviseLargeBuffer(void* /*data*/, std::size_t /*size*/) {

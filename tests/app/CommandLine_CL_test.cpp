@@ -59,6 +59,24 @@ TEST(CommandLine, OptionValueIsTheNextArgumentWhateverItIs) {
   EXPECT_EQ(CommandLine_CL({"in.md", "-o", "1", "-o", "2"}).OptionValue("o"), "1");
 }
 
+TEST(CommandLine, UnknownOptionsSkipValuesAndDashIsPlain) {
+  const CommandLine_CL line({"-", "--o", "x.html", "-t", "-weird", "-Root", "r", "-syntax",
+                             "--help", "-j", "3", "-force", "--VERSION", "-verbose", "-ext", "-?",
+                             "-o"});
+  EXPECT_EQ(line.UnknownOptions(), (std::vector<std::string>{"--o", "-verbose"}));
+  // "-" alone is the standard input: the input file, not an option.
+  EXPECT_EQ(line.FirstPlain(), "-");
+  EXPECT_EQ(line.HasOption(""), 0);
+  EXPECT_EQ(CommandLine_CL({"in.md", "-"}).CountPlain(), 2);
+  // A value-taking option given last takes nothing with it.
+  EXPECT_EQ(CommandLine_CL({"in.md", "-zz", "-dbgt"}).UnknownOptions(),
+            std::vector<std::string>{"-zz"});
+  // "/name" is an option only where '/' marks one.
+  EXPECT_EQ(CommandLine_CL({"/srv/in.md", "/x"}).UnknownOptions(),
+            platform::IsOptionMarker('/') ? (std::vector<std::string>{"/srv/in.md", "/x"})
+                                          : std::vector<std::string>{});
+}
+
 TEST(ParseOptions, UsageWithoutInputOrWithQuestionMark) {
   const std::vector<std::vector<std::string>> cases = {
       {}, {"-ext", "-imagelink"}, {"in.md", "-?"}, {"-?", "in.md"}, {"in.md", "-o", "x", "-?"}};

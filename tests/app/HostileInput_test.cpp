@@ -13,8 +13,10 @@
 namespace tarvix {
 namespace {
 
-// Every input is about this size, but the single line, which is five times longer.
-constexpr std::size_t kInputSize = 10u << 20;
+// Every input is about this size, but the single line, which is five times longer: enough
+// that work quadratic in the length could not finish within the test's time limit, and
+// nesting deeper than any stack could hold if a construct recursed without its bound.
+constexpr std::size_t kInputSize = 2u << 20;
 
 // `piece` written `times` times, built by doubling so that huge inputs cost little.
 
@@ -39,7 +41,7 @@ std::string Shown(std::string_view s) {
 }
 
 // Whether `html` is exactly the stretches in order; on a mismatch, where and what. Compares
-// without building the expected output, which for some inputs is hundreds of megabytes.
+// without building the expected output, which for some inputs is many megabytes.
 testing::AssertionResult Spells(std::string_view html, std::initializer_list<Stretch> stretches) {
   std::size_t at = 0;
   for (const Stretch& stretch : stretches) {
@@ -255,7 +257,7 @@ TEST(HostileDocument, CarriageReturnLineEnds) {
                      {{"<p>p q</p>\n<ul>\n<li>a</li>\n<ul>\n<li>b</li>\n</ul>\n</ul>\n", pieces}}));
 }
 
-TEST(HostileDocument, FiftyMegabyteLineInAPage) {
+TEST(HostileDocument, TenMegabyteLineInAPage) {
   // Placeholder names in the text are text: the body goes into the page last and unsearched.
   const std::string words = "lorem ipsum ####BODY#### dolor, sit ####ROOT#### amet. ";
   const std::string line = Repeat(words, (5 * kInputSize) / words.size());

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/Library.h"
 #include "app/Parser_CL.h"
 
 namespace tarvix {
@@ -11,11 +12,11 @@ namespace {
 
 std::string Convert(const std::string& markdown, bool realSecondPass, bool imageLink = false) {
   Parser_CL parser;
-  MemoryConversion conversion;
-  conversion.document = markdown;
-  conversion.realSecondPass = realSecondPass;
-  conversion.imageLink = imageLink ? 1 : 0;
-  return parser.ConvertInMemory(conversion);
+  if (realSecondPass)
+    parser.ConvertSecondPassInFull();
+  PageOptions options;
+  options.imageLink = imageLink;
+  return ConvertWith(parser, markdown, options).page;
 }
 
 TEST(SecondPass, CompletedFirstPassMatchesSecondConversion) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/Library.h"
 #include "app/Parser_CL.h"
 #include "support/Convert.h"
 
@@ -15,12 +16,11 @@ namespace {
 
 std::string PageWithToc(const std::string& markdown, bool realSecondPass) {
   Parser_CL parser;
-  MemoryConversion conversion;
-  conversion.document = markdown;
-  conversion.hasTemplate = true;
-  conversion.templateText = "[####TOC####]";
-  conversion.realSecondPass = realSecondPass;
-  return parser.ConvertInMemory(conversion);
+  if (realSecondPass)
+    parser.ConvertSecondPassInFull();
+  PageOptions options;
+  options.templateText = "[####TOC####]";
+  return ConvertWith(parser, markdown, options).page;
 }
 
 TEST(Toc, NestsDownAndUpSeveralLevels) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Library.h"
 #include "app/Parser_CL.h"
 #include "support/Convert.h"
 #include "support/ScopedTempDir.h"
@@ -40,9 +41,7 @@ TEST(Header, KeysAreWholeTokenRuns) {
   EXPECT_EQ(HeaderOf("<!--\nno colon here\ntitle\n-->"), "T=|K=|D=");
 
   Parser_CL parser;
-  MemoryConversion conversion;
-  conversion.document = "<!--\noutput_ext: .htm\ntemplate: sub/page.html\n-->";
-  (void)parser.ConvertInMemory(conversion);
+  (void)ConvertWith(parser, "<!--\noutput_ext: .htm\ntemplate: sub/page.html\n-->", {});
   EXPECT_EQ(parser.header.output_ext, ".htm");
   EXPECT_EQ(parser.header.template_, "sub/page.html");
 }
@@ -114,11 +113,11 @@ TEST(Header, IncludeFilesGiveTheirComments) {
   EXPECT_EQ(header.description, "D");
   EXPECT_EQ(header.include, "");
 
-  // Include paths are taken from the document's folder.
+  // Include paths are taken from the folder given, the document's.
   header = DocumentHeader{};
   std::vector<std::string> messages;
-  ApplyHeaderEntry(header, "include", " inc.md ", dir.PathOf("doc.md"), false, &messages);
-  ApplyHeaderEntry(header, "Include", "missing.md", dir.PathOf("doc.md"), false, &messages);
+  ApplyHeaderEntry(header, "include", " inc.md ", dir.path(), false, &messages);
+  ApplyHeaderEntry(header, "Include", "missing.md", dir.path(), false, &messages);
   // The message is followed by the line that says why.
   EXPECT_EQ(messages, (std::vector<std::string>{
                           "Include File Not Find \"" + dir.PathOf("missing.md") + "\"",

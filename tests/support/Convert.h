@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Parser_CL.h"
+#include "tarvix/tarvix.h"
 
 namespace tarvix {
 
@@ -20,21 +20,16 @@ inline std::string Repeat(std::string_view piece, std::size_t times) {
 
 // The body HTML of `markdown` (no template), after one or two passes as the driver runs.
 inline std::string ToHtml(std::string_view markdown, bool imageLink = false) {
-  Parser_CL parser;
-  MemoryConversion conversion;
-  conversion.document = std::string(markdown);
-  conversion.imageLink = imageLink ? 1 : 0;
-  return parser.ConvertInMemory(conversion);
+  PageOptions options;
+  options.imageLink = imageLink;
+  return ConvertDocument(markdown, options).page;
 }
 
 // The whole page made with `templateText`.
 inline std::string ToPage(std::string_view markdown, std::string_view templateText) {
-  Parser_CL parser;
-  MemoryConversion conversion;
-  conversion.document = std::string(markdown);
-  conversion.hasTemplate = true;
-  conversion.templateText = std::string(templateText);
-  return parser.ConvertInMemory(conversion);
+  PageOptions options;
+  options.templateText = std::string(templateText);
+  return ConvertDocument(markdown, options).page;
 }
 
 }  // namespace tarvix

@@ -36,6 +36,8 @@ struct RunOptions {
   int umask = -1;  // POSIX only: the program's file-creation mask; -1 keeps the test's
   // POSIX only: the most address space the program may have (RLIMIT_AS); 0 for no limit.
   std::size_t addressSpaceLimit = 0;
+  // A file whose bytes the program reads as its standard input; empty: an empty input.
+  std::string standardInput;
 };
 
 struct RunResult {
@@ -188,8 +190,9 @@ inline RunResult RunProgram(const std::string& folder, const std::vector<std::st
   std::wstring environment = EnvironmentBlock(variables);
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                          OPEN_EXISTING, 0, nullptr);
+  const std::wstring inPath = options.standardInput.empty() ? L"NUL" : Wide(options.standardInput);
+  HANDLE in = CreateFileW(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          &inherit, OPEN_EXISTING, 0, nullptr);
   HANDLE err = CreateCaptureFile(errPath);
   // An invalid handle is a standard output that was never opened. (Wine hands a process
   // given a null one a handle of its own.)
@@ -313,11 +316,12 @@ inline RunResult RunProgram(const std::string& folder, const std::vector<std::st
     envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  const char* inPath = options.standardInput.empty() ? "/dev/null" : options.standardInput.c_str();
   const pid_t child = fork();
   if (child < 0)
     return result;
   if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(inPath, O_RDONLY);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int out = -1;
     if (options.stdoutMode == StdoutMode::kCapture)

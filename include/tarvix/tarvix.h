@@ -1,0 +1,110 @@
+/* The Tarvix library: converts one Markdown document held in memory into one HTML page.
+   The only header a user includes; C++ callers get namespace tarvix, C callers and other
+   languages the tarvix_ functions at the end. */
+#pragma once
+
+#include <stddef.h>
+
+/* The build reads the package's version from this line. */
+#define TARVIX_VERSION "0.1.0"
+
+/* Only the functions below leave a shared build of the library. */
+#if defined(TARVIX_STATIC)
+#define TARVIX_API
+#elif defined(_WIN32)
+#if defined(TARVIX_BUILDING)
+#define TARVIX_API __declspec(dllexport)
+#else
+#define TARVIX_API __declspec(dllimport)
+#endif
+#else
+#define TARVIX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvix {
+
+// What a page is made with, as the program would make it from its options.
+struct PageOptions {
+  // The page template (its placeholders are filled); none: the page is the body alone. A
+  // `template:` entry of the document wins over it when `baseFolder` is set.
+  std::optional<std::string> templateText;
+  // Wraps every image in a link to the image itself (-imagelink).
+  bool imageLink = false;
+  // What ####ROOT#### becomes: the site root relative to the page's folder.
+  std::string rootRel = ".";
+  // The highlighter folder relative to the site root, for ####SYNTAX####.
+  std::string syntaxDir = "./SyntaxHighlighter";
+  // The folder that relative `template:` and `include:` entries start from ("" is the
+  // current folder); none: such entries are ignored and no file is read.
+  std::optional<std::string> baseFolder;
+};
+
+// What one conversion made: the page and the messages of the run, one line each, in the
+// order the program would print them ("Include File Not Find ...").
+struct PageResult {
+  std::string page;
+  std::vector<std::string> messages;
+};
+
+// Converts `document` (UTF-8 Markdown) into a page. Nothing is shared between calls, so
+// any number of threads may convert at once. Only running out of memory throws
+// (std::bad_alloc).
+[[nodiscard]] TARVIX_API PageResult ConvertDocument(std::string_view document,
+                                                    const PageOptions& options = {});
+
+// The library's version, TARVIX_VERSION.
+[[nodiscard]] TARVIX_API const char* Version();
+
+}  // namespace tarvix
+
+extern "C" {
+#endif /* __cplusplus */
+
+/* The options of tarvix_convert. All zero (or a null pointer for the whole struct) gives
+   the defaults: no template, no image links, root ".", highlighter folder
+   "./SyntaxHighlighter", template: and include: entries ignored. Strings are UTF-8 and
+   end in NUL, except the template, which has its own size. */
+typedef struct tarvix_options {
+  const char* template_text; /* NULL: the page is the body alone */
+  size_t template_size;
+  int image_link;          /* nonzero: -imagelink */
+  const char* root_rel;    /* NULL: "." */
+  const char* syntax_dir;  /* NULL: "./SyntaxHighlighter" */
+  const char* base_folder; /* NULL: relative template: and include: entries are ignored */
+} tarvix_options;
+
+/* What tarvix_convert made. The page ends in an extra NUL byte not counted in page_size;
+   each message is a NUL-terminated line. tarvix_free releases it all. */
+typedef struct tarvix_result {
+  char* page;
+  size_t page_size;
+  char** messages;
+  size_t message_count;
+} tarvix_result;
+
+/* Results of tarvix_convert. */
+#define TARVIX_OK 0
+#define TARVIX_ERROR_ARGUMENT 1 /* a null result, or a null document with a size */
+#define TARVIX_ERROR_MEMORY 2   /* out of memory; the result is empty */
+
+/* Converts the `size` bytes at `document` into a page. On TARVIX_OK `result` holds the
+   page and the messages; on any other value it is empty (and still safe to free). */
+TARVIX_API int tarvix_convert(const char* document, size_t size, const tarvix_options* options,
+                              tarvix_result* result);
+
+/* Releases what tarvix_convert put into `result` and empties it. */
+TARVIX_API void tarvix_free(tarvix_result* result);
+
+/* TARVIX_VERSION. */
+TARVIX_API const char* tarvix_version(void);
+
+#ifdef __cplusplus
+}
+#endif
