@@ -8,17 +8,10 @@
 /* The build reads the package's version from this line. */
 #define TARVIX_VERSION "0.1.0"
 
-/* Only the functions below leave a shared build of the library. */
-#if defined(TARVIX_STATIC)
+/* Only the functions below leave a shared build of the library: that build defines
+   TARVIX_API as its export attribute. Callers need none, so it is empty for them. */
+#ifndef TARVIX_API
 #define TARVIX_API
-#elif defined(_WIN32)
-#if defined(TARVIX_BUILDING)
-#define TARVIX_API __declspec(dllexport)
-#else
-#define TARVIX_API __declspec(dllimport)
-#endif
-#else
-#define TARVIX_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

@@ -1,8 +1,6 @@
 // Nothing lost, nothing damaged, on POSIX: targets that are devices, pipes or links, the
 // page onto its own document, terminating signals, documents past the size limit and runs
 // that exhaust their memory.
-#ifndef _WIN32
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -387,5 +385,3 @@ TEST(SafeOutput, MemoryThatRunsOutEndsWithAMessage) {
 
 }  // namespace
 }  // namespace tarvix
-
-#endif  // _WIN32
