@@ -78,8 +78,9 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
         return 0;
       }
     } else {
-      if (!tempFile.Create(std::string(kTemporaryPrefix), &reason)) {
-        Say("Open Err TemporaryFile", platform::TemporaryFolder(), reason);
+      if (!tempFile.Create(std::string(kTemporaryPrefix), &reason, temporaryFolder)) {
+        Say("Open Err TemporaryFile",
+            temporaryFolder.empty() ? platform::TemporaryFolder() : temporaryFolder, reason);
         return 0;
       }
       if (!out->OpenFile(tempFile.path, &reason)) {

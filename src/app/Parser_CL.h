@@ -171,6 +171,11 @@ class Parser_CL {
   std::int32_t atLineStart = 1;
   std::int32_t quoteDepth = 0;
   DocumentHeader header;
+  // Where the temporary file of the page is made; empty: the system's temporary folder. A
+  // site run makes each page's beside it, so that committing it is a rename inside one
+  // folder: renames from one folder into another wait on each other across the whole
+  // file system, and pages committed on several threads would take turns.
+  std::string temporaryFolder;
   // Where the run's messages go; the console unless the caller names another sink.
   MessageSink_CL* messages = &console_;
   // The files the run looked for besides the document: the template it chose and every

@@ -202,6 +202,7 @@ void Site_CL::ConvertPage(std::size_t index) {
   } else {
     auto parser = std::make_unique<Parser_CL>();
     parser->messages = &messages;
+    parser->temporaryFolder = FolderOf(output);
     status = ConvertFile(*parser, arguments);
     record.target = parser->TargetPath();
     std::set<std::string> seen{document};

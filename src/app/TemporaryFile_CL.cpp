@@ -18,11 +18,12 @@ void TemporaryFile_CL::Discard() {
   cleanupSlot_ = -1;
 }
 
-int TemporaryFile_CL::Create(const std::string& prefix, std::string* reason) {
+int TemporaryFile_CL::Create(const std::string& prefix, std::string* reason,
+                             const std::string& folder) {
   std::string made;
   // A signal between the file's creation and its registration would leave it behind.
   const platform::HeldSignals held;
-  if (!platform::CreateTemporaryFile(prefix, &made, reason))
+  if (!platform::CreateTemporaryFile(prefix, &made, reason, folder))
     return 0;
   Discard();
   path = made;

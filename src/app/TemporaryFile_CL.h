@@ -18,8 +18,10 @@ class TemporaryFile_CL {
   TemporaryFile_CL& operator=(const TemporaryFile_CL&) = delete;
 
   // A new, empty, uniquely named file in the temporary folder whose name starts with
-  // `prefix`. 1 on success, 0 on failure (`reason` says why, when given).
-  [[nodiscard]] int Create(const std::string& prefix, std::string* reason = nullptr);
+  // `prefix`, or a hidden one in `folder` when that is given. 1 on success, 0 on failure
+  // (`reason` says why, when given).
+  [[nodiscard]] int Create(const std::string& prefix, std::string* reason = nullptr,
+                           const std::string& folder = std::string());
   // Moves the file onto `target`. 1 on success; 0 leaves the target as it was.
   [[nodiscard]] int Commit(const std::string& target, std::string* reason = nullptr);
   // Deletes the file now rather than at destruction; nothing when none is held.

@@ -110,9 +110,11 @@ class HeldSignals {
 void AdviseLargeBuffer(void* data, std::size_t size);
 
 // Makes a new, empty, uniquely named file in the temporary folder whose name starts with
-// `prefix`. On success stores its full path and returns true.
+// `prefix`, or, when `folder` is given, a hidden one there. On success stores its full path
+// and returns true.
 [[nodiscard]] bool CreateTemporaryFile(const std::string& prefix, std::string* path,
-                                       std::string* reason = nullptr);
+                                       std::string* reason = nullptr,
+                                       const std::string& folder = std::string());
 
 // Moves the finished file `from` onto `target`, replacing an existing target in one step.
 // A target that is a link keeps the link: the file it names is replaced (or created, for a

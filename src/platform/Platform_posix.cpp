@@ -527,13 +527,17 @@ void AdviseLargeBuffer(void* data, std::size_t size) {
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason) {
-  std::string folder = TemporaryFolder();
-  if (folder != "/") {
-    folder.push_back('/');
+bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason,
+                         const std::string& folder) {
+  std::string pattern = folder.empty() ? TemporaryFolder() : folder;
+  if (pattern != "/") {
+    pattern.push_back('/');
   }
+  // Beside the page a dot keeps it out of listings until it is the page.
+  if (!folder.empty())
+    pattern.push_back('.');
   std::string created;
-  const int fd = CreateUniqueFile(folder + prefix + "XXXXXX", &created);
+  const int fd = CreateUniqueFile(pattern + prefix + "XXXXXX", &created);
   if (fd < 0) {
     SetReason(reason, errno);
     return false;

@@ -429,12 +429,23 @@ void AdviseLargeBuffer(void* /*data*/, std::size_t /*size*/) {
   // "lock pages in memory" right; an existing buffer cannot be advised.
 }
 
-bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason) {
+bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason,
+                         const std::string& besideFolder) {
   wchar_t folder[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-  if (length == 0 || length > MAX_PATH) {
-    SetReason(reason, length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
-    return false;
+  if (!besideFolder.empty()) {
+    const std::wstring wide = Wide(besideFolder);
+    if (wide.size() > MAX_PATH) {
+      SetReason(reason, ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
+    wide.copy(folder, wide.size());
+    folder[wide.size()] = L'\0';
+  } else {
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) {
+      SetReason(reason, length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
   }
   // Only the prefix's first three characters make it into the name ("Tar1A2B.tmp"); the
   // call creates the file empty, so the name is ours.
