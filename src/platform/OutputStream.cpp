@@ -9,6 +9,13 @@
 
 namespace tarvix::platform {
 
+void OutputStream::Hold(void* file) {
+  file_ = file;
+  ownsFile_ = true;
+  failed_ = false;
+  reason_.clear();
+}
+
 void OutputStream::Fail() {
   // The first failure is the one that says why; later ones follow from it.
   if (!failed_ && reason_.empty() && errno != 0)

@@ -195,6 +195,8 @@ class OutputStream {
   [[nodiscard]] const std::string& FailureReason() const { return reason_; }
 
  private:
+  // Takes `file`, opened for the page, as the stream written to and closed.
+  void Hold(void* file);
   void Fail();
 
   void* file_ = nullptr;  // the C stream

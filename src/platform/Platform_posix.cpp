@@ -184,6 +184,23 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// Appends what the open descriptor `fd` holds, to its end, to `bytes`.
+bool AppendAll(int fd, std::string* bytes, std::string* reason) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      SetReason(reason, errno);
+      return false;
+    }
+    if (got == 0)
+      return true;
+    bytes->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
 // Copies the contents of the open descriptor `from` to the open descriptor `to`.
 bool CopyContents(int from, int to) {
   char buffer[65536];
@@ -478,43 +495,16 @@ bool ReadWholeFile(const std::string& path, bool /*textMode*/, std::string* byte
     bytes->reserve(static_cast<std::size_t>(info.st_size));
     AdviseLargeBuffer(bytes->data(), bytes->capacity());
   }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      SetReason(reason, errno);
-      close(fd);
-      bytes->clear();
-      return false;
-    }
-    if (got == 0) {
-      break;
-    }
-    bytes->append(buffer, static_cast<std::size_t>(got));
-  }
+  const bool read = AppendAll(fd, bytes, reason);
   close(fd);
-  return true;
+  if (!read)
+    bytes->clear();
+  return read;
 }
 
 bool ReadStandardInput(std::string* bytes) {
   bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    if (got == 0) {
-      return true;
-    }
-    bytes->append(buffer, static_cast<std::size_t>(got));
-  }
+  return AppendAll(STDIN_FILENO, bytes, nullptr);
 }
 
 void AdviseLargeBuffer(void* data, std::size_t size) {
@@ -766,10 +756,7 @@ bool OutputStream::OpenNode(const std::string& path, std::string* reason) {
   std::FILE* file = StreamOver(fd, reason);
   if (file == nullptr)
     return false;
-  file_ = file;
-  ownsFile_ = true;
-  failed_ = false;
-  reason_.clear();
+  Hold(file);
   return true;
 }
 
@@ -782,10 +769,7 @@ bool OutputStream::OpenFile(const std::string& path, std::string* reason) {
   std::FILE* file = StreamOver(fd, reason);
   if (file == nullptr)
     return false;
-  file_ = file;
-  ownsFile_ = true;
-  failed_ = false;
-  reason_.clear();
+  Hold(file);
   return true;
 }
 

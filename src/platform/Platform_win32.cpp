@@ -658,25 +658,13 @@ bool OutputStream::OpenFile(const std::string& path, std::string* reason) {
     SetErrnoReason(reason, errno);
     return false;
   }
-  file_ = file;
-  ownsFile_ = true;
-  failed_ = false;
-  reason_.clear();
+  Hold(file);
   return true;
 }
 
 bool OutputStream::OpenNode(const std::string& path, std::string* reason) {
-  // A device is opened as it is: "w" on NUL or a console empties nothing.
-  std::FILE* file = _wfopen(Wide(path).c_str(), L"wt");
-  if (file == nullptr) {
-    SetErrnoReason(reason, errno);
-    return false;
-  }
-  file_ = file;
-  ownsFile_ = true;
-  failed_ = false;
-  reason_.clear();
-  return true;
+  // A device is opened as a file is: "w" on NUL or a console empties nothing.
+  return OpenFile(path, reason);
 }
 
 void OutputStream::OpenStandardOutput() {
