@@ -1,4 +1,5 @@
 // The conversion loop: one pass over the blocks of the document, then the page.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -16,19 +17,48 @@ constexpr std::string_view kSyntax = "####SYNTAX####";
 constexpr std::string_view kRoot = "####ROOT####";
 constexpr std::string_view kBody = "####BODY####";
 
+// Room for the body of a page. Untouched reserve costs no memory, while a body that
+// outgrows its buffer is copied whole, so we count the bytes that can turn into tags: a
+// quote marker opens and closes a quote, a pipe makes a cell, a line end a row or an item,
+// and some characters become entities. Most pages stay within twice their document.
+std::size_t PageEstimate(std::string_view bytes) {
+  constexpr std::size_t kBlock = 255;  // counts per block fit a byte, so the loop vectorises
+  constexpr std::size_t kMaxExtra = std::size_t{1} << 30;
+  std::size_t tags = 0;
+  std::size_t lines = 0;
+  std::size_t entities = 0;
+  for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
+    const std::size_t end = std::min(bytes.size(), at + kBlock);
+    unsigned char t = 0, l = 0, e = 0;
+    for (std::size_t i = at; i < end; ++i) {
+      const char c = bytes[i];
+      t += static_cast<unsigned char>((c == '>') | (c == '|'));
+      l += static_cast<unsigned char>(c == '\n');
+      e += static_cast<unsigned char>((c == '&') | (c == '"') | (c == '\'') | (c == '<') |
+                                      (c == '\\'));
+    }
+    tags += t;
+    lines += l;
+    entities += e;
+  }
+  const std::size_t extra = 26 * tags + 12 * lines + 5 * entities;
+  return 2 * bytes.size() + std::min(extra, kMaxExtra) + 4096;
+}
+
 }  // namespace
 
 void Parser_CL::Convert() {
+  // A second pass is converting again: the first pass's body is of no more use.
+  if (pass != 1) {
+    std::string().swap(firstPassBody_.html);
+    std::string().swap(firstPassBody_.text);
+  }
   OutputPair body;
   // Nothing reads the body's source text.
   body.keepText = false;
-  // Pages run to about one and a half times their document; untouched reserve costs no
-  // memory, a regrowth costs a copy of the whole body.
-  body.html.reserve(2 * lex.InputSize() + 4096);
+  body.html.reserve(PageEstimate(lex.Bytes()));
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
-  OutputPair scratch;
   for (;;) {
-    scratch.Clear();
     tableRowFlag = 1;
     const Token& t = current();
     switch (t.code) {
@@ -42,11 +72,7 @@ void Parser_CL::Convert() {
         RenderAngle(body);
         break;
       case kind::Pipe:
-        if (RenderTable(scratch, std::string(), 1)) {
-          body.html += scratch.html;
-        } else {
-          body.html.append("<p>").append(scratch.html).append("</p>");
-        }
+        (void)RenderTable(body, std::string(), 1, body.html.size());
         break;
       case kind::Ordered:
         RenderOrderedList(body, 0);

@@ -131,6 +131,7 @@ void Parser_CL::AppendHoleMarker(OutputPair& out, int hole) {
   out.html.push_back('\0');
   out.html += IntToText(hole);
   out.html.push_back('\0');
+  out.MarkMarkup();
 }
 
 void Parser_CL::NoteKey(const std::string& key) {

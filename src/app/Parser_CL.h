@@ -132,7 +132,9 @@ class Parser_CL {
   void RenderBlockQuote(OutputPair& out);
   void RenderIndentedCode(OutputPair& out);
   void RenderFencedCode(OutputPair& out);
-  int RenderTable(OutputPair& out, std::string firstCell, int atBlockStart);
+  // A table replaces `out.html` from `tableStart` on. Lines that are no table write
+  // nothing, or, at a block start, a paragraph of what they looked like.
+  int RenderTable(OutputPair& out, std::string firstCell, int atBlockStart, std::size_t tableStart);
   void RenderCaretBlock(OutputPair& out);
   void RenderAngle(OutputPair& out);
 
@@ -173,17 +175,41 @@ class Parser_CL {
   // into before its kind is known. The pairs are kept and reused, one per depth, so a span
   // or a heading costs no allocation once the buffers have grown.
   [[nodiscard]] OutputPair& ScratchPair();
+  // A construct rendered in place: its opener and everything its inside reads go straight
+  // into the caller's pair, so nested constructs share one pair rather than each copying
+  // its inside into the pair around it. The HTML starts as the escaped opener, which is
+  // what a construct that does not match writes.
+  struct InPlace {
+    std::size_t text = 0;       // where the construct's source text starts in the pair
+    std::size_t html = 0;       // where its HTML starts
+    std::size_t opener = 0;     // bytes of the escaped opener at `html`
+    std::size_t markupEnd = 0;  // the pair's markup end and literal tail before it
+    bool tailValid = false;
+    std::size_t tailHtml = 0;
+    std::size_t tailText = 0;
+    bool ownsText = false;  // the pair kept no text: it does while the construct runs
+  };
+  [[nodiscard]] static InPlace BeginInPlace(OutputPair& out, std::string_view opener);
+  // No match: `more` (source read after the inside) joins the text, and the HTML becomes
+  // the escaped source of the whole construct.
+  static void WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more);
+  // A match: the escaped opener becomes `openTag`, and `closeTag` follows the inside.
+  static void CloseInPlace(OutputPair& out, const InPlace& at, std::string_view openTag,
+                           std::string_view closeTag);
+  // The construct is over: a pair that kept no text drops it again.
+  static void EndInPlace(OutputPair& out, const InPlace& at);
   // The first token of a line, with the quote-prefix rule.
   [[nodiscard]] Token ReadLineStart(bool skipBlanks);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
   void RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode, std::string_view openTag,
                   std::string_view closeTag);
   int RenderList(OutputPair& out, std::int32_t base, bool ordered);
-  std::string CollectUrl();
+  // Appends the address of an inline link to `url`.
+  void CollectUrl(std::string& url);
   std::string ReadTagName(bool closing);
   // The inline and the reference forms after "[text]" or "![text]": fills `url` and
   // `title`; false when what follows is neither.
-  bool ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
+  bool ReadLinkTarget(std::string& s, std::string_view labelHtml, std::string& url,
                       std::string& title, int& hole);
   // After the id of a caret link: the closing `]` and the link, or the write-back.
   void FinishCaretLink(OutputPair& out, std::string& s, const std::string& id);

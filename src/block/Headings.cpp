@@ -88,13 +88,10 @@ int Parser_CL::RenderParagraph(OutputPair& out) {
     }
     if (t.Is(kind::Pipe)) {
       const ParserSnapshot snapshot = Snapshot();
-      OutputPair table;
-      if (RenderTable(table, out.html.substr(contentStart), 0)) {
+      if (RenderTable(out, out.html.substr(contentStart), 0, htmlStart)) {
         // A table replaces what the line held so far, in both halves of the pair.
-        out.html.resize(htmlStart);
         if (out.keepText)
           out.text.resize(textStart);
-        out.html += table.html;
         return 0;
       }
       // No table: the `|` is text, and no later `|` of this paragraph tries again.

@@ -75,6 +75,7 @@ std::string EscapeHtml(std::string_view s) {
 
 void AppendHtmlUtf8(OutputPair& pair, std::string_view s) {
   AppendCleanUtf8(pair.html, s);
+  pair.MarkMarkup();
 }
 
 void AppendHtmlUtf8(OutputPair& pair, const Token& t) {
@@ -83,6 +84,7 @@ void AppendHtmlUtf8(OutputPair& pair, const Token& t) {
   AppendCleanUtf8(pair.html, t.Slice());
   if (t.flags & Token::kTrailingLineEnd)
     pair.html.push_back('\n');
+  pair.MarkMarkup();
 }
 
 void AppendEscaped(OutputPair& pair, std::string_view s) {

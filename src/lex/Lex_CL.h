@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "lex/Token.h"
 
@@ -41,6 +42,8 @@ class Lex_CL {
     curChar_ = mark.curChar;
   }
   [[nodiscard]] std::size_t InputSize() const { return size_; }
+  // The whole document.
+  [[nodiscard]] std::string_view Bytes() const { return {data_ ? data_ : "", size_}; }
   // The character after the current token, not yet part of any token (-1 at the end).
   [[nodiscard]] std::int32_t PeekChar() const { return curChar_; }
 
