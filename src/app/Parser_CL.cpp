@@ -13,6 +13,9 @@ namespace {
 constexpr std::string_view kTemporaryPrefix = "Tarvix";
 // A depth token's text: the marker it stands for.
 constexpr std::string_view kDepthText = ">";
+// What gathering takes in one piece: every short kind whose text is its bytes, but for
+// the terminators a gatherer can wait for (quotes, brackets, backtick runs).
+constexpr PlainBytes kGatherPlain = MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\", false);
 
 }  // namespace
 
@@ -216,7 +219,25 @@ void Parser_CL::Restore(const ParserSnapshot& snapshot, Token* outToken) {
   quoteDepth = snapshot.quoteDepth;
 }
 
+std::string_view Parser_CL::TakePlain(const PlainBytes& plain, bool* endsInText) {
+  if (atLineStart)
+    return {};
+  const PlainRun run = lex.TakePlain(plain);
+  if (endsInText && run.end != run.begin)
+    *endsInText = run.endsInText;
+  return lex.Bytes().substr(run.begin, run.end - run.begin);
+}
+
 std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
+  // A terminator that a plain run could hold is left to the token-by-token check.
+  PlainBytes plain = kGatherPlain;
+  bool takePlain = true;
+  if (code < plain.take.size()) {
+    plain.take[code] = false;
+  } else if (code == kind::Text || code == kind::Sp || code == kind::Head ||
+             code == kind::Ordered || code == kind::Bullet) {
+    takePlain = false;
+  }
   std::string s;
   for (;;) {
     const Token& t = current();
@@ -230,6 +251,8 @@ std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
       s.push_back(code == kind::Backtick ? '\n' : ' ');
     } else {
       t.AppendTextTo(s);
+      if (takePlain)
+        s.append(TakePlain(plain, nullptr));
     }
     NextToken(false);
   }
@@ -245,6 +268,7 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
     if (t.Is(kind::Backtick) && t.count == count)
       break;
     t.AppendTextTo(s);
+    s.append(TakePlain(kGatherPlain, nullptr));
     NextToken(false);
   }
   return s;

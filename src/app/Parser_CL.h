@@ -198,6 +198,16 @@ class Parser_CL {
                            std::string_view closeTag);
   // The construct is over: a pair that kept no text drops it again.
   static void EndInPlace(OutputPair& out, const InPlace& at);
+  // After a token was written or gathered inside a line: the plain tokens that follow it
+  // (Lex_CL::TakePlain), as one slice of the input; empty at a line start. The token after
+  // them is not read yet: the caller's NextToken reads it.
+  [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText);
+  // Writes the plain tokens after the token just written (the mode says which count as
+  // plain). True when the last token written is a text token, to which a delimiter can
+  // be glued; `afterText` when nothing more was written.
+  bool WritePlain(OutputPair& out, InlineMode mode, bool afterText);
+  // The delimiters glued to the text token just written, as text.
+  void WriteGlued(OutputPair& out, InlineMode mode);
   // The first token of a line, with the quote-prefix rule.
   [[nodiscard]] Token ReadLineStart(bool skipBlanks);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);

@@ -89,6 +89,14 @@ void WriteRaw(OutputPair& out, const Token& t) {
   WriteToken(out, t);
 }
 
+// The plain tokens a run writes in one piece after a token: the short kinds that the
+// dispatcher writes as text. An underscore glued to a word is text too, but not inside
+// underscore emphasis, where it is the candidate closer; a code span writes every kind
+// but blanks and backtick runs as text.
+constexpr PlainBytes kInlinePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789_", true);
+constexpr PlainBytes kUnderscorePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789", false);
+constexpr PlainBytes kCodePlain = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_\\", false);
+
 // Heads of failed constructs from this size on are escaped without a second buffer.
 constexpr std::size_t kLargeHead = std::size_t{1} << 20;
 
@@ -180,6 +188,35 @@ void Parser_CL::EndInPlace(OutputPair& out, const InPlace& at) {
   }
 }
 
+bool Parser_CL::WritePlain(OutputPair& out, InlineMode mode, bool afterText) {
+  // An escaped character may continue a character begun before it; WriteToken decides.
+  const std::int32_t next = lex.PeekChar();
+  if (next < 0 || (out.keepText && !out.text.empty() && IsCleanerByte(out.text.back()) &&
+                   IsCleanerByte(static_cast<char>(next)))) {
+    return afterText;
+  }
+  const PlainBytes& plain = mode == InlineMode::CodeSpan             ? kCodePlain
+                            : mode == InlineMode::UnderscoreEmphasis ? kUnderscorePlain
+                                                                     : kInlinePlain;
+  const std::string_view run = TakePlain(plain, &afterText);
+  if (!run.empty()) {
+    out.BeginLiteral();
+    AppendText(out, run);
+    AppendEscaped(out, run);
+  }
+  return afterText;
+}
+
+void Parser_CL::WriteGlued(OutputPair& out, InlineMode mode) {
+  // A delimiter glued to the end of a word is no opener.
+  const std::uint32_t glued =
+      mode == InlineMode::UnderscoreEmphasis ? kind::Star : kind::Underscore;
+  while (current().Is(glued)) {
+    WriteToken(out, current());
+    NextToken(false);
+  }
+}
+
 void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t closeCount) {
   DepthGuard guard(inlineDepth_);
   // At the depth limit, openers whose construct would run the dispatcher again are text.
@@ -194,6 +231,7 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
     if (mode == InlineMode::CodeSpan && !t.Is(kind::Sp) && !t.Is(kind::Backtick) &&
         !t.Is(kind::Lf) && !t.Is(kind::Eof)) {
       WriteToken(out, t);
+      (void)WritePlain(out, mode, false);
       NextToken(false);
       continue;
     }
@@ -236,26 +274,22 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
     switch (code) {
       case kind::Eof:
         return;
-      case kind::Text:
+      case kind::Text: {
         WriteToken(out, t);
+        const bool glue = WritePlain(out, mode, true);
         NextToken(false);
-        // A delimiter glued to the end of a word is no opener.
-        if (mode == InlineMode::UnderscoreEmphasis) {
-          while (current().Is(kind::Star)) {
-            WriteToken(out, current());
-            NextToken(false);
-          }
-        } else {
-          while (current().Is(kind::Underscore)) {
-            WriteToken(out, current());
-            NextToken(false);
-          }
-        }
+        if (glue)
+          WriteGlued(out, mode);
         break;
-      case kind::Sp:
+      }
+      case kind::Sp: {
         WriteSpace(out);
+        const bool glue = WritePlain(out, mode, false);
         NextToken(false);
+        if (glue)
+          WriteGlued(out, mode);
         break;
+      }
       case kind::Lf:
         if (mode == InlineMode::Heading || mode == InlineMode::TableCell ||
             mode == InlineMode::UnderscoreEmphasis) {
@@ -342,10 +376,14 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
         WriteRaw(out, t);
         NextToken(false);
         break;
-      default:
+      default: {
         WriteToken(out, t);
+        const bool glue = WritePlain(out, mode, false);
         NextToken(false);
+        if (glue)
+          WriteGlued(out, mode);
         break;
+      }
     }
   }
 }

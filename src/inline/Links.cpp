@@ -13,6 +13,9 @@ void WriteBack(OutputPair& out, const std::string& source) {
   AppendText(out, source);
 }
 
+// An address is gathered up to a quote or a closing parenthesis.
+constexpr PlainBytes kUrlPlain = MakePlainBytes("(.<>/|:-=!~&+#0123456789*_\\", false);
+
 }  // namespace
 
 void AppendCaretLink(OutputPair& out, const std::string& target, const std::string& id) {
@@ -46,6 +49,7 @@ void Parser_CL::CollectUrl(std::string& url) {
       continue;
     }
     t.AppendTextTo(url);
+    url.append(TakePlain(kUrlPlain, nullptr));
     NextToken(false);
   }
 }

@@ -22,6 +22,18 @@ constexpr std::array<bool, 256> MakeStopTable() {
 }
 constexpr std::array<bool, 256> kStopsText = MakeStopTable();
 
+// Bytes that start a run of ordinary characters.
+constexpr std::array<bool, 256> MakeTextStartTable() {
+  std::array<bool, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = !kStopsText[b];
+  for (char c : std::string_view("#&(+.0123456789")) {
+    t[static_cast<unsigned char>(c)] = false;
+  }
+  return t;
+}
+constexpr std::array<bool, 256> kStartsText = MakeTextStartTable();
+
 bool IsBlank(std::int32_t c) {
   return c == ' ' || c == '\t';
 }
@@ -89,6 +101,132 @@ void Lex_CL::Start() {
           : 0;
   pos_ = start_;
   Advance();
+}
+
+PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
+  PlainRun run;
+  if (curChar_ < 0)
+    return run;
+  const std::size_t n = size_;
+  const char* d = data_;
+  std::size_t p = pos_ - 1;
+  run.begin = p;
+  bool text = false;
+  // The byte after `q`, or -1 at the end.
+  auto at = [&](std::size_t q) -> std::int32_t {
+    return q < n ? static_cast<unsigned char>(d[q]) : -1;
+  };
+  while (p < n) {
+    const auto c = static_cast<unsigned char>(d[p]);
+    if (kStartsText[c]) {
+      // Words and the single spaces between them in one loop: a space followed by the
+      // start of a word is taken without leaving it, so the loop ends where a word ends
+      // at something other than a space.
+      ++p;
+      while (p + 1 < n) {
+        const auto b = static_cast<unsigned char>(d[p]);
+        const bool space = (b == ' ') & kStartsText[static_cast<unsigned char>(d[p + 1])];
+        if (kStopsText[b] & !space)
+          break;
+        p += 1 + static_cast<std::size_t>(space);
+      }
+      while (p < n && !kStopsText[static_cast<unsigned char>(d[p])])
+        ++p;
+      text = true;
+      continue;
+    }
+    const std::int32_t next = at(p + 1);
+    if (c == ' ') {
+      // A single space; blanks before a line end are a hard break.
+      if (next < 0 || IsBlank(next) || next == '\r' || next == '\n')
+        break;
+      ++p;
+      text = false;
+      continue;
+    }
+    if (!plain.take[c])
+      break;
+    std::size_t len = 1;
+    bool isText = false;
+    switch (c) {
+      case ':':
+        if (next == '-')
+          len = 0;
+        break;
+      case '-':
+        if (next == '-' || IsBlank(next))
+          len = 0;
+        break;
+      case '=':
+        if (next == '=')
+          len = 0;
+        break;
+      case '*':
+        if (next == '*' || IsBlank(next))
+          len = 0;
+        break;
+      case '!':
+        isText = true;
+        if (next == '[')
+          len = 0;
+        break;
+      case '~':
+        isText = true;
+        if (next == '~')
+          len = 0;
+        break;
+      case '_':
+        if (next == '_' || (plain.underscoreAfterText && !text))
+          len = 0;
+        break;
+      case '&':
+        isText = true;
+        if (IsAsciiAlnum(next))
+          len = 0;
+        break;
+      case '+':
+        if (IsBlank(next)) {
+          len = 2;
+        } else {
+          isText = true;
+        }
+        break;
+      case '\\':
+        isText = true;
+        if (escapes)
+          len = 0;
+        break;
+      case '#':
+        while (len < 6 && at(p + len) == '#')
+          ++len;
+        break;
+      default:
+        if (IsDigit(c)) {
+          while (IsDigit(at(p + len)))
+            ++len;
+          isText = true;
+          if (at(p + len) == '.') {
+            ++len;
+            if (at(p + len) == ' ') {
+              ++len;
+              isText = false;
+            }
+          }
+        }
+        break;
+    }
+    if (len == 0)
+      break;
+    p += len;
+    text = isText;
+  }
+  run.end = p;
+  run.endsInText = text;
+  if (p != run.begin) {
+    pos_ = p;
+    Advance();
+  }
+  return run;
 }
 
 Token Lex_CL::Scan(bool skipBlanks) {
