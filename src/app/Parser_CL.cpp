@@ -13,9 +13,12 @@ namespace {
 constexpr std::string_view kTemporaryPrefix = "Tarvix";
 // A depth token's text: the marker it stands for.
 constexpr std::string_view kDepthText = ">";
-// What gathering takes in one piece: every short kind whose text is its bytes, but for
-// the terminators a gatherer can wait for (quotes, brackets, backtick runs).
-constexpr PlainBytes kGatherPlain = MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\", false);
+// What gathering takes in one piece: every short kind whose text is its bytes, blanks
+// included; each gatherer leaves out the kinds it stops at.
+constexpr PlainBytes kGatherPlain =
+    MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]`", false, true);
+constexpr PlainBytes kCodeGatherPlain =
+    MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]", false, true);
 
 }  // namespace
 
@@ -234,6 +237,8 @@ std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
   bool takePlain = true;
   if (code < plain.take.size()) {
     plain.take[code] = false;
+  } else if (code == kind::DefinitionClose) {
+    plain.take[']'] = false;
   } else if (code == kind::Text || code == kind::Sp || code == kind::Head ||
              code == kind::Ordered || code == kind::Bullet) {
     takePlain = false;
@@ -268,7 +273,7 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
     if (t.Is(kind::Backtick) && t.count == count)
       break;
     t.AppendTextTo(s);
-    s.append(TakePlain(kGatherPlain, nullptr));
+    s.append(TakePlain(kCodeGatherPlain, nullptr));
     NextToken(false);
   }
   return s;

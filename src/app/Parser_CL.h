@@ -122,6 +122,11 @@ class Parser_CL {
   [[nodiscard]] std::string CollectUntil(std::uint32_t code, std::int32_t count);
   // Code-span text up to a line end or a backtick run of `count`.
   [[nodiscard]] std::string CollectCode(std::int32_t count);
+  // After a token was written or gathered inside a line: the plain tokens that follow it
+  // (Lex_CL::TakePlain), as one slice of the input; empty at a line start. The token after
+  // them is not read yet: the caller's NextToken reads it. `endsInText` (if given) is set
+  // when something was taken.
+  [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText);
 
   // Block renderers: each starts with its opening token current, appends to `out` and
   // leaves the first token it did not use current.
@@ -198,10 +203,6 @@ class Parser_CL {
                            std::string_view closeTag);
   // The construct is over: a pair that kept no text drops it again.
   static void EndInPlace(OutputPair& out, const InPlace& at);
-  // After a token was written or gathered inside a line: the plain tokens that follow it
-  // (Lex_CL::TakePlain), as one slice of the input; empty at a line start. The token after
-  // them is not read yet: the caller's NextToken reads it.
-  [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText);
   // Writes the plain tokens after the token just written (the mode says which count as
   // plain). True when the last token written is a text token, to which a delimiter can
   // be glued; `afterText` when nothing more was written.

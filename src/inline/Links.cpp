@@ -14,7 +14,7 @@ void WriteBack(OutputPair& out, const std::string& source) {
 }
 
 // An address is gathered up to a quote or a closing parenthesis.
-constexpr PlainBytes kUrlPlain = MakePlainBytes("(.<>/|:-=!~&+#0123456789*_\\", false);
+constexpr PlainBytes kUrlPlain = MakePlainBytes("(.<>/|:-=!~&+#0123456789*_\\'[]`", false, true);
 
 }  // namespace
 

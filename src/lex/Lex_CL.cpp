@@ -136,11 +136,19 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
       continue;
     }
     const std::int32_t next = at(p + 1);
-    if (c == ' ') {
-      // A single space; blanks before a line end are a hard break.
-      if (next < 0 || IsBlank(next) || next == '\r' || next == '\n')
+    if (IsBlank(c)) {
+      // Blanks before a line end are a hard break, or a blank and a line end.
+      std::size_t q = p + 1;
+      if (plain.blankRuns) {
+        while (IsBlank(at(q)))
+          ++q;
+      } else if (c != ' ' || IsBlank(next)) {
         break;
-      ++p;
+      }
+      const std::int32_t after = at(q);
+      if (after < 0 || after == '\r' || after == '\n')
+        break;
+      p = q;
       text = false;
       continue;
     }
@@ -195,6 +203,18 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
         isText = true;
         if (escapes)
           len = 0;
+        break;
+      case '[':
+        if (next == '^')
+          len = 0;
+        break;
+      case ']':
+        if (next == ':')
+          len = 0;
+        break;
+      case '`':
+        while (at(p + len) == '`')
+          ++len;
         break;
       case '#':
         while (len < 6 && at(p + len) == '#')

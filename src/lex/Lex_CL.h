@@ -27,14 +27,19 @@ struct PlainBytes {
   std::array<bool, 256> take{};
   // An underscore is taken only right after a text token (glued to a word).
   bool underscoreAfterText = false;
+  // Runs of blanks are taken too (for readers that keep blanks as they are), but for those
+  // before a line end, which make a hard break.
+  bool blankRuns = false;
 };
 
 // The table that admits the kinds starting with the bytes of `take`.
-constexpr PlainBytes MakePlainBytes(std::string_view take, bool underscoreAfterText) {
+constexpr PlainBytes MakePlainBytes(std::string_view take, bool underscoreAfterText,
+                                    bool blankRuns = false) {
   PlainBytes plain;
   for (char c : take)
     plain.take[static_cast<unsigned char>(c)] = true;
   plain.underscoreAfterText = underscoreAfterText;
+  plain.blankRuns = blankRuns;
   return plain;
 }
 
