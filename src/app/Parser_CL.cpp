@@ -222,12 +222,14 @@ void Parser_CL::Restore(const ParserSnapshot& snapshot, Token* outToken) {
   quoteDepth = snapshot.quoteDepth;
 }
 
-std::string_view Parser_CL::TakePlain(const PlainBytes& plain, bool* endsInText) {
+std::string_view Parser_CL::TakePlain(const PlainBytes& plain, bool* endsInText, bool* escaped) {
   if (atLineStart)
     return {};
   const PlainRun run = lex.TakePlain(plain);
   if (endsInText && run.end != run.begin)
     *endsInText = run.endsInText;
+  if (escaped)
+    *escaped = run.escaped;
   return lex.Bytes().substr(run.begin, run.end - run.begin);
 }
 

@@ -126,7 +126,8 @@ class Parser_CL {
   // (Lex_CL::TakePlain), as one slice of the input; empty at a line start. The token after
   // them is not read yet: the caller's NextToken reads it. `endsInText` (if given) is set
   // when something was taken.
-  [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText);
+  [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText,
+                                           bool* escaped = nullptr);
 
   // Block renderers: each starts with its opening token current, appends to `out` and
   // leaves the first token it did not use current.

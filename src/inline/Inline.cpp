@@ -198,11 +198,17 @@ bool Parser_CL::WritePlain(OutputPair& out, InlineMode mode, bool afterText) {
   const PlainBytes& plain = mode == InlineMode::CodeSpan             ? kCodePlain
                             : mode == InlineMode::UnderscoreEmphasis ? kUnderscorePlain
                                                                      : kInlinePlain;
-  const std::string_view run = TakePlain(plain, &afterText);
+  bool escaped = true;
+  const std::string_view run = TakePlain(plain, &afterText, &escaped);
   if (!run.empty()) {
     out.BeginLiteral();
     AppendText(out, run);
-    AppendEscaped(out, run);
+    // Most runs hold nothing that escaping changes.
+    if (escaped) {
+      AppendEscaped(out, run);
+    } else {
+      out.html.append(run);
+    }
   }
   return afterText;
 }

@@ -34,6 +34,33 @@ constexpr std::array<bool, 256> MakeTextStartTable() {
 }
 constexpr std::array<bool, 256> kStartsText = MakeTextStartTable();
 
+// Bytes that HTML escaping changes or hands to the UTF-8 cleaner.
+constexpr std::array<bool, 256> MakeEscapeTable() {
+  std::array<bool, 256> t{};
+  for (int b = 0x80; b < 256; ++b)
+    t[b] = true;
+  t[0] = true;
+  for (char c : std::string_view("\"&'<>\\"))
+    t[static_cast<unsigned char>(c)] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kEscaped = MakeEscapeTable();
+
+// One table for the word loop of TakePlain.
+constexpr std::uint8_t kClassStop = 1;
+constexpr std::uint8_t kClassStart = 2;
+constexpr std::uint8_t kClassEscaped = 4;
+constexpr std::array<std::uint8_t, 256> MakeClassTable() {
+  std::array<std::uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    t[b] = static_cast<std::uint8_t>((kStopsText[b] ? kClassStop : 0) |
+                                     (kStartsText[b] ? kClassStart : 0) |
+                                     (kEscaped[b] ? kClassEscaped : 0));
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kClass = MakeClassTable();
+
 bool IsBlank(std::int32_t c) {
   return c == ' ' || c == '\t';
 }
@@ -122,16 +149,22 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
       // Words and the single spaces between them in one loop: a space followed by the
       // start of a word is taken without leaving it, so the loop ends where a word ends
       // at something other than a space.
+      std::uint8_t escaped = kClass[c];
       ++p;
       while (p + 1 < n) {
-        const auto b = static_cast<unsigned char>(d[p]);
-        const bool space = (b == ' ') & kStartsText[static_cast<unsigned char>(d[p + 1])];
-        if (kStopsText[b] & !space)
+        const std::uint8_t k = kClass[static_cast<unsigned char>(d[p])];
+        const bool space =
+            (d[p] == ' ') & ((kClass[static_cast<unsigned char>(d[p + 1])] & kClassStart) != 0);
+        if ((k & kClassStop) & !space)
           break;
-        p += 1 + static_cast<std::size_t>(space);
-      }
-      while (p < n && !kStopsText[static_cast<unsigned char>(d[p])])
+        escaped |= k;
         ++p;
+      }
+      while (p < n && !kStopsText[static_cast<unsigned char>(d[p])]) {
+        escaped |= kClass[static_cast<unsigned char>(d[p])];
+        ++p;
+      }
+      run.escaped |= (escaped & kClassEscaped) != 0;
       text = true;
       continue;
     }
@@ -237,6 +270,8 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
     }
     if (len == 0)
       break;
+    // Of the short kinds only single characters are escaped.
+    run.escaped |= kEscaped[c];
     p += len;
     text = isText;
   }

@@ -48,6 +48,7 @@ struct PlainRun {
   std::size_t begin = 0;
   std::size_t end = 0;
   bool endsInText = false;  // the last token taken is a text token
+  bool escaped = false;     // some byte changes when escaped as HTML
 };
 
 // Lex_CL scans tokens from one document held in memory. `current` is the token the
