@@ -46,20 +46,23 @@ constexpr std::array<bool, 256> MakeEscapeTable() {
 }
 constexpr std::array<bool, 256> kEscaped = MakeEscapeTable();
 
-// One table for the word loop of TakePlain.
-constexpr std::uint8_t kClassStop = 1;
-constexpr std::uint8_t kClassStart = 2;
-constexpr std::uint8_t kClassEscaped = 4;
-constexpr std::array<std::uint8_t, 256> MakeClassTable() {
-  std::array<std::uint8_t, 256> t{};
-  for (int b = 0; b < 256; ++b) {
-    t[b] = static_cast<std::uint8_t>((kStopsText[b] ? kClassStop : 0) |
-                                     (kStartsText[b] ? kClassStart : 0) |
-                                     (kEscaped[b] ? kClassEscaped : 0));
+// The word loop of TakePlain looks at a byte and the one after it: the pair's entry says
+// whether the first byte goes on with the run (an ordinary byte, or a space before the
+// start of a word) and whether escaping changes it. One lookup and one branch a byte.
+constexpr std::uint8_t kPairGoesOn = 1;
+constexpr std::uint8_t kPairEscaped = 2;
+constexpr std::array<std::uint8_t, 65536> MakePairTable() {
+  std::array<std::uint8_t, 65536> t{};
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      const bool goesOn = !kStopsText[a] || (a == ' ' && kStartsText[b]);
+      t[a * 256 + b] =
+          static_cast<std::uint8_t>((goesOn ? kPairGoesOn : 0) | (kEscaped[a] ? kPairEscaped : 0));
+    }
   }
   return t;
 }
-constexpr std::array<std::uint8_t, 256> kClass = MakeClassTable();
+constexpr std::array<std::uint8_t, 65536> kPair = MakePairTable();
 
 bool IsBlank(std::int32_t c) {
   return c == ' ' || c == '\t';
@@ -149,22 +152,22 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
       // Words and the single spaces between them in one loop: a space followed by the
       // start of a word is taken without leaving it, so the loop ends where a word ends
       // at something other than a space.
-      std::uint8_t escaped = kClass[c];
+      std::uint8_t escaped = kEscaped[c] ? kPairEscaped : 0;
       ++p;
       while (p + 1 < n) {
-        const std::uint8_t k = kClass[static_cast<unsigned char>(d[p])];
-        const bool space =
-            (d[p] == ' ') & ((kClass[static_cast<unsigned char>(d[p + 1])] & kClassStart) != 0);
-        if ((k & kClassStop) & !space)
+        const std::uint8_t k =
+            kPair[static_cast<unsigned char>(d[p]) * 256u + static_cast<unsigned char>(d[p + 1])];
+        if ((k & kPairGoesOn) == 0)
           break;
         escaped |= k;
         ++p;
       }
-      while (p < n && !kStopsText[static_cast<unsigned char>(d[p])]) {
-        escaped |= kClass[static_cast<unsigned char>(d[p])];
+      // The last byte of the input has no byte after it.
+      if (p + 1 == n && !kStopsText[static_cast<unsigned char>(d[p])]) {
+        escaped |= kEscaped[static_cast<unsigned char>(d[p])] ? kPairEscaped : 0;
         ++p;
       }
-      run.escaped |= (escaped & kClassEscaped) != 0;
+      run.escaped |= (escaped & kPairEscaped) != 0;
       text = true;
       continue;
     }
