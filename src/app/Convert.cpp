@@ -21,7 +21,12 @@ constexpr std::string_view kBody = "####BODY####";
 // outgrows its buffer is copied whole, so we count the bytes that can turn into tags: a
 // quote marker opens and closes a quote, a pipe makes a cell, a line end a row or an item,
 // and some characters become entities. Most pages stay within twice their document.
-std::size_t PageEstimate(std::string_view bytes) {
+struct Estimate {
+  std::size_t page = 0;      // bytes
+  std::size_t headings = 0;  // lines that start with "#"
+};
+
+Estimate EstimatePage(std::string_view bytes) {
   constexpr std::size_t kMaxExtra = std::size_t{1} << 30;
   // One block in every kStride is counted: enough for a document of one kind throughout,
   // cheap beside the conversion. A page that outgrows the estimate costs one copy.
@@ -29,10 +34,15 @@ std::size_t PageEstimate(std::string_view bytes) {
   constexpr std::size_t kStride = 16;
   const std::size_t step = bytes.size() > kBlock * kStride * 4 ? kBlock * kStride : kBlock;
   std::size_t extra = 0;
+  std::size_t headings = 0;
   for (std::size_t at = 0; at < bytes.size(); at += step) {
     const std::size_t end = std::min(bytes.size(), at + kBlock);
     for (std::size_t i = at; i < end; ++i) {
       switch (bytes[i]) {
+        case '#':
+          if (i == 0 || bytes[i - 1] == '\n')
+            ++headings;
+          break;
         case '>':
         case '|':
           extra += 26;
@@ -53,7 +63,8 @@ std::size_t PageEstimate(std::string_view bytes) {
     }
   }
   extra *= step / kBlock;
-  return 2 * bytes.size() + std::min(extra, kMaxExtra) + 4096;
+  headings *= step / kBlock;
+  return {2 * bytes.size() + std::min(extra, kMaxExtra) + 4096, headings};
 }
 
 }  // namespace
@@ -67,7 +78,11 @@ void Parser_CL::Convert() {
   OutputPair body;
   // Nothing reads the body's source text.
   body.keepText = false;
-  body.html.reserve(PageEstimate(lex.Bytes()));
+  const Estimate estimate = EstimatePage(lex.Bytes());
+  body.html.reserve(estimate.page);
+  // The heading ids are counted in one table sized in advance: growing it would move
+  // every id once more.
+  headingIds.Reserve(estimate.headings);
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
   for (;;) {
     tableRowFlag = 1;

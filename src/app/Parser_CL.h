@@ -14,6 +14,7 @@
 
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
+#include "block/HeadingIds_CL.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
 #include "lex/Header.h"
@@ -168,7 +169,7 @@ class Parser_CL {
   std::int32_t unresolvedReference = 0;
   std::unordered_map<std::string, std::string> linkReferences;
   std::unordered_map<std::string, std::string> caretTargets;
-  std::unordered_map<std::string, std::int32_t> headingIds;
+  HeadingIds_CL headingIds;
   HighLight_CL highLight;
   std::int32_t tableRowFlag = 0;
   std::int32_t atLineStart = 1;
@@ -259,6 +260,8 @@ class Parser_CL {
   OutputPair firstPassBody_;
   std::vector<std::string> passMessages_;  // printed during the first pass
   int inlineDepth_ = 0;
+  std::string headingText_;  // a heading's clean text and id, kept for the next heading
+  std::string headingId_;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
   bool followIncludes_ = true;
