@@ -35,7 +35,7 @@ std::size_t HeadingIds_CL::Find(std::string_view id) const {
 }
 
 std::int32_t HeadingIds_CL::Take(std::string_view id, std::size_t hash) {
-  if ((entries_.size() + 1) * 2 > tags_.size())
+  if ((entries_.size() + 1) * 4 > tags_.size() * 3)
     Rehash(tags_.empty() ? kFirstSlots : tags_.size() * 4);
   const std::uint8_t tag = TagOf(hash);
   const std::size_t mask = tags_.size() - 1;
@@ -63,7 +63,7 @@ std::int32_t HeadingIds_CL::Take(std::string_view id, std::size_t hash) {
 
 void HeadingIds_CL::Reserve(std::size_t ids) {
   std::size_t slots = kFirstSlots;
-  while (slots < ids * 2)
+  while (slots * 3 < ids * 4)
     slots *= 2;
   if (slots <= tags_.size())
     return;

@@ -39,7 +39,7 @@ class HeadingIds_CL {
   // The table is two arrays: a byte of each id's hash per slot (0: free), so that a look
   // up reads one byte of a table small enough to stay in the cache, and beside it the
   // number of the slot's entry, read only when that byte matches.
-  std::vector<std::uint8_t> tags_;  // a power of two, at most half full
+  std::vector<std::uint8_t> tags_;  // a power of two, at most three quarters full
   std::vector<std::uint32_t> slots_;
   std::vector<Entry> entries_;
   std::string keys_;

@@ -46,23 +46,24 @@ constexpr std::array<bool, 256> MakeEscapeTable() {
 }
 constexpr std::array<bool, 256> kEscaped = MakeEscapeTable();
 
-// The word loop of TakePlain looks at a byte and the one after it: the pair's entry says
-// whether the first byte goes on with the run (an ordinary byte, or a space before the
-// start of a word) and whether escaping changes it. One lookup and one branch a byte.
+// The word loop of TakePlain looks at a byte and at whether the one after it starts a
+// word: the entry says whether the first byte goes on with the run (an ordinary byte, or
+// a space before the start of a word) and whether escaping changes it. Small tables and
+// one branch a byte.
 constexpr std::uint8_t kPairGoesOn = 1;
 constexpr std::uint8_t kPairEscaped = 2;
-constexpr std::array<std::uint8_t, 65536> MakePairTable() {
-  std::array<std::uint8_t, 65536> t{};
+constexpr std::array<std::uint8_t, 512> MakePairTable() {
+  std::array<std::uint8_t, 512> t{};
   for (int a = 0; a < 256; ++a) {
-    for (int b = 0; b < 256; ++b) {
-      const bool goesOn = !kStopsText[a] || (a == ' ' && kStartsText[b]);
-      t[a * 256 + b] =
+    for (int wordNext = 0; wordNext < 2; ++wordNext) {
+      const bool goesOn = !kStopsText[a] || (a == ' ' && wordNext == 1);
+      t[a * 2 + wordNext] =
           static_cast<std::uint8_t>((goesOn ? kPairGoesOn : 0) | (kEscaped[a] ? kPairEscaped : 0));
     }
   }
   return t;
 }
-constexpr std::array<std::uint8_t, 65536> kPair = MakePairTable();
+constexpr std::array<std::uint8_t, 512> kPair = MakePairTable();
 
 bool IsBlank(std::int32_t c) {
   return c == ' ' || c == '\t';
@@ -156,7 +157,8 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
       ++p;
       while (p + 1 < n) {
         const std::uint8_t k =
-            kPair[static_cast<unsigned char>(d[p]) * 256u + static_cast<unsigned char>(d[p + 1])];
+            kPair[static_cast<unsigned char>(d[p]) * 2u +
+                  static_cast<unsigned>(kStartsText[static_cast<unsigned char>(d[p + 1])])];
         if ((k & kPairGoesOn) == 0)
           break;
         escaped |= k;
