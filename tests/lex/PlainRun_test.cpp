@@ -78,13 +78,30 @@ constexpr PlainBytes kWords = MakePlainBytes("", false);
 constexpr PlainBytes kGlued = MakePlainBytes("().\"'>/:-=!~&+#0123456789_", true);
 
 const char* const kDocs[] = {
-    "a b  c\td",           "word  \nnext",     "x - y -- z --: w",
-    "1. item 12.5 3.x",    "a* b *c **d*** e", "+ a +b + c",
-    "#x ## y ####### z",   "&copy; &x &; &&",  "a\\*b \\\\ \\é c",
-    "![i] [^n] [a]: b]",   "``a` ```b",        "é\xC3 \xA9 \x80x",
-    "snake_case __b_ _c",  "a ~~b~ c ~",       "x:y :-: :- a=b ==",
-    "tab\t\tx  y   \r\nz", "trailing ",        "!",
+    "a b  c\td",
+    "word  \nnext",
+    "x - y -- z --: w",
+    "1. item 12.5 3.x",
+    "a* b *c **d*** e",
+    "+ a +b + c",
+    "#x ## y ####### z",
+    "&copy; &x &; &&",
+    "a\\*b \\\\ \\é c",
+    "![i] [^n] [a]: b]",
+    "``a` ```b",
+    "é\xC3 \xA9 \x80x",
+    "snake_case __b_ _c",
+    "a ~~b~ c ~",
+    "x:y :-: :- a=b ==",
+    "tab\t\tx  y   \r\nz",
+    "trailing ",
+    "!",
     "a \"q\" 'r' <t> |p|",
+    // Kinds that swallow the blank after them: a run must not end inside one.
+    "x +  a +\t\tb",
+    "x -  c -\t\td",
+    "x 1.  e 2.\tf",
+    "x *  g *\th",
 };
 
 TEST(PlainRun, EndsOnTokenBoundaries) {
