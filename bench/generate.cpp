@@ -191,6 +191,60 @@ struct Generator {
     }
     return true;
   }
+
+  // Documents made to break a converter: openers that never close, rows without end,
+  // bytes that are no text. Each is `size` bytes or a little more.
+  bool Hostile(std::string_view name, std::size_t size) {
+    if (name == "star-underscore") {
+      while (out.size() < size)
+        out += "*_";
+    } else if (name == "printable") {
+      // Random printable ASCII with a line end now and then.
+      while (out.size() < size)
+        out += random.Below(60) == 0 ? '\n' : static_cast<char>(32 + random.Below(95));
+    } else if (name == "bytes") {
+      while (out.size() < size)
+        out += static_cast<char>(random.Below(256));
+    } else if (name == "table-column") {
+      out += "|a|\n|-|\n";
+      while (out.size() < size)
+        out.append("|").append(Word()).append("|\n");
+    } else if (name == "table-wide") {
+      // Rows of a thousand cells each.
+      constexpr int kCells = 1000;
+      for (int i = 0; i < kCells; ++i)
+        out += "|h";
+      out += "|\n";
+      for (int i = 0; i < kCells; ++i)
+        out += "|-";
+      out += "|\n";
+      while (out.size() < size) {
+        for (int i = 0; i < kCells; ++i)
+          out.append("|").append(Word());
+        out += "|\n";
+      }
+    } else if (name == "quote-line") {
+      while (out.size() < size)
+        out += "> ";
+    } else if (name == "backticks") {
+      // Runs of growing length: the first opens a span that nothing closes.
+      out += "a";
+      for (std::size_t length = 1; out.size() < size; ++length)
+        out.append(length % 4096 + 1, '`').append("a");
+    } else if (name == "link-open") {
+      while (out.size() < size)
+        out += "[x](";
+    } else if (name == "brackets") {
+      while (out.size() < size)
+        out += "[![";
+    } else if (name == "angles") {
+      while (out.size() < size)
+        out += "<a ";
+    } else {
+      return false;
+    }
+    return true;
+  }
 };
 
 }  // namespace
@@ -200,7 +254,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: tarvix_generate KIND BYTES [SEED]\n"
                  "KIND: mixed, mixed-noref, plain, headings, paragraphs, lists, quotes, code,\n"
-                 "      tables, emphasis, links\n");
+                 "      tables, emphasis, links\n"
+                 "      hostile: star-underscore, printable, bytes, table-column, table-wide,\n"
+                 "      quote-line, backticks, link-open, brackets, angles\n");
     return 2;
   }
   const std::string_view kindName = argv[1];
@@ -212,7 +268,7 @@ int main(int argc, char** argv) {
     g.Mixed(size);
   } else if (kindName == "plain") {
     g.Plain(size);
-  } else if (!g.Sample(kindName, size)) {
+  } else if (!g.Sample(kindName, size) && !g.Hostile(kindName, size)) {
     std::fprintf(stderr, "unknown kind %s\n", argv[1]);
     return 2;
   }

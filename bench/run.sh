@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Times tarvix beside the converters Debian packages (cmark, and md4c through a small
-# driver) on generated documents: MB/s per program, the ratios, and peak memory.
-# Usage: bench/run.sh [runs]   (default 5 runs per document; the median counts)
+# Times tarvix beside the converters Debian packages (md4c through a small driver, and
+# cmark) on real documentation, generated documents, one sample per construct and the
+# hostile catalogue. Runs alternate between the programs and the ratios are medians of
+# paired runs, so a busy machine slows all three alike. Page to /dev/null.
+# Usage: bench/run.sh [runs]   (default 11 paired runs on real documents, fewer elsewhere)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-5}
+runs=${1:-11}
 out=build/bench
 docs=$out/docs
 
@@ -15,7 +17,6 @@ command -v cc >/dev/null || need+=(gcc)
 command -v cmark >/dev/null || need+=(cmark)
 [ -f /usr/include/md4c-html.h ] || need+=(libmd4c-dev libmd4c-html0-dev)
 [ -x /usr/bin/time ] || need+=(time)
-[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
@@ -25,47 +26,102 @@ cmake --build "$out" -j2 --target tarvix tarvix_generate >/dev/null
 cc -O2 -o "$out/md4c_driver" bench/md4c_driver.c -lmd4c-html
 
 mkdir -p "$docs"
+[ -s "$docs/real-100MB.md" ] || bench/realdocs.sh "$docs"
 gen() { [ -s "$docs/$1" ] || "$out/bench/tarvix_generate" "$2" "$3" > "$docs/$1"; }
-gen mixed-1MB.md mixed 1000000
 gen mixed-10MB.md mixed 10000000
 gen mixed-100MB.md mixed 100000000
-gen noref-1MB.md mixed-noref 1000000
 gen noref-10MB.md mixed-noref 10000000
 gen noref-100MB.md mixed-noref 100000000
-for k in headings paragraphs emphasis links lists quotes code tables; do gen "sample-$k.md" "$k" 1000000; done
+for k in headings paragraphs emphasis links lists quotes code tables; do
+  gen "sample-$k.md" "$k" 10000000
+done
+hostile=(star-underscore printable bytes table-column table-wide quote-line backticks link-open
+  brackets angles)
+for k in "${hostile[@]}"; do
+  gen "hostile-$k-10MB.md" "$k" 10000000
+  gen "hostile-$k-50MB.md" "$k" 50000000
+done
 
-# Median wall time in seconds of `runs` runs of a command, page to /dev/null.
-median_time() {
-  local times=()
-  for ((i = 0; i < runs; i++)); do
-    local t0 t1
-    t0=$(date +%s%N)
-    "$@" > /dev/null
-    t1=$(date +%s%N)
-    times+=($(( t1 - t0 )))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {printf "%.6f", a[int((NR+1)/2)]/1e9}'
+now() { date +%s%N; }
+# Wall time in nanoseconds of one run.
+one() {
+  local t0
+  t0=$(now)
+  "$@" > /dev/null 2>&1 || true
+  echo $(($(now) - t0))
 }
+median() { sort -n | awk '{a[NR]=$1} END {print (NR ? a[int((NR+1)/2)] : 0)}'; }
 peak_kb() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1; }
-mbps() { awk -v b="$1" -v t="$2" 'BEGIN { printf "%.1f", (t > 0 ? b / 1e6 / t : 0) }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
-printf '%-22s %8s %10s %10s %10s %9s %9s %10s\n' document MB tarvix md4c cmark "t/md4c" "t/cmark" "peak MB"
-declare -A seconds
-for f in "$docs"/mixed-*.md "$docs"/noref-*.md "$docs"/sample-*.md; do
+# Measures one document with `n` paired runs; prints one row, and "BAR" lines it misses.
+# bar: real (0.8 x md4c's time, 2 x input + 16 MB), construct (no slower than md4c),
+# hostile (20 MB/s, 3 x input + 16 MB or input + 1.1 x page + 16 MB), none.
+measure() {
+  local f=$1 n=$2 bar=$3
+  local name bytes
   name=$(basename "$f" .md)
   bytes=$(stat -c %s "$f")
-  r=$runs
-  [ "$bytes" -gt 50000000 ] && runs=3
-  tt=$(median_time "$out/tarvix" "$f")
-  tm=$(median_time "$out/md4c_driver" "$f")
-  tc=$(median_time cmark "$f")
-  runs=$r
-  seconds[$name]=$tt
-  peak=$(peak_kb "$out/tarvix" "$f")
-  st=$(mbps "$bytes" "$tt"); sm=$(mbps "$bytes" "$tm"); sc=$(mbps "$bytes" "$tc")
-  printf '%-22s %8.1f %10s %10s %10s %9s %9s %10.1f\n' "$name" "$(awk -v b="$bytes" 'BEGIN{print b/1e6}')" \
-    "$st" "$sm" "$sc" "$(ratio "$st" "$sm")" "$(ratio "$st" "$sc")" "$(awk -v k="$peak" 'BEGIN{print k/1024}')"
+  local tt=() tm=() tc=() rm=() rc=()
+  for ((i = 0; i < n; i++)); do
+    local a b c
+    a=$(one "$out/tarvix" "$f")
+    b=$(one "$out/md4c_driver" "$f")
+    c=$(one cmark "$f")
+    tt+=("$a"); tm+=("$b"); tc+=("$c")
+    rm+=("$(awk -v a="$a" -v b="$b" 'BEGIN{printf "%.4f", a/b}')")
+    rc+=("$(awk -v a="$a" -v b="$c" 'BEGIN{printf "%.4f", a/b}')")
+  done
+  local mt mm mc qm qc pt pm page
+  mt=$(printf '%s\n' "${tt[@]}" | median)
+  mm=$(printf '%s\n' "${tm[@]}" | median)
+  mc=$(printf '%s\n' "${tc[@]}" | median)
+  qm=$(printf '%s\n' "${rm[@]}" | median)
+  qc=$(printf '%s\n' "${rc[@]}" | median)
+  pt=$(peak_kb "$out/tarvix" "$f")
+  pm=$(peak_kb "$out/md4c_driver" "$f")
+  page=$("$out/tarvix" "$f" | wc -c)
+  awk -v name="$name" -v b="$bytes" -v mt="$mt" -v mm="$mm" -v mc="$mc" -v qm="$qm" \
+    -v qc="$qc" -v pt="$pt" -v pm="$pm" -v page="$page" -v bar="$bar" 'BEGIN {
+    mb = b / 1e6; ptm = pt * 1024 / 1e6; pmm = pm * 1024 / 1e6
+    printf "%-28s %7.1f %9.1f %9.1f %9.1f %7.2f %7.2f %9.1f %9.1f %9.1f\n", name, mb,
+      b / 1e3 / (mt / 1e6), b / 1e3 / (mm / 1e6), b / 1e3 / (mc / 1e6), qm, qc, ptm, pmm, page / 1e6
+    if (bar == "real") {
+      if (qm > 0.8) printf "BAR %s: time %.2f x md4c, above 0.80\n", name, qm
+      if (ptm > 2 * mb + 16) printf "BAR %s: peak %.1f MB, above %.1f\n", name, ptm, 2 * mb + 16
+    } else if (bar == "construct") {
+      if (qm > 1.0) printf "BAR %s: time %.2f x md4c, slower than md4c\n", name, qm
+    } else if (bar == "hostile") {
+      limit = 3 * mb + 16
+      if (page > 2 * b) limit = mb + 1.1 * page / 1e6 + 16
+      if (b / 1e3 / (mt / 1e6) < 20) printf "BAR %s: %.1f MB/s, below 20\n", name, b / 1e3 / (mt / 1e6)
+      if (ptm > limit) printf "BAR %s: peak %.1f MB, above %.1f\n", name, ptm, limit
+    }
+  }'
+}
+
+header() {
+  echo
+  echo "$1"
+  printf '%-28s %7s %9s %9s %9s %7s %7s %9s %9s %9s\n' document MB tarvix md4c cmark \
+    "t/md4c" "t/cmark" "peak MB" "md4c MB" "page MB"
+}
+
+header "Real documentation ($runs paired runs)"
+measure "$docs/real-10MB.md" "$runs" real
+measure "$docs/real-100MB.md" "$runs" real
+small=$(((runs + 1) / 2))
+header "Generated documents ($small paired runs)"
+for f in "$docs"/mixed-*.md "$docs"/noref-*.md; do measure "$f" "$small" none; done
+header "One construct each, 10 MB ($small paired runs)"
+for k in headings paragraphs emphasis links lists quotes code tables; do
+  measure "$docs/sample-$k.md" "$small" construct
 done
-echo "(throughput in MB/s; t/md4c and t/cmark: tarvix's throughput over the peer's)"
-echo "time 100MB / 10MB: mixed $(ratio "${seconds[mixed-100MB]}" "${seconds[mixed-10MB]}"), no references $(ratio "${seconds[noref-100MB]}" "${seconds[noref-10MB]}")"
+header "Hostile catalogue (3 paired runs)"
+for k in "${hostile[@]}"; do
+  measure "$docs/hostile-$k-10MB.md" 3 hostile
+  measure "$docs/hostile-$k-50MB.md" 3 hostile
+done
+echo
+echo "(MB/s per program, medians; t/md4c and t/cmark: medians of tarvix's time over the"
+echo " peer's in paired runs, below 1 is faster; peak: maximum resident set; BAR lines name"
+echo " each figure that misses its bar)"

@@ -1,4 +1,5 @@
 // The conversion loop: one pass over the blocks of the document, then the page.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -17,19 +18,74 @@ constexpr std::string_view kRoot = "####ROOT####";
 constexpr std::string_view kToc = "####TOC####";
 constexpr std::string_view kBody = "####BODY####";
 
+// Room for the body of a page. Untouched reserve costs no memory, while a body that
+// outgrows its buffer is copied whole, so we count the bytes that can turn into tags: a
+// quote marker opens and closes a quote, a pipe makes a cell, a line end a row or an item,
+// and some characters become entities. Most pages stay within twice their document.
+struct Estimate {
+  std::size_t page = 0;      // bytes
+  std::size_t headings = 0;  // lines that start with "#"
+};
+
+Estimate EstimatePage(std::string_view bytes) {
+  constexpr std::size_t kMaxExtra = std::size_t{1} << 30;
+  // One block in every kStride is counted: enough for a document of one kind throughout,
+  // cheap beside the conversion. A page that outgrows the estimate costs one copy.
+  constexpr std::size_t kBlock = 4096;
+  constexpr std::size_t kStride = 16;
+  const std::size_t step = bytes.size() > kBlock * kStride * 4 ? kBlock * kStride : kBlock;
+  std::size_t extra = 0;
+  std::size_t headings = 0;
+  for (std::size_t at = 0; at < bytes.size(); at += step) {
+    const std::size_t end = std::min(bytes.size(), at + kBlock);
+    for (std::size_t i = at; i < end; ++i) {
+      switch (bytes[i]) {
+        case '#':
+          if (i == 0 || bytes[i - 1] == '\n')
+            ++headings;
+          break;
+        case '>':
+        case '|':
+          extra += 26;
+          break;
+        case '\n':
+          extra += 12;
+          break;
+        case '&':
+        case '"':
+        case '\'':
+        case '<':
+        case '\\':
+          extra += 5;
+          break;
+        default:
+          break;
+      }
+    }
+  }
+  extra *= step / kBlock;
+  headings *= step / kBlock;
+  return {2 * bytes.size() + std::min(extra, kMaxExtra) + 4096, headings};
+}
+
 }  // namespace
 
 void Parser_CL::Convert() {
+  // A second pass is converting again: the first pass's body is of no more use.
+  if (pass != 1) {
+    std::string().swap(firstPassBody_.html);
+    std::string().swap(firstPassBody_.text);
+  }
   OutputPair body;
   // Nothing reads the body's source text.
   body.keepText = false;
-  // Pages run to about one and a half times their document; untouched reserve costs no
-  // memory, a regrowth costs a copy of the whole body.
-  body.html.reserve(2 * lex.InputSize() + 4096);
+  const Estimate estimate = EstimatePage(lex.Bytes());
+  body.html.reserve(estimate.page);
+  // The heading ids are counted in one table sized in advance: growing it would move
+  // every id once more.
+  headingIds.Reserve(estimate.headings);
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
-  OutputPair scratch;
   for (;;) {
-    scratch.Clear();
     tableRowFlag = 1;
     const Token& t = current();
     switch (t.code) {
@@ -43,11 +99,7 @@ void Parser_CL::Convert() {
         RenderAngle(body);
         break;
       case kind::Pipe:
-        if (RenderTable(scratch, std::string(), 1)) {
-          body.html += scratch.html;
-        } else {
-          body.html.append("<p>").append(scratch.html).append("</p>");
-        }
+        (void)RenderTable(body, std::string(), 1, body.html.size());
         break;
       case kind::Ordered:
         RenderOrderedList(body, 0);

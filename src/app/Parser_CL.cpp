@@ -22,6 +22,12 @@ constexpr std::uint64_t kMaxInputSize = std::numeric_limits<std::int32_t>::max()
 constexpr std::string_view kStandardOutputName = "standard output";
 // A depth token's text: the marker it stands for.
 constexpr std::string_view kDepthText = ">";
+// What gathering takes in one piece: every short kind whose text is its bytes, blanks
+// included; each gatherer leaves out the kinds it stops at.
+constexpr PlainBytes kGatherPlain =
+    MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]`", false, true);
+constexpr PlainBytes kCodeGatherPlain =
+    MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]", false, true);
 
 }  // namespace
 
@@ -179,6 +185,7 @@ void Parser_CL::Reset() {
   unresolvedReference = 0;
   headingIds.clear();
   tocHeadings_.clear();
+  tocText_.clear();
   ResetHeader(header);
   // The output is named the same way whichever pass writes the page.
   header.output_ext = initOutputExt_;
@@ -202,6 +209,7 @@ void Parser_CL::AppendHoleMarker(OutputPair& out, int hole) {
   out.html.push_back('\0');
   out.html += IntToText(hole);
   out.html.push_back('\0');
+  out.MarkMarkup();
 }
 
 void Parser_CL::NoteKey(const std::string& key) {
@@ -286,7 +294,29 @@ void Parser_CL::Restore(const ParserSnapshot& snapshot, Token* outToken) {
   quoteDepth = snapshot.quoteDepth;
 }
 
+std::string_view Parser_CL::TakePlain(const PlainBytes& plain, bool* endsInText, bool* escaped) {
+  if (atLineStart)
+    return {};
+  const PlainRun run = lex.TakePlain(plain);
+  if (endsInText && run.end != run.begin)
+    *endsInText = run.endsInText;
+  if (escaped)
+    *escaped = run.escaped;
+  return lex.Bytes().substr(run.begin, run.end - run.begin);
+}
+
 std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
+  // A terminator that a plain run could hold is left to the token-by-token check.
+  PlainBytes plain = kGatherPlain;
+  bool takePlain = true;
+  if (code < plain.take.size()) {
+    plain.take[code] = false;
+  } else if (code == kind::DefinitionClose) {
+    plain.take[']'] = false;
+  } else if (code == kind::Text || code == kind::Sp || code == kind::Head ||
+             code == kind::Ordered || code == kind::Bullet) {
+    takePlain = false;
+  }
   std::string s;
   for (;;) {
     const Token& t = current();
@@ -300,6 +330,8 @@ std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
       s.push_back(code == kind::Backtick ? '\n' : ' ');
     } else {
       t.AppendTextTo(s);
+      if (takePlain)
+        s.append(TakePlain(plain, nullptr));
     }
     NextToken(false);
   }
@@ -315,6 +347,7 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
     if (t.Is(kind::Backtick) && t.count == count)
       break;
     t.AppendTextTo(s);
+    s.append(TakePlain(kCodeGatherPlain, nullptr));
     NextToken(false);
   }
   return s;

@@ -17,6 +17,7 @@
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
 #include "app/Toc.h"
+#include "block/HeadingIds_CL.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
 #include "lex/Header.h"
@@ -127,6 +128,12 @@ class Parser_CL {
   [[nodiscard]] std::string CollectUntil(std::uint32_t code, std::int32_t count);
   // Code-span text up to a line end or a backtick run of `count`.
   [[nodiscard]] std::string CollectCode(std::int32_t count);
+  // After a token was written or gathered inside a line: the plain tokens that follow it
+  // (Lex_CL::TakePlain), as one slice of the input; empty at a line start. The token after
+  // them is not read yet: the caller's NextToken reads it. `endsInText` (if given) is set
+  // when something was taken.
+  [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText,
+                                           bool* escaped = nullptr);
 
   // Block renderers: each starts with its opening token current, appends to `out` and
   // leaves the first token it did not use current.
@@ -137,7 +144,9 @@ class Parser_CL {
   void RenderBlockQuote(OutputPair& out);
   void RenderIndentedCode(OutputPair& out);
   void RenderFencedCode(OutputPair& out);
-  int RenderTable(OutputPair& out, std::string firstCell, int atBlockStart);
+  // A table replaces `out.html` from `tableStart` on. Lines that are no table write
+  // nothing, or, at a block start, a paragraph of what they looked like.
+  int RenderTable(OutputPair& out, std::string firstCell, int atBlockStart, std::size_t tableStart);
   void RenderCaretBlock(OutputPair& out);
   void RenderAngle(OutputPair& out);
 
@@ -165,7 +174,7 @@ class Parser_CL {
   std::int32_t unresolvedReference = 0;
   std::unordered_map<std::string, std::string> linkReferences;
   std::unordered_map<std::string, std::string> caretTargets;
-  std::unordered_map<std::string, std::int32_t> headingIds;
+  HeadingIds_CL headingIds;
   HighLight_CL highLight;
   std::int32_t tableRowFlag = 0;
   std::int32_t atLineStart = 1;
@@ -207,17 +216,47 @@ class Parser_CL {
   // into before its kind is known. The pairs are kept and reused, one per depth, so a span
   // or a heading costs no allocation once the buffers have grown.
   [[nodiscard]] OutputPair& ScratchPair();
+  // A construct rendered in place: its opener and everything its inside reads go straight
+  // into the caller's pair, so nested constructs share one pair rather than each copying
+  // its inside into the pair around it. The HTML starts as the escaped opener, which is
+  // what a construct that does not match writes.
+  struct InPlace {
+    std::size_t text = 0;       // where the construct's source text starts in the pair
+    std::size_t html = 0;       // where its HTML starts
+    std::size_t opener = 0;     // bytes of the escaped opener at `html`
+    std::size_t markupEnd = 0;  // the pair's markup end and literal tail before it
+    bool tailValid = false;
+    std::size_t tailHtml = 0;
+    std::size_t tailText = 0;
+    bool ownsText = false;  // the pair kept no text: it does while the construct runs
+  };
+  [[nodiscard]] static InPlace BeginInPlace(OutputPair& out, std::string_view opener);
+  // No match: `more` (source read after the inside) joins the text, and the HTML becomes
+  // the escaped source of the whole construct.
+  static void WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more);
+  // A match: the escaped opener becomes `openTag`, and `closeTag` follows the inside.
+  static void CloseInPlace(OutputPair& out, const InPlace& at, std::string_view openTag,
+                           std::string_view closeTag);
+  // The construct is over: a pair that kept no text drops it again.
+  static void EndInPlace(OutputPair& out, const InPlace& at);
+  // Writes the plain tokens after the token just written (the mode says which count as
+  // plain). True when the last token written is a text token, to which a delimiter can
+  // be glued; `afterText` when nothing more was written.
+  bool WritePlain(OutputPair& out, InlineMode mode, bool afterText);
+  // The delimiters glued to the text token just written, as text.
+  void WriteGlued(OutputPair& out, InlineMode mode);
   // The first token of a line, with the quote-prefix rule.
   [[nodiscard]] Token ReadLineStart(bool skipBlanks);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
   void RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode, std::string_view openTag,
                   std::string_view closeTag);
   int RenderList(OutputPair& out, std::int32_t base, bool ordered);
-  std::string CollectUrl();
+  // Appends the address of an inline link to `url`.
+  void CollectUrl(std::string& url);
   std::string ReadTagName(bool closing);
   // The inline and the reference forms after "[text]" or "![text]": fills `url` and
   // `title`; false when what follows is neither.
-  bool ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
+  bool ReadLinkTarget(std::string& s, std::string_view labelHtml, std::string& url,
                       std::string& title, int& hole);
   // After the id of a caret link: the closing `]` and the link, or the write-back.
   void FinishCaretLink(OutputPair& out, std::string& s, const std::string& id);
@@ -261,9 +300,18 @@ class Parser_CL {
   OutputPair firstPassBody_;
   std::vector<std::string> passMessages_;  // printed during the first pass
   int inlineDepth_ = 0;
+  std::string headingText_;  // a heading's clean text and id, kept for the next heading
+  std::string headingId_;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
-  std::vector<TocEntry> tocHeadings_;  // `text` holds the heading's HTML
+  // The headings with ids, for the table of contents: slices of one buffer, so that a
+  // heading costs no allocation of its own.
+  struct NotedHeading {
+    std::int32_t level;
+    std::size_t idAt, idSize, htmlAt, htmlSize;
+  };
+  std::vector<NotedHeading> tocHeadings_;
+  std::string tocText_;  // the noted headings' ids and HTML, one after the other
   bool writeFailed_ = false;
   bool pageOnStandardOutput_ = false;
   bool writingIntoTarget_ = false;  // the target is a device or a pipe: no temporary file

@@ -12,14 +12,12 @@ constexpr std::int32_t kMaxHeadingLevel = 6;
 
 // The id of a heading: its text without double quotes, apostrophes and parentheses;
 // letters keep their case and blanks stay.
-std::string MakeId(std::string_view text) {
-  std::string id;
-  id.reserve(text.size());
+void MakeId(std::string_view text, std::string& id) {
+  id.clear();
   for (char c : text) {
     if (c != '"' && c != '\'' && c != '(' && c != ')')
       id.push_back(c);
   }
-  return id;
 }
 
 }  // namespace
@@ -30,19 +28,27 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   OutputPair& line = ScratchPair();
   RenderInline(InlineMode::Heading, line, -1);
 
-  const std::string clean = CleanUtf8(line.text);
-  std::string id = MakeId(Trim(clean));
-  auto [entry, isNew] = headingIds.try_emplace(id, 1);
-  if (!isNew) {
-    id.append("-").append(IntToText(entry->second));
-    ++entry->second;
-  }
-  NoteHeading(level, id, Trim(line.html));
-  const std::string levelText = IntToText(level);
+  headingText_.clear();
+  AppendCleanUtf8(headingText_, line.text);
+  std::string& id = headingId_;
+  MakeId(Trim(headingText_), id);
+  // The id's slot in the table is fetched while the heading is written; a number for an
+  // id taken before goes in behind the id afterwards.
+  const std::size_t hash = headingIds.Find(id);
+  const char levelText[] = {static_cast<char>('0' + level), '\0'};
   AppendText(out, line.text);
-  out.html.append("<h").append(levelText).append(" id=\"").append(id).append("\">");
+  out.html.append("<h").append(levelText).append(" id=\"").append(id);
+  const std::size_t idEnd = out.html.size();
+  out.html.append("\">");
   out.html.append(Trim(line.html));
   out.html.append("</h").append(levelText).append(">\n");
+  if (const std::int32_t before = headingIds.Take(id, hash); before != 0) {
+    std::string number(1, '-');
+    number.append(IntToText(before));
+    out.html.insert(idEnd, number);
+    id.append(number);
+  }
+  NoteHeading(level, id, Trim(line.html));
 }
 
 int Parser_CL::RenderParagraph(OutputPair& out) {
@@ -89,13 +95,10 @@ int Parser_CL::RenderParagraph(OutputPair& out) {
     }
     if (t.Is(kind::Pipe)) {
       const ParserSnapshot snapshot = Snapshot();
-      OutputPair table;
-      if (RenderTable(table, out.html.substr(contentStart), 0)) {
+      if (RenderTable(out, out.html.substr(contentStart), 0, htmlStart)) {
         // A table replaces what the line held so far, in both halves of the pair.
-        out.html.resize(htmlStart);
         if (out.keepText)
           out.text.resize(textStart);
-        out.html += table.html;
         return 0;
       }
       // No table: the `|` is text, and no later `|` of this paragraph tries again.

@@ -19,12 +19,12 @@ std::size_t AlignIndex(std::int32_t alignment) {
 
 }  // namespace
 
-int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockStart) {
+int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockStart,
+                           std::size_t tableStart) {
   OutputPair source;  // what the lines read so far looked like
-  OutputPair cell;
+  OutputPair& cell = ScratchPair();
   std::vector<std::string> headerCells;
   std::vector<std::int32_t> alignments;
-  std::vector<std::vector<std::string>> rows;
 
   auto record = [&] { AppendHtmlUtf8(source, current()); };
   auto renderCell = [&] {
@@ -32,7 +32,8 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
     RenderInline(InlineMode::TableCell, cell, -1);
   };
   auto notTable = [&] {
-    out.html += source.html;
+    if (atBlockStart)
+      out.html.append("<p>").append(source.html).append("</p>");
     return 0;
   };
 
@@ -112,16 +113,38 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
   record();
   NextToken(false);
 
-  // Body rows, up to a blank line; a quoted passage that ends also ends the table.
+  // The lines are a table: it replaces what the caller wrote from `tableStart` on. The
+  // rows are written as they are read, so the table is never held twice.
   const std::size_t columns = headerCells.size();
+  std::string& html = out.html;
+  html.resize(tableStart);
+  html.append("<table>\n<thead>\n<tr class=\"header\">\n");
+  for (std::size_t i = 0; i < columns; ++i) {
+    html.append(kHeaderCellOpen[AlignIndex(alignments[i])]);
+    html.append(Trim(headerCells[i]));
+    html.append("</th>\n");
+  }
+  html.append("</tr>\n</thead>\n");
+
+  // Body rows, up to a blank line; a quoted passage that ends also ends the table. Cells
+  // beyond the header's count are dropped, missing ones are empty.
+  std::size_t rows = 0;
   while (!current().EndsGathering()) {
-    std::vector<std::string> row;
+    if (rows == 0)
+      html.append("<tbody>\n");
+    html.append(rows % 2 == 0 ? "<tr class=\"odd\">\n" : "<tr class=\"even\">\n");
+    ++rows;
+    std::size_t written = 0;
     if (current().Is(kind::Pipe))
       NextToken(false);
     while (!current().EndsGathering()) {
       renderCell();
-      if (row.size() < columns)
-        row.push_back(cell.html);
+      if (written < columns) {
+        html.append(kBodyCellOpen[AlignIndex(alignments[written])]);
+        html.append(Trim(cell.html));
+        html.append("</td>\n");
+        ++written;
+      }
       if (current().Is(kind::Pipe)) {
         NextToken(false);
         if (current().Is(kind::Lf))
@@ -130,37 +153,21 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
         break;
       }
     }
-    row.resize(columns);
-    rows.push_back(std::move(row));
+    for (; written < columns; ++written) {
+      html.append(kBodyCellOpen[AlignIndex(alignments[written])]);
+      html.append("</td>\n");
+    }
+    html.append("</tr>\n");
     if (current().IsDepth())
       break;
     NextToken(false);
     if (current().Is(kind::Lf))
       break;
   }
-
-  std::string& html = out.html;
-  html.append("<table>\n<thead>\n<tr class=\"header\">\n");
-  for (std::size_t i = 0; i < columns; ++i) {
-    html.append(kHeaderCellOpen[AlignIndex(alignments[i])]);
-    html.append(Trim(headerCells[i]));
-    html.append("</th>\n");
-  }
-  html.append("</tr>\n</thead>\n");
-  if (!rows.empty()) {
-    html.append("<tbody>\n");
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      html.append(r % 2 == 0 ? "<tr class=\"odd\">\n" : "<tr class=\"even\">\n");
-      for (std::size_t j = 0; j < columns; ++j) {
-        html.append(kBodyCellOpen[AlignIndex(alignments[j])]);
-        html.append(Trim(rows[r][j]));
-        html.append("</td>\n");
-      }
-      html.append("</tr>\n");
-    }
+  if (rows != 0)
     html.append("</tbody>\n");
-  }
   html.append("</table>\n");
+  out.MarkMarkup();
   return 1;
 }
 

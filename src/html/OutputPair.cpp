@@ -44,25 +44,32 @@ void AppendEscapedTo(std::string& out, std::string_view s) {
   const std::size_t n = s.size();
   std::size_t i = 0;
   while (i < n) {
+    // Up to the next byte that becomes an entity. No ill-formed sequence reaches past an
+    // ASCII byte, so cleaning the piece alone gives what cleaning the whole text would,
+    // and a piece without multi-byte characters is copied as it is.
     std::size_t run = i;
-    while (run < n && kEscapeClass[static_cast<unsigned char>(s[run])] == 0)
+    unsigned char seen = 0;
+    while (run < n) {
+      const unsigned char k = kEscapeClass[static_cast<unsigned char>(s[run])];
+      if (k == 1)
+        break;
+      seen |= k;
       ++run;
-    out.append(s.data() + i, run - i);
+    }
+    if (seen != 0) {
+      AppendCleanUtf8(out, s.substr(i, run - i));
+    } else if (run - i < 8) {
+      // Short pieces byte by byte: a call to copy each would cost more than the bytes.
+      for (std::size_t k = i; k < run; ++k)
+        out.push_back(s[k]);
+    } else {
+      out.append(s.data() + i, run - i);
+    }
     if (run == n)
       return;
-    i = run;
-    if (kEscapeClass[static_cast<unsigned char>(s[i])] == 1) {
-      out.append(EntityFor(s[i]));
-      ++i;
-      continue;
-    }
-    // A stretch of non-ASCII bytes: no ill-formed sequence reaches past an ASCII byte, so
-    // cleaning the stretch alone gives what cleaning the whole text would.
-    std::size_t end = i;
-    while (end < n && kEscapeClass[static_cast<unsigned char>(s[end])] == 2)
-      ++end;
-    AppendCleanUtf8(out, s.substr(i, end - i));
-    i = end;
+    for (char e : EntityFor(s[run]))
+      out.push_back(e);
+    i = run + 1;
   }
 }
 
@@ -75,6 +82,7 @@ std::string EscapeHtml(std::string_view s) {
 
 void AppendHtmlUtf8(OutputPair& pair, std::string_view s) {
   AppendCleanUtf8(pair.html, s);
+  pair.MarkMarkup();
 }
 
 void AppendHtmlUtf8(OutputPair& pair, const Token& t) {
@@ -83,6 +91,7 @@ void AppendHtmlUtf8(OutputPair& pair, const Token& t) {
   AppendCleanUtf8(pair.html, t.Slice());
   if (t.flags & Token::kTrailingLineEnd)
     pair.html.push_back('\n');
+  pair.MarkMarkup();
 }
 
 void AppendEscaped(OutputPair& pair, std::string_view s) {

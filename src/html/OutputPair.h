@@ -15,10 +15,34 @@ struct OutputPair {
   // Off for a pair whose source text nobody reads (the page body): appends to `text` are
   // then dropped instead of copying the document once more.
   bool keepText = true;
+  // Markup (tags, references, breaks, text without its HTML) ends before here: from here
+  // on the HTML is the escaped source text appended since. A construct that fails to
+  // match can then keep what its inside wrote instead of escaping its source once more.
+  std::size_t markupEnd = 0;
+  // The literal tail: when `tailValid`, the HTML from `tailHtml` on is the escaped text
+  // from `tailText` on, so a failed construct escapes only what lies before it.
+  bool tailValid = false;
+  std::size_t tailHtml = 0;
+  std::size_t tailText = 0;
 
   void Clear() {
     text.clear();
     html.clear();
+    markupEnd = 0;
+    tailValid = false;
+  }
+  // Records that `html` now ends in markup (or text went without its HTML).
+  void MarkMarkup() {
+    markupEnd = html.size();
+    tailValid = false;
+  }
+  // Before appending a token's text and its escaped HTML: starts the literal tail.
+  void BeginLiteral() {
+    if (!tailValid) {
+      tailValid = true;
+      tailHtml = html.size();
+      tailText = text.size();
+    }
   }
 };
 
@@ -38,8 +62,10 @@ inline void AppendText(OutputPair& pair, const Token& t) {
 // Appends markup the program made to `html` unchanged.
 inline void AppendHtml(OutputPair& pair, std::string_view s) {
   pair.html.append(s);
+  pair.MarkMarkup();
 }
-// Appends source text to `html` as characters, without escaping.
+// Appends source text to `html` as characters, without escaping (markup: the text may hold
+// a tag).
 void AppendHtmlUtf8(OutputPair& pair, std::string_view s);
 void AppendHtmlUtf8(OutputPair& pair, const Token& t);
 // Appends source text to `html` as characters, HTML-escaped.

@@ -5,17 +5,16 @@
 namespace tarvix {
 
 void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
-  std::string s = "![";
   NextToken(false);
   // An image inside image text is dropped from the HTML; the enclosing text goes on.
   if (mode == InlineMode::ImageText) {
-    AppendText(out, s);
+    AppendText(out, "![");
+    out.MarkMarkup();  // text without its HTML
     return;
   }
-  OutputPair& inside = ScratchPair();
-  RenderInline(InlineMode::ImageText, inside, -1);
-  const std::string& alt = inside.text;
-  s += alt;
+  const InPlace at = BeginInPlace(out, "![");
+  RenderInline(InlineMode::ImageText, out, -1);
+  std::string s;
   std::string url;
   std::string title;
   int hole = -1;
@@ -23,13 +22,16 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   if (matched) {
     s.push_back(']');
     NextToken(false);
-    matched = ReadLinkTarget(s, inside.html, url, title, hole);
+    matched =
+        ReadLinkTarget(s, std::string_view(out.html).substr(at.html + at.opener), url, title, hole);
   }
   if (!matched) {
-    AppendEscaped(out, s);
-    AppendText(out, s);
+    WriteBackInPlace(out, at, s);
     return;
   }
+  // The alternative text is the source text of the inside; its HTML is dropped.
+  const std::string_view alt = std::string_view(out.text).substr(at.text + 2);
+  out.html.resize(at.html);
   auto emitImage = [&] {
     AppendHtml(out, "<img src=\"");
     AppendAddress(out, url, hole);
@@ -52,8 +54,10 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   } else {
     emitImage();
   }
+  out.text += s;
+  out.MarkMarkup();
+  EndInPlace(out, at);
   NextToken(false);
-  AppendText(out, s);
 }
 
 }  // namespace tarvix

@@ -1,5 +1,7 @@
 // The inline dispatcher: converts running text, hands each opener to its construct, and
 // returns where its caller's context ends. The mode decides where that is.
+#include <algorithm>
+
 #include "app/Parser_CL.h"
 #include "text/Text.h"
 
@@ -52,19 +54,174 @@ bool StopsAfterBreak(const Token& t) {
   }
 }
 
+// Bytes that escaping hands to the UTF-8 cleaner, which may join them into one character.
+bool IsCleanerByte(char c) {
+  return static_cast<unsigned char>(c) >= 0x80 || c == 0;
+}
+
 // Writing a token: its text as read, and its text escaped as HTML.
 void WriteToken(OutputPair& out, const Token& t) {
+  // An escaped character's text can continue a character begun by the text before it
+  // (the backslash between them is gone): escaping the two apart would not give what
+  // escaping them together gives, so the HTML no longer counts as the escaped text.
+  // The tail then starts after the token.
+  if (out.keepText && t.size != 0 && !(t.flags & Token::kLeadingSpace) &&
+      IsCleanerByte(t.data[0]) && !out.text.empty() && IsCleanerByte(out.text.back())) {
+    AppendText(out, t);
+    AppendEscaped(out, t);
+    out.MarkMarkup();
+    return;
+  }
+  out.BeginLiteral();
   AppendText(out, t);
   AppendEscaped(out, t);
 }
 
-// Writing a token as text that needs no escaping.
-void WriteRaw(OutputPair& out, const Token& t) {
-  AppendText(out, t);
-  AppendHtmlUtf8(out, t);
+// A blank or line end, written as one space.
+void WriteSpace(OutputPair& out) {
+  out.BeginLiteral();
+  AppendText(out, ' ');
+  out.html.push_back(' ');
 }
 
+// Writing `]`, `]:` or `|`, which escaping leaves as they are.
+void WriteRaw(OutputPair& out, const Token& t) {
+  WriteToken(out, t);
+}
+
+// The plain tokens a run writes in one piece after a token: the short kinds that the
+// dispatcher writes as text. An underscore glued to a word is text too, but not inside
+// underscore emphasis, where it is the candidate closer; a code span writes every kind
+// but blanks and backtick runs as text.
+constexpr PlainBytes kInlinePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789_", true);
+constexpr PlainBytes kUnderscorePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789", false);
+constexpr PlainBytes kCodePlain = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_\\", false);
+
+// Heads of failed constructs from this size on are escaped without a second buffer.
+constexpr std::size_t kLargeHead = std::size_t{1} << 20;
+
 }  // namespace
+
+Parser_CL::InPlace Parser_CL::BeginInPlace(OutputPair& out, std::string_view opener) {
+  InPlace at;
+  if (!out.keepText) {
+    out.keepText = true;
+    at.ownsText = true;
+    // Text dropped before has no place in a tail.
+    out.tailValid = false;
+  }
+  at.text = out.text.size();
+  at.html = out.html.size();
+  at.markupEnd = out.markupEnd;
+  at.tailValid = out.tailValid;
+  at.tailHtml = out.tailHtml;
+  at.tailText = out.tailText;
+  out.BeginLiteral();
+  out.text.append(opener);
+  AppendEscapedTo(out.html, opener);
+  at.opener = out.html.size() - at.html;
+  return at;
+}
+
+void Parser_CL::WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more) {
+  // A pair that keeps no text drops the construct's text at the end: `more` need not join.
+  const std::size_t textEnd = out.text.size();
+  if (out.markupEnd > at.html) {
+    // The inside made markup: the HTML before the literal tail is escaped source again.
+    // The tail starts at a token whose first byte cannot continue a character begun
+    // before it, so escaping apart gives what escaping together gives.
+    if (out.tailValid && out.tailHtml >= at.html) {
+      const std::string_view headText =
+          std::string_view(out.text).substr(at.text, out.tailText - at.text);
+      if (headText.size() < kLargeHead) {
+        std::string head;
+        AppendEscapedTo(head, headText);
+        out.html.replace(at.html, out.tailHtml - at.html, head);
+      } else {
+        // A large head is escaped behind the tail and rotated into place, so the HTML is
+        // never held twice.
+        out.html.erase(at.html, out.tailHtml - at.html);
+        const std::size_t tailSize = out.html.size() - at.html;
+        AppendEscapedTo(out.html, headText);
+        std::rotate(out.html.begin() + static_cast<std::ptrdiff_t>(at.html),
+                    out.html.begin() + static_cast<std::ptrdiff_t>(at.html + tailSize),
+                    out.html.end());
+      }
+    } else {
+      out.html.resize(at.html);
+      AppendEscapedTo(out.html, std::string_view(out.text).substr(at.text, textEnd - at.text));
+    }
+    AppendEscapedTo(out.html, more);
+    out.markupEnd = at.markupEnd;
+  } else {
+    // The HTML is the escaped source already. The pieces join at token bounds, where
+    // escaping them apart gives what escaping them together gives.
+    AppendEscapedTo(out.html, more);
+  }
+  if (!at.ownsText)
+    out.text.append(more);
+  // The whole construct is literal now, and continues the tail before it.
+  if (at.tailValid && !at.ownsText) {
+    out.tailValid = true;
+    out.tailHtml = at.tailHtml;
+    out.tailText = at.tailText;
+  } else {
+    out.tailValid = true;
+    out.tailHtml = at.html;
+    out.tailText = at.text;
+  }
+  EndInPlace(out, at);
+}
+
+void Parser_CL::CloseInPlace(OutputPair& out, const InPlace& at, std::string_view openTag,
+                             std::string_view closeTag) {
+  out.html.replace(at.html, at.opener, openTag);
+  out.html.append(closeTag);
+  out.MarkMarkup();
+  EndInPlace(out, at);
+}
+
+void Parser_CL::EndInPlace(OutputPair& out, const InPlace& at) {
+  if (at.ownsText) {
+    out.text.resize(at.text);
+    out.keepText = false;
+  }
+}
+
+bool Parser_CL::WritePlain(OutputPair& out, InlineMode mode, bool afterText) {
+  // An escaped character may continue a character begun before it; WriteToken decides.
+  const std::int32_t next = lex.PeekChar();
+  if (next < 0 || (out.keepText && !out.text.empty() && IsCleanerByte(out.text.back()) &&
+                   IsCleanerByte(static_cast<char>(next)))) {
+    return afterText;
+  }
+  const PlainBytes& plain = mode == InlineMode::CodeSpan             ? kCodePlain
+                            : mode == InlineMode::UnderscoreEmphasis ? kUnderscorePlain
+                                                                     : kInlinePlain;
+  bool escaped = true;
+  const std::string_view run = TakePlain(plain, &afterText, &escaped);
+  if (!run.empty()) {
+    out.BeginLiteral();
+    AppendText(out, run);
+    // Most runs hold nothing that escaping changes.
+    if (escaped) {
+      AppendEscaped(out, run);
+    } else {
+      out.html.append(run);
+    }
+  }
+  return afterText;
+}
+
+void Parser_CL::WriteGlued(OutputPair& out, InlineMode mode) {
+  // A delimiter glued to the end of a word is no opener.
+  const std::uint32_t glued =
+      mode == InlineMode::UnderscoreEmphasis ? kind::Star : kind::Underscore;
+  while (current().Is(glued)) {
+    WriteToken(out, current());
+    NextToken(false);
+  }
+}
 
 void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t closeCount) {
   DepthGuard guard(inlineDepth_);
@@ -80,6 +237,7 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
     if (mode == InlineMode::CodeSpan && !t.Is(kind::Sp) && !t.Is(kind::Backtick) &&
         !t.Is(kind::Lf) && !t.Is(kind::Eof)) {
       WriteToken(out, t);
+      (void)WritePlain(out, mode, false);
       NextToken(false);
       continue;
     }
@@ -122,27 +280,22 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
     switch (code) {
       case kind::Eof:
         return;
-      case kind::Text:
+      case kind::Text: {
         WriteToken(out, t);
+        const bool glue = WritePlain(out, mode, true);
         NextToken(false);
-        // A delimiter glued to the end of a word is no opener.
-        if (mode == InlineMode::UnderscoreEmphasis) {
-          while (current().Is(kind::Star)) {
-            WriteToken(out, current());
-            NextToken(false);
-          }
-        } else {
-          while (current().Is(kind::Underscore)) {
-            WriteToken(out, current());
-            NextToken(false);
-          }
-        }
+        if (glue)
+          WriteGlued(out, mode);
         break;
-      case kind::Sp:
-        AppendText(out, ' ');
-        out.html.push_back(' ');
+      }
+      case kind::Sp: {
+        WriteSpace(out);
+        const bool glue = WritePlain(out, mode, false);
         NextToken(false);
+        if (glue)
+          WriteGlued(out, mode);
         break;
+      }
       case kind::Lf:
         if (mode == InlineMode::Heading || mode == InlineMode::TableCell ||
             mode == InlineMode::UnderscoreEmphasis) {
@@ -152,12 +305,10 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
           NextToken(false);
           if (StartsBlockAfterLineEnd(current()))
             return;
-          AppendText(out, ' ');
-          out.html.push_back(' ');
+          WriteSpace(out);
           break;
         }
-        AppendText(out, ' ');
-        out.html.push_back(' ');
+        WriteSpace(out);
         NextToken(false);
         if (current().Is(kind::Lf) &&
             (mode == InlineMode::Strong || mode == InlineMode::Strike ||
@@ -231,10 +382,14 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
         WriteRaw(out, t);
         NextToken(false);
         break;
-      default:
+      default: {
         WriteToken(out, t);
+        const bool glue = WritePlain(out, mode, false);
         NextToken(false);
+        if (glue)
+          WriteGlued(out, mode);
         break;
+      }
     }
   }
 }

@@ -13,6 +13,9 @@ void WriteBack(OutputPair& out, const std::string& source) {
   AppendText(out, source);
 }
 
+// An address is gathered up to a quote or a closing parenthesis.
+constexpr PlainBytes kUrlPlain = MakePlainBytes("(.<>/|:-=!~&+#0123456789*_\\'[]`", false, true);
+
 }  // namespace
 
 void AppendCaretLink(OutputPair& out, const std::string& target, const std::string& id) {
@@ -33,8 +36,7 @@ void Parser_CL::AppendAddress(OutputPair& out, const std::string& url, int hole)
   }
 }
 
-std::string Parser_CL::CollectUrl() {
-  std::string url;
+void Parser_CL::CollectUrl(std::string& url) {
   for (;;) {
     const Token& t = current();
     if (t.EndsGathering() || t.Is(kind::Quote) || t.Is(kind::RightParen))
@@ -47,19 +49,21 @@ std::string Parser_CL::CollectUrl() {
       continue;
     }
     t.AppendTextTo(url);
+    url.append(TakePlain(kUrlPlain, nullptr));
     NextToken(false);
   }
-  return url;
 }
 
-bool Parser_CL::ReadLinkTarget(std::string& s, const std::string& labelHtml, std::string& url,
+bool Parser_CL::ReadLinkTarget(std::string& s, std::string_view labelHtml, std::string& url,
                                std::string& title, int& hole) {
   hole = -1;
   if (current().Is(kind::LeftParen)) {
     s.push_back('(');
     NextToken(false);
-    url = CollectUrl();
-    s += url;
+    // The address is gathered straight into the source; it is copied out on a match only.
+    const std::size_t urlStart = s.size();
+    CollectUrl(s);
+    const std::size_t urlEnd = s.size();
     if (current().Is(kind::Quote)) {
       current().AppendTextTo(s);
       NextToken(false);
@@ -73,6 +77,7 @@ bool Parser_CL::ReadLinkTarget(std::string& s, const std::string& labelHtml, std
     }
     if (!current().Is(kind::RightParen))
       return false;
+    url.assign(s, urlStart, urlEnd - urlStart);
     s.push_back(')');
     return true;
   }
@@ -84,7 +89,7 @@ bool Parser_CL::ReadLinkTarget(std::string& s, const std::string& labelHtml, std
     if (!current().Is(kind::RightBracket))
       return false;
     s.push_back(']');
-    const std::string& key = id.empty() ? labelHtml : id;
+    const std::string key = id.empty() ? std::string(labelHtml) : id;
     NoteKey(key);
     const auto found = linkReferences.find(key);
     if (found != linkReferences.end()) {
@@ -101,57 +106,63 @@ bool Parser_CL::ReadLinkTarget(std::string& s, const std::string& labelHtml, std
 }
 
 void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
-  std::string s = "[";
   NextToken(false);
   // A `[` inside link or image text is dropped from the HTML; the enclosing text goes on.
   if (mode == InlineMode::LinkText || mode == InlineMode::ImageText) {
-    AppendText(out, s);
+    AppendText(out, "[");
+    // Text without its HTML: a construct around it cannot keep its HTML as written back.
+    out.MarkMarkup();
     return;
   }
-  OutputPair& label = ScratchPair();
-  RenderInline(InlineMode::LinkText, label, -1);
-  s += label.text;
+  const InPlace at = BeginInPlace(out, "[");
+  RenderInline(InlineMode::LinkText, out, -1);
+  const std::size_t labelStart = at.html + at.opener;
 
   if (current().Is(kind::DefinitionClose)) {
-    s += "]:";
+    std::string s = "]:";
     NextToken(false);
     const std::string url = CollectUntil(kind::Lf, -1);
     s += url;
     if (!current().Is(kind::Lf)) {
-      WriteBack(out, s);
+      WriteBackInPlace(out, at, s);
       return;
     }
     // The key is the label as HTML, so "[a & b]:" is found as "a &amp; b".
-    NoteKey(label.html);
-    linkReferences[label.html] = url;
+    std::string key = out.html.substr(labelStart);
+    NoteKey(key);
+    linkReferences[std::move(key)] = url;
     NextToken(false);
-    AppendText(out, s);
+    // A definition writes no HTML.
+    out.html.resize(at.html);
+    out.MarkMarkup();
+    out.text += s;
+    EndInPlace(out, at);
     return;
   }
   if (!current().Is(kind::RightBracket)) {
-    WriteBack(out, s);
+    WriteBackInPlace(out, at, {});
     return;
   }
-  s.push_back(']');
+  std::string s = "]";
   NextToken(false);
   std::string url;
   std::string title;
   int hole = -1;
-  if (!ReadLinkTarget(s, label.html, url, title, hole)) {
-    WriteBack(out, s);
+  if (!ReadLinkTarget(s, std::string_view(out.html).substr(labelStart), url, title, hole)) {
+    WriteBackInPlace(out, at, s);
     return;
   }
-  AppendHtml(out, "<a href=\"");
-  AppendAddress(out, url, hole);
+  OutputPair open;
+  AppendHtml(open, "<a href=\"");
+  AppendAddress(open, url, hole);
   if (!title.empty()) {
-    AppendHtml(out, "\" title=\"");
-    AppendHtmlUtf8(out, title);
+    AppendHtml(open, "\" title=\"");
+    AppendHtmlUtf8(open, title);
   }
-  AppendHtml(out, "\">");
-  AppendHtml(out, label.html);
-  AppendHtml(out, "</a>");
+  AppendHtml(open, "\">");
+  out.text += s;
+  CloseInPlace(out, at, open.html, "</a>");
   NextToken(false);
-  AppendText(out, s);
 }
 
 void Parser_CL::FinishCaretLink(OutputPair& out, std::string& s, const std::string& id) {
@@ -167,6 +178,8 @@ void Parser_CL::FinishCaretLink(OutputPair& out, std::string& s, const std::stri
     unresolvedReference = 1;
     if (MakingHoles())
       AppendHoleMarker(out, NewHole(id, true));
+    else
+      out.MarkMarkup();
   }
   NextToken(false);
   AppendText(out, s);

@@ -25,6 +25,13 @@ HeaderKey KeyOf(std::string_view key) {
   return HeaderKey::None;
 }
 
+// What a comment line takes in one piece after a token: in a value every token but a
+// line end and the "--" that may close the comment is value text; in a key, words count
+// and the blanks between them do not.
+constexpr PlainBytes kValuePlain =
+    MakePlainBytes("().<>/|:=!~&+#0123456789*_\\\"'[]`", false, true);
+constexpr PlainBytes kKeyPlain = MakePlainBytes("", false);
+
 // Reads a comment body from `source`'s current token on; each "key: value" line is handed
 // to `apply`. The same reading serves the document (through the parser, whose tokens
 // know the quote prefix) and include files (a lexer of their own).
@@ -76,6 +83,20 @@ int ReadCommentBody(Source& source, std::string& raw, Apply apply) {
           key.clear();
         break;
     }
+    if (t.Is(kind::Lf)) {
+      source.Advance();
+      continue;
+    }
+    const std::string_view run = source.TakePlain(valueMode ? kValuePlain : kKeyPlain);
+    raw.append(run);
+    if (valueMode) {
+      value.append(run);
+    } else {
+      for (char c : run) {
+        if (c != ' ')
+          key.push_back(c);
+      }
+    }
     source.Advance();
   }
 }
@@ -84,6 +105,7 @@ struct ParserSource {
   Parser_CL& parser;
   const Token& Current() const { return parser.lex.current; }
   void Advance() { parser.NextToken(false); }
+  std::string_view TakePlain(const PlainBytes& plain) { return parser.TakePlain(plain, nullptr); }
 };
 
 struct LexerSource {
@@ -91,6 +113,10 @@ struct LexerSource {
   const Token& Current() const { return lex.current; }
   void Advance() { lex.Next(); }
   void SkipSpaces() { lex.SkipSpaces(); }
+  std::string_view TakePlain(const PlainBytes& plain) {
+    const PlainRun run = lex.TakePlain(plain);
+    return lex.Bytes().substr(run.begin, run.end - run.begin);
+  }
 };
 
 // Steps over a tag in an include file: an optional `/`, a name, attributes with quoted

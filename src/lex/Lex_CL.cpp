@@ -22,6 +22,49 @@ constexpr std::array<bool, 256> MakeStopTable() {
 }
 constexpr std::array<bool, 256> kStopsText = MakeStopTable();
 
+// Bytes that start a run of ordinary characters.
+constexpr std::array<bool, 256> MakeTextStartTable() {
+  std::array<bool, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = !kStopsText[b];
+  for (char c : std::string_view("#&(+.0123456789")) {
+    t[static_cast<unsigned char>(c)] = false;
+  }
+  return t;
+}
+constexpr std::array<bool, 256> kStartsText = MakeTextStartTable();
+
+// Bytes that HTML escaping changes or hands to the UTF-8 cleaner.
+constexpr std::array<bool, 256> MakeEscapeTable() {
+  std::array<bool, 256> t{};
+  for (int b = 0x80; b < 256; ++b)
+    t[b] = true;
+  t[0] = true;
+  for (char c : std::string_view("\"&'<>\\"))
+    t[static_cast<unsigned char>(c)] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kEscaped = MakeEscapeTable();
+
+// The word loop of TakePlain looks at a byte and at whether the one after it starts a
+// word: the entry says whether the first byte goes on with the run (an ordinary byte, or
+// a space before the start of a word) and whether escaping changes it. Small tables and
+// one branch a byte.
+constexpr std::uint8_t kPairGoesOn = 1;
+constexpr std::uint8_t kPairEscaped = 2;
+constexpr std::array<std::uint8_t, 512> MakePairTable() {
+  std::array<std::uint8_t, 512> t{};
+  for (int a = 0; a < 256; ++a) {
+    for (int wordNext = 0; wordNext < 2; ++wordNext) {
+      const bool goesOn = !kStopsText[a] || (a == ' ' && wordNext == 1);
+      t[a * 2 + wordNext] =
+          static_cast<std::uint8_t>((goesOn ? kPairGoesOn : 0) | (kEscaped[a] ? kPairEscaped : 0));
+    }
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 512> kPair = MakePairTable();
+
 bool IsBlank(std::int32_t c) {
   return c == ' ' || c == '\t';
 }
@@ -89,6 +132,161 @@ void Lex_CL::Start() {
           : 0;
   pos_ = start_;
   Advance();
+}
+
+PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
+  PlainRun run;
+  if (curChar_ < 0)
+    return run;
+  const std::size_t n = size_;
+  const char* d = data_;
+  std::size_t p = pos_ - 1;
+  run.begin = p;
+  bool text = false;
+  // The byte after `q`, or -1 at the end.
+  auto at = [&](std::size_t q) -> std::int32_t {
+    return q < n ? static_cast<unsigned char>(d[q]) : -1;
+  };
+  while (p < n) {
+    const auto c = static_cast<unsigned char>(d[p]);
+    if (kStartsText[c]) {
+      // Words and the single spaces between them in one loop: a space followed by the
+      // start of a word is taken without leaving it, so the loop ends where a word ends
+      // at something other than a space.
+      std::uint8_t escaped = kEscaped[c] ? kPairEscaped : 0;
+      ++p;
+      while (p + 1 < n) {
+        const std::uint8_t k =
+            kPair[static_cast<unsigned char>(d[p]) * 2u +
+                  static_cast<unsigned>(kStartsText[static_cast<unsigned char>(d[p + 1])])];
+        if ((k & kPairGoesOn) == 0)
+          break;
+        escaped |= k;
+        ++p;
+      }
+      // The last byte of the input has no byte after it.
+      if (p + 1 == n && !kStopsText[static_cast<unsigned char>(d[p])]) {
+        escaped |= kEscaped[static_cast<unsigned char>(d[p])] ? kPairEscaped : 0;
+        ++p;
+      }
+      run.escaped |= (escaped & kPairEscaped) != 0;
+      text = true;
+      continue;
+    }
+    const std::int32_t next = at(p + 1);
+    if (IsBlank(c)) {
+      // Blanks before a line end are a hard break, or a blank and a line end.
+      std::size_t q = p + 1;
+      if (plain.blankRuns) {
+        while (IsBlank(at(q)))
+          ++q;
+      } else if (c != ' ' || IsBlank(next)) {
+        break;
+      }
+      const std::int32_t after = at(q);
+      if (after < 0 || after == '\r' || after == '\n')
+        break;
+      p = q;
+      text = false;
+      continue;
+    }
+    if (!plain.take[c])
+      break;
+    std::size_t len = 1;
+    bool isText = false;
+    switch (c) {
+      case ':':
+        if (next == '-')
+          len = 0;
+        break;
+      case '-':
+        if (next == '-' || IsBlank(next))
+          len = 0;
+        break;
+      case '=':
+        if (next == '=')
+          len = 0;
+        break;
+      case '*':
+        if (next == '*' || IsBlank(next))
+          len = 0;
+        break;
+      case '!':
+        isText = true;
+        if (next == '[')
+          len = 0;
+        break;
+      case '~':
+        isText = true;
+        if (next == '~')
+          len = 0;
+        break;
+      case '_':
+        if (next == '_' || (plain.underscoreAfterText && !text))
+          len = 0;
+        break;
+      case '&':
+        isText = true;
+        if (IsAsciiAlnum(next))
+          len = 0;
+        break;
+      case '+':
+        if (IsBlank(next)) {
+          len = 2;
+        } else {
+          isText = true;
+        }
+        break;
+      case '\\':
+        isText = true;
+        if (escapes)
+          len = 0;
+        break;
+      case '[':
+        if (next == '^')
+          len = 0;
+        break;
+      case ']':
+        if (next == ':')
+          len = 0;
+        break;
+      case '`':
+        while (at(p + len) == '`')
+          ++len;
+        break;
+      case '#':
+        while (len < 6 && at(p + len) == '#')
+          ++len;
+        break;
+      default:
+        if (IsDigit(c)) {
+          while (IsDigit(at(p + len)))
+            ++len;
+          isText = true;
+          if (at(p + len) == '.') {
+            ++len;
+            if (at(p + len) == ' ') {
+              ++len;
+              isText = false;
+            }
+          }
+        }
+        break;
+    }
+    if (len == 0)
+      break;
+    // Of the short kinds only single characters are escaped.
+    run.escaped |= kEscaped[c];
+    p += len;
+    text = isText;
+  }
+  run.end = p;
+  run.endsInText = text;
+  if (p != run.begin) {
+    pos_ = p;
+    Advance();
+  }
+  return run;
 }
 
 Token Lex_CL::Scan(bool skipBlanks) {

@@ -3,10 +3,12 @@
 // and going back costs nothing.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "lex/Token.h"
 
@@ -16,6 +18,37 @@ namespace tarvix {
 struct LexMark {
   std::size_t pos = 0;
   std::int32_t curChar = -2;
+};
+
+// Which tokens besides ordinary runs and single spaces a plain run may take: the one-byte
+// kinds (and short forms such as a lone hyphen) marked here, each only where the lexer
+// would scan it as that one token. Consumers keep tables of their own.
+struct PlainBytes {
+  std::array<bool, 256> take{};
+  // An underscore is taken only right after a text token (glued to a word).
+  bool underscoreAfterText = false;
+  // Runs of blanks are taken too (for readers that keep blanks as they are), but for those
+  // before a line end, which make a hard break.
+  bool blankRuns = false;
+};
+
+// The table that admits the kinds starting with the bytes of `take`.
+constexpr PlainBytes MakePlainBytes(std::string_view take, bool underscoreAfterText,
+                                    bool blankRuns = false) {
+  PlainBytes plain;
+  for (char c : take)
+    plain.take[static_cast<unsigned char>(c)] = true;
+  plain.underscoreAfterText = underscoreAfterText;
+  plain.blankRuns = blankRuns;
+  return plain;
+}
+
+// A stretch of tokens taken at once: the bytes from `begin` to `end` are their texts.
+struct PlainRun {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool endsInText = false;  // the last token taken is a text token
+  bool escaped = false;     // some byte changes when escaped as HTML
 };
 
 // Lex_CL scans tokens from one document held in memory. `current` is the token the
@@ -43,6 +76,8 @@ class Lex_CL {
     curChar_ = mark.curChar;
   }
   [[nodiscard]] std::size_t InputSize() const { return size_; }
+  // The whole document.
+  [[nodiscard]] std::string_view Bytes() const { return {data_ ? data_ : "", size_}; }
   // The character after the current token, not yet part of any token (-1 at the end).
   [[nodiscard]] std::int32_t PeekChar() const { return curChar_; }
 
@@ -50,6 +85,11 @@ class Lex_CL {
   // characters before it are skipped and stand as one leading space in its text.
   [[nodiscard]] Token Scan(bool skipBlanks);
   void Next() { current = Scan(false); }
+  // Takes the tokens from the current character on whose texts are exactly their bytes,
+  // that lie on the current line and that `plain` admits: ordinary runs, single spaces
+  // and the marked short kinds. Stops at a token boundary, so the scan goes on from `end`
+  // exactly as if each token had been scanned. The current token is left as it is.
+  [[nodiscard]] PlainRun TakePlain(const PlainBytes& plain);
   void SkipSpaces() {
     while (current.Is(kind::Sp))
       Next();

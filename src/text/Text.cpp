@@ -136,8 +136,15 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
         continue;
       }
     }
-    out.append(s.data() + runStart, i - runStart);
-    out.append(kReplacementCharacter);
+    // Short pieces byte by byte: a call to copy each would cost more than the bytes.
+    if (i - runStart < 8) {
+      for (std::size_t k = runStart; k < i; ++k)
+        out.push_back(s[k]);
+    } else {
+      out.append(s.data() + runStart, i - runStart);
+    }
+    for (char r : kReplacementCharacter)
+      out.push_back(r);
     i += bad;
     runStart = i;
   }
