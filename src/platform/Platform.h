@@ -197,6 +197,8 @@ class OutputStream {
  private:
   // Takes `file`, opened for the page, as the stream written to and closed.
   void Hold(void* file);
+  // Opens `path` with the system's open `flags` (POSIX) and holds the stream over it.
+  [[nodiscard]] bool OpenWith(const std::string& path, int flags, std::string* reason);
   void Fail();
 
   void* file_ = nullptr;  // the C stream

@@ -748,20 +748,16 @@ std::FILE* StreamOver(int fd, std::string* reason) {
 }  // namespace
 
 bool OutputStream::OpenNode(const std::string& path, std::string* reason) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) {
-    SetReason(reason, errno);
-    return false;
-  }
-  std::FILE* file = StreamOver(fd, reason);
-  if (file == nullptr)
-    return false;
-  Hold(file);
-  return true;
+  // A device or a FIFO is written as it is: nothing to create or empty.
+  return OpenWith(path, O_WRONLY | O_CLOEXEC, reason);
 }
 
 bool OutputStream::OpenFile(const std::string& path, std::string* reason) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, reason);
+}
+
+bool OutputStream::OpenWith(const std::string& path, int flags, std::string* reason) {
+  const int fd = open(path.c_str(), flags, 0666);
   if (fd < 0) {
     SetReason(reason, errno);
     return false;
