@@ -86,10 +86,6 @@ class HeldSignals {
 // True when `path` names an existing file or folder.
 [[nodiscard]] bool PathExists(const std::string& path);
 
-// True when `path` names an ordinary file: not a folder, a device or a pipe, whose reading
-// could never end (a document naming /dev/zero as its include or template).
-[[nodiscard]] bool IsRegularFile(const std::string& path);
-
 // The absolute, normalised form of `path` (relative names are taken from the current
 // folder; a trailing separator is kept). Empty when it cannot be made.
 [[nodiscard]] std::string FullPath(const std::string& path);

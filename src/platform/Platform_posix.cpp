@@ -428,11 +428,6 @@ bool PathExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 std::string FullPath(const std::string& path) {
   std::string absolute;
   if (path.empty() || path.front() != '/') {

@@ -337,22 +337,6 @@ bool PathExists(const std::string& path) {
   return PathFileExistsW(Wide(path).c_str()) != FALSE;
 }
 
-bool IsRegularFile(const std::string& path) {
-  const std::wstring wide = Wide(path);
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return false;
-  // Device names such as NUL or CON have attributes too; only a disk file is ordinary.
-  HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return false;
-  const bool disk = GetFileType(file) == FILE_TYPE_DISK;
-  CloseHandle(file);
-  return disk;
-}
-
 std::string FullPath(const std::string& path) {
   const std::wstring wide = Wide(path);
   if (wide.empty()) {
