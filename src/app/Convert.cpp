@@ -1,5 +1,6 @@
 // The conversion loop: one pass over the blocks of the document, then the page.
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -68,6 +69,13 @@ Estimate EstimatePage(std::string_view bytes) {
   return {2 * bytes.size() + std::min(extra, kMaxExtra) + 4096, headings};
 }
 
+// A mapped document gives back its pages behind the block being converted every
+// kReleaseEvery bytes, all but the last kReleaseMargin: a construct that backtracks reads
+// from near where it started, and a page given back too early is only read again from
+// the file.
+constexpr std::size_t kReleaseEvery = std::size_t{4} << 20;
+constexpr std::size_t kReleaseMargin = std::size_t{1} << 20;
+
 }  // namespace
 
 void Parser_CL::Convert() {
@@ -85,7 +93,12 @@ void Parser_CL::Convert() {
   // every id once more.
   headingIds.Reserve(estimate.headings);
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
+  std::size_t nextRelease = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {
+    if (lex.Mark().pos >= nextRelease) {
+      lex.ReleaseBefore(lex.Mark().pos - kReleaseMargin);
+      nextRelease = lex.Mark().pos + kReleaseEvery;
+    }
     tableRowFlag = 1;
     const Token& t = current();
     switch (t.code) {
@@ -135,6 +148,12 @@ void Parser_CL::Convert() {
         while (quoteDepth > 0) {
           body.html += "</blockquote>";
           --quoteDepth;
+        }
+        // The page is the page of one state of the file: when the mapped file changed
+        // while we read it, Run converts a copy of it anew and this pass writes nothing.
+        if (!lex.Intact()) {
+          inputChanged_ = true;
+          return;
         }
         if (unresolvedReference && pass == 1 && completeFirstPass_) {
           firstPassBody_ = std::move(body);

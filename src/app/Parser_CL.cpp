@@ -128,10 +128,10 @@ bool Parser_CL::IsInputFile(const std::string& path) const {
          status.inode == input_.inode;
 }
 
-int Parser_CL::Run() {
+void Parser_CL::ConvertPasses() {
   NextToken(false);
   Convert();
-  if (unresolvedReference) {
+  if (unresolvedReference && !inputChanged_) {
     ++pass;
     if (CanCompleteFirstPass()) {
       // What the second pass would print before its page: the include messages again.
@@ -144,6 +144,22 @@ int Parser_CL::Run() {
       NextToken(false);
       Convert();
     }
+  }
+}
+
+int Parser_CL::Run() {
+  ConvertPasses();
+  if (inputChanged_) {
+    // The file changed under its mapping while the passes read it. Its messages so far
+    // stay said, as a first pass's do; a copy of the file as it is now is converted from
+    // the start, and it cannot change again.
+    std::string reason;
+    if (!lex.ReadAgain(&reason)) {
+      Say("Open Err InputFile", options.inputFile, reason, MessageStream::Error);
+      return kStatusNotWritten;
+    }
+    ResetAll();
+    ConvertPasses();
   }
   // A page handed to the caller's sink has nothing left to close or commit.
   if (pageSink)
@@ -193,6 +209,20 @@ void Parser_CL::Reset() {
   quoteDepth = 0;
   // The lexer keeps the bytes it read, from a file or from memory.
   lex.Rewind();
+}
+
+void Parser_CL::ResetAll() {
+  pass = 1;
+  linkReferences.clear();
+  caretTargets.clear();
+  highLight = HighLight_CL();
+  holes_.clear();
+  holeInKey_ = false;
+  fillHoles_ = false;
+  firstPassBody_ = OutputPair();
+  passMessages_.clear();
+  inputChanged_ = false;
+  Reset();
 }
 
 void Parser_CL::UseDocument(std::string bytes, std::optional<std::string> baseFolder) {

@@ -78,6 +78,8 @@ class Parser_CL {
   [[nodiscard]] int Run();
   // Back to the state before a pass (before the second pass).
   void Reset();
+  // Back to the state before the first pass: what the passes collected is forgotten too.
+  void ResetAll();
   // The file the page is committed to: the output file, renamed by -ext.
   [[nodiscard]] std::string TargetPath() const;
   // One conversion pass: the block loop and the page output.
@@ -212,6 +214,8 @@ class Parser_CL {
   // True when `path` names the input file itself (links followed).
   [[nodiscard]] bool IsInputFile(const std::string& path) const;
   [[nodiscard]] const Token& current() const { return lex.current; }
+  // The first pass, and the second when a reference came before its definition.
+  void ConvertPasses();
   // An empty pair for the construct being rendered at the current inline depth, to collect
   // into before its kind is known. The pairs are kept and reused, one per depth, so a span
   // or a heading costs no allocation once the buffers have grown.
@@ -313,6 +317,8 @@ class Parser_CL {
   std::vector<NotedHeading> tocHeadings_;
   std::string tocText_;  // the noted headings' ids and HTML, one after the other
   bool writeFailed_ = false;
+  // The mapped document changed during a pass: the passes are made again from a copy.
+  bool inputChanged_ = false;
   bool pageOnStandardOutput_ = false;
   bool writingIntoTarget_ = false;  // the target is a device or a pipe: no temporary file
   platform::FileStatus input_;      // what the input file is, found by Init

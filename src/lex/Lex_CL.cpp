@@ -98,32 +98,68 @@ int ContinuationBytes(std::int32_t lead) {
 }  // namespace
 
 bool Lex_CL::Open(const std::string& path) {
-  if (bytes_ && path == path_) {
+  if ((bytes_ || mapped_) && path == path_) {
     Start();
     return true;
   }
-  auto bytes = std::make_shared<std::string>();
   bytes_.reset();
+  mapped_.reset();
+  path_.clear();
   data_ = nullptr;
   size_ = 0;
   curChar_ = -2;
-  if (!platform::ReadWholeFile(path, false, bytes.get()))
-    return false;
-  bytes_ = std::move(bytes);
+  if (auto mapped = std::make_shared<platform::MappedFile>();
+      platform::MapFile(path, mapped.get())) {
+    mapped_ = std::move(mapped);
+  } else {
+    auto bytes = std::make_shared<std::string>();
+    if (!platform::ReadWholeFile(path, false, bytes.get()))
+      return false;
+    bytes_ = std::move(bytes);
+  }
   path_ = path;
   Start();
   return true;
 }
 
 void Lex_CL::OpenBytes(std::string bytes) {
+  mapped_.reset();
   bytes_ = std::make_shared<std::string>(std::move(bytes));
   path_.clear();
   Start();
 }
 
+void Lex_CL::ReleaseBefore(std::size_t offset) {
+  if (mapped_)
+    platform::ReleaseMapped(*mapped_, offset);
+}
+
+bool Lex_CL::Intact() const {
+  return !mapped_ || platform::MappingIntact(*mapped_);
+}
+
+bool Lex_CL::ReadAgain(std::string* reason) {
+  if (!mapped_) {
+    Start();
+    return true;
+  }
+  auto bytes = std::make_shared<std::string>();
+  if (!platform::ReadMappedFile(*mapped_, bytes.get(), reason))
+    return false;
+  mapped_.reset();
+  bytes_ = std::move(bytes);
+  Start();
+  return true;
+}
+
 void Lex_CL::Start() {
-  data_ = bytes_->data();
-  size_ = bytes_->size();
+  if (mapped_) {
+    data_ = mapped_->data();
+    size_ = mapped_->size();
+  } else {
+    data_ = bytes_->data();
+    size_ = bytes_->size();
+  }
   // A byte-order mark would glue onto the first token; it is no part of the document.
   start_ =
       (size_ >= 3 && static_cast<unsigned char>(data_[0]) == 0xEF &&

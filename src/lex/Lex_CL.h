@@ -1,6 +1,6 @@
-// The Markdown lexer: turns the bytes of one document into tokens. The document is read
-// once into memory and walked by byte offset, so a mark is an offset and one character,
-// and going back costs nothing.
+// The Markdown lexer: turns the bytes of one document into tokens. The document is mapped
+// or read once into memory and walked by byte offset, so a mark is an offset and one
+// character, and going back costs nothing.
 #pragma once
 
 #include <array>
@@ -13,6 +13,10 @@
 #include "lex/Token.h"
 
 namespace tarvix {
+
+namespace platform {
+class MappedFile;
+}
 
 // A place in the input to come back to: the offset just past `curChar` and `curChar`.
 struct LexMark {
@@ -61,14 +65,27 @@ class Lex_CL {
   Lex_CL(const Lex_CL&) = delete;
   Lex_CL& operator=(const Lex_CL&) = delete;
 
-  // Reads the file and its first character. Opening the path that is already loaded
-  // starts again from the top without reading the file a second time. False when the file
-  // cannot be read.
+  // Loads the file and reads its first character. A regular file is mapped rather than
+  // read where the system can (a pipe or an empty file is read). Opening the path that is
+  // already loaded starts again from the top without loading the file a second time. False
+  // when the file cannot be read.
   [[nodiscard]] bool Open(const std::string& path);
   // Uses `bytes` as the document (standard input, in-memory conversion).
   void OpenBytes(std::string bytes);
   // Back to the top of the document already loaded, from a file or from bytes.
   void Rewind() { Start(); }
+
+  // True while the document is a mapping of its file.
+  [[nodiscard]] bool Mapped() const { return mapped_ != nullptr; }
+  // Lets the memory of a mapped document before `offset` go: it is read again from the
+  // file if a mark before it is ever returned to. Nothing for a document in memory.
+  void ReleaseBefore(std::size_t offset);
+  // False when the file may have changed under its mapping since it was opened, so that
+  // the tokens read may mix two states of it. Always true for a document in memory.
+  [[nodiscard]] bool Intact() const;
+  // Replaces a mapped document by a copy of what its file holds now and starts from the
+  // top. False (and `reason` says why) when it cannot be read.
+  [[nodiscard]] bool ReadAgain(std::string* reason);
 
   [[nodiscard]] LexMark Mark() const { return {pos_, curChar_}; }
   void Reset(const LexMark& mark) {
@@ -113,6 +130,8 @@ class Lex_CL {
   // Offset of `curChar_` in the input (the input size at the end).
   [[nodiscard]] std::size_t Offset() const { return curChar_ < 0 ? size_ : pos_ - 1; }
 
+  // The document: a mapping of its file, or bytes in memory.
+  std::shared_ptr<platform::MappedFile> mapped_;
   std::shared_ptr<const std::string> bytes_;
   std::string path_;
   const char* data_ = nullptr;

@@ -105,6 +105,58 @@ class HeldSignals {
 // many megabytes otherwise costs a page fault every few kilobytes.
 void AdviseLargeBuffer(void* data, std::size_t size);
 
+// A document file mapped into memory read-only, instead of read into a buffer: its pages
+// come from the file as they are first touched, and ReleaseMapped gives back those the
+// conversion is done with, so a document costs only the window being read. While mapped,
+// the file may still change under us: MappingIntact tells, and a file cut short while we
+// read it yields zero bytes past its new end rather than a fatal signal. Empty (no data)
+// until MapFile succeeds; unmapped when it goes. One thread uses a mapping at a time.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  [[nodiscard]] const char* data() const { return static_cast<const char*>(address_); }
+  [[nodiscard]] std::size_t size() const { return size_; }
+
+ private:
+  friend bool MapFile(const std::string& path, MappedFile* file);
+  friend void ReleaseMapped(MappedFile& file, std::size_t upTo);
+  friend bool MappingIntact(const MappedFile& file);
+  friend bool ReadMappedFile(const MappedFile& file, std::string* bytes, std::string* reason);
+
+  void* address_ = nullptr;
+  std::size_t size_ = 0;
+  int descriptor_ = -1;  // kept open to see whether the file changed, and to read it anew
+  int slot_ = -1;        // the mapping's entry in the table the bus-error guard looks in
+  // The file as it was mapped: a change to its bytes changes one of these.
+  std::uint64_t fileSize_ = 0;
+  std::int64_t modified_ = 0;  // nanoseconds
+  std::int64_t changed_ = 0;   // status change time, nanoseconds
+};
+
+// Maps the regular, non-empty file at `path` into `file` (empty beforehand). False when
+// it is not mapped: it is no regular file (a pipe, whose opening must be left to the
+// reader), it is empty, the system has no mapping for it (Windows: the program reads
+// there) or any step fails; the caller then reads the file, which reports why it cannot.
+[[nodiscard]] bool MapFile(const std::string& path, MappedFile* file);
+
+// Drops the whole pages before byte `upTo` from memory. Nothing is lost: reading them
+// again brings them back from the file.
+void ReleaseMapped(MappedFile& file, std::size_t upTo);
+
+// False when the bytes read through `file` may no longer all be the file's bytes at the
+// time it was mapped: its size or times changed since, or it was cut short under a page
+// that was touched.
+[[nodiscard]] bool MappingIntact(const MappedFile& file);
+
+// Reads what the mapped file holds now, from its start to its end, through the file the
+// mapping was made from (whatever its name names by now).
+[[nodiscard]] bool ReadMappedFile(const MappedFile& file, std::string* bytes,
+                                  std::string* reason = nullptr);
+
 // Makes a new, empty, uniquely named file in the temporary folder whose name starts with
 // `prefix`, or, when `folder` is given, a hidden one there. On success stores its full path
 // and returns true.

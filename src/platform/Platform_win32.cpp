@@ -392,6 +392,27 @@ bool ReadWholeFile(const std::string& path, bool textMode, std::string* bytes,
   return ok;
 }
 
+// The Windows program reads its documents: a view of a file whose pages fail to come in
+// (a network share gone away) raises an exception that would end the process, where a
+// failed read is reported.
+MappedFile::~MappedFile() = default;
+
+bool MapFile(const std::string& /*path*/, MappedFile* /*file*/) {
+  return false;
+}
+
+void ReleaseMapped(MappedFile& /*file*/, std::size_t /*upTo*/) {}
+
+bool MappingIntact(const MappedFile& /*file*/) {
+  return true;
+}
+
+bool ReadMappedFile(const MappedFile& /*file*/, std::string* bytes, std::string* reason) {
+  bytes->clear();
+  SetErrnoReason(reason, EBADF);
+  return false;
+}
+
 bool ReadStandardInput(std::string* bytes) {
   bytes->clear();
   // The document's bytes as they are: a text-mode read would drop CRs and stop at 0x1A.
