@@ -3,10 +3,13 @@
 // so that a ThreadSanitizer build runs it without the rest of the suite.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/Parser_CL.h"
+#include "platform/Platform.h"
 #include "support/Convert.h"
 #include "support/ScopedTempDir.h"
 #include "tarvix/tarvix.h"
@@ -97,6 +100,95 @@ TEST(Threads, ConcurrentConversionsMatchTheirLoneRuns) {
       EXPECT_EQ(together[t][k].page, alone[i].page) << "thread " << t << ", document " << i;
       EXPECT_EQ(together[t][k].messages, alone[i].messages) << "thread " << t << ", document " << i;
     }
+  }
+}
+
+TEST(Threads, MappingsSideBySideKeepTheirOwnBytes) {
+  // Each thread maps files of its own, gives their pages back and reads them again, and
+  // cuts some short under the mapping: the bus errors that follow hit that thread's own
+  // mapping alone, and every other mapping keeps its bytes.
+  ScopedTempDir dir;
+  {
+    platform::MappedFile probe;
+    if (!platform::MapFile(dir.WriteFile("probe", "x"), &probe))
+      GTEST_SKIP() << "documents are read, not mapped, on this system";
+  }
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 8;
+  constexpr std::size_t kSize = 300000;
+  std::vector<std::string> failures(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        std::string bytes(kSize, '\0');
+        for (std::size_t i = 0; i < kSize; ++i)
+          bytes[i] = static_cast<char>('a' + (i + static_cast<std::size_t>(t * 31 + round)) % 26);
+        const std::string path =
+            dir.WriteFile("doc" + std::to_string(t) + "-" + std::to_string(round), bytes);
+        platform::MappedFile mapped;
+        if (!platform::MapFile(path, &mapped)) {
+          failures[t] += "not mapped; ";
+          continue;
+        }
+        for (std::size_t upTo = 0; upTo <= kSize; upTo += 70000) {
+          platform::ReleaseMapped(mapped, upTo);
+          if (std::string_view(mapped.data(), mapped.size()) != bytes)
+            failures[t] += "bytes changed after a release; ";
+        }
+        const bool cut = round % 2 == 1;
+        if (cut)
+          std::filesystem::resize_file(path, kSize / 4);
+        std::string seen(mapped.data(), mapped.size());
+        if (cut) {
+          bytes.replace(kSize / 4, std::string::npos, kSize - kSize / 4, '\0');
+        }
+        if (seen != bytes)
+          failures[t] += "wrong bytes in round " + std::to_string(round) + "; ";
+        if (platform::MappingIntact(mapped) == cut)
+          failures[t] += "intact is wrong in round " + std::to_string(round) + "; ";
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_EQ(failures[t], "") << "thread " << t;
+}
+
+TEST(Threads, MappedDocumentsConvertSideBySideAsAlone) {
+  // Documents large enough that each conversion gives back pages behind it as it goes.
+  ScopedTempDir dir;
+  constexpr int kThreads = 3;
+  std::vector<std::string> documents;
+  for (int t = 0; t < kThreads; ++t) {
+    const std::string piece = "# Part " + std::to_string(t) +
+                              "\n\nSome plain words to make up the text of the part, with a "
+                              "reference [r] and *emphasis* in it.\n\n";
+    documents.push_back(Repeat(piece, (std::size_t{5} << 20) / piece.size()) + "[r]: r.html\n");
+  }
+  std::vector<std::string> alone;
+  for (const std::string& document : documents)
+    alone.push_back(ConvertDocument(document).page);
+  std::vector<std::string> pages(kThreads);
+  std::vector<int> statuses(kThreads, -1);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string name = "doc" + std::to_string(t);
+      const std::string path = dir.WriteFile(name + ".md", documents[t]);
+      CollectedMessages_CL messages;
+      Parser_CL parser;
+      parser.messages = &messages;
+      statuses[t] = ConvertFile(parser, {path, "-o", dir.PathOf(name + ".html")});
+      pages[t] = dir.ReadFile(name + ".html");
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(statuses[t], 0) << t;
+    EXPECT_TRUE(pages[t] == alone[t]) << t;
   }
 }
 
