@@ -158,6 +158,10 @@ int Parser_CL::Run() {
       Say("Open Err InputFile", options.inputFile, reason, MessageStream::Error);
       return kStatusNotWritten;
     }
+    if (lex.InputSize() > kMaxInputSize) {
+      Say("InputFile too large", MessageStream::Error);
+      return kStatusNotWritten;
+    }
     ResetAll();
     ConvertPasses();
   }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -381,6 +382,72 @@ TEST(SafeOutput, MemoryThatRunsOutEndsWithAMessage) {
   EXPECT_EQ(dir.ReadFile("out.html"), "old page");
   EXPECT_EQ(FolderEntries(dir.PathOf("tmp")), std::vector<std::string>{});
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "out.html", "tmp"}));
+}
+
+TEST(SafeOutput, DocumentCutShortWhileConvertedGivesThePageOfWhatIsLeft) {
+  // The program is held in the middle of its pass: its standard output is a pipe filled to
+  // the brim, so the message of the missing include waits there until the file is cut.
+  ScopedTempDir dir;
+  fs::create_directory(dir.PathOf("tmp"));
+  const std::string hook = "<!-- include: missing.md -->\n";
+  const std::string document = hook + LargeDocument(std::size_t{3} << 20);
+  const std::size_t kept = document.size() / 3;
+  dir.WriteFile("expected.md", document.substr(0, kept));
+  ASSERT_EQ(RunProgram(dir.path(), {"expected.md", "-o", "expected.html"}).status, 0);
+  const std::string path = dir.WriteFile("doc.md", document);
+
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+  const std::string filler(4096, '.');
+  std::size_t filled = 0;
+  for (ssize_t wrote; (wrote = write(pipeEnds[1], filler.data(), filler.size())) > 0;)
+    filled += static_cast<std::size_t>(wrote);
+  fcntl(pipeEnds[1], F_SETFL, 0);
+  std::vector<std::string> strings{TARVIX_PROGRAM, "doc.md", "-o", "out.html"};
+  std::vector<char*> argv;
+  for (std::string& s : strings)
+    argv.push_back(s.data());
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(pipeEnds[1], 1);
+    dup2(null, 2);
+    close(pipeEnds[0]);
+    if (chdir(dir.path().c_str()) != 0)
+      _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  // Until the program waits to write into the pipe (bounded, in case it never does).
+  bool waiting = false;
+  for (int i = 0; i < 60000 && !waiting; ++i) {
+    std::ifstream wchan("/proc/" + std::to_string(child) + "/wchan");
+    std::string where;
+    std::getline(wchan, where);
+    waiting = where.find("pipe_write") != std::string::npos;
+    if (!waiting)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (waiting)
+    fs::resize_file(path, kept);
+  std::string said;
+  char buffer[65536];
+  for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+    said.append(buffer, static_cast<std::size_t>(got));
+  close(pipeEnds[0]);
+  EXPECT_EQ(WaitFor(child), 0);
+  if (!waiting)
+    GTEST_SKIP() << "the system does not say where a process waits";
+  EXPECT_TRUE(dir.ReadFile("out.html") == dir.ReadFile("expected.html"));
+  // The message of the pass that saw the cut, then that of the pass made again.
+  const std::string message = "Include File Not Find \"missing.md\"\n";
+  const std::string detail = "tarvix: missing.md: No such file or directory\n";
+  EXPECT_EQ(said.substr(filled), message + detail + message + detail);
 }
 
 }  // namespace
