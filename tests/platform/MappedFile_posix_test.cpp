@@ -235,8 +235,9 @@ TEST(MappedFile, BusErrorsOutsideMappingsStillEndTheProcess) {
     ASSERT_NE(status, -1);
     EXPECT_FALSE(WIFEXITED(status) && (WEXITSTATUS(status) == 7 || WEXITSTATUS(status) == 0))
         << status;
-    if (WIFSIGNALED(status))
+    if (WIFSIGNALED(status)) {
       EXPECT_EQ(WTERMSIG(status), SIGBUS);
+    }
   }
   // The parent's own mapping is still guarded.
   EXPECT_EQ(Contents(mapped), bytes);
