@@ -2,7 +2,9 @@
 #include "html/OutputPair.h"
 
 #include <array>
+#include <bit>
 
+#include "text/ByteScan.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -49,6 +51,19 @@ void AppendEscapedTo(std::string& out, std::string_view s) {
     // and a piece without multi-byte characters is copied as it is.
     std::size_t run = i;
     unsigned char seen = 0;
+    while (kBlockScan && run + 16 <= n) {
+      std::uint32_t clean = 0;
+      const std::uint32_t entities = EntityBytes16(s.data() + run, &clean);
+      if (entities == 0) {
+        seen |= clean != 0 ? 2 : 0;
+        run += 16;
+        continue;
+      }
+      const auto taken = static_cast<std::uint32_t>(std::countr_zero(entities));
+      seen |= (clean & ((1u << taken) - 1)) != 0 ? 2 : 0;
+      run += taken;
+      break;
+    }
     while (run < n) {
       const unsigned char k = kEscapeClass[static_cast<unsigned char>(s[run])];
       if (k == 1)

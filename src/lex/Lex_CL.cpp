@@ -2,10 +2,12 @@
 #include "lex/Lex_CL.h"
 
 #include <array>
+#include <bit>
 #include <limits>
 #include <utility>
 
 #include "platform/Platform.h"
+#include "text/ByteScan.h"
 
 namespace tarvix {
 namespace {
@@ -192,6 +194,20 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
       std::uint8_t escaped = kEscaped[c] ? kPairEscaped : 0;
       ++p;
       while (p + 1 < n) {
+        // Whole blocks of letters and spaces first; the byte they stop at goes to the
+        // exact test below.
+        if (kBlockScan && p + 17 <= n) {
+          std::uint32_t wide = 0;
+          const std::uint32_t words = WordBytes16(d + p, &wide);
+          if (words == 0xFFFF) {
+            escaped |= wide != 0 ? kPairEscaped : 0;
+            p += 16;
+            continue;
+          }
+          const auto taken = static_cast<std::uint32_t>(std::countr_zero(~words));
+          escaped |= (wide & ((1u << taken) - 1)) != 0 ? kPairEscaped : 0;
+          p += taken;
+        }
         const std::uint8_t k =
             kPair[static_cast<unsigned char>(d[p]) * 2u +
                   static_cast<unsigned>(kStartsText[static_cast<unsigned char>(d[p + 1])])];
@@ -563,6 +579,14 @@ Token Lex_CL::Scan(bool skipBlanks) {
     default: {
       // A run of ordinary bytes: scanned directly over the buffer.
       std::size_t p = pos_;
+      while (kBlockScan && p + 16 <= size_) {
+        const std::uint32_t text = TextBytes16(data_ + p);
+        if (text != 0xFFFF) {
+          p += static_cast<std::size_t>(std::countr_zero(~text));
+          break;
+        }
+        p += 16;
+      }
       while (p < size_ && !kStopsText[static_cast<unsigned char>(data_[p])])
         ++p;
       pos_ = p;

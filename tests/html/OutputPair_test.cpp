@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "lex/Lex_CL.h"
 
@@ -28,6 +29,33 @@ TEST(OutputPair, EscapesTheSixCharacters) {
   // Line ends and control characters are no markup.
   EXPECT_EQ(Escaped("a\r\n\tb\x01"), "a\r\n\tb\x01");
   EXPECT_EQ(Escaped("\xC3\xA9<\xE6\x97\xA5"), "\xC3\xA9&lt;\xE6\x97\xA5");
+}
+
+// Long texts are scanned sixteen bytes at a time: an entity byte, a multi-byte character
+// or an invalid byte must be found wherever it falls in a block, and at the very end.
+TEST(OutputPair, EscapesEveryPlaceOfALongText) {
+  const std::pair<std::string, std::string> odd[] = {
+      {"<", "&lt;"},
+      {"'", "&apos;"},
+      {"\\", "&yen;"},
+      {"\xC3\xA9", "\xC3\xA9"},
+      {"\xFF", "\xEF\xBF\xBD"},
+      {std::string(1, '\0'), "\xEF\xBF\xBD"},
+  };
+  for (const auto& [raw, escaped] : odd) {
+    for (std::size_t at = 0; at <= 40; ++at) {
+      const std::string head(at, 'a');
+      const std::string tail(40 - at, 'b');
+      EXPECT_EQ(Escaped(head + raw + tail), head + escaped + tail) << at;
+      // Two in one block, the second right after the first.
+      EXPECT_EQ(Escaped(head + raw + raw + tail), head + escaped + escaped + tail) << at;
+    }
+  }
+  // A character split by a block boundary stays whole.
+  for (std::size_t at = 10; at < 20; ++at) {
+    const std::string text = std::string(at, 'c') + "\xE6\x97\xA5" + std::string(20, 'd');
+    EXPECT_EQ(Escaped(text), text) << at;
+  }
 }
 
 TEST(OutputPair, CleansInvalidBytesAndNul) {

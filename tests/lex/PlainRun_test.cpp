@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,12 @@ void ExpectRunsKeepBoundaries(const std::string& doc, const PlainBytes& plain,
     EXPECT_EQ(all.starts[m], run.end) << doc << " from token " << k;
     EXPECT_EQ(all.codes[m], next.code) << doc << " from token " << k;
     EXPECT_EQ(nextStart, run.end) << doc;
+    // Every token taken is one the table admits: text, a blank, or a kind it marks.
+    for (std::size_t j = k; j < m; ++j) {
+      const auto first = static_cast<unsigned char>(doc[all.starts[j]]);
+      EXPECT_TRUE(all.codes[j] == kind::Text || all.codes[j] == kind::Sp || plain.take[first])
+          << doc << " token " << j;
+    }
     // Nothing that depends on the line is taken.
     const std::string_view taken(doc.data() + run.begin, run.end - run.begin);
     EXPECT_EQ(taken.find_first_of("\r\n"), std::string_view::npos) << doc;
@@ -111,6 +118,64 @@ TEST(PlainRun, EndsOnTokenBoundaries) {
     ExpectRunsKeepBoundaries(doc, kGlued);
     // Code reads backslashes as text, and emphasis scans "* " as a star.
     ExpectRunsKeepBoundaries(doc, kAll, 0, true);
+  }
+}
+
+// Long lines go through the sixteen-byte block scans, which must stop exactly where the
+// byte loop would: at every kind of byte, at every place in a block, and at the end of
+// the input (where a block would read past it).
+TEST(PlainRun, LongRunsKeepBoundaries) {
+  std::vector<std::string> docs;
+  docs.push_back(std::string(40, 'a') + " " + std::string(33, 'b') + "," + std::string(20, 'c'));
+  docs.push_back("The quick brown fox, jumps over the lazy dog. Twice, 123 times" +
+                 std::string(17, 'z'));
+  docs.push_back(
+      "\xC3\xA9t\xC3\xA9 d\xE2\x80\x99hiver \xE6\x97\xA5\xE6\x9C\xAC words and more words here");
+  // Every byte, once in each of the sixteen places of a block, between letters and spaces.
+  for (int b = 0; b < 256; ++b) {
+    for (std::size_t at = 0; at < 18; at += 3) {
+      std::string doc =
+          std::string(at, 'w') + static_cast<char>(b) + " ab cd" + std::string(20, 'e');
+      docs.push_back(doc);
+    }
+  }
+  // A pseudo-random mix, so that spaces meet every neighbour.
+  const std::string alphabet = "abcXYZ09 ,.  &<\xC3\xA9\x80-_*`#1.\t";
+  std::uint32_t seed = 7;
+  for (int d = 0; d < 40; ++d) {
+    std::string doc;
+    for (int i = 0; i < 70; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      doc.push_back(alphabet[(seed >> 16) % alphabet.size()]);
+    }
+    docs.push_back(doc);
+  }
+  for (const std::string& doc : docs) {
+    ExpectRunsKeepBoundaries(doc, kAll);
+    ExpectRunsKeepBoundaries(doc, kWords);
+    ExpectRunsKeepBoundaries(doc, kGlued);
+  }
+}
+
+// A run says whether escaping changes any of its bytes: a run held to be clean is copied
+// as it is, so one multi-byte character or entity byte deep in a long run must be seen.
+TEST(PlainRun, LongRunsReportEscapedBytes) {
+  // From the second byte on: a run cannot start with "&x", the start of an entity.
+  for (std::size_t at = 1; at < 40; ++at) {
+    for (const char* odd : {"\xC3\xA9", "&"}) {
+      std::string doc = std::string(40, 'x');
+      doc.insert(at, odd);
+      doc += " tail words";
+      Lex_CL lex;
+      lex.OpenBytes(doc);
+      const PlainRun run = lex.TakePlain(kWords);
+      EXPECT_EQ(run.end, doc.size()) << at;
+      EXPECT_TRUE(run.escaped) << at << " " << odd;
+    }
+    std::string clean = std::string(at, 'y') + " z" + std::string(40, 'q');
+    Lex_CL lex;
+    lex.OpenBytes(clean);
+    EXPECT_FALSE(lex.TakePlain(kWords).escaped) << at;
   }
 }
 

@@ -1,0 +1,103 @@
+// Sixteen bytes at a time for the two scans that see every byte of ordinary text: the
+// words of a plain run and the bytes that escaping leaves alone. Each answers for a block
+// of 16 bytes with a bit a byte; where vector instructions are missing, no block is taken
+// and the byte loops do all the work.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TARVIX_BYTE_SCAN 1
+#endif
+
+namespace tarvix {
+
+// Whether the block scans are there at all.
+inline constexpr bool kBlockScan =
+#if defined(TARVIX_BYTE_SCAN)
+    true;
+#else
+    false;
+#endif
+
+#if defined(TARVIX_BYTE_SCAN)
+namespace detail {
+inline __m128i InRange(__m128i v, char low, char high) {
+  // Signed compares: bytes from 0x80 up are negative and never in an ASCII range.
+  return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(low - 1))),
+                       _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(high + 1))));
+}
+inline __m128i Letters(__m128i v) {
+  return InRange(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z');
+}
+}  // namespace detail
+#endif
+
+// Of the 16 bytes at `p` (17 must be readable: the one after the block decides for its
+// last byte), the bits of those that go on with a run of words for certain: letters,
+// digits, commas, full stops, bytes from 0x80 up, and a space before a letter or such a
+// byte. Any other byte is left to the byte loop, which decides it exactly. `*wide` gets
+// the bits of the bytes from 0x80 up, which escaping hands to the UTF-8 cleaner.
+inline std::uint32_t WordBytes16(const char* p, std::uint32_t* wide) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  const __m128i high = _mm_cmplt_epi8(v, _mm_setzero_si128());
+  const __m128i nextWord =
+      _mm_or_si128(detail::Letters(next), _mm_cmplt_epi8(next, _mm_setzero_si128()));
+  __m128i ok = _mm_or_si128(detail::Letters(v), detail::InRange(v, '0', '9'));
+  ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
+  ok = _mm_or_si128(ok, high);
+  ok = _mm_or_si128(ok, _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), nextWord));
+  *wide = static_cast<std::uint32_t>(_mm_movemask_epi8(high));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(ok));
+#else
+  (void)p;
+  *wide = 0;
+  return 0;
+#endif
+}
+
+// Of the 16 bytes at `p`, the bits of those that go on with a run of ordinary bytes for
+// certain: letters, digits, commas, full stops and bytes from 0x80 up.
+inline std::uint32_t TextBytes16(const char* p) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i ok = _mm_or_si128(detail::Letters(v), detail::InRange(v, '0', '9'));
+  ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
+  ok = _mm_or_si128(ok, _mm_cmplt_epi8(v, _mm_setzero_si128()));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(ok));
+#else
+  (void)p;
+  return 0;
+#endif
+}
+
+// Of the 16 bytes at `p`, the bits of those that escaping turns into an entity (`"`, `&`,
+// `'`, `<`, `>`, backslash); `*clean` gets those it hands to the UTF-8 cleaner (NUL and the
+// bytes from 0x80 up).
+inline std::uint32_t EntityBytes16(const char* p, std::uint32_t* clean) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i e =
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+  e = _mm_or_si128(e, _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
+  e = _mm_or_si128(e, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
+  e = _mm_or_si128(e, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+  e = _mm_or_si128(e, _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+  const __m128i c =
+      _mm_or_si128(_mm_cmplt_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+  *clean = static_cast<std::uint32_t>(_mm_movemask_epi8(c));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(e));
+#else
+  (void)p;
+  *clean = 0;
+  return 0;
+#endif
+}
+
+}  // namespace tarvix
