@@ -337,6 +337,7 @@ class Parser_CL {
   const OutputPair* stretchPair_ = nullptr;  // the pair the outermost of them writes into
   std::vector<LiteralStretch> stretches_;    // in order, none overlapping
   std::string rewrite_;                      // a failed construct's new HTML, reused
+  std::string piece_;                        // the escaped end of a stretch cut short
   int listDepth_ = 0;
   // The headings with ids, for the table of contents: slices of one buffer, so that a
   // heading costs no allocation of its own.

@@ -187,8 +187,21 @@ void Parser_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t 
     }
     if (s.htmlEnd > htmlEnd || s.textEnd > textEnd || s.text < done)
       break;
-    if ((s.text != text && !splits(s.text)) || !splits(s.textEnd))
+    if (s.text != text && !splits(s.text))
       continue;
+    if (!splits(s.textEnd)) {
+      // A character may run on past its end: the stretch ends at the last place before
+      // where none can, and its HTML loses what the bytes after that place escape to.
+      std::size_t cut = s.textEnd;
+      while (cut > s.text && !splits(cut))
+        --cut;
+      piece_.clear();
+      AppendEscapedTo(piece_, source.substr(cut, s.textEnd - cut));
+      if (cut == s.text || piece_.size() >= s.htmlEnd - s.html)
+        continue;
+      s.htmlEnd -= piece_.size();
+      s.textEnd = cut;
+    }
     if (!rebuilding && s.html == keep && s.text == done) {
       keep = s.htmlEnd;
       done = s.textEnd;
