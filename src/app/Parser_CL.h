@@ -262,6 +262,8 @@ class Parser_CL {
   };
   // Keeps the stretch the watched dispatch ended, then watches the next one.
   void WatchTail(const OutputPair& out, TailWatch& watch);
+  // The dispatcher's loop (RenderInline), watching the tail at each dispatch.
+  void RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount, TailWatch& watch);
   // The first stretch that ends after `html`: the stretches from there on lie inside a
   // construct that starts at `html` (the first may begin before it).
   [[nodiscard]] std::size_t FirstStretchAfter(std::size_t html) const;

@@ -352,19 +352,19 @@ void Parser_CL::WriteGlued(OutputPair& out, InlineMode mode) {
 }
 
 void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t closeCount) {
+  TailWatch watch;
+  RunInline(mode, out, closeCount, watch);
+  // The dispatch the run returned from is watched too.
+  WatchTail(out, watch);
+}
+
+void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount,
+                          TailWatch& watch) {
   DepthGuard guard(inlineDepth_);
   // At the depth limit, openers whose construct would run the dispatcher again are text.
   const bool atLimit = inlineDepth_ >= kMaxInlineDepth;
   // The run writes straight into `out`: nothing reads the pair before the run returns,
   // so this is the same as collecting first and appending once.
-  TailWatch watch;
-  // The dispatch that returns from the run is watched too.
-  struct LastWatch {
-    Parser_CL& parser;
-    const OutputPair& out;
-    TailWatch& watch;
-    ~LastWatch() { parser.WatchTail(out, watch); }
-  } lastWatch{*this, out, watch};
   for (;;) {
     WatchTail(out, watch);
     const Token& t = current();
