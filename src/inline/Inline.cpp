@@ -99,6 +99,9 @@ constexpr PlainBytes kCodePlain = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_
 
 // Heads of failed constructs from this size on are escaped without a second buffer.
 constexpr std::size_t kLargeHead = std::size_t{1} << 20;
+// Shorter stretches of escaped source are escaped again rather than noted: a line of
+// small spans would otherwise cost a note per span, more memory than its text.
+constexpr std::size_t kMinStretch = 256;
 
 }  // namespace
 
@@ -134,7 +137,7 @@ void Parser_CL::WatchTail(const OutputPair& out, TailWatch& watch) {
   // The tail the last dispatch found is over: what it held up to the dispatch is a
   // stretch. One that an inner run kept already overlaps it.
   if (watch.valid && (!out.tailValid || out.tailHtml != watch.tailHtml) &&
-      watch.html > watch.tailHtml &&
+      watch.html - watch.tailHtml >= kMinStretch &&
       (stretches_.empty() || stretches_.back().htmlEnd <= watch.tailHtml)) {
     stretches_.push_back({watch.tailHtml, watch.html, watch.tailText, watch.text});
   }
@@ -151,12 +154,14 @@ std::size_t Parser_CL::FirstStretchAfter(std::size_t html) const {
 void Parser_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text,
                                  std::size_t htmlEnd, std::size_t textEnd) {
   const std::string_view source(out.text);
-  if (htmlEnd - html >= kLargeHead || &out != stretchPair_) {
+  if (htmlEnd - html >= kLargeHead || textEnd - text >= kLargeHead || &out != stretchPair_) {
     const std::string_view headText = source.substr(text, textEnd - text);
     if (headText.size() < kLargeHead) {
       rewrite_.clear();
       AppendEscapedTo(rewrite_, headText);
       out.html.replace(html, htmlEnd - html, rewrite_);
+      if (rewrite_.capacity() >= kLargeHead)
+        std::string().swap(rewrite_);
     } else {
       // A large head is escaped behind the tail and rotated into place, so the HTML is
       // never held twice.
@@ -214,6 +219,9 @@ void Parser_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t 
   }
   AppendEscapedTo(rewrite_, source.substr(done, textEnd - done));
   out.html.replace(keep, htmlEnd - keep, rewrite_);
+  // A large rewrite gives its buffer back rather than holding it for the run.
+  if (rewrite_.capacity() >= kLargeHead)
+    std::string().swap(rewrite_);
 }
 
 void Parser_CL::WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more) {
@@ -256,7 +264,7 @@ void Parser_CL::CloseInPlace(OutputPair& out, const InPlace& at, std::string_vie
                              std::string_view closeTag, std::size_t closerText) {
   if (&out == stretchPair_) {
     // The closing tag ends the tail inside: what it holds is a stretch.
-    if (out.tailValid && out.html.size() > out.tailHtml &&
+    if (out.tailValid && out.html.size() - out.tailHtml >= kMinStretch &&
         (stretches_.empty() || stretches_.back().htmlEnd <= out.tailHtml)) {
       stretches_.push_back(
           {out.tailHtml, out.html.size(), out.tailText, out.text.size() - closerText});
