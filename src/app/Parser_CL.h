@@ -232,17 +232,49 @@ class Parser_CL {
     bool tailValid = false;
     std::size_t tailHtml = 0;
     std::size_t tailText = 0;
-    bool ownsText = false;  // the pair kept no text: it does while the construct runs
+    std::size_t openerText = 0;  // bytes of the opener's text at `text`
+    bool ownsText = false;       // the pair kept no text: it does while the construct runs
   };
-  [[nodiscard]] static InPlace BeginInPlace(OutputPair& out, std::string_view opener);
+  [[nodiscard]] InPlace BeginInPlace(OutputPair& out, std::string_view opener);
   // No match: `more` (source read after the inside) joins the text, and the HTML becomes
   // the escaped source of the whole construct.
-  static void WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more);
-  // A match: the escaped opener becomes `openTag`, and `closeTag` follows the inside.
-  static void CloseInPlace(OutputPair& out, const InPlace& at, std::string_view openTag,
-                           std::string_view closeTag);
+  void WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more);
+  // A match: the escaped opener becomes `openTag`, and `closeTag` follows the inside. The
+  // closer's text, `closerText` bytes, joined the pair's text already.
+  void CloseInPlace(OutputPair& out, const InPlace& at, std::string_view openTag,
+                    std::string_view closeTag, std::size_t closerText);
   // The construct is over: a pair that kept no text drops it again.
-  static void EndInPlace(OutputPair& out, const InPlace& at);
+  void EndInPlace(OutputPair& out, const InPlace& at);
+  // The HTML of a construct replaced from `at` on: what it wrote since is cut off
+  // (an image or a definition writes its own HTML instead).
+  void CutInPlace(OutputPair& out, const InPlace& at);
+
+  // Literal stretches: while constructs are open in place, the stretches of the pair's
+  // HTML that are the escaped source of their text and that markup after them ended.
+  // A construct that fails rewrites only what lies between them, so text that an inner
+  // construct already wrote back is not escaped again at each level around it.
+  struct LiteralStretch {
+    std::size_t html = 0, htmlEnd = 0;  // the HTML, and the text it escapes
+    std::size_t text = 0, textEnd = 0;
+  };
+  // The pair's tail at the start of a dispatch of the inline run, to see whether the
+  // dispatch ended it.
+  struct TailWatch {
+    bool valid = false;
+    std::size_t tailHtml = 0, tailText = 0;
+    std::size_t html = 0, text = 0;
+  };
+  // Keeps the stretch the watched dispatch ended, then watches the next one.
+  void WatchTail(const OutputPair& out, TailWatch& watch);
+  // The dispatcher's loop (RenderInline), watching the tail at each dispatch.
+  void RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount, TailWatch& watch);
+  // The first stretch that ends after `html`: the stretches from there on lie inside a
+  // construct that starts at `html` (the first may begin before it).
+  [[nodiscard]] std::size_t FirstStretchAfter(std::size_t html) const;
+  // Replaces the HTML from `html` to `htmlEnd` with the escaped text from `text` to
+  // `textEnd`, keeping the stretches inside as they are.
+  void RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text, std::size_t htmlEnd,
+                        std::size_t textEnd);
   // Writes the plain tokens after the token just written (the mode says which count as
   // plain). True when the last token written is a text token, to which a delimiter can
   // be glued; `afterText` when nothing more was written.
@@ -306,7 +338,12 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::string headingText_;  // a heading's clean text and id, kept for the next heading
   std::string headingId_;
-  std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
+  std::deque<OutputPair> scratchPairs_;      // a deque: growing keeps references valid
+  int inPlaceDepth_ = 0;                     // constructs open in place
+  const OutputPair* stretchPair_ = nullptr;  // the pair the outermost of them writes into
+  std::vector<LiteralStretch> stretches_;    // in order, none overlapping
+  std::string rewrite_;                      // a failed construct's new HTML, reused
+  std::string piece_;                        // the escaped end of a stretch cut short
   int listDepth_ = 0;
   // The headings with ids, for the table of contents: slices of one buffer, so that a
   // heading costs no allocation of its own.

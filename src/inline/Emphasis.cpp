@@ -40,7 +40,7 @@ void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineM
     out.html.push_back(d);
   }
   out.text.push_back(d);
-  CloseInPlace(out, at, "<em>", "</em>");
+  CloseInPlace(out, at, "<em>", "</em>", 1);
 }
 
 void Parser_CL::RenderStarEmphasis(OutputPair& out) {
@@ -61,7 +61,7 @@ void Parser_CL::RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mod
     return;
   }
   current().AppendTextTo(out.text);
-  CloseInPlace(out, at, openTag, closeTag);
+  CloseInPlace(out, at, openTag, closeTag, current().TextSize());
   NextToken(false);
 }
 
@@ -86,7 +86,7 @@ void Parser_CL::RenderCodeSpan(OutputPair& out) {
     return;
   }
   current().AppendTextTo(out.text);
-  CloseInPlace(out, at, "<code>", "</code>");
+  CloseInPlace(out, at, "<code>", "</code>", current().TextSize());
   lex.escapes = 1;
   NextToken(false);
 }

@@ -31,7 +31,7 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   }
   // The alternative text is the source text of the inside; its HTML is dropped.
   const std::string_view alt = std::string_view(out.text).substr(at.text + 2);
-  out.html.resize(at.html);
+  CutInPlace(out, at);
   auto emitImage = [&] {
     AppendHtml(out, "<img src=\"");
     AppendAddress(out, url, hole);

@@ -133,7 +133,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
     linkReferences[std::move(key)] = url;
     NextToken(false);
     // A definition writes no HTML.
-    out.html.resize(at.html);
+    CutInPlace(out, at);
     out.MarkMarkup();
     out.text += s;
     EndInPlace(out, at);
@@ -161,7 +161,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
   }
   AppendHtml(open, "\">");
   out.text += s;
-  CloseInPlace(out, at, open.html, "</a>");
+  CloseInPlace(out, at, open.html, "</a>", s.size());
   NextToken(false);
 }
 

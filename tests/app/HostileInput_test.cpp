@@ -157,6 +157,15 @@ TEST(HostileDocument, LinkTargetsThatNeverClose) {
   EXPECT_TRUE(Spells(ToHtml(document), {{"<p>"}, {document}, {"</p>\n"}}));
 }
 
+TEST(HostileDocument, OpenersThatNeverCloseAroundClosedSpans) {
+  // Each star and bracket fails around a strong span, a tag and a code span: every level
+  // turns its inside back into source, and the whole line comes out as escaped text.
+  const std::string_view piece = "*a **b** [c <d e> `f` ";
+  const std::size_t pieces = kInputSize / piece.size();
+  EXPECT_TRUE(Spells(ToHtml(Repeat(piece, pieces)),
+                     {{"<p>"}, {"*a **b** [c &lt;d e&gt; `f` ", pieces}, {"</p>\n"}}));
+}
+
 TEST(HostileDocument, QuoteMarkers) {
   // One line of markers and nothing else: as many quotes opened, and all closed at the end.
   const std::size_t markers = kInputSize;

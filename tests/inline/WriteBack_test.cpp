@@ -51,5 +51,65 @@ TEST(WriteBack, MatchedSpansInsideFailedOnesAndTheReverse) {
             "<p><a href=\"u\">a <em>b</em> <code>c</code> d</a> *e</p>\n");
 }
 
+// Words of both lengths: a short one, and one longer than the stretches of escaped source
+// that a failed construct keeps as they are instead of escaping them again.
+const std::string kWords[] = {"v", std::string(300, 'v')};
+
+TEST(WriteBack, ClosedSpansInsideFailedOnesAtEveryDepth) {
+  // A failed construct copies the parts of its inside that are escaped source already
+  // and escapes the rest: closed spans, tags and references all turn back into source.
+  for (const std::string& v : kWords) {
+    const std::string a = "*p " + v + " [q **r " + v + " `s` t** " + v + " u";
+    EXPECT_EQ(ToHtml(a), "<p>" + a + "</p>\n");
+    const std::string b = "[a **b** " + v + " c *d **e** " + v + " f";
+    EXPECT_EQ(ToHtml(b), "<p>" + b + "</p>\n");
+    EXPECT_EQ(ToHtml("*a **b & <c> " + v + " `d<e`** " + v + " f [g"),
+              "<p>*a **b &amp; &lt;c&gt; " + v + " `d&lt;e`** " + v + " f [g</p>\n");
+    EXPECT_EQ(ToHtml("**a _b `c` &copy; " + v + " d\ne** f"),
+              "<p><strong>a _b `c` &amp;copy; " + v + " d e</strong> f</p>\n");
+    // One level after another fails, each around closed spans.
+    const std::string c = Repeat("*a **b** [c `d` " + v + " ", 100);
+    EXPECT_EQ(ToHtml(c), "<p>" + c + "</p>\n");
+  }
+}
+
+TEST(WriteBack, ClosedLinkAndImageInsideAFailedSpan) {
+  // A link's tag is longer than its `[`: what its text wrote moves with it, and the star
+  // around it that fails must find that text where it went.
+  for (const std::string& v : kWords) {
+    EXPECT_EQ(ToHtml("[a _b " + v + " `c` **d**\ne](u) *f"),
+              "<p><a href=\"u\">a _b " + v + " `c` **d** e</a> *f</p>\n");
+    EXPECT_EQ(ToHtml("*x " + v + " [a " + v + " _b `c` " + v + " **d**\ne](u) y"),
+              "<p>*x " + v + " [a " + v + " _b `c` " + v + " **d** e](u) y</p>\n");
+    EXPECT_EQ(ToHtml("*x **a _b `c` " + v + " d\ne** y [z"),
+              "<p>*x **a _b `c` " + v + " d e** y [z</p>\n");
+    // An image and a definition replace what their text wrote.
+    const std::string a = "*a ![b **c** " + v + " d](u) e **f** g";
+    EXPECT_EQ(ToHtml(a), "<p>" + a + "</p>\n");
+    const std::string b = "*a ![b " + v + " **c** d](u) e **f** g";
+    EXPECT_EQ(ToHtml(b), "<p>" + b + "</p>\n");
+    EXPECT_EQ(ToHtml("~~a [b " + v + " **c** d]: u\ne *f* g"),
+              "<p>~~a [b " + v + " **c** d]: ue *f* g</p>\n");
+    EXPECT_EQ(ToHtml("**p " + v + " ![b _c `d`" + v + "\ne](u) f"),
+              "<p>**p " + v + " ![b _c `d`" + v + " e](u) f</p>\n");
+    EXPECT_EQ(ToHtml("~~a [b **c** " + v + " d]: u\ne *f* g"),
+              "<p>~~a [b **c** " + v + " d]: ue *f* g</p>\n");
+  }
+}
+
+TEST(WriteBack, CharacterRunsAcrossMarkupWithoutText) {
+  // A break writes no source text: the bytes on both sides of it join into one character
+  // when the span around them fails, even where the part before the break was kept.
+  for (const std::string& v : kWords) {
+    EXPECT_EQ(ToHtml("*" + v + "\xC3  \n\xA9 b"), "<p>*" + v + "\xC3\xA9 b</p>\n");
+    EXPECT_EQ(ToHtml("*" + v + "\xC3  \n\xA9 **b** c"), "<p>*" + v + "\xC3\xA9 **b** c</p>\n");
+    EXPECT_EQ(ToHtml("*x " + v + " \xE2\\\x82\xAC **y** z"),
+              "<p>*x " + v + " \xE2\x82\xAC **y** z</p>\n");
+    // A tag's text does not continue a character: each side is an invalid byte.
+    EXPECT_EQ(ToHtml("*" + v + "\xC3 <b>\xA9 c [d"),
+              "<p>*" + v + "\xEF\xBF\xBD &lt;b&gt;\xEF\xBF\xBD c [d</p>\n");
+  }
+}
+
 }  // namespace
 }  // namespace tarvix
