@@ -247,6 +247,10 @@ class Parser_CL {
   void WriteGlued(OutputPair& out, InlineMode mode);
   // The first token of a line, with the quote-prefix rule.
   [[nodiscard]] Token ReadLineStart(bool skipBlanks);
+  // The code of a fenced block (CodeBlocks.cpp): what CollectUntil(backtick run, `count`)
+  // gathers, appended to `code`. Outside quotes the bytes themselves are the code but for
+  // the line ends, so they are taken in runs rather than token by token.
+  void CollectFencedCode(std::int32_t count, std::string& code);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
   void RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode, std::string_view openTag,
                   std::string_view closeTag);
@@ -302,6 +306,8 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::string headingText_;  // a heading's clean text and id, kept for the next heading
   std::string headingId_;
+  std::string codeText_;  // a fenced block's code, kept for the next block
+  std::string codeInfo_;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
   // The headings with ids, for the table of contents: slices of one buffer, so that a
