@@ -270,9 +270,10 @@ class Parser_CL {
   void WritePage(std::string_view page);
   // Writes the body, filling its holes when the first pass is being completed.
   void WriteBody(const std::string& html);
-  // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered.
-  void NoteHeading(std::int32_t level, const std::string& id, std::string_view html);
-  [[nodiscard]] std::string TableOfContents() const;
+  // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered,
+  // as the places of its id and its HTML in the body, which keeps what it wrote before.
+  void NoteHeading(std::int32_t level, std::size_t idAt, std::size_t idSize, std::size_t htmlSize);
+  [[nodiscard]] std::string TableOfContents(std::string_view bodyHtml) const;
   // `html` with each hole replaced by what it stands for.
   [[nodiscard]] std::string FillHoles(std::string_view html) const;
 
@@ -306,18 +307,30 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::string headingText_;  // a heading's clean text and id, kept for the next heading
   std::string headingId_;
-  std::string codeText_;  // a fenced block's code, kept for the next block
+  // The id a heading line would get if it rendered from its bytes as they stand, made
+  // before the line is rendered so that its slot in `headingIds` is fetched meanwhile.
+  struct HeadingGuess {
+    std::size_t at = std::string::npos;  // where the line starts in the input
+    std::string id;
+    bool clean = false;  // the line is ASCII without NUL: cleaning changes nothing
+    std::uint64_t hash = 0;
+  };
+  HeadingGuess headingGuess_;
+  HeadingGuess nextHeadingGuess_;  // for the next heading line, if one follows closely
+  std::string codeText_;           // a fenced block's code, kept for the next block
   std::string codeInfo_;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;
-  // The headings with ids, for the table of contents: slices of one buffer, so that a
-  // heading costs no allocation of its own.
+  // The headings with ids, for the table of contents: slices of the body, so that a
+  // heading copies nothing. The HTML follows the id and the `">` after it.
+  static constexpr std::string_view kIdEnd = "\">";  // ends a heading's id and opening tag
   struct NotedHeading {
+    std::size_t idAt;
+    std::size_t idSize;
+    std::size_t htmlSize;
     std::int32_t level;
-    std::size_t idAt, idSize, htmlAt, htmlSize;
   };
   std::vector<NotedHeading> tocHeadings_;
-  std::string tocText_;  // the noted headings' ids and HTML, one after the other
   bool writeFailed_ = false;
   bool pageOnStandardOutput_ = false;
   bool writingIntoTarget_ = false;  // the target is a device or a pipe: no temporary file

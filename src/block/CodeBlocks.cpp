@@ -3,12 +3,11 @@
 // used, so that the page loads its script.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "app/Parser_CL.h"
 #include "text/Text.h"
+#include "text/Words.h"
 
 namespace tarvix {
 namespace {
@@ -25,26 +24,16 @@ constexpr std::array<bool, 256> MakeCodeStops() {
 }
 constexpr std::array<bool, 256> kCodeStops = MakeCodeStops();
 
-// Each byte of `word` that equals `byte` gets its high bit; the lowest such byte is exact,
-// which is all the search below reads.
-constexpr std::uint64_t BytesEqual(std::uint64_t word, unsigned char byte) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const std::uint64_t x = word ^ (kOnes * byte);
-  return (x - kOnes) & ~x & kHighs;
-}
-
 // The first byte from `p` on that stops a stretch of code, or `n`. Eight bytes at a time
 // where the words are little-endian; code lines are long runs of ordinary bytes.
 std::size_t FindCodeStop(const char* d, std::size_t p, std::size_t n) {
-  if constexpr (std::endian::native == std::endian::little) {
+  if constexpr (kWordsLittleEndian) {
     while (n - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, d + p, sizeof word);
+      const std::uint64_t word = LoadWord(d + p);
       const std::uint64_t stops =
           BytesEqual(word, '`') | BytesEqual(word, '\r') | BytesEqual(word, '\n');
       if (stops != 0)
-        return p + static_cast<std::size_t>(std::countr_zero(stops) / 8);
+        return p + FirstMarked(stops);
       p += 8;
     }
   }
