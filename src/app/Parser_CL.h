@@ -315,9 +315,11 @@ class Parser_CL {
     bool clean = false;  // the line is ASCII without NUL: cleaning changes nothing
     std::uint64_t hash = 0;
   };
-  HeadingGuess headingGuess_;
-  HeadingGuess nextHeadingGuess_;  // for the next heading line, if one follows closely
-  std::string codeText_;           // a fenced block's code, kept for the next block
+  // The current heading's guess and the next heading line's, if one follows closely; they
+  // change places rather than contents.
+  HeadingGuess headingGuesses_[2];
+  int nextGuess_ = 1;
+  std::string codeText_;  // a fenced block's code, kept for the next block
   std::string codeInfo_;
   std::deque<OutputPair> scratchPairs_;  // a deque: growing keeps references valid
   int listDepth_ = 0;

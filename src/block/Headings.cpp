@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
 #include "app/Parser_CL.h"
 #include "text/Text.h"
@@ -127,15 +126,16 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   const std::string_view bytes = lex.Bytes();
   const std::size_t at = LineAt(bytes, current());
   const std::string_view raw = RawLine(bytes, at);
-  HeadingGuess& guess = headingGuess_;
-  HeadingGuess& next = nextHeadingGuess_;
-  if (at == std::string_view::npos || at != next.at) {
+  if (at != std::string_view::npos && at == headingGuesses_[nextGuess_].at) {
+    nextGuess_ = 1 - nextGuess_;
+  } else {
+    HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
     guess.at = at;
     guess.clean = MakeId(raw, guess.id);
     guess.hash = headingIds.Find(guess.id);
-  } else {
-    std::swap(guess, next);
   }
+  const HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
+  HeadingGuess& next = headingGuesses_[nextGuess_];
   next.at = NextHeadingLine(bytes, at == std::string_view::npos ? bytes.size() : at + raw.size());
   if (next.at != std::string_view::npos) {
     next.clean = MakeId(RawLine(bytes, next.at), next.id);

@@ -74,6 +74,10 @@ HighLight_CL::HighLight_CL() {
     }
     brushes_.push_back(std::move(brush));
   }
+  for (std::size_t b = 0; b < brushes_.size(); ++b) {
+    for (const std::string& alias : brushes_[b].aliases)
+      aliases_.push_back({alias, b});
+  }
 }
 
 Brush* HighLight_CL::Find(std::string_view name) {
@@ -83,11 +87,9 @@ Brush* HighLight_CL::Find(std::string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i)
     buffer[i] = AsciiLower(name[i]);
   const std::string_view lowered(buffer, name.size());
-  for (Brush& brush : brushes_) {
-    for (const std::string& alias : brush.aliases) {
-      if (alias == lowered)
-        return &brush;
-    }
+  for (const AliasRow& row : aliases_) {
+    if (row.alias == lowered)
+      return &brushes_[row.brush];
   }
   return nullptr;
 }
