@@ -272,7 +272,7 @@ class Parser_CL {
   void WriteBody(const std::string& html);
   // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered,
   // as the places of its id and its HTML in the body, which keeps what it wrote before.
-  void NoteHeading(std::int32_t level, std::size_t idAt, std::size_t idSize, std::size_t htmlSize);
+  void NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize);
   [[nodiscard]] std::string TableOfContents(std::string_view bodyHtml) const;
   // `html` with each hole replaced by what it stands for.
   [[nodiscard]] std::string FillHoles(std::string_view html) const;
@@ -325,12 +325,14 @@ class Parser_CL {
   int listDepth_ = 0;
   // The headings with ids, for the table of contents: slices of the body, so that a
   // heading copies nothing. The HTML follows the id and the `">` after it.
-  static constexpr std::string_view kIdEnd = "\">";  // ends a heading's id and opening tag
+  // A heading opens with "<h", its level's digit, kIdStart, the id and kIdEnd; its HTML
+  // follows. So a noted heading's level is the digit just before kIdStart.
+  static constexpr std::string_view kIdStart = " id=\"";
+  static constexpr std::string_view kIdEnd = "\">";
   struct NotedHeading {
     std::size_t idAt;
     std::size_t idSize;
     std::size_t htmlSize;
-    std::int32_t level;
   };
   std::vector<NotedHeading> tocHeadings_;
   bool writeFailed_ = false;

@@ -94,9 +94,8 @@ std::string BuildTableOfContents(const std::vector<TocEntry>& entries) {
   return out;
 }
 
-void Parser_CL::NoteHeading(std::int32_t level, std::size_t idAt, std::size_t idSize,
-                            std::size_t htmlSize) {
-  tocHeadings_.push_back({idAt, idSize, htmlSize, level});
+void Parser_CL::NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize) {
+  tocHeadings_.push_back({idAt, idSize, htmlSize});
 }
 
 std::string Parser_CL::TableOfContents(std::string_view bodyHtml) const {
@@ -112,8 +111,9 @@ std::string Parser_CL::TableOfContents(std::string_view bodyHtml) const {
       filled = FillHoles(html);
       html = filled;
     }
-    entries.push_back({heading.level, std::string(bodyHtml.substr(heading.idAt, heading.idSize)),
-                       WithoutTags(html)});
+    const std::int32_t level = bodyHtml[heading.idAt - kIdStart.size() - 1] - '0';
+    entries.push_back(
+        {level, std::string(bodyHtml.substr(heading.idAt, heading.idSize)), WithoutTags(html)});
   }
   return BuildTableOfContents(entries);
 }

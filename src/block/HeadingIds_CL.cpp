@@ -66,7 +66,7 @@ std::uint64_t HeadingIds_CL::Find(std::string_view id) const {
 std::int32_t HeadingIds_CL::Take(std::string_view keys, std::size_t at, std::size_t size,
                                  std::uint64_t hash) {
   if ((entries_.size() + 1) * 4 > slotCount_ * 3)
-    Rehash(slotCount_ == 0 ? kFirstSlots : slotCount_ * 4);
+    Rehash(slotCount_ == 0 ? kFirstSlots : slotCount_ * 4, keys);
   const std::string_view id = keys.substr(at, size);
   const std::size_t mask = slotCount_ - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -74,14 +74,14 @@ std::int32_t HeadingIds_CL::Take(std::string_view keys, std::size_t at, std::siz
     if (slot == 0) {
       if (entries_.size() >= kMaxEntries || size > kMaxIdBytes)
         return 0;
-      entries_.push_back({at, hash, static_cast<std::uint32_t>(size), 1});
+      entries_.push_back({at, static_cast<std::uint32_t>(size), 1});
       slots_[i] = HighHalf(hash) << 32 | entries_.size();
       return 0;
     }
     if (slot >> 32 != HighHalf(hash))
       continue;
     Entry& entry = entries_[(slot & 0xFFFFFFFFu) - 1];
-    if (entry.hash == hash && keys.substr(entry.offset, entry.length) == id) {
+    if (keys.substr(entry.offset, entry.length) == id) {
       const std::int32_t before = entry.count;
       if (entry.count < std::numeric_limits<std::int32_t>::max())
         ++entry.count;
@@ -91,6 +91,7 @@ std::int32_t HeadingIds_CL::Take(std::string_view keys, std::size_t at, std::siz
 }
 
 std::int32_t HeadingIds_CL::Take(std::string_view id) {
+  ownsKeys_ = true;
   const std::size_t at = ownKeys_.size();
   ownKeys_.append(id);
   const std::int32_t before = Take(ownKeys_, at, id.size(), Find(id));
@@ -104,13 +105,13 @@ void HeadingIds_CL::Reserve(std::size_t ids) {
   std::size_t slots = kFirstSlots;
   while (slots * 3 < ids * 4)
     slots *= 2;
-  if (slots <= slotCount_)
+  if (slots <= slotCount_ || (!entries_.empty() && !ownsKeys_))
     return;
   // Untouched reserve costs nothing; what is filled is filled in one sweep, so large
   // pages spare a fault every few kilobytes.
   entries_.reserve(ids);
   platform::AdviseLargeBuffer(entries_.data(), entries_.capacity() * sizeof(Entry));
-  Rehash(slots);
+  Rehash(slots, ownKeys_);
 }
 
 void HeadingIds_CL::clear() {
@@ -119,9 +120,10 @@ void HeadingIds_CL::clear() {
   slotCount_ = 0;
   std::vector<Entry>().swap(entries_);
   std::string().swap(ownKeys_);
+  ownsKeys_ = false;
 }
 
-void HeadingIds_CL::Rehash(std::size_t slots) {
+void HeadingIds_CL::Rehash(std::size_t slots, std::string_view keys) {
   // A large table starts on a large page boundary, advised before anything touches it.
   const std::size_t slack = slots >= kLargePageSlots ? kLargePageSlots : 0;
   auto storage = std::make_unique_for_overwrite<std::uint64_t[]>(slots + slack);
@@ -137,10 +139,12 @@ void HeadingIds_CL::Rehash(std::size_t slots) {
   storage_ = std::move(storage);
   slots_ = table;
   slotCount_ = slots;
-  // The entries are walked in order, so only the new table is visited out of order.
+  // The entries are walked in order, so only the new table (and the ids) are visited out
+  // of order.
   const std::size_t mask = slots - 1;
   for (std::size_t e = 0; e < entries_.size(); ++e) {
-    const std::uint64_t hash = entries_[e].hash;
+    const Entry& entry = entries_[e];
+    const std::uint64_t hash = HashOf(keys.substr(entry.offset, entry.length));
     std::size_t i = hash & mask;
     while (slots_[i] != 0)
       i = (i + 1) & mask;

@@ -30,7 +30,8 @@ class HeadingIds_CL {
   // For a caller without such a buffer: the table keeps a copy of each new id. A table
   // takes ids in one way or the other, never both.
   [[nodiscard]] std::int32_t Take(std::string_view id);
-  // Room for about `ids` ids, so that the table need not grow while a page is made.
+  // Room for about `ids` ids, so that the table need not grow while a page is made. Only
+  // a hint: a table whose ids are in the caller's buffer makes room before its first id.
   void Reserve(std::size_t ids);
   void clear();
   [[nodiscard]] std::size_t size() const { return entries_.size(); }
@@ -38,11 +39,11 @@ class HeadingIds_CL {
  private:
   struct Entry {
     std::size_t offset = 0;  // of the id in the caller's buffer, or in `ownKeys_`
-    std::uint64_t hash = 0;  // kept, so that growing the table needs no id's bytes
     std::uint32_t length = 0;
     std::int32_t count = 0;
   };
-  void Rehash(std::size_t slots);
+  // A new table of `slots` slots for the entries, whose ids are in `keys`.
+  void Rehash(std::size_t slots, std::string_view keys);
 
   // One word per slot: the upper half of the id's hash beside its entry's number plus one
   // (0: a free slot), so that a look up reads one word, and mostly only that. A large
@@ -52,6 +53,7 @@ class HeadingIds_CL {
   std::size_t slotCount_ = 0;       // a power of two, at most three quarters full
   std::vector<Entry> entries_;
   std::string ownKeys_;  // the copies that Take(id) keeps
+  bool ownsKeys_ = false;
 };
 
 }  // namespace tarvix

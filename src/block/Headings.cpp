@@ -155,7 +155,7 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   const std::uint64_t hash = asGuessed || id == guess.id ? guess.hash : headingIds.Find(id);
   const char levelText[] = {static_cast<char>('0' + level), '\0'};
   AppendText(out, line.text);
-  out.html.append("<h").append(levelText).append(" id=\"");
+  out.html.append("<h").append(levelText).append(kIdStart);
   const std::size_t idAt = out.html.size();
   out.html.append(id);
   if (const std::int32_t before = headingIds.Take(out.html, idAt, id.size(), hash); before != 0) {
@@ -168,7 +168,7 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   const std::string_view html = TrimBlanks(line.html);
   out.html.append(html);
   out.html.append("</h").append(levelText).append(">\n");
-  NoteHeading(level, idAt, idSize, html.size());
+  NoteHeading(idAt, idSize, html.size());
 }
 
 int Parser_CL::RenderParagraph(OutputPair& out) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "support/Convert.h"
 
@@ -49,6 +51,23 @@ TEST(HeadingIds, ReserveKeepsWhatWasTaken) {
   for (std::size_t at = 6; at < keys.size(); at += 2)
     EXPECT_EQ(ids.Take(keys, at, 1, ids.Find("c")), static_cast<std::int32_t>(at / 2 - 1));
   EXPECT_EQ(ids.size(), 2u);
+  // Enough ids in the caller's buffer to grow the table, which finds them there again.
+  ids.clear();
+  std::string page;
+  std::vector<std::size_t> offsets;
+  for (int i = 0; i < 3000; ++i) {
+    offsets.push_back(page.size());
+    page.append("id" + std::to_string(i));
+    page.push_back(' ');
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 3000; ++i) {
+      const std::string_view id =
+          std::string_view(page).substr(offsets[i], 2 + std::to_string(i).size());
+      EXPECT_EQ(ids.Take(page, offsets[i], id.size(), ids.Find(id)), round) << i;
+    }
+  }
+  EXPECT_EQ(ids.size(), 3000u);
 }
 
 TEST(HeadingIds, IdsOfEveryLengthStayApart) {
