@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -104,12 +106,15 @@ class Parser_CL {
   }
   void NextToken(bool skipBlanks) {
     if (!atLineStart) {
-      lex.current = lex.Scan(skipBlanks);
+      // The scan builds its token in place: a token built aside and copied over would be
+      // read back in wider pieces than it was written, which waits for the writes.
+      static_assert(std::is_trivially_copyable_v<Token> && std::is_trivially_destructible_v<Token>);
+      ::new (static_cast<void*>(&lex.current)) Token(lex.Scan(skipBlanks));
       if (lex.current.Is(kind::Lf))
         atLineStart = 1;
       return;
     }
-    lex.current = ReadLineStart(skipBlanks);
+    ::new (static_cast<void*>(&lex.current)) Token(ReadLineStart(skipBlanks));
   }
   void SkipSpaces() {
     while (lex.current.Is(kind::Sp))
