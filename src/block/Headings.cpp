@@ -47,29 +47,35 @@ bool MakeId(std::string_view text, std::string& id) {
   const char* const from = text.data();
   char* const first = id.data();
   char* to = first;
-  std::size_t i = 0;
-  if constexpr (kWordsLittleEndian) {
-    // Words with nothing to leave out and nothing to clean are copied whole.
-    while (n - i >= 8) {
-      const std::uint64_t word = LoadWord(from + i);
-      if ((BytesEqual(word, '"') | BytesEqual(word, '\'') | BytesEqual(word, '(') |
-           BytesEqual(word, ')') | BytesEqual(word, 0) | HighBytes(word)) != 0)
-        break;
-      std::memcpy(to, from + i, 8);
-      to += 8;
-      i += 8;
-    }
-  }
   unsigned char all = 0;
   bool nul = false;
-  for (; i < n; ++i) {
-    const char c = from[i];
-    const auto byte = static_cast<unsigned char>(c);
-    all |= byte;
-    nul |= byte == 0;
-    *to = c;
-    to += kLeftOut[byte] ? 0 : 1;
+  // Byte by byte from `begin` to `end`.
+  auto copyBytes = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const char c = from[k];
+      const auto byte = static_cast<unsigned char>(c);
+      all |= byte;
+      nul |= byte == 0;
+      *to = c;
+      to += kLeftOut[byte] ? 0 : 1;
+    }
+  };
+  std::size_t i = 0;
+  if constexpr (kWordsLittleEndian) {
+    // Words with nothing to leave out and nothing to clean are copied whole, the others
+    // byte by byte.
+    for (; n - i >= 8; i += 8) {
+      const std::uint64_t word = LoadWord(from + i);
+      if ((BytesEqual(word, '"') | BytesEqual(word, '\'') | BytesEqual(word, '(') |
+           BytesEqual(word, ')') | BytesEqual(word, 0) | HighBytes(word)) != 0) {
+        copyBytes(i, i + 8);
+        continue;
+      }
+      std::memcpy(to, from + i, 8);
+      to += 8;
+    }
   }
+  copyBytes(i, n);
   id.resize(static_cast<std::size_t>(to - first));
   return all < 0x80 && !nul;
 }
