@@ -85,6 +85,9 @@ void Parser_CL::Convert() {
   // every id once more.
   headingIds.Reserve(estimate.headings);
   tocHeadings_.reserve(estimate.headings);
+  // A guess made in another pass may be of another document.
+  for (HeadingGuess& guess : headingGuesses_)
+    guess.at = std::string::npos;
   platform::AdviseLargeBuffer(tocHeadings_.data(), tocHeadings_.capacity() * sizeof(NotedHeading));
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
   for (;;) {

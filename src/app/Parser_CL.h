@@ -316,6 +316,7 @@ class Parser_CL {
   // before the line is rendered so that its slot in `headingIds` is fetched meanwhile.
   struct HeadingGuess {
     std::size_t at = std::string::npos;  // where the line starts in the input
+    std::size_t end = 0;                 // where it ends (its LF, or the input's end)
     std::string id;
     bool clean = false;  // the line is ASCII without NUL: cleaning changes nothing
     std::uint64_t hash = 0;

@@ -89,13 +89,12 @@ std::size_t LineAt(std::string_view bytes, const Token& first) {
   return static_cast<std::size_t>(first.data - begin);
 }
 
-// A heading line as it stands in the input, from `at` to its line end: almost always the
-// source text the line renders from.
-std::string_view RawLine(std::string_view bytes, std::size_t at) {
+// Where the line starting at `at` ends: at its LF, or at the end of `bytes`.
+std::size_t LineEnd(std::string_view bytes, std::size_t at) {
   if (at >= bytes.size())
-    return {};
+    return bytes.size();
   const std::size_t end = bytes.find('\n', at);
-  return bytes.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+  return end == std::string_view::npos ? bytes.size() : end;
 }
 
 // How far past a heading line we look for the next one.
@@ -131,20 +130,25 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   // known, its slot has arrived.
   const std::string_view bytes = lex.Bytes();
   const std::size_t at = LineAt(bytes, current());
-  const std::string_view raw = RawLine(bytes, at);
   if (at != std::string_view::npos && at == headingGuesses_[nextGuess_].at) {
     nextGuess_ = 1 - nextGuess_;
   } else {
     HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
     guess.at = at;
-    guess.clean = MakeId(raw, guess.id);
+    guess.end = at == std::string_view::npos ? at : LineEnd(bytes, at);
+    const std::string_view line =
+        at == std::string_view::npos ? std::string_view() : bytes.substr(at, guess.end - at);
+    guess.clean = MakeId(line, guess.id);
     guess.hash = headingIds.Find(guess.id);
   }
   const HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
+  const std::string_view raw =
+      at == std::string_view::npos ? std::string_view() : bytes.substr(at, guess.end - at);
   HeadingGuess& next = headingGuesses_[nextGuess_];
-  next.at = NextHeadingLine(bytes, at == std::string_view::npos ? bytes.size() : at + raw.size());
+  next.at = NextHeadingLine(bytes, at == std::string_view::npos ? bytes.size() : guess.end);
   if (next.at != std::string_view::npos) {
-    next.clean = MakeId(RawLine(bytes, next.at), next.id);
+    next.end = LineEnd(bytes, next.at);
+    next.clean = MakeId(bytes.substr(next.at, next.end - next.at), next.id);
     next.hash = headingIds.Find(next.id);
   }
   OutputPair& line = ScratchPair();
