@@ -92,6 +92,11 @@ void Parser_CL::Convert() {
   // The heading ids are counted in one table sized in advance: growing it would move
   // every id once more.
   headingIds.Reserve(estimate.headings);
+  tocHeadings_.reserve(estimate.headings);
+  // A guess made in another pass may be of another document.
+  for (HeadingGuess& guess : headingGuesses_)
+    guess.at = std::string::npos;
+  platform::AdviseLargeBuffer(tocHeadings_.data(), tocHeadings_.capacity() * sizeof(NotedHeading));
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
   std::size_t nextRelease = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {
@@ -215,7 +220,7 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   page = ReplaceAll(page, kSyntax, highLight.ScriptTags(options.syntaxDir));
   page = ReplaceAll(page, kRoot, options.rootRel);
   if (page.find(kToc) != std::string::npos)
-    page = ReplaceAll(page, kToc, TableOfContents());
+    page = ReplaceAll(page, kToc, TableOfContents(bodyHtml));
   // The body is inserted last and never searched: write the template's pieces around it
   // instead of building one more copy of the body.
   std::size_t from = 0;

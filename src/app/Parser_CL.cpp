@@ -205,7 +205,6 @@ void Parser_CL::Reset() {
   unresolvedReference = 0;
   headingIds.clear();
   tocHeadings_.clear();
-  tocText_.clear();
   ResetHeader(header);
   // The output is named the same way whichever pass writes the page.
   header.output_ext = initOutputExt_;

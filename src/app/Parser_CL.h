@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -106,12 +108,15 @@ class Parser_CL {
   }
   void NextToken(bool skipBlanks) {
     if (!atLineStart) {
-      lex.current = lex.Scan(skipBlanks);
+      // The scan builds its token in place: a token built aside and copied over would be
+      // read back in wider pieces than it was written, which waits for the writes.
+      static_assert(std::is_trivially_copyable_v<Token> && std::is_trivially_destructible_v<Token>);
+      ::new (static_cast<void*>(&lex.current)) Token(lex.Scan(skipBlanks));
       if (lex.current.Is(kind::Lf))
         atLineStart = 1;
       return;
     }
-    lex.current = ReadLineStart(skipBlanks);
+    ::new (static_cast<void*>(&lex.current)) Token(ReadLineStart(skipBlanks));
   }
   void SkipSpaces() {
     while (lex.current.Is(kind::Sp))
@@ -283,6 +288,10 @@ class Parser_CL {
   void WriteGlued(OutputPair& out, InlineMode mode);
   // The first token of a line, with the quote-prefix rule.
   [[nodiscard]] Token ReadLineStart(bool skipBlanks);
+  // The code of a fenced block (CodeBlocks.cpp): what CollectUntil(backtick run, `count`)
+  // gathers, appended to `code`. Outside quotes the bytes themselves are the code but for
+  // the line ends, so they are taken in runs rather than token by token.
+  void CollectFencedCode(std::int32_t count, std::string& code);
   void RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineMode mode);
   void RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode, std::string_view openTag,
                   std::string_view closeTag);
@@ -302,9 +311,10 @@ class Parser_CL {
   void WritePage(std::string_view page);
   // Writes the body, filling its holes when the first pass is being completed.
   void WriteBody(const std::string& html);
-  // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered.
-  void NoteHeading(std::int32_t level, const std::string& id, std::string_view html);
-  [[nodiscard]] std::string TableOfContents() const;
+  // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered,
+  // as the places of its id and its HTML in the body, which keeps what it wrote before.
+  void NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize);
+  [[nodiscard]] std::string TableOfContents(std::string_view bodyHtml) const;
   // `html` with each hole replaced by what it stands for.
   [[nodiscard]] std::string FillHoles(std::string_view html) const;
 
@@ -338,6 +348,21 @@ class Parser_CL {
   int inlineDepth_ = 0;
   std::string headingText_;  // a heading's clean text and id, kept for the next heading
   std::string headingId_;
+  // The id a heading line would get if it rendered from its bytes as they stand, made
+  // before the line is rendered so that its slot in `headingIds` is fetched meanwhile.
+  struct HeadingGuess {
+    std::size_t at = std::string::npos;  // where the line starts in the input
+    std::size_t end = 0;                 // where it ends (its LF, or the input's end)
+    std::string id;
+    bool clean = false;  // the line is ASCII without NUL: cleaning changes nothing
+    std::uint64_t hash = 0;
+  };
+  // The current heading's guess and the next heading line's, if one follows closely; they
+  // change places rather than contents.
+  HeadingGuess headingGuesses_[2];
+  int nextGuess_ = 1;
+  std::string codeText_;  // a fenced block's code, kept for the next block
+  std::string codeInfo_;
   std::deque<OutputPair> scratchPairs_;      // a deque: growing keeps references valid
   int inPlaceDepth_ = 0;                     // constructs open in place
   const OutputPair* stretchPair_ = nullptr;  // the pair the outermost of them writes into
@@ -345,14 +370,18 @@ class Parser_CL {
   std::string rewrite_;                      // a failed construct's new HTML, reused
   std::string piece_;                        // the escaped end of a stretch cut short
   int listDepth_ = 0;
-  // The headings with ids, for the table of contents: slices of one buffer, so that a
-  // heading costs no allocation of its own.
+  // The headings with ids, for the table of contents: slices of the body, so that a
+  // heading copies nothing. The HTML follows the id and the `">` after it.
+  // A heading opens with "<h", its level's digit, kIdStart, the id and kIdEnd; its HTML
+  // follows. So a noted heading's level is the digit just before kIdStart.
+  static constexpr std::string_view kIdStart = " id=\"";
+  static constexpr std::string_view kIdEnd = "\">";
   struct NotedHeading {
-    std::int32_t level;
-    std::size_t idAt, idSize, htmlAt, htmlSize;
+    std::size_t idAt;
+    std::size_t idSize;
+    std::size_t htmlSize;
   };
   std::vector<NotedHeading> tocHeadings_;
-  std::string tocText_;  // the noted headings' ids and HTML, one after the other
   bool writeFailed_ = false;
   // The mapped document changed during a pass: the passes are made again from a copy.
   bool inputChanged_ = false;

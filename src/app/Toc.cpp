@@ -94,29 +94,26 @@ std::string BuildTableOfContents(const std::vector<TocEntry>& entries) {
   return out;
 }
 
-void Parser_CL::NoteHeading(std::int32_t level, const std::string& id, std::string_view html) {
-  NotedHeading noted{level, tocText_.size(), id.size(), 0, html.size()};
-  tocText_.append(id);
-  noted.htmlAt = tocText_.size();
-  tocText_.append(html);
-  tocHeadings_.push_back(noted);
+void Parser_CL::NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize) {
+  tocHeadings_.push_back({idAt, idSize, htmlSize});
 }
 
-std::string Parser_CL::TableOfContents() const {
+std::string Parser_CL::TableOfContents(std::string_view bodyHtml) const {
   std::vector<TocEntry> entries;
   entries.reserve(tocHeadings_.size());
   std::string filled;
-  const std::string_view text = tocText_;
   for (const NotedHeading& heading : tocHeadings_) {
     // A completed first pass still has holes where a reference stood; the text a second
     // pass would show is the one with them filled.
-    std::string_view html = text.substr(heading.htmlAt, heading.htmlSize);
+    std::string_view html =
+        bodyHtml.substr(heading.idAt + heading.idSize + kIdEnd.size(), heading.htmlSize);
     if (fillHoles_ && html.find('\0') != std::string_view::npos) {
       filled = FillHoles(html);
       html = filled;
     }
+    const std::int32_t level = bodyHtml[heading.idAt - kIdStart.size() - 1] - '0';
     entries.push_back(
-        {heading.level, std::string(text.substr(heading.idAt, heading.idSize)), WithoutTags(html)});
+        {level, std::string(bodyHtml.substr(heading.idAt, heading.idSize)), WithoutTags(html)});
   }
   return BuildTableOfContents(entries);
 }

@@ -1,23 +1,123 @@
 // Headings with document-unique ids, paragraphs, and the underlined headings a paragraph
 // turns into.
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "app/Parser_CL.h"
 #include "text/Text.h"
+#include "text/Words.h"
 
 namespace tarvix {
 namespace {
 
 constexpr std::int32_t kMaxHeadingLevel = 6;
 
-// The id of a heading: its text without double quotes, apostrophes and parentheses;
-// letters keep their case and blanks stay.
-void MakeId(std::string_view text, std::string& id) {
-  id.clear();
-  for (char c : text) {
-    if (c != '"' && c != '\'' && c != '(' && c != ')')
-      id.push_back(c);
+// The bytes an id leaves out: double quotes, apostrophes and parentheses.
+constexpr std::array<bool, 256> MakeLeftOut() {
+  std::array<bool, 256> t{};
+  t['"'] = t['\''] = t['('] = t[')'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kLeftOut = MakeLeftOut();
+
+bool IsTrimmed(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// `text` without the blanks and line ends at either end.
+std::string_view TrimBlanks(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsTrimmed(text[begin]))
+    ++begin;
+  while (end > begin && IsTrimmed(text[end - 1]))
+    --end;
+  return text.substr(begin, end - begin);
+}
+
+// The id of a heading: its trimmed text without double quotes, apostrophes and
+// parentheses; letters keep their case and blanks stay. True when every byte of the text
+// is ASCII and no NUL, so that cleaning it to UTF-8 would change nothing.
+bool MakeId(std::string_view text, std::string& id) {
+  text = TrimBlanks(text);
+  const std::size_t n = text.size();
+  id.resize(n);
+  const char* const from = text.data();
+  char* const first = id.data();
+  char* to = first;
+  unsigned char all = 0;
+  bool nul = false;
+  // Byte by byte from `begin` to `end`.
+  auto copyBytes = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const char c = from[k];
+      const auto byte = static_cast<unsigned char>(c);
+      all |= byte;
+      nul |= byte == 0;
+      *to = c;
+      to += kLeftOut[byte] ? 0 : 1;
+    }
+  };
+  std::size_t i = 0;
+  if constexpr (kWordsLittleEndian) {
+    // Words with nothing to leave out and nothing to clean are copied whole, the others
+    // byte by byte.
+    for (; n - i >= 8; i += 8) {
+      const std::uint64_t word = LoadWord(from + i);
+      if ((BytesEqual(word, '"') | BytesEqual(word, '\'') | BytesEqual(word, '(') |
+           BytesEqual(word, ')') | BytesEqual(word, 0) | HighBytes(word)) != 0) {
+        copyBytes(i, i + 8);
+        continue;
+      }
+      std::memcpy(to, from + i, 8);
+      to += 8;
+    }
   }
+  copyBytes(i, n);
+  id.resize(static_cast<std::size_t>(to - first));
+  return all < 0x80 && !nul;
+}
+
+// Where the line of a heading starts in `bytes`: at its first token, which lies in the
+// input unless the line is empty. npos when it does not.
+std::size_t LineAt(std::string_view bytes, const Token& first) {
+  const char* const begin = bytes.data();
+  if (first.data < begin || first.data >= begin + bytes.size())
+    return std::string_view::npos;
+  return static_cast<std::size_t>(first.data - begin);
+}
+
+// Where the line starting at `at` ends: at its LF, or at the end of `bytes`.
+std::size_t LineEnd(std::string_view bytes, std::size_t at) {
+  if (at >= bytes.size())
+    return bytes.size();
+  const std::size_t end = bytes.find('\n', at);
+  return end == std::string_view::npos ? bytes.size() : end;
+}
+
+// How far past a heading line we look for the next one.
+constexpr std::size_t kLookAhead = 512;
+
+// Where the line of the next heading would start (after its `#` run, as the lexer takes
+// it), when a line that starts with `#` begins within kLookAhead bytes of `from`; npos
+// otherwise.
+std::size_t NextHeadingLine(std::string_view bytes, std::size_t from) {
+  const std::size_t limit = std::min(bytes.size(), from + kLookAhead);
+  for (std::size_t p = from; p < limit;) {
+    const std::size_t end = bytes.find('\n', p);
+    if (end == std::string_view::npos || end + 1 >= limit)
+      break;
+    if (bytes[end + 1] == '#') {
+      std::size_t at = end + 1;
+      while (at < bytes.size() && bytes[at] == '#' && at - (end + 1) < kMaxHeadingLevel)
+        ++at;
+      return at;
+    }
+    p = end + 1;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace
@@ -25,30 +125,60 @@ void MakeId(std::string_view text, std::string& id) {
 void Parser_CL::RenderHeading(OutputPair& out) {
   const std::int32_t level = std::min(current().count, kMaxHeadingLevel);
   NextToken(false);
+  // The id made from the raw line is fetched from the table while the line is rendered,
+  // and so is the next heading's, looked for a little way ahead: by the time an id is
+  // known, its slot has arrived.
+  const std::string_view bytes = lex.Bytes();
+  const std::size_t at = LineAt(bytes, current());
+  if (at != std::string_view::npos && at == headingGuesses_[nextGuess_].at) {
+    nextGuess_ = 1 - nextGuess_;
+  } else {
+    HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
+    guess.at = at;
+    guess.end = at == std::string_view::npos ? at : LineEnd(bytes, at);
+    const std::string_view line =
+        at == std::string_view::npos ? std::string_view() : bytes.substr(at, guess.end - at);
+    guess.clean = MakeId(line, guess.id);
+    guess.hash = headingIds.Find(guess.id);
+  }
+  const HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
+  const std::string_view raw =
+      at == std::string_view::npos ? std::string_view() : bytes.substr(at, guess.end - at);
+  HeadingGuess& next = headingGuesses_[nextGuess_];
+  next.at = NextHeadingLine(bytes, at == std::string_view::npos ? bytes.size() : guess.end);
+  if (next.at != std::string_view::npos) {
+    next.end = LineEnd(bytes, next.at);
+    next.clean = MakeId(bytes.substr(next.at, next.end - next.at), next.id);
+    next.hash = headingIds.Find(next.id);
+  }
   OutputPair& line = ScratchPair();
   RenderInline(InlineMode::Heading, line, -1);
 
-  headingText_.clear();
-  AppendCleanUtf8(headingText_, line.text);
-  std::string& id = headingId_;
-  MakeId(Trim(headingText_), id);
-  // The id's slot in the table is fetched while the heading is written; a number for an
-  // id taken before goes in behind the id afterwards.
-  const std::size_t hash = headingIds.Find(id);
+  // The line rendered from its bytes as they stand: the guess is the id.
+  const bool asGuessed = guess.clean && TrimBlanks(line.text) == TrimBlanks(raw);
+  if (!asGuessed) {
+    headingText_.clear();
+    AppendCleanUtf8(headingText_, line.text);
+    (void)MakeId(headingText_, headingId_);
+  }
+  const std::string& id = asGuessed ? guess.id : headingId_;
+  const std::uint64_t hash = asGuessed || id == guess.id ? guess.hash : headingIds.Find(id);
   const char levelText[] = {static_cast<char>('0' + level), '\0'};
   AppendText(out, line.text);
-  out.html.append("<h").append(levelText).append(" id=\"").append(id);
-  const std::size_t idEnd = out.html.size();
-  out.html.append("\">");
-  out.html.append(Trim(line.html));
-  out.html.append("</h").append(levelText).append(">\n");
-  if (const std::int32_t before = headingIds.Take(id, hash); before != 0) {
-    std::string number(1, '-');
-    number.append(IntToText(before));
-    out.html.insert(idEnd, number);
-    id.append(number);
+  out.html.append("<h").append(levelText).append(kIdStart);
+  const std::size_t idAt = out.html.size();
+  out.html.append(id);
+  if (const std::int32_t before = headingIds.Take(out.html, idAt, id.size(), hash); before != 0) {
+    // The numbered form is what the heading shows; the table counts the plain id only.
+    out.html.push_back('-');
+    out.html.append(IntToText(before));
   }
-  NoteHeading(level, id, Trim(line.html));
+  const std::size_t idSize = out.html.size() - idAt;
+  out.html.append(kIdEnd);
+  const std::string_view html = TrimBlanks(line.html);
+  out.html.append(html);
+  out.html.append("</h").append(levelText).append(">\n");
+  NoteHeading(idAt, idSize, html.size());
 }
 
 int Parser_CL::RenderParagraph(OutputPair& out) {

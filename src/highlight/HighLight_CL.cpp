@@ -1,6 +1,8 @@
 // The brush table and the script tags.
 #include "highlight/HighLight_CL.h"
 
+#include <cassert>
+
 #include "text/Text.h"
 
 namespace tarvix {
@@ -39,6 +41,10 @@ constexpr BrushRow kBrushRows[] = {
     {"xml, xhtml, xslt, html, xhtml", "shBrushXml.js", "XML"},
 };
 
+// No alias is longer than this, so a longer name need not be lowered: every fenced block
+// asks, and a lookup costs no allocation.
+constexpr std::size_t kLongestAlias = 16;
+
 constexpr std::string_view kScriptOpen = "<script type=\"text/javascript\" src=\"";
 constexpr std::string_view kScriptClose = "\"></script>\n";
 constexpr std::string_view kStartCall =
@@ -59,6 +65,7 @@ HighLight_CL::HighLight_CL() {
       bool seen = false;
       for (const std::string& a : brush.aliases)
         seen = seen || a == alias;
+      assert(alias.size() <= kLongestAlias);
       if (!seen)
         brush.aliases.push_back(std::move(alias));
       if (comma == std::string_view::npos)
@@ -67,15 +74,22 @@ HighLight_CL::HighLight_CL() {
     }
     brushes_.push_back(std::move(brush));
   }
+  for (std::size_t b = 0; b < brushes_.size(); ++b) {
+    for (const std::string& alias : brushes_[b].aliases)
+      aliases_.push_back({alias, b});
+  }
 }
 
 Brush* HighLight_CL::Find(std::string_view name) {
-  const std::string lowered = AsciiLowerCase(name);
-  for (Brush& brush : brushes_) {
-    for (const std::string& alias : brush.aliases) {
-      if (alias == lowered)
-        return &brush;
-    }
+  if (name.size() > kLongestAlias)
+    return nullptr;
+  char buffer[kLongestAlias];
+  for (std::size_t i = 0; i < name.size(); ++i)
+    buffer[i] = AsciiLower(name[i]);
+  const std::string_view lowered(buffer, name.size());
+  for (const AliasRow& row : aliases_) {
+    if (row.alias == lowered)
+      return &brushes_[row.brush];
   }
   return nullptr;
 }

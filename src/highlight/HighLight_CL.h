@@ -34,6 +34,13 @@ class HighLight_CL {
 
  private:
   std::vector<Brush> brushes_;
+  // Every alias beside the number of its brush, in table order: a look up walks one short
+  // array instead of each brush's own list.
+  struct AliasRow {
+    std::string alias;
+    std::size_t brush = 0;
+  };
+  std::vector<AliasRow> aliases_;
 };
 
 }  // namespace tarvix

@@ -24,6 +24,32 @@ TEST(Headings, RepeatedIdsAreNumberedPerExactText) {
             "<h1 id=\"T\">T</h1>\n<h1 id=\"T-1\">T</h1>\n<h1 id=\"T-1\">T-1</h1>\n");
 }
 
+TEST(Headings, IdsOfLinesThatReadOtherThanTheirBytes) {
+  // Ids come from the text a line renders from, not from its bytes: an escape drops its
+  // backslash, and bytes that are no UTF-8 (a NUL among them) become U+FFFD, so lines of
+  // different bytes can share an id and lines of the same bytes get the same.
+  EXPECT_EQ(ToHtml("# a \\* b\n# a * b\n# a \\* b\n"),
+            "<h1 id=\"a * b\">a * b</h1>\n<h1 id=\"a * b-1\">a * b</h1>\n"
+            "<h1 id=\"a * b-2\">a * b</h1>\n");
+  EXPECT_EQ(ToHtml(std::string("#  x\0y \r\n# x\0y\n# caf\xC3\xA9\n# caf\xC3\xA9\n", 31)),
+            "<h1 id=\"x\xEF\xBF\xBDy\">x\xEF\xBF\xBDy</h1>\n<h1 "
+            "id=\"x\xEF\xBF\xBDy-1\">x\xEF\xBF\xBDy</h1>\n"
+            "<h1 id=\"caf\xC3\xA9\">caf\xC3\xA9</h1>\n<h1 id=\"caf\xC3\xA9-1\">caf\xC3\xA9</h1>\n");
+  // Headings a few lines apart, with line ends of either kind, and empty ones.
+  EXPECT_EQ(ToHtml("# \"a\" (b)\r\n# a b\n\n\n# a b\n#\n#\n# \n"),
+            "<h1 id=\"a b\">&quot;a&quot; (b)</h1>\n<h1 id=\"a b-1\">a b</h1>\n"
+            "<h1 id=\"a b-2\">a b</h1>\n<h1 id=\"\"></h1>\n<h1 id=\"-1\"></h1>\n"
+            "<h1 id=\"-2\"></h1>\n");
+  // Long ids, eight bytes at a time, with a left-out character at every offset.
+  for (std::size_t k = 0; k < 20; ++k) {
+    const std::string line = std::string(k, 'x') + "(" + std::string(20 - k, 'y');
+    const std::string id = std::string(k, 'x') + std::string(20 - k, 'y');
+    EXPECT_EQ(ToHtml("# " + line + "\n\n# " + id + "\n"),
+              "<h1 id=\"" + id + "\">" + line + "</h1>\n<h1 id=\"" + id + "-1\">" + id + "</h1>\n")
+        << k;
+  }
+}
+
 TEST(Headings, SecondPassNumbersIdsAfresh) {
   EXPECT_EQ(ToHtml("# A\n# A\n[x][r]\n\n[r]: u\n"),
             "<h1 id=\"A\">A</h1>\n<h1 id=\"A-1\">A</h1>\n<p><a href=\" u\">x</a></p>\n"
