@@ -78,8 +78,19 @@ void Parser_CL::RenderCodeSpan(OutputPair& out) {
   const InPlace at = BeginInPlace(out, current().Text());
   // Backslashes are code text until the closing run.
   lex.escapes = 0;
-  NextToken(false);
-  RenderInline(InlineMode::CodeSpan, out, n);
+  if (const std::size_t close = lex.PlainCodeSpanEnd(n); close != std::string_view::npos) {
+    // Every token inside would write its own bytes: they are written in one piece.
+    const std::size_t from = lex.Mark().pos - 1;
+    const std::string_view inside = lex.Bytes().substr(from, close - from);
+    out.BeginLiteral();
+    AppendText(out, inside);
+    AppendEscaped(out, inside);
+    lex.MoveTo(close);
+    NextToken(false);
+  } else {
+    NextToken(false);
+    RenderInline(InlineMode::CodeSpan, out, n);
+  }
   if (!current().Is(kind::Backtick) || current().IsDepth()) {
     lex.escapes = 1;
     WriteBackInPlace(out, at, {});

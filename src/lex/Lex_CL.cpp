@@ -341,6 +341,32 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
   return run;
 }
 
+std::size_t Lex_CL::PlainCodeSpanEnd(std::int32_t count) const {
+  if (curChar_ < 0)
+    return std::string_view::npos;
+  const std::size_t n = size_;
+  const char* d = data_;
+  std::size_t p = pos_ - 1;
+  while (p < n) {
+    const char c = d[p];
+    if (c == '`') {
+      const std::size_t run = p;
+      while (p < n && d[p] == '`')
+        ++p;
+      // A run of another length is text inside the span.
+      if (p - run == static_cast<std::size_t>(count))
+        return run;
+      continue;
+    }
+    // A line end goes on into the next line, a tab or a longer blank is written as one
+    // space: both are left to the token reader.
+    if (c == '\n' || c == '\r' || c == '\t' || (c == ' ' && p + 1 < n && d[p + 1] == ' '))
+      return std::string_view::npos;
+    ++p;
+  }
+  return std::string_view::npos;
+}
+
 Token Lex_CL::Scan(bool skipBlanks) {
   Token t;
   t.count = 0;

@@ -111,6 +111,17 @@ class Lex_CL {
     while (current.Is(kind::Sp))
       Next();
   }
+  // Where a code span opened by a run of `count` backticks closes, when it closes on the
+  // current line and its inside reads as its own bytes: every blank between its tokens is
+  // a single space, which the span writes as it stands. The offset of the closing run, or
+  // npos for a span that does not (the caller then reads it token by token). The current
+  // token and character are left as they are.
+  [[nodiscard]] std::size_t PlainCodeSpanEnd(std::int32_t count) const;
+  // Makes the byte at `offset` the current character: the next scan starts there.
+  void MoveTo(std::size_t offset) {
+    pos_ = offset;
+    Advance();
+  }
 
   // While nonzero, a backslash escapes the character after it.
   std::int32_t escapes = 1;
