@@ -75,10 +75,30 @@ void Parser_CL::RenderStrike(OutputPair& out) {
 
 void Parser_CL::RenderCodeSpan(OutputPair& out) {
   const std::int32_t n = current().count;
+  const std::size_t close = lex.PlainCodeSpanEnd(n);
+  if (close != std::string_view::npos && inPlaceDepth_ == 0) {
+    // A span that closes on its line, with no construct open around it that could fail
+    // and need its source: its tags and bytes go straight into the pair.
+    const std::size_t from = lex.Mark().pos - 1;
+    const std::string_view inside = lex.Bytes().substr(from, close - from);
+    if (out.keepText) {
+      current().AppendTextTo(out.text);
+      out.text.append(inside);
+      out.text.append(lex.Bytes().substr(close, static_cast<std::size_t>(n)));
+    }
+    out.html.append("<code>");
+    AppendEscapedTo(out.html, inside);
+    out.html.append("</code>");
+    out.MarkMarkup();
+    lex.escapes = 1;
+    lex.MoveTo(close + static_cast<std::size_t>(n));
+    NextToken(false);
+    return;
+  }
   const InPlace at = BeginInPlace(out, current().Text());
   // Backslashes are code text until the closing run.
   lex.escapes = 0;
-  if (const std::size_t close = lex.PlainCodeSpanEnd(n); close != std::string_view::npos) {
+  if (close != std::string_view::npos) {
     // Every token inside would write its own bytes: they are written in one piece.
     const std::size_t from = lex.Mark().pos - 1;
     const std::string_view inside = lex.Bytes().substr(from, close - from);
