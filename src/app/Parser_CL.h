@@ -355,6 +355,9 @@ class Parser_CL {
     std::size_t end = 0;                 // where it ends (its LF, or the input's end)
     std::string id;
     bool clean = false;  // the line is ASCII without NUL: cleaning changes nothing
+    // Every token of the line writes its own bytes as text: the line is its heading's
+    // text, and its HTML is the line escaped.
+    bool plain = false;
     std::uint64_t hash = 0;
   };
   // The current heading's guess and the next heading line's, if one follows closely; they

@@ -7,6 +7,7 @@
 
 #include "app/Parser_CL.h"
 #include "text/Text.h"
+#include "text/ByteScan.h"
 #include "text/Words.h"
 
 namespace tarvix {
@@ -21,6 +22,43 @@ constexpr std::array<bool, 256> MakeLeftOut() {
   return t;
 }
 constexpr std::array<bool, 256> kLeftOut = MakeLeftOut();
+
+// The bytes of a heading line whose tokens all write their own text: no opener of a
+// construct, no entity, no escape, no `|` that would end the line's run, and no blank but
+// the space. Control bytes and bytes from 0x80 up are left to the token reader.
+constexpr std::array<bool, 256> MakeHeadingPlain() {
+  std::array<bool, 256> t{};
+  for (int b = 0x20; b < 0x7F; ++b)
+    t[b] = true;
+  for (char c : std::string_view("*_`[]!<&\\~|"))
+    t[static_cast<unsigned char>(c)] = false;
+  return t;
+}
+constexpr std::array<bool, 256> kHeadingPlain = MakeHeadingPlain();
+
+// True when every byte of the line from `at` to `end` in `bytes` is plain in a heading
+// and no two spaces meet: a longer blank is written as one space, and one before the line
+// end makes a break. Blocks may read past the line, never past `bytes`.
+bool IsPlainHeadingLine(std::string_view bytes, std::size_t at, std::size_t end) {
+  std::size_t p = at;
+  if constexpr (kBlockScan) {
+    for (; p < end && p + 17 <= bytes.size(); p += 16) {
+      std::uint32_t stops = HeadingStops16(bytes.data() + p);
+      if (end - p < 16)
+        stops &= (1u << (end - p)) - 1;
+      if (stops != 0)
+        return false;
+    }
+  }
+  bool space = p > at && bytes[p - 1] == ' ';
+  for (; p < end; ++p) {
+    const char c = bytes[p];
+    if (!kHeadingPlain[static_cast<unsigned char>(c)] || (space && c == ' '))
+      return false;
+    space = c == ' ';
+  }
+  return true;
+}
 
 bool IsTrimmed(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -80,6 +118,50 @@ bool MakeId(std::string_view text, std::string& id) {
   return all < 0x80 && !nul;
 }
 
+// The id of a heading line, from `at` to `end` in `bytes`, as MakeId makes it from the
+// line's bytes: sixteen bytes at a time where `bytes` holds a block past them.
+bool GuessId(std::string_view bytes, std::size_t at, std::size_t end, std::string& id) {
+  if constexpr (!kBlockScan)
+    return MakeId(bytes.substr(at, end - at), id);
+  std::size_t begin = at;
+  std::size_t last = end;
+  while (begin < last && IsTrimmed(bytes[begin]))
+    ++begin;
+  while (last > begin && IsTrimmed(bytes[last - 1]))
+    --last;
+  // Room for a whole block past the id's end; the id is cut to its length after.
+  id.resize(last - begin + 16);
+  const char* const from = bytes.data();
+  char* const first = id.data();
+  char* to = first;
+  std::uint32_t unclean = 0;
+  std::size_t p = begin;
+  for (; p < last && p + 16 <= bytes.size(); p += 16) {
+    const std::uint32_t keep = last - p < 16 ? (1u << (last - p)) - 1 : 0xFFFF;
+    std::uint32_t wide = 0;
+    const std::uint32_t out = IdLeftOut16(from + p, &wide) & keep;
+    unclean |= wide & keep;
+    if (out == 0) {
+      std::memcpy(to, from + p, 16);
+      to += std::min<std::size_t>(16, last - p);
+      continue;
+    }
+    const std::size_t stop = std::min(last, p + 16);
+    for (std::size_t k = p; k < stop; ++k) {
+      *to = from[k];
+      to += kLeftOut[static_cast<unsigned char>(from[k])] ? 0 : 1;
+    }
+  }
+  for (; p < last; ++p) {
+    const auto byte = static_cast<unsigned char>(from[p]);
+    unclean |= byte >= 0x80 || byte == 0 ? 1 : 0;
+    *to = from[p];
+    to += kLeftOut[byte] ? 0 : 1;
+  }
+  id.resize(static_cast<std::size_t>(to - first));
+  return unclean == 0;
+}
+
 // Where the line of a heading starts in `bytes`: at its first token, which lies in the
 // input unless the line is empty. npos when it does not.
 std::size_t LineAt(std::string_view bytes, const Token& first) {
@@ -136,9 +218,13 @@ void Parser_CL::RenderHeading(OutputPair& out) {
     HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
     guess.at = at;
     guess.end = at == std::string_view::npos ? at : LineEnd(bytes, at);
-    const std::string_view line =
-        at == std::string_view::npos ? std::string_view() : bytes.substr(at, guess.end - at);
-    guess.clean = MakeId(line, guess.id);
+    if (at == std::string_view::npos) {
+      guess.clean = MakeId(std::string_view(), guess.id);
+      guess.plain = false;
+    } else {
+      guess.clean = GuessId(bytes, at, guess.end, guess.id);
+      guess.plain = guess.clean && IsPlainHeadingLine(bytes, at, guess.end);
+    }
     guess.hash = headingIds.Find(guess.id);
   }
   const HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
@@ -148,23 +234,34 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   next.at = NextHeadingLine(bytes, at == std::string_view::npos ? bytes.size() : guess.end);
   if (next.at != std::string_view::npos) {
     next.end = LineEnd(bytes, next.at);
-    next.clean = MakeId(bytes.substr(next.at, next.end - next.at), next.id);
+    next.clean = GuessId(bytes, next.at, next.end, next.id);
+    next.plain = next.clean && IsPlainHeadingLine(bytes, next.at, next.end);
     next.hash = headingIds.Find(next.id);
   }
-  OutputPair& line = ScratchPair();
-  RenderInline(InlineMode::Heading, line, -1);
+  // A plain line is its own text and needs no run of the dispatcher: the scan goes on at
+  // its line end, as the run would have left it. An empty one may be a line end that a
+  // backslash before it escaped, which the run reads on past.
+  const bool plain = at != std::string_view::npos && !raw.empty() && guess.plain;
+  OutputPair* line = nullptr;
+  if (plain) {
+    lex.MoveTo(guess.end);
+    NextToken(false);
+  } else {
+    line = &ScratchPair();
+    RenderInline(InlineMode::Heading, *line, -1);
+  }
 
   // The line rendered from its bytes as they stand: the guess is the id.
-  const bool asGuessed = guess.clean && TrimBlanks(line.text) == TrimBlanks(raw);
+  const bool asGuessed = plain || (guess.clean && TrimBlanks(line->text) == TrimBlanks(raw));
   if (!asGuessed) {
     headingText_.clear();
-    AppendCleanUtf8(headingText_, line.text);
+    AppendCleanUtf8(headingText_, line->text);
     (void)MakeId(headingText_, headingId_);
   }
   const std::string& id = asGuessed ? guess.id : headingId_;
   const std::uint64_t hash = asGuessed || id == guess.id ? guess.hash : headingIds.Find(id);
   const char levelText[] = {static_cast<char>('0' + level), '\0'};
-  AppendText(out, line.text);
+  AppendText(out, plain ? raw : std::string_view(line->text));
   out.html.append("<h").append(levelText).append(kIdStart);
   const std::size_t idAt = out.html.size();
   out.html.append(id);
@@ -175,10 +272,15 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   }
   const std::size_t idSize = out.html.size() - idAt;
   out.html.append(kIdEnd);
-  const std::string_view html = TrimBlanks(line.html);
-  out.html.append(html);
+  const std::size_t htmlAt = out.html.size();
+  if (plain) {
+    AppendEscapedTo(out.html, TrimBlanks(raw));
+  } else {
+    out.html.append(TrimBlanks(line->html));
+  }
+  const std::size_t htmlSize = out.html.size() - htmlAt;
   out.html.append("</h").append(levelText).append(">\n");
-  NoteHeading(idAt, idSize, html.size());
+  NoteHeading(idAt, idSize, htmlSize);
 }
 
 int Parser_CL::RenderParagraph(OutputPair& out) {

@@ -77,6 +77,47 @@ inline std::uint32_t TextBytes16(const char* p) {
 #endif
 }
 
+// Of the 16 bytes at `p` (17 must be readable), the bits of those that a heading line
+// cannot hold for its tokens to write their own bytes: a byte below a space or from 0x7F
+// up, one of "*_`[]!<&~|", a backslash, and a space that another follows.
+inline std::uint32_t HeadingStops16(const char* p) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  const __m128i space = _mm_set1_epi8(' ');
+  // Signed compares: bytes from 0x80 up are negative, below the space.
+  __m128i stop = _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+  stop = _mm_or_si128(stop, _mm_and_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(next, space)));
+  for (const char c : {'*', '_', '`', '[', ']', '!', '<', '&', '\\', '~', '|'})
+    stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(stop));
+#else
+  (void)p;
+  return 0xFFFF;
+#endif
+}
+
+// Of the 16 bytes at `p`, the bits of those a heading id leaves out (double quotes,
+// apostrophes and parentheses), and in `*unclean` those that cleaning to UTF-8 may change
+// (NUL and the bytes from 0x80 up).
+inline std::uint32_t IdLeftOut16(const char* p, std::uint32_t* unclean) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i out = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                             _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
+  out = _mm_or_si128(out, _mm_cmpeq_epi8(v, _mm_set1_epi8('(')));
+  out = _mm_or_si128(out, _mm_cmpeq_epi8(v, _mm_set1_epi8(')')));
+  const __m128i c =
+      _mm_or_si128(_mm_cmplt_epi8(v, _mm_setzero_si128()), _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+  *unclean = static_cast<std::uint32_t>(_mm_movemask_epi8(c));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(out));
+#else
+  (void)p;
+  *unclean = 0xFFFF;
+  return 0xFFFF;
+#endif
+}
+
 // Of the 16 bytes at `p`, the bits of those that escaping turns into an entity (`"`, `&`,
 // `'`, `<`, `>`, backslash); `*clean` gets those it hands to the UTF-8 cleaner (NUL and the
 // bytes from 0x80 up).
