@@ -260,9 +260,13 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   }
   const std::string& id = asGuessed ? guess.id : headingId_;
   const std::uint64_t hash = asGuessed || id == guess.id ? guess.hash : headingIds.Find(id);
-  const char levelText[] = {static_cast<char>('0' + level), '\0'};
+  const char digit = static_cast<char>('0' + level);
+  // The tags around the heading, with its level's digit in place.
+  const char open[] = {'<', 'h', digit, ' ', 'i', 'd', '=', '"'};
+  const char close[] = {'<', '/', 'h', digit, '>', '\n'};
+  static_assert(std::string_view(" id=\"") == kIdStart);
   AppendText(out, plain ? raw : std::string_view(line->text));
-  out.html.append("<h").append(levelText).append(kIdStart);
+  out.html.append(open, sizeof open);
   const std::size_t idAt = out.html.size();
   out.html.append(id);
   if (const std::int32_t before = headingIds.Take(out.html, idAt, id.size(), hash); before != 0) {
@@ -279,7 +283,7 @@ void Parser_CL::RenderHeading(OutputPair& out) {
     out.html.append(TrimBlanks(line->html));
   }
   const std::size_t htmlSize = out.html.size() - htmlAt;
-  out.html.append("</h").append(levelText).append(">\n");
+  out.html.append(close, sizeof close);
   NoteHeading(idAt, idSize, htmlSize);
 }
 
