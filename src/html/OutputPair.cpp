@@ -73,17 +73,14 @@ void AppendEscapedTo(std::string& out, std::string_view s) {
     }
     if (seen != 0) {
       AppendCleanUtf8(out, s.substr(i, run - i));
-    } else if (run - i < 8) {
-      // Short pieces byte by byte: a call to copy each would cost more than the bytes.
-      for (std::size_t k = i; k < run; ++k)
-        out.push_back(s[k]);
+    } else if (run - i == 1) {
+      out.push_back(s[i]);
     } else {
       out.append(s.data() + i, run - i);
     }
     if (run == n)
       return;
-    for (char e : EntityFor(s[run]))
-      out.push_back(e);
+    out.append(EntityFor(s[run]));
     i = run + 1;
   }
 }
