@@ -50,6 +50,39 @@ TEST(Headings, IdsOfLinesThatReadOtherThanTheirBytes) {
   }
 }
 
+TEST(Headings, LinesTakenFromTheirBytesReadAsTheirTokens) {
+  // Lines whose tokens write their own bytes are written from the line; the others are
+  // read token by token. Both must give the same heading.
+  EXPECT_EQ(ToHtml("#  a\n# a  b\n# c \nx"),
+            "<h1 id=\"a\">a</h1>\n<h1 id=\"a b\">a b</h1>\n<h1 id=\"c\">c</h1>\n<p>x</p>\n");
+  EXPECT_EQ(ToHtml("# a  \nx"), "<h1 id=\"a\">a<br /></h1>\n<p>x</p>\n");
+  EXPECT_EQ(ToHtml("# a | b"), "<h1 id=\"a\">a</h1>\n<p>| b</p>");
+  EXPECT_EQ(ToHtml("# a = b ##\n# a \"b\" (c)\n# a\tb"),
+            "<h1 id=\"a = b ##\">a = b ##</h1>\n<h1 id=\"a b c\">a &quot;b&quot; (c)</h1>\n"
+            "<h1 id=\"a b\">a b</h1>\n");
+  // A backslash before the line end escapes it: the heading reads on into the next line.
+  EXPECT_EQ(ToHtml("#\\\nx"), "<h1 id=\"x\">x</h1>\n");
+  // A byte inside a line at every place of the sixteen-byte blocks, on a line that ends
+  // the input and on one that does not (blanks at the ends are trimmed, and a star there
+  // opens emphasis).
+  struct Case {
+    const char* source;
+    const char* id;
+    const char* html;
+  };
+  for (const Case& c : {Case{"&", "&", "&amp;"}, Case{"\"", "", "&quot;"}, Case{"  ", " ", " "},
+                        Case{"*", "*", "*"}, Case{" ", " ", " "}}) {
+    for (std::size_t k = 1; k < 40; ++k) {
+      const std::string x(k, 'x');
+      const std::string y(40 - k, 'y');
+      const std::string expected =
+          "<h2 id=\"" + x + c.id + y + "\">" + x + c.html + y + "</h2>\n";
+      EXPECT_EQ(ToHtml("## " + x + c.source + y + "\n"), expected) << c.source << k;
+      EXPECT_EQ(ToHtml("## " + x + c.source + y), expected) << c.source << k;
+    }
+  }
+}
+
 TEST(Headings, SecondPassNumbersIdsAfresh) {
   EXPECT_EQ(ToHtml("# A\n# A\n[x][r]\n\n[r]: u\n"),
             "<h1 id=\"A\">A</h1>\n<h1 id=\"A-1\">A</h1>\n<p><a href=\" u\">x</a></p>\n"

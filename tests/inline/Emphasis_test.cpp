@@ -89,6 +89,29 @@ TEST(Emphasis, UnclosedCodeSpanIsText) {
   EXPECT_EQ(ToHtml("> x `a\nb"), "<blockquote><p>x `a </p>\n</blockquote><p>b</p>\n");
 }
 
+TEST(Emphasis, CodeSpansInsideOtherConstructs) {
+  // A span that closes on its line is taken from its bytes; inside a construct that
+  // matches, fails or keeps source text it must read as its tokens would.
+  EXPECT_EQ(ToHtml("*a `b c` d*"), "<p><em>a <code>b c</code> d*</em></p>\n");
+  EXPECT_EQ(ToHtml("*a `b c` d"), "<p>*a `b c` d</p>\n");
+  EXPECT_EQ(ToHtml("[x `a` y](u) and [z `b`"),
+            "<p><a href=\"u\">x <code>a</code> y</a> and [z `b`</p>\n");
+  EXPECT_EQ(ToHtml("![`a b` c](i.png)"), "<p><img src=\"i.png\" alt=\"`a b` c\" /></p>\n");
+  EXPECT_EQ(ToHtml("**a `b` c** `d` _e `f`_"),
+            "<p><strong>a <code>b</code> c</strong> <code>d</code> <em>e <code>f</code>_</em></p>\n");
+  EXPECT_EQ(ToHtml("x `a` ``b`c`` `d`"),
+            "<p>x <code>a</code> <code>b`c</code> <code>d</code></p>\n");
+  // Escapes are back on right after the closing run; a tab or a longer blank inside is
+  // one space, as the token reader writes it.
+  EXPECT_EQ(ToHtml("x `a`\\*b"), "<p>x <code>a</code>*b</p>\n");
+  EXPECT_EQ(ToHtml("x `a\tb`"), "<p>x <code>a b</code></p>\n");
+  EXPECT_EQ(ToHtml("# h `a  b` c\n# h `a b` c"),
+            "<h1 id=\"h `a b` c\">h <code>a b</code> c</h1>\n"
+            "<h1 id=\"h `a b` c-1\">h <code>a b</code> c</h1>\n");
+  EXPECT_EQ(ToHtml(std::string("x `caf\xC3\xA9 \0 \xFF`", 13)),
+            "<p>x <code>caf\xC3\xA9 \xEF\xBF\xBD \xEF\xBF\xBD</code></p>\n");
+}
+
 TEST(Emphasis, SourceTextOfSpans) {
   // The alt text of an image and a heading's id show the source text that spans keep.
   EXPECT_EQ(ToHtml("![_a_b_ c *d* **e__ ~~f~~ `g  h`](i.png)"),
