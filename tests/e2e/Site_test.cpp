@@ -245,7 +245,8 @@ TEST(Site, ExtensionOptionNamesPagesByTheirDocuments) {
   EXPECT_TRUE(fs::exists(dir.PathOf("out/q.html")));
   // The page was recorded under the name it got.
   r = RunProgram(dir.path(), {"site", "-o", "out", "-ext"});
-  EXPECT_EQ(SummaryOf(r.err).upToDate, 2);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 2) << r.err;
 }
 
 TEST(Site, FailingPageLeavesTheOthers) {
