@@ -115,6 +115,15 @@ std::string ReplaceChar(std::string_view text, char from, char to) {
 void AppendCleanUtf8(std::string& out, std::string_view s) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t size = s.size();
+  // Where the text is damaged, what it becomes gathers in a small buffer that is appended
+  // in one call: text where most bytes are ill-formed would otherwise grow the page a few
+  // bytes at a time, and each byte's kind would be a branch the processor cannot guess.
+  char gathered[512];
+  std::size_t used = 0;
+  const auto flush = [&] {
+    out.append(gathered, used);
+    used = 0;
+  };
   // Bytes from runStart up to i are known good and are appended in one piece.
   std::size_t runStart = 0;
   std::size_t i = 0;
@@ -136,16 +145,44 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
         continue;
       }
     }
-    // Short pieces byte by byte: a call to copy each would cost more than the bytes.
-    if (i - runStart < 8) {
-      for (std::size_t k = runStart; k < i; ++k)
-        out.push_back(s[k]);
+    // An ill-formed sequence at i: the good run before it goes first.
+    if (i - runStart <= sizeof gathered - 8) {
+      std::memcpy(gathered, s.data() + runStart, i - runStart);
+      used = i - runStart;
     } else {
       out.append(s.data() + runStart, i - runStart);
     }
-    for (char r : kReplacementCharacter)
-      out.push_back(r);
+    std::memcpy(gathered + used, kReplacementCharacter.data(), kReplacementCharacter.size());
+    used += kReplacementCharacter.size();
     i += bad;
+    // Byte by byte into the buffer until a whole word of plain ASCII comes back. A byte
+    // that is plain or can never start a sequence is written without a branch on its kind:
+    // itself, or the first byte of the replacement character and the other two after it.
+    while (i < size && !(size - i >= 8 && IsPlainAsciiWord(bytes + i))) {
+      if (used > sizeof gathered - 8)
+        flush();
+      const unsigned char b = bytes[i];
+      if (b >= 0xC2 && b <= 0xF4) {
+        const std::size_t length = SequenceLength(bytes + i, size - i, &bad);
+        if (length != 0) {
+          std::memcpy(gathered + used, bytes + i, length);
+          used += length;
+          i += length;
+        } else {
+          std::memcpy(gathered + used, kReplacementCharacter.data(), kReplacementCharacter.size());
+          used += kReplacementCharacter.size();
+          i += bad;
+        }
+        continue;
+      }
+      const bool replaced = b == 0 || b >= 0x80;
+      gathered[used] = replaced ? kReplacementCharacter[0] : static_cast<char>(b);
+      gathered[used + 1] = kReplacementCharacter[1];
+      gathered[used + 2] = kReplacementCharacter[2];
+      used += replaced ? kReplacementCharacter.size() : 1;
+      ++i;
+    }
+    flush();
     runStart = i;
   }
   out.append(s.data() + runStart, size - runStart);

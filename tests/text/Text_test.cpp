@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 namespace tarvix {
@@ -54,6 +55,40 @@ TEST(TextTest, CleanUtf8ReplacesEachMaximalSubpart) {
             "a" + r + r + r + "b" + r + "c" + r + r + "d");
   // Bad bytes inside and right after a long ASCII run.
   EXPECT_EQ(CleanUtf8("abcdefg\xFFhijklmnop\x80"), "abcdefg" + r + "hijklmnop" + r);
+}
+
+// Long stretches where damage, well-formed characters and ASCII runs of every length
+// alternate: the text comes out in order whatever its pieces' lengths.
+TEST(TextTest, CleanUtf8KeepsOrderAcrossLongDamagedStretches) {
+  const std::string r = "\xEF\xBF\xBD";
+  struct Piece {
+    std::string in;
+    std::string out;
+  };
+  const Piece pieces[] = {{"\xFF", r},           {"\xC3\xA9", "\xC3\xA9"}, {"\xE2\x82z", r + "z"},
+                          {"\x80\x80", r + r},   {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+                          {"\0"s, r},             {"\xED\xA0", r + r},     {"\xC3z", r + "z"}};
+  std::string in;
+  std::string expected;
+  unsigned state = 7;
+  for (int i = 0; i < 3000; ++i) {
+    state = state * 1103515245u + 12345u;
+    const Piece& piece = pieces[(state >> 16) % std::size(pieces)];
+    // Mostly short ASCII runs, now and then one longer than any buffer.
+    const std::size_t run = (state >> 8) % 16 == 0 ? 300 + (state >> 4) % 700 : (state >> 4) % 12;
+    const std::string ascii(run, static_cast<char>('a' + i % 26));
+    in += ascii + piece.in;
+    expected += ascii + piece.out;
+  }
+  // A damaged stretch with no ASCII at all, far longer than a buffer.
+  for (int i = 0; i < 2000; ++i) {
+    in += "\xC3\xA9\xFF";
+    expected += "\xC3\xA9" + r;
+  }
+  EXPECT_EQ(CleanUtf8(in), expected);
+  std::string out = "kept:";
+  AppendCleanUtf8(out, in);
+  EXPECT_EQ(out, "kept:" + expected);
 }
 
 TEST(TextTest, CleanUtf8ReplacesNul) {
