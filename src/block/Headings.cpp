@@ -2,6 +2,7 @@
 // turns into.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -187,19 +188,28 @@ constexpr std::size_t kLookAhead = 512;
 // otherwise.
 std::size_t NextHeadingLine(std::string_view bytes, std::size_t from) {
   const std::size_t limit = std::min(bytes.size(), from + kLookAhead);
-  for (std::size_t p = from; p < limit;) {
-    const std::size_t end = bytes.find('\n', p);
-    if (end == std::string_view::npos || end + 1 >= limit)
+  const char* d = bytes.data();
+  // The first line end at or after `from` with '#' after it, both before the limit.
+  std::size_t end = from;
+  std::size_t found = std::string_view::npos;
+  while (kBlockScan && end + 17 <= limit) {
+    const std::uint32_t starts = LineStarts16(d + end, '#');
+    if (starts != 0) {
+      found = end + static_cast<std::size_t>(std::countr_zero(starts));
       break;
-    if (bytes[end + 1] == '#') {
-      std::size_t at = end + 1;
-      while (at < bytes.size() && bytes[at] == '#' && at - (end + 1) < kMaxHeadingLevel)
-        ++at;
-      return at;
     }
-    p = end + 1;
+    end += 16;
   }
-  return std::string_view::npos;
+  for (; found == std::string_view::npos && end + 1 < limit; ++end) {
+    if (d[end] == '\n' && d[end + 1] == '#')
+      found = end;
+  }
+  if (found == std::string_view::npos)
+    return found;
+  std::size_t at = found + 1;
+  while (at < bytes.size() && bytes[at] == '#' && at - (found + 1) < kMaxHeadingLevel)
+    ++at;
+  return at;
 }
 
 }  // namespace

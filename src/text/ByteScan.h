@@ -141,4 +141,20 @@ inline std::uint32_t EntityBytes16(const char* p, std::uint32_t* clean) {
 #endif
 }
 
+// Of the 16 bytes at `p` (17 must be readable), the bits of the line ends ('\n') that the
+// byte `first` follows: where a line starting with it begins.
+inline std::uint32_t LineStarts16(const char* p, char first) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  const __m128i starts = _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                       _mm_cmpeq_epi8(next, _mm_set1_epi8(first)));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(starts));
+#else
+  (void)p;
+  (void)first;
+  return 0;
+#endif
+}
+
 }  // namespace tarvix
