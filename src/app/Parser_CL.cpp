@@ -221,6 +221,7 @@ void Parser_CL::ResetAll() {
   highLight = HighLight_CL();
   holes_.clear();
   holeInKey_ = false;
+  holeAtTrimmedEdge_ = false;
   fillHoles_ = false;
   firstPassBody_ = OutputPair();
   passMessages_.clear();
@@ -233,8 +234,8 @@ void Parser_CL::UseDocument(std::string bytes, std::optional<std::string> baseFo
   baseFolder_ = std::move(baseFolder);
 }
 
-int Parser_CL::NewHole(std::string key, bool caret) {
-  holes_.push_back({std::move(key), caret});
+int Parser_CL::NewHole(std::string key, bool caret, bool labelKey) {
+  holes_.push_back({std::move(key), caret, labelKey});
   return static_cast<int>(holes_.size() - 1);
 }
 
@@ -245,19 +246,72 @@ void Parser_CL::AppendHoleMarker(OutputPair& out, int hole) {
   out.MarkMarkup();
 }
 
-void Parser_CL::NoteKey(const std::string& key) {
-  if (MakingHoles() && key.find('\0') != std::string::npos)
-    holeInKey_ = true;
+std::string Parser_CL::DefinitionKey(std::string key) {
+  if (!MakingHoles() || key.find('\0') == std::string::npos)
+    return key;
+  holeInKey_ = true;
+  std::string written;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = key.find('\0', from);
+    if (open == std::string::npos)
+      break;
+    const std::size_t close = key.find('\0', open + 1);
+    written.append(key, from, open - from);
+    from = close == std::string::npos ? key.size() : close + 1;
+  }
+  written.append(key, from, std::string::npos);
+  return written;
+}
+
+void Parser_CL::NoteTrimmed(std::string_view trimmed) {
+  if (MakingHoles() && !trimmed.empty() && (trimmed.front() == '\0' || trimmed.back() == '\0'))
+    holeAtTrimmedEdge_ = true;
+}
+
+bool Parser_CL::LabelAsSecondPassWrites(std::string_view key, std::string* written) const {
+  written->clear();
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = key.find('\0', from);
+    if (open == std::string_view::npos)
+      break;
+    const std::size_t close = key.find('\0', open + 1);
+    if (close == std::string_view::npos)
+      return false;
+    written->append(key.substr(from, open - from));
+    std::size_t index = 0;
+    for (std::size_t i = open + 1; i < close; ++i)
+      index = index * 10 + static_cast<std::size_t>(key[i] - '0');
+    if (index >= holes_.size() || !holes_[index].caret ||
+        caretTargets.find(holes_[index].key) != caretTargets.end()) {
+      return false;
+    }
+    from = close + 1;
+  }
+  written->append(key.substr(from));
+  return true;
 }
 
 bool Parser_CL::CanCompleteFirstPass() const {
   if (!completeFirstPass_ || holeInKey_)
     return false;
-  // A caret link that stays undefined writes nothing; where it stood at the edge of a
-  // trimmed heading or cell, the trimming would have seen other blanks.
+  std::string written;
   for (const Hole& hole : holes_) {
-    if (hole.caret && caretTargets.find(hole.key) == caretTargets.end())
+    if (hole.caret) {
+      // A caret link that stays undefined writes nothing; where it stood at the edge of a
+      // trimmed heading or cell, the trimming would have seen other blanks.
+      if (holeAtTrimmedEdge_ && caretTargets.find(hole.key) == caretTargets.end())
+        return false;
+      continue;
+    }
+    // A reference whose label holds holes was not found, and the second pass looks for
+    // the label as it writes it then. No definition's key held a hole, so the second pass
+    // knows the same keys: where the label it writes is one of them, it would find it.
+    if (hole.labelKey && hole.key.find('\0') != std::string::npos &&
+        (!LabelAsSecondPassWrites(hole.key, &written) || linkReferences.count(written) != 0)) {
       return false;
+    }
   }
   return true;
 }
@@ -265,8 +319,11 @@ bool Parser_CL::CanCompleteFirstPass() const {
 void Parser_CL::AppendHoleValue(std::size_t index, std::string& out) const {
   const Hole& hole = holes_[index];
   if (hole.caret) {
+    const auto found = caretTargets.find(hole.key);
+    if (found == caretTargets.end())
+      return;  // an undefined caret link writes nothing
     OutputPair link;
-    AppendCaretLink(link, caretTargets.find(hole.key)->second, hole.key);
+    AppendCaretLink(link, found->second, hole.key);
     out += link.html;
   } else if (const auto found = linkReferences.find(hole.key); found != linkReferences.end()) {
     AppendCleanUtf8(out, found->second);

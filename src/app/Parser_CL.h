@@ -326,13 +326,25 @@ class Parser_CL {
   struct Hole {
     std::string key;  // the reference key or caret id
     bool caret = false;
+    // The key is a label's HTML, which may hold holes of its own; any other key is the
+    // bytes of an id, the same in either pass.
+    bool labelKey = false;
   };
   [[nodiscard]] bool MakingHoles() const { return pass == 1 && completeFirstPass_; }
   // A new hole for `key`; returns its number.
-  int NewHole(std::string key, bool caret);
+  int NewHole(std::string key, bool caret, bool labelKey = false);
   static void AppendHoleMarker(OutputPair& out, int hole);
-  // A key made from HTML that holds a hole: the second pass might see another key.
-  void NoteKey(const std::string& key);
+  // The key a definition made from its label's HTML is kept under: the HTML as a pass
+  // that makes no holes writes it. A hole stands where a link was not defined yet, and
+  // such a link writes nothing there (a caret link) or an empty address. A key that held
+  // a hole keeps the first pass from being completed.
+  std::string DefinitionKey(std::string key);
+  // HTML of a heading or cell as trimmed: a hole at either end of it stands where an
+  // undefined caret link, which writes nothing, would have let the trimming see further.
+  void NoteTrimmed(std::string_view trimmed);
+  // `key` with each hole as the second pass writes it, when every hole in it is a caret
+  // link left undefined (which writes nothing); false for any other hole.
+  [[nodiscard]] bool LabelAsSecondPassWrites(std::string_view key, std::string* written) const;
   [[nodiscard]] bool CanCompleteFirstPass() const;
   // What hole `index` stands for, appended to `out`.
   void AppendHoleValue(std::size_t index, std::string& out) const;
@@ -341,6 +353,7 @@ class Parser_CL {
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   bool completeFirstPass_ = true;
   bool holeInKey_ = false;
+  bool holeAtTrimmedEdge_ = false;
   std::vector<Hole> holes_;
   bool fillHoles_ = false;
   OutputPair firstPassBody_;

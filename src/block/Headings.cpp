@@ -290,7 +290,9 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   if (plain) {
     AppendEscapedTo(out.html, TrimBlanks(raw));
   } else {
-    out.html.append(TrimBlanks(line->html));
+    const std::string_view trimmed = TrimBlanks(line->html);
+    NoteTrimmed(trimmed);
+    out.html.append(trimmed);
   }
   const std::size_t htmlSize = out.html.size() - htmlAt;
   out.html.append(close, sizeof close);

@@ -121,7 +121,9 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
   html.append("<table>\n<thead>\n<tr class=\"header\">\n");
   for (std::size_t i = 0; i < columns; ++i) {
     html.append(kHeaderCellOpen[AlignIndex(alignments[i])]);
-    html.append(Trim(headerCells[i]));
+    const std::string_view trimmed = Trim(headerCells[i]);
+    NoteTrimmed(trimmed);
+    html.append(trimmed);
     html.append("</th>\n");
   }
   html.append("</tr>\n</thead>\n");
@@ -141,7 +143,9 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
       renderCell();
       if (written < columns) {
         html.append(kBodyCellOpen[AlignIndex(alignments[written])]);
-        html.append(Trim(cell.html));
+        const std::string_view trimmed = Trim(cell.html);
+        NoteTrimmed(trimmed);
+        html.append(trimmed);
         html.append("</td>\n");
         ++written;
       }

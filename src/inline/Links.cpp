@@ -90,7 +90,6 @@ bool Parser_CL::ReadLinkTarget(std::string& s, std::string_view labelHtml, std::
       return false;
     s.push_back(']');
     const std::string key = id.empty() ? std::string(labelHtml) : id;
-    NoteKey(key);
     const auto found = linkReferences.find(key);
     if (found != linkReferences.end()) {
       url = found->second;
@@ -98,7 +97,7 @@ bool Parser_CL::ReadLinkTarget(std::string& s, std::string_view labelHtml, std::
       unresolvedReference = 1;
       url.clear();
       if (MakingHoles())
-        hole = NewHole(key, false);
+        hole = NewHole(key, false, id.empty());
     }
     return true;
   }
@@ -128,9 +127,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
       return;
     }
     // The key is the label as HTML, so "[a & b]:" is found as "a &amp; b".
-    std::string key = out.html.substr(labelStart);
-    NoteKey(key);
-    linkReferences[std::move(key)] = url;
+    linkReferences[DefinitionKey(out.html.substr(labelStart))] = url;
     NextToken(false);
     // A definition writes no HTML.
     CutInPlace(out, at);

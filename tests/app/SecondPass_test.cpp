@@ -32,11 +32,36 @@ TEST(SecondPass, CompletedFirstPassMatchesSecondConversion) {
       "# T\n# T\n[x][r]\n# T\n\n[r]: u\n",
       "> [x][r]\n> > [^c]\nb\n\n[r]: u\n[^c]: c\n",
       "[a & b][]\n\n[a & b]: amp\n",
+      // Caret links that stay undefined: inside text, at the trimmed edges of a heading
+      // and of cells, and inside labels looked up as written or defined as written.
+      "text [^u] more [x][r]\n\n[r]: u\n",
+      "# title [^u]\n\n[x][r]\n\n[r]: u\n",
+      "## [^u] title [^v]\n\n[x][r]\n\n[r]: u\n",
+      "| a [^u] | b |\n|-|-|\n| [^u] | c [^v] d |\n\n[x][r]\n[r]: u\n",
+      "[lbl [^u]][] [x][r]\n\n[lbl ]: l\n[r]: u\n",
+      "[x][] [lbl [^u]][] [y][r]\n\n[lbl]: l\n[r]: u\n",
+      "[][lbl ][lbl [^]]:l\n",
+      "[y][lbl ] [lbl [^u]]: l\n[z][lbl ]\n",
+      // A label holding a caret link defined later, or a reference of its own.
+      "[k [^c] ][] [x][r]\n\n[^c]: c\n[r]: u\n",
+      "[k [^c] ]: l\n[x][r] [y][k ]\n\n[^c]: c\n[r]: u\n",
+      "[a [b][r] c][] [x][r]\n\n[r]: u\n",
   };
   for (const char* document : documents) {
     EXPECT_EQ(Convert(document, false), Convert(document, true)) << document;
     EXPECT_EQ(Convert(document, false, true), Convert(document, true, true)) << document;
   }
+  // An id holds its bytes as they are, NUL included: the same key in either pass.
+  const std::string withNul = std::string("[x][a\0b] [y][r]\n\n[a\0b]: n\n[r]: u\n", 33);
+  EXPECT_EQ(Convert(withNul, false), Convert(withNul, true));
+}
+
+// A definition whose label holds a caret link not defined yet is kept under its label as
+// written without the link, and a reference written that way before it finds it.
+TEST(SecondPass, DefinitionWithAnUndefinedCaretLinkInItsLabelIsFound) {
+  EXPECT_EQ(Convert("[][lbl ][lbl [^]]:l\n", false), "<p><a href=\"l\"></a></p>\n");
+  EXPECT_EQ(Convert("[x][lbl ]\n\n[lbl [^u]]: l\n", false),
+            "<p><a href=\" l\">x</a></p>\n<p></p>\n");
 }
 
 TEST(SecondPass, ForwardReferencesResolve) {
