@@ -241,22 +241,14 @@ void Parser_CL::WriteBody(const std::string& html) {
     return;
   }
   std::string value;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t open = html.find('\0', from);
-    if (open == std::string::npos)
-      break;
-    const std::size_t close = html.find('\0', open + 1);
-    WritePage(std::string_view(html).substr(from, open - from));
-    std::size_t index = 0;
-    for (std::size_t i = open + 1; i < close; ++i)
-      index = index * 10 + static_cast<std::size_t>(html[i] - '0');
-    value.clear();
-    AppendHoleValue(index, value);
-    WritePage(value);
-    from = close + 1;
-  }
-  WritePage(std::string_view(html).substr(from));
+  (void)WalkHoles(
+      html, [this](std::string_view text) { WritePage(text); },
+      [&](std::size_t index) {
+        value.clear();
+        AppendHoleValue(index, value);
+        WritePage(value);
+        return true;
+      });
 }
 
 void Parser_CL::WritePage(std::string_view page) {

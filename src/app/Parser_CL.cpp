@@ -251,16 +251,9 @@ std::string Parser_CL::DefinitionKey(std::string key) {
     return key;
   holeInKey_ = true;
   std::string written;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t open = key.find('\0', from);
-    if (open == std::string::npos)
-      break;
-    const std::size_t close = key.find('\0', open + 1);
-    written.append(key, from, open - from);
-    from = close == std::string::npos ? key.size() : close + 1;
-  }
-  written.append(key, from, std::string::npos);
+  (void)WalkHoles(
+      key, [&written](std::string_view text) { written.append(text); },
+      [](std::size_t) { return true; });
   return written;
 }
 
@@ -271,26 +264,12 @@ void Parser_CL::NoteTrimmed(std::string_view trimmed) {
 
 bool Parser_CL::LabelAsSecondPassWrites(std::string_view key, std::string* written) const {
   written->clear();
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t open = key.find('\0', from);
-    if (open == std::string_view::npos)
-      break;
-    const std::size_t close = key.find('\0', open + 1);
-    if (close == std::string_view::npos)
-      return false;
-    written->append(key.substr(from, open - from));
-    std::size_t index = 0;
-    for (std::size_t i = open + 1; i < close; ++i)
-      index = index * 10 + static_cast<std::size_t>(key[i] - '0');
-    if (index >= holes_.size() || !holes_[index].caret ||
-        caretTargets.find(holes_[index].key) != caretTargets.end()) {
-      return false;
-    }
-    from = close + 1;
-  }
-  written->append(key.substr(from));
-  return true;
+  return WalkHoles(
+      key, [written](std::string_view text) { written->append(text); },
+      [this](std::size_t index) {
+        return index < holes_.size() && holes_[index].caret &&
+               caretTargets.find(holes_[index].key) == caretTargets.end();
+      });
 }
 
 bool Parser_CL::CanCompleteFirstPass() const {

@@ -334,6 +334,11 @@ class Parser_CL {
   // A new hole for `key`; returns its number.
   int NewHole(std::string key, bool caret, bool labelKey = false);
   static void AppendHoleMarker(OutputPair& out, int hole);
+  // Walks `html` in order: `text` gets each stretch between hole markers and `hole` each
+  // marker's number, and may stop the walk by returning false. Returns whether the walk
+  // reached the end (a marker cut short stops it too).
+  template <class Text, class HoleAt>
+  static bool WalkHoles(std::string_view html, Text text, HoleAt hole);
   // The key a definition made from its label's HTML is kept under: the HTML as a pass
   // that makes no holes writes it. A hole stands where a link was not defined yet, and
   // such a link writes nothing there (a caret link) or an empty address. A key that held
@@ -433,5 +438,27 @@ void AppendCaretLink(OutputPair& out, const std::string& target, const std::stri
 [[nodiscard]] std::string EncodeEmail(std::string_view text);
 [[nodiscard]] bool IsWebAddress(std::string_view text);
 [[nodiscard]] bool IsMailAddress(std::string_view text);
+
+template <class Text, class HoleAt>
+bool Parser_CL::WalkHoles(std::string_view html, Text text, HoleAt hole) {
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = html.find('\0', from);
+    if (open == std::string_view::npos)
+      break;
+    text(html.substr(from, open - from));
+    const std::size_t close = html.find('\0', open + 1);
+    if (close == std::string_view::npos)
+      return false;
+    std::size_t index = 0;
+    for (std::size_t i = open + 1; i < close; ++i)
+      index = index * 10 + static_cast<std::size_t>(html[i] - '0');
+    if (!hole(index))
+      return false;
+    from = close + 1;
+  }
+  text(html.substr(from));
+  return true;
+}
 
 }  // namespace tarvix

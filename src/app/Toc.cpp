@@ -120,20 +120,12 @@ std::string Parser_CL::TableOfContents(std::string_view bodyHtml) const {
 
 std::string Parser_CL::FillHoles(std::string_view html) const {
   std::string out;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t open = html.find('\0', from);
-    if (open == std::string_view::npos)
-      break;
-    const std::size_t close = html.find('\0', open + 1);
-    out.append(html.substr(from, open - from));
-    std::size_t index = 0;
-    for (std::size_t i = open + 1; i < close; ++i)
-      index = index * 10 + static_cast<std::size_t>(html[i] - '0');
-    AppendHoleValue(index, out);
-    from = close + 1;
-  }
-  out.append(html.substr(from));
+  (void)WalkHoles(
+      html, [&out](std::string_view text) { out.append(text); },
+      [&](std::size_t index) {
+        AppendHoleValue(index, out);
+        return true;
+      });
   return out;
 }
 
