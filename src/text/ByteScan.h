@@ -1,7 +1,7 @@
-// Sixteen bytes at a time for the two scans that see every byte of ordinary text: the
-// words of a plain run and the bytes that escaping leaves alone. Each answers for a block
-// of 16 bytes with a bit a byte; where vector instructions are missing, no block is taken
-// and the byte loops do all the work.
+// Sixteen bytes at a time for the scans that see every byte of ordinary text (the words of
+// a plain run, the bytes that escaping leaves alone) and for those over heading lines and
+// line starts. Each answers for a block of 16 bytes with a bit a byte; where vector
+// instructions are missing, no block is taken and the byte loops do all the work.
 #pragma once
 
 #include <cstddef>

@@ -124,6 +124,10 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
     out.append(gathered, used);
     used = 0;
   };
+  const auto replace = [&] {
+    std::memcpy(gathered + used, kReplacementCharacter.data(), kReplacementCharacter.size());
+    used += kReplacementCharacter.size();
+  };
   // Bytes from runStart up to i are known good and are appended in one piece.
   std::size_t runStart = 0;
   std::size_t i = 0;
@@ -152,8 +156,7 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
     } else {
       out.append(s.data() + runStart, i - runStart);
     }
-    std::memcpy(gathered + used, kReplacementCharacter.data(), kReplacementCharacter.size());
-    used += kReplacementCharacter.size();
+    replace();
     i += bad;
     // Byte by byte into the buffer until a whole word of plain ASCII comes back. A byte
     // that is plain or can never start a sequence is written without a branch on its kind:
@@ -169,8 +172,7 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
           used += length;
           i += length;
         } else {
-          std::memcpy(gathered + used, kReplacementCharacter.data(), kReplacementCharacter.size());
-          used += kReplacementCharacter.size();
+          replace();
           i += bad;
         }
         continue;
