@@ -13,9 +13,10 @@ int main() {
   tarvix::PageOptions options;
   options.templateText = "<title>####TITLE####</title>\n####BODY####";
   const tarvix::PageResult result = tarvix::ConvertDocument(document, options);
-  for (const std::string& message : result.messages)
-    std::fprintf(stderr, "%s\n", message.c_str());
+  for (const tarvix::Message& message : result.messages)
+    std::fprintf(stderr, "%s\n", message.text.c_str());
   std::fwrite(result.page.data(), 1, result.page.size(), stdout);
+  std::printf("title: %s\n", result.header.title.c_str());
 
   // The same document through the C interface, without a template.
   tarvix_result page;

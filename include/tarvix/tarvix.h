@@ -1,18 +1,70 @@
 /* The Tarvix library: converts one Markdown document held in memory into one HTML page.
    The only header a user includes; C++ callers get namespace tarvix, C callers and other
-   languages the tarvix_ functions at the end. */
+   languages the tarvix_ functions and plain structs at the end.
+
+   Documents: any byte sequence is a valid document. NUL bytes and ill-formed UTF-8 are
+   accepted (they reach the page cleaned, as U+FFFD), and no input makes a conversion fail
+   or loop; only memory can run out. A document holds at most 2147483647 bytes (2 GiB less
+   one: the largest that the converter's 32-bit token counts cover); callers must not pass
+   a longer one.
+
+   Threads: conversions share nothing and the library keeps no global state, so any number
+   of threads may convert at once, each with its own options and result. Options and
+   results are not shared between threads while a conversion uses them.
+
+   Lifetime: everything the caller passes in (the document, the options and every string
+   they point to) is read during the call only and may be released as soon as it returns;
+   the library keeps no pointer to it. Everything it hands back belongs to the caller: C++
+   results are plain values, C results live until tarvix_free. */
 #pragma once
 
 #include <stddef.h>
 
-/* The build reads the package's version from this line. */
+/* The build reads the package's version from this line; the numbers below must agree. */
 #define TARVIX_VERSION "0.1.0"
+#define TARVIX_VERSION_MAJOR 0
+#define TARVIX_VERSION_MINOR 1
+#define TARVIX_VERSION_PATCH 0
+/* One number that grows with each release, for comparisons in #if: 10000 * major +
+   100 * minor + patch. */
+#define TARVIX_VERSION_NUMBER \
+  (TARVIX_VERSION_MAJOR * 10000 + TARVIX_VERSION_MINOR * 100 + TARVIX_VERSION_PATCH)
 
 /* Only the functions below leave a shared build of the library: that build defines
    TARVIX_API as its export attribute. Callers need none, so it is empty for them. */
 #ifndef TARVIX_API
 #define TARVIX_API
 #endif
+
+/* What a message is about. The numbers stay fixed across versions; new kinds get new
+   numbers. A conversion in memory gives the first group only; the second names the
+   messages of the tarvix program about the files it opens and writes, so that its
+   messages and the library's are one list. */
+typedef enum tarvix_message_kind {
+  /* "Template File Not Find "PATH"": the template the document names (template:) is
+     missing, unreadable, a folder or a device. The page is then the body alone. */
+  TARVIX_MESSAGE_TEMPLATE_MISSING = 1,
+  /* "Include File Not Find "PATH"": an include: file could not be read; the conversion
+     goes on without its entries. */
+  TARVIX_MESSAGE_INCLUDE_MISSING = 2,
+  /* "Bad output_ext "VALUE" (ignored)": the document's output_ext is no usable extension. */
+  TARVIX_MESSAGE_BAD_OUTPUT_EXT = 3,
+  /* "InputFile too large": the document exceeds the bound above. */
+  TARVIX_MESSAGE_INPUT_TOO_LARGE = 4,
+  /* "Page too large": the page would exceed the size the caller allowed. */
+  TARVIX_MESSAGE_PAGE_TOO_LARGE = 5,
+
+  /* The program's own. */
+  TARVIX_MESSAGE_NO_INPUT_FILE = 100,       /* "No InputFile" */
+  TARVIX_MESSAGE_OPEN_INPUT_FILE = 101,     /* "Open Err InputFile" */
+  TARVIX_MESSAGE_NO_TEMPLATE_FILE = 102,    /* "No TemplateFile" (-t) */
+  TARVIX_MESSAGE_OUTPUT_IS_INPUT = 103,     /* "OutputFile is InputFile" */
+  TARVIX_MESSAGE_OPEN_TEMPORARY_FILE = 104, /* "Open Err TemporaryFile" */
+  TARVIX_MESSAGE_OPEN_OUTPUT_FILE = 105,    /* "Open Err OutputFile" */
+  TARVIX_MESSAGE_WRITE_OUTPUT_FILE = 106,   /* "Write Err OutputFile" */
+  TARVIX_MESSAGE_RENAME_OUTPUT_FILE = 107,  /* "TemporaryFile rename error" */
+  TARVIX_MESSAGE_OUT_OF_MEMORY = 108        /* "Out of memory" */
+} tarvix_message_kind;
 
 #ifdef __cplusplus
 
@@ -39,20 +91,68 @@ struct PageOptions {
   std::optional<std::string> baseFolder;
 };
 
-// What one conversion made: the page and the messages of the run, one line each, in the
-// order the program would print them ("Include File Not Find ...").
-struct PageResult {
-  std::string page;
-  std::vector<std::string> messages;
+// The kinds of tarvix_message_kind, by name.
+enum class MessageKind : int {
+  TemplateMissing = TARVIX_MESSAGE_TEMPLATE_MISSING,
+  IncludeMissing = TARVIX_MESSAGE_INCLUDE_MISSING,
+  BadOutputExt = TARVIX_MESSAGE_BAD_OUTPUT_EXT,
+  InputTooLarge = TARVIX_MESSAGE_INPUT_TOO_LARGE,
+  PageTooLarge = TARVIX_MESSAGE_PAGE_TOO_LARGE,
+  NoInputFile = TARVIX_MESSAGE_NO_INPUT_FILE,
+  OpenInputFile = TARVIX_MESSAGE_OPEN_INPUT_FILE,
+  NoTemplateFile = TARVIX_MESSAGE_NO_TEMPLATE_FILE,
+  OutputIsInput = TARVIX_MESSAGE_OUTPUT_IS_INPUT,
+  OpenTemporaryFile = TARVIX_MESSAGE_OPEN_TEMPORARY_FILE,
+  OpenOutputFile = TARVIX_MESSAGE_OPEN_OUTPUT_FILE,
+  WriteOutputFile = TARVIX_MESSAGE_WRITE_OUTPUT_FILE,
+  RenameOutputFile = TARVIX_MESSAGE_RENAME_OUTPUT_FILE,
+  OutOfMemory = TARVIX_MESSAGE_OUT_OF_MEMORY,
 };
 
-// Converts `document` (UTF-8 Markdown) into a page. Nothing is shared between calls, so
-// any number of threads may convert at once. Only running out of memory throws
-// (std::bad_alloc).
+// One message of a conversion.
+struct Message {
+  MessageKind kind = MessageKind::TemplateMissing;
+  // The file it concerns, as the run named it; empty when none.
+  std::string path;
+  // The system's words for what went wrong with it ("No such file or directory", "Is a
+  // directory"); empty when the system gave none.
+  std::string reason;
+  // What the program prints for it: the message line and, when there is a reason, a line
+  // end and the line "tarvix: PATH: REASON". No line end at the end.
+  std::string text;
+  bool operator==(const Message&) const = default;
+};
+
+// The document header as the conversion read it (the document's comments, then its
+// include files'; a later entry wins). Empty where the document set nothing.
+struct Header {
+  std::string title;
+  std::string keywords;
+  std::string description;
+  std::string template_;  // as written, relative to the base folder
+  std::string outputExt;
+  std::string include;  // the last include: entry, as written
+  bool operator==(const Header&) const = default;
+};
+
+// What one conversion made.
+struct PageResult {
+  // The page: the template filled, or the body alone (no template, or a missing one).
+  std::string page;
+  // The messages, in the order the program would print them.
+  std::vector<Message> messages;
+  Header header;
+  // The table of contents as ####TOC#### would show it, whether the template has that
+  // placeholder or not: empty when no heading has an id.
+  std::string tableOfContents;
+};
+
+// Converts `document` into a page. Only running out of memory throws (std::bad_alloc);
+// every other trouble is a message in the result.
 [[nodiscard]] TARVIX_API PageResult ConvertDocument(std::string_view document,
                                                     const PageOptions& options = {});
 
-// The library's version, TARVIX_VERSION.
+// The version of the library that runs, TARVIX_VERSION as it was built.
 [[nodiscard]] TARVIX_API const char* Version();
 
 }  // namespace tarvix
@@ -60,10 +160,14 @@ struct PageResult {
 extern "C" {
 #endif /* __cplusplus */
 
+/* The structs below keep their size and layout for as long as the library's file is
+   libtarvix.so.0: members added later take the place of reserved ones. Callers zero the
+   structs they fill (tarvix_options) and leave reserved members zero. */
+
 /* The options of tarvix_convert. All zero (or a null pointer for the whole struct) gives
    the defaults: no template, no image links, root ".", highlighter folder
    "./SyntaxHighlighter", template: and include: entries ignored. Strings are UTF-8 and
-   end in NUL, except the template, which has its own size. */
+   end in NUL, except the template, which has its own size and may hold any bytes. */
 typedef struct tarvix_options {
   const char* template_text; /* NULL: the page is the body alone */
   size_t template_size;
@@ -71,15 +175,44 @@ typedef struct tarvix_options {
   const char* root_rel;    /* NULL: "." */
   const char* syntax_dir;  /* NULL: "./SyntaxHighlighter" */
   const char* base_folder; /* NULL: relative template: and include: entries are ignored */
+  void* reserved[10];
 } tarvix_options;
 
-/* What tarvix_convert made. The page ends in an extra NUL byte not counted in page_size;
-   each message is a NUL-terminated line. tarvix_free releases it all. */
+/* One message; its strings end in NUL and are never NULL. */
+typedef struct tarvix_message {
+  int kind;           /* a tarvix_message_kind */
+  const char* path;   /* the file it concerns; "" when none */
+  const char* reason; /* the system's words ("No such file or directory"); "" when none */
+  const char* text;   /* what the program prints: the message line, and with a reason a
+                         line end and "tarvix: PATH: REASON"; no line end at the end */
+  void* reserved[4];
+} tarvix_message;
+
+/* The document header as the conversion read it; each string ends in NUL, is never NULL,
+   and is "" where the document set nothing. */
+typedef struct tarvix_header {
+  const char* title;
+  const char* keywords;
+  const char* description;
+  const char* template_; /* as written, relative to the base folder */
+  const char* output_ext;
+  const char* include; /* the last include: entry, as written */
+  void* reserved[4];
+} tarvix_header;
+
+/* What tarvix_convert made. The page and the table of contents end in an extra NUL not
+   counted in their sizes (the page itself may hold NUL bytes from the template). Every
+   pointer, the messages' and the header's strings included, stays valid until
+   tarvix_free, which releases it all. */
 typedef struct tarvix_result {
   char* page;
   size_t page_size;
-  char** messages;
+  tarvix_message* messages; /* message_count records, in the order the program prints them */
   size_t message_count;
+  tarvix_header header;
+  char* toc; /* the table of contents as ####TOC#### would show it; "" when none */
+  size_t toc_size;
+  void* reserved[8];
 } tarvix_result;
 
 /* Results of tarvix_convert. */
@@ -88,15 +221,20 @@ typedef struct tarvix_result {
 #define TARVIX_ERROR_MEMORY 2   /* out of memory; the result is empty */
 
 /* Converts the `size` bytes at `document` into a page. On TARVIX_OK `result` holds the
-   page and the messages; on any other value it is empty (and still safe to free). */
+   page, the messages, the header and the table of contents; on any other value it is
+   empty (and still safe to free). Whatever `result` held before is overwritten, not
+   released. */
 TARVIX_API int tarvix_convert(const char* document, size_t size, const tarvix_options* options,
                               tarvix_result* result);
 
-/* Releases what tarvix_convert put into `result` and empties it. */
+/* Releases what tarvix_convert put into `result` and empties it; a null pointer or an
+   empty result is left alone. */
 TARVIX_API void tarvix_free(tarvix_result* result);
 
-/* TARVIX_VERSION. */
+/* The version of the library that runs: TARVIX_VERSION and TARVIX_VERSION_NUMBER as it
+   was built, to compare with those a program was compiled with. */
 TARVIX_API const char* tarvix_version(void);
+TARVIX_API int tarvix_version_number(void);
 
 #ifdef __cplusplus
 }

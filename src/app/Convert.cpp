@@ -177,6 +177,8 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   if (unresolvedReference && pass != 2)
     return;
   const std::string& bodyHtml = body.html;
+  if (tableOfContents)
+    *tableOfContents = TableOfContents(bodyHtml);
 
   std::string templatePath = options.templateFile;
   if (!header.template_.empty() && baseFolder_) {
@@ -209,7 +211,8 @@ void Parser_CL::EmitPage(const OutputPair& body) {
       found = false;
     }
     if (!found || !platform::ReadWholeFile(templatePath, true, &page, &reason)) {
-      Say("Template File Not Find \"" + templatePath + "\"", templatePath, reason);
+      Say(MessageKind::TemplateMissing, "Template File Not Find \"" + templatePath + "\"",
+          templatePath, reason);
       WriteBody(bodyHtml);
       return;
     }

@@ -1,7 +1,9 @@
-// The library's interface: a document held in memory in, the page and the messages out;
-// the same for C callers, with plain structures and memory they release with tarvix_free.
+// The library's interface: a document held in memory in; the page, the message records,
+// the header and the table of contents out. The same for C callers, with plain structs
+// and memory they release with tarvix_free.
 #include "app/Library.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -44,6 +46,58 @@ char* CopyForC(std::string_view bytes) {
   return copy;
 }
 
+// The header's strings in the order of tarvix_header.
+std::array<const char*, 6> HeaderFields(const tarvix_header& header) {
+  return {header.title,     header.keywords,   header.description,
+          header.template_, header.output_ext, header.include};
+}
+
+// Fills `made` with copies of `page` for a C caller. False when memory ran out; what was
+// filled by then is in `made`, for tarvix_free.
+bool FillForC(const PageResult& page, tarvix_result& made) {
+  made.page = CopyForC(page.page);
+  made.toc = CopyForC(page.tableOfContents);
+  if (made.page == nullptr || made.toc == nullptr)
+    return false;
+  made.page_size = page.page.size();
+  made.toc_size = page.tableOfContents.size();
+  const Header& header = page.header;
+  const std::string_view values[] = {header.title,     header.keywords,  header.description,
+                                     header.template_, header.outputExt, header.include};
+  const char** fields[] = {&made.header.title,       &made.header.keywords,
+                           &made.header.description, &made.header.template_,
+                           &made.header.output_ext,  &made.header.include};
+  static_assert(std::size(values) == std::size(fields));
+  bool complete = true;
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    *fields[i] = CopyForC(values[i]);
+    complete = complete && *fields[i] != nullptr;
+  }
+  if (!complete || page.messages.empty())
+    return complete;
+  made.messages =
+      static_cast<tarvix_message*>(std::calloc(page.messages.size(), sizeof(tarvix_message)));
+  if (made.messages == nullptr)
+    return false;
+  for (const Message& message : page.messages) {
+    tarvix_message& record = made.messages[made.message_count++];
+    record.kind = static_cast<int>(message.kind);
+    record.path = CopyForC(message.path);
+    record.reason = CopyForC(message.reason);
+    record.text = CopyForC(message.text);
+    if (record.path == nullptr || record.reason == nullptr || record.text == nullptr)
+      return false;
+  }
+  return true;
+}
+
+// The C structs keep their size while the library is libtarvix.so.0 (members added later
+// take reserved places): a change here is a change of the library's interface.
+static_assert(sizeof(tarvix_options) == 16 * sizeof(void*));
+static_assert(sizeof(tarvix_message) == 8 * sizeof(void*));
+static_assert(sizeof(tarvix_header) == 10 * sizeof(void*));
+static_assert(sizeof(tarvix_result) == 24 * sizeof(void*));
+
 }  // namespace
 
 PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageOptions& options) {
@@ -52,6 +106,7 @@ PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageO
   PageText_CL page(result.page);
   parser.messages = &messages;
   parser.pageSink = &page;
+  parser.tableOfContents = &result.tableOfContents;
   parser.templateText = options.templateText;
   parser.options.imageLink = options.imageLink ? 1 : 0;
   parser.options.rootRel = options.rootRel;
@@ -65,9 +120,18 @@ PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageO
   (void)parser.Run();
   parser.messages = nullptr;
   parser.pageSink = nullptr;
-  result.messages.reserve(messages.lines.size());
-  for (CollectedMessages_CL::Line& line : messages.lines)
-    result.messages.push_back(std::move(line.text));
+  parser.tableOfContents = nullptr;
+  result.messages.reserve(messages.records.size());
+  for (MessageRecord& record : messages.records) {
+    std::string text = std::move(record.line);
+    if (!record.reason.empty())
+      text.append("\n").append(DetailLine(record.path, record.reason));
+    result.messages.push_back(
+        {record.kind, std::move(record.path), std::move(record.reason), std::move(text)});
+  }
+  const DocumentHeader& header = parser.header;
+  result.header = {header.title,     header.keywords,   header.description,
+                   header.template_, header.output_ext, header.include};
   return result;
 }
 
@@ -107,23 +171,11 @@ int tarvix_convert(const char* document, size_t size, const tarvix_options* opti
     }
     const tarvix::PageResult page = tarvix::ConvertDocument(
         std::string_view(document == nullptr ? "" : document, size), pageOptions);
-
     tarvix_result made{};
-    made.page = tarvix::CopyForC(page.page);
-    if (!page.messages.empty()) {
-      made.messages = static_cast<char**>(std::calloc(page.messages.size(), sizeof(char*)));
-    }
-    bool complete = made.page != nullptr && (page.messages.empty() || made.messages != nullptr);
-    for (std::size_t i = 0; complete && i < page.messages.size(); ++i) {
-      made.messages[i] = tarvix::CopyForC(page.messages[i]);
-      made.message_count = i + 1;
-      complete = made.messages[i] != nullptr;
-    }
-    if (!complete) {
+    if (!tarvix::FillForC(page, made)) {
       tarvix_free(&made);
       return TARVIX_ERROR_MEMORY;
     }
-    made.page_size = page.page.size();
     *result = made;
     return TARVIX_OK;
   } catch (const std::bad_alloc&) {
@@ -134,15 +186,27 @@ int tarvix_convert(const char* document, size_t size, const tarvix_options* opti
 void tarvix_free(tarvix_result* result) {
   if (result == nullptr)
     return;
-  for (size_t i = 0; i < result->message_count; ++i)
-    std::free(result->messages[i]);
+  // The strings were made by CopyForC; they are handed out as const to the caller only.
+  const auto release = [](const char* text) { std::free(const_cast<char*>(text)); };
+  for (size_t i = 0; i < result->message_count; ++i) {
+    release(result->messages[i].path);
+    release(result->messages[i].reason);
+    release(result->messages[i].text);
+  }
   std::free(result->messages);
+  for (const char* field : tarvix::HeaderFields(result->header))
+    release(field);
+  std::free(result->toc);
   std::free(result->page);
   *result = tarvix_result{};
 }
 
 const char* tarvix_version(void) {
   return TARVIX_VERSION;
+}
+
+int tarvix_version_number(void) {
+  return TARVIX_VERSION_NUMBER;
 }
 
 }  // extern "C"

@@ -43,24 +43,25 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   std::string reason;
   if (!fromStandardInput) {
     if (!platform::StatusOf(options.inputFile, &input_, &reason)) {
-      Say("No InputFile", options.inputFile, reason);
+      Say(MessageKind::NoInputFile, "No InputFile", options.inputFile, reason);
       return 0;
     }
     // A document is a file or what a pipe brings; a device might never end (/dev/zero).
     if (input_.kind != platform::FileKind::Regular && input_.kind != platform::FileKind::Pipe) {
-      Say("Open Err InputFile", options.inputFile, platform::NotRegularReason(input_.kind));
+      Say(MessageKind::OpenInputFile, "Open Err InputFile", options.inputFile,
+          platform::NotRegularReason(input_.kind));
       return 0;
     }
     // Said before anything is read: reading it would only end in exhausted memory.
     if (input_.size > kMaxInputSize) {
-      Say("InputFile too large");
+      Say(MessageKind::InputTooLarge, "InputFile too large", options.inputFile);
       return 0;
     }
   }
   platform::FileStatus templateStatus;
   if (!options.templateFile.empty() &&
       !platform::StatusOf(options.templateFile, &templateStatus, &reason)) {
-    Say("No TemplateFile", options.templateFile, reason);
+    Say(MessageKind::NoTemplateFile, "No TemplateFile", options.templateFile, reason);
     return 0;
   }
   out = std::make_unique<platform::OutputStream>();
@@ -71,7 +72,7 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
     const bool targetExists = platform::StatusOf(options.outputFile, &target);
     // The page would overwrite its own document.
     if (IsInputFile(options.outputFile)) {
-      Say("OutputFile is InputFile");
+      Say(MessageKind::OutputIsInput, "OutputFile is InputFile", options.outputFile);
       return 0;
     }
     writingIntoTarget_ = targetExists && !options.replaceExt &&
@@ -80,17 +81,17 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
     if (writingIntoTarget_) {
       // A device or a pipe takes the page as it is written: there is no file to replace.
       if (!out->OpenNode(options.outputFile, &reason)) {
-        Say("Open Err OutputFile", options.outputFile, reason);
+        Say(MessageKind::OpenOutputFile, "Open Err OutputFile", options.outputFile, reason);
         return 0;
       }
     } else {
       if (!tempFile.Create(std::string(kTemporaryPrefix), &reason, temporaryFolder)) {
-        Say("Open Err TemporaryFile",
+        Say(MessageKind::OpenTemporaryFile, "Open Err TemporaryFile",
             temporaryFolder.empty() ? platform::TemporaryFolder() : temporaryFolder, reason);
         return 0;
       }
       if (!out->OpenFile(tempFile.path, &reason)) {
-        Say("Open Err OutputFile", tempFile.path, reason);
+        Say(MessageKind::OpenOutputFile, "Open Err OutputFile", tempFile.path, reason);
         return 0;
       }
     }
@@ -102,11 +103,11 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
     // relative entries start from the current folder.
     std::string bytes;
     if (!platform::ReadStandardInput(&bytes)) {
-      Say("Open Err InputFile");
+      Say(MessageKind::OpenInputFile, "Open Err InputFile");
       return 0;
     }
     if (bytes.size() > kMaxInputSize) {
-      Say("InputFile too large");
+      Say(MessageKind::InputTooLarge, "InputFile too large", options.inputFile);
       return 0;
     }
     UseDocument(std::move(bytes), std::string());
@@ -115,7 +116,8 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   // The input exists but cannot be read (no permission): say so rather than end without a
   // word.
   if (!lex.Open(options.inputFile)) {
-    Say("Open Err InputFile", options.inputFile, platform::ReadFailureReason(options.inputFile));
+    Say(MessageKind::OpenInputFile, "Open Err InputFile", options.inputFile,
+        platform::ReadFailureReason(options.inputFile));
     return 0;
   }
   baseFolder_ = FolderOf(options.inputFile);
@@ -135,7 +137,7 @@ void Parser_CL::ConvertPasses() {
     ++pass;
     if (CanCompleteFirstPass()) {
       // What the second pass would print before its page: the include messages again.
-      for (const std::string& message : passMessages_)
+      for (const MessageRecord& message : passMessages_)
         Say(message);
       fillHoles_ = true;
       EmitPage(firstPassBody_);
@@ -155,11 +157,13 @@ int Parser_CL::Run() {
     // the start, and it cannot change again.
     std::string reason;
     if (!lex.ReadAgain(&reason)) {
-      Say("Open Err InputFile", options.inputFile, reason, MessageStream::Error);
+      Say(MessageKind::OpenInputFile, "Open Err InputFile", options.inputFile, reason,
+          MessageStream::Error);
       return kStatusNotWritten;
     }
     if (lex.InputSize() > kMaxInputSize) {
-      Say("InputFile too large", MessageStream::Error);
+      Say(MessageKind::InputTooLarge, "InputFile too large", options.inputFile, {},
+          MessageStream::Error);
       return kStatusNotWritten;
     }
     ResetAll();
@@ -176,7 +180,8 @@ int Parser_CL::Run() {
     const std::string failed = options.outputFile.empty() ? std::string(kStandardOutputName)
                                : writingIntoTarget_       ? options.outputFile
                                                           : tempFile.path;
-    Say("Write Err OutputFile", failed, writeFailure, MessageStream::Error);
+    Say(MessageKind::WriteOutputFile, "Write Err OutputFile", failed, writeFailure,
+        MessageStream::Error);
     return kStatusNotWritten;
   }
   if (options.outputFile.empty() || writingIntoTarget_)
@@ -184,12 +189,13 @@ int Parser_CL::Run() {
   const std::string target = TargetPath();
   // The extension the document asked for can make the name of the document itself.
   if (target != options.outputFile && IsInputFile(target)) {
-    Say("OutputFile is InputFile");
+    Say(MessageKind::OutputIsInput, "OutputFile is InputFile", target);
     return kStatusNotStarted;
   }
   std::string reason;
   if (!tempFile.Commit(target, &reason)) {
-    Say("TemporaryFile rename error", target, reason, MessageStream::Error);
+    Say(MessageKind::RenameOutputFile, "TemporaryFile rename error", target, reason,
+        MessageStream::Error);
     return kStatusNotWritten;
   }
   return kStatusWritten;
@@ -436,7 +442,8 @@ int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments) {
   parser.out.reset();
   parser.tempFile.Discard();
   try {
-    parser.messages->Message("Out of memory", MessageStream::Error);
+    parser.messages->Record({MessageKind::OutOfMemory, "Out of memory", {}, {}},
+                            MessageStream::Error);
   } catch (const std::bad_alloc&) {
   }
   return kStatusNotWritten;

@@ -202,19 +202,24 @@ class Parser_CL {
   // The template's text when the caller holds it rather than a file: used where no
   // template file is chosen.
   std::optional<std::string> templateText;
+  // When set, the page's table of contents goes here as well, whether the template shows
+  // it or not (a caller that builds its own page around the body).
+  std::string* tableOfContents = nullptr;
 
  private:
-  // One message of the run, through `messages`. While the page goes to standard output,
-  // every message goes to standard error, so that the page stays alone on its stream.
-  void Say(std::string_view line, MessageStream stream = MessageStream::Output) {
-    messages->Message(line, pageOnStandardOutput_ ? MessageStream::Error : stream);
+  // One message of the run, through `messages`, with the file it concerns and the
+  // system's reason (the line after it says them when the reason is known). While the page
+  // goes to standard output, every message goes to standard error, so that the page stays
+  // alone on its stream.
+  void Say(const MessageRecord& record, MessageStream stream = MessageStream::Output) {
+    messages->Record(record, pageOnStandardOutput_ ? MessageStream::Error : stream);
   }
-  // A message, then the line that says which file and why, when the reason is known.
-  void Say(std::string_view line, std::string_view path, std::string_view reason,
-           MessageStream stream = MessageStream::Output) {
-    Say(line, stream);
-    if (!reason.empty())
-      Say(DetailLine(path, reason), stream);
+  void Say(MessageKind kind, std::string_view line, std::string_view path = {},
+           std::string_view reason = {}, MessageStream stream = MessageStream::Output) {
+    Say(MessageRecord{kind, std::string(line), std::string(path), std::string(reason)}, stream);
+  }
+  void Say(MessageKind kind, std::string_view line, MessageStream stream) {
+    Say(kind, line, {}, {}, stream);
   }
   // True when `path` names the input file itself (links followed).
   [[nodiscard]] bool IsInputFile(const std::string& path) const;
@@ -362,7 +367,7 @@ class Parser_CL {
   std::vector<Hole> holes_;
   bool fillHoles_ = false;
   OutputPair firstPassBody_;
-  std::vector<std::string> passMessages_;  // printed during the first pass
+  std::vector<MessageRecord> passMessages_;  // said during the first pass
   int inlineDepth_ = 0;
   std::string headingText_;  // a heading's clean text and id, kept for the next heading
   std::string headingId_;

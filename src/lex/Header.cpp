@@ -170,7 +170,7 @@ void ResetHeader(DocumentHeader& header) {
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
-                      std::vector<std::string>* messages, std::vector<std::string>* looked) {
+                      std::vector<MessageRecord>* messages, std::vector<std::string>* looked) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -204,9 +204,8 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
         looked->push_back(path);
       std::string reason;
       if (!ReadIncludeFile(header, path, &reason) && messages) {
-        messages->push_back("Include File Not Find \"" + path + "\"");
-        if (!reason.empty())
-          messages->push_back(DetailLine(path, reason));
+        messages->push_back(
+            {MessageKind::IncludeMissing, "Include File Not Find \"" + path + "\"", path, reason});
       }
       break;
     }
@@ -262,9 +261,9 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   const bool noInclude = !baseFolder_;
   const std::string_view baseFolder = baseFolder_ ? std::string_view(*baseFolder_) : "";
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
-    std::vector<std::string> said;
+    std::vector<MessageRecord> said;
     ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead);
-    for (const std::string& message : said) {
+    for (const MessageRecord& message : said) {
       Say(message);
       // The first pass keeps its messages: completing it repeats them as a second pass would.
       if (pass == 1)

@@ -8,6 +8,8 @@
 
 namespace tarvix {
 
+struct MessageRecord;
+
 struct DocumentHeader {
   std::string title;
   std::string keywords;
@@ -27,7 +29,7 @@ void ResetHeader(DocumentHeader& header);
 // goes to `looked`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
-                      std::vector<std::string>* messages = nullptr,
+                      std::vector<MessageRecord>* messages = nullptr,
                       std::vector<std::string>* looked = nullptr);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.

@@ -1,8 +1,12 @@
 // The library's interfaces, C++ and C: a document in memory in, the page and the messages
 // out, with every page option doing what its command-line option does.
+#include "app/Library.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,18 @@
 #include "tarvix/tarvix.h"
 
 namespace tarvix {
+
+// Readable failures: the records field by field.
+void PrintTo(const Header& h, std::ostream* os) {
+  *os << "{title=" << h.title << " keywords=" << h.keywords << " description=" << h.description
+      << " template=" << h.template_ << " outputExt=" << h.outputExt << " include=" << h.include
+      << "}";
+}
+void PrintTo(const Message& m, std::ostream* os) {
+  *os << "{kind=" << static_cast<int>(m.kind) << " path=" << m.path << " reason=" << m.reason
+      << " text=" << m.text << "}";
+}
+
 namespace {
 
 TEST(Library, PageOptionsFillThePage) {
@@ -66,9 +82,11 @@ TEST(Library, BaseFolderDecidesTemplateAndIncludeEntries) {
     r = ConvertDocument(document, options);
     EXPECT_EQ(r.page, "<h>K</h>" + body) << folder;
     // Each message about a file is followed by the line that says why.
-    EXPECT_EQ(r.messages, (std::vector<std::string>{
-                              "Include File Not Find \"" + dir.PathOf("gone.md") + "\"",
-                              "tarvix: " + dir.PathOf("gone.md") + ": No such file or directory"}))
+    EXPECT_EQ(r.messages,
+              (std::vector<Message>{
+                  {MessageKind::IncludeMissing, dir.PathOf("gone.md"), "No such file or directory",
+                   "Include File Not Find \"" + dir.PathOf("gone.md") +
+                       "\"\ntarvix: " + dir.PathOf("gone.md") + ": No such file or directory"}}))
         << folder;
   }
 
@@ -77,9 +95,131 @@ TEST(Library, BaseFolderDecidesTemplateAndIncludeEntries) {
   r = ConvertDocument("<!-- template: t.html -->", options);
   EXPECT_EQ(r.page, "<!-- template: t.html -->");
   const std::string missing = dir.PathOf(Native("nowhere/t.html"));
-  EXPECT_EQ(r.messages,
-            (std::vector<std::string>{"Template File Not Find \"" + missing + "\"",
-                                      "tarvix: " + missing + ": No such file or directory"}));
+  EXPECT_EQ(
+      r.messages,
+      (std::vector<Message>{{MessageKind::TemplateMissing, missing, "No such file or directory",
+                             "Template File Not Find \"" + missing + "\"\ntarvix: " + missing +
+                                 ": No such file or directory"}}));
+}
+
+// The header as the run read it and the table of contents come with every result,
+// whatever the template shows; a completed first pass and a second pass give the same.
+TEST(Library, ResultCarriesHeaderAndTableOfContents) {
+  ScopedTempDir dir;
+  dir.WriteFile("inc.md", "<!--\nkeywords: from include\ntitle: included -->");
+  const std::string toc =
+      "<ul class=\"toc\">\n<li><a href=\"#A\">A</a>\n<ul>\n<li><a href=\"#B\">B</a>\n<ul>\n"
+      "<li><a href=\"#C\">C</a></li>\n</ul>\n</li>\n<li><a href=\"#D\">D</a></li>\n</ul>\n"
+      "</li>\n<li><a href=\"#E\">E</a></li>\n</ul>";
+  struct Case {
+    std::string document;
+    bool base;  // relative entries start from `dir`
+    Header header;
+    std::string toc;
+  };
+  const Case cases[] = {
+      {"", false, {}, ""},
+      // Every key as written, a later entry winning; without a base folder no file is
+      // read and include: entries are ignored.
+      {"<!--\nTitle: first\ntitle:  T \nkeywords: K\ndescription: D\ntemplate: sub/t.html\n"
+       "output_ext: .php\ninclude: inc.md\n-->\n# A\n### B\n#### C\n## D\n# E\n",
+       false,
+       {"T", "K", "D", "sub/t.html", ".php", ""},
+       toc},
+      // The include's entries count where the include: line stands.
+      {"<!--\ntitle: own\ninclude: inc.md\n-->\n",
+       true,
+       {"included", "from include", "", "", "", "inc.md"},
+       ""},
+      {"<!--\ninclude: inc.md\ntitle: own\n-->\n",
+       true,
+       {"own", "from include", "", "", "", "inc.md"},
+       ""},
+      // Underlined headings have no id; a heading's text loses its tags, the id is its
+      // source.
+      {"Under\n=====\n\n# *x* &amp; y\n",
+       false,
+       {},
+       "<ul class=\"toc\">\n<li><a href=\"#%2Ax%2A%20%26amp%3B%20y\">x &amp;amp; y</a></li>\n"
+       "</ul>"},
+      // A reference defined after the heading that uses it: the text as the second pass
+      // writes it.
+      {"# [go][r] on\n\n[r]: /u\n",
+       false,
+       {},
+       "<ul class=\"toc\">\n<li><a href=\"#%5Bgo%5D%5Br%5D%20on\">go on</a></li>\n</ul>"},
+  };
+  for (const Case& c : cases) {
+    PageOptions options;
+    if (c.base)
+      options.baseFolder = dir.path();
+    // With and without a template, and one that shows the table of contents.
+    for (const char* templateText : {"", "####BODY####", "<nav>####TOC####</nav>"}) {
+      if (*templateText != '\0')
+        options.templateText = templateText;
+      const PageResult r = ConvertDocument(c.document, options);
+      EXPECT_EQ(r.header, c.header) << c.document;
+      EXPECT_EQ(r.tableOfContents, c.toc) << c.document;
+      if (std::string_view(templateText).starts_with("<nav>"))
+        EXPECT_EQ(r.page, "<nav>" + c.toc + "</nav>") << c.document;
+    }
+    Parser_CL parser;
+    parser.ConvertSecondPassInFull();
+    const PageResult full = ConvertWith(parser, c.document, options);
+    EXPECT_EQ(full.header, c.header) << c.document;
+    EXPECT_EQ(full.tableOfContents, c.toc) << c.document;
+  }
+}
+
+// Each kind of message a conversion in memory gives, with its file and reason, through
+// C++ and C alike.
+TEST(Library, MessagesCarryKindPathAndReason) {
+  ScopedTempDir dir;
+  std::filesystem::create_directory(dir.PathOf("folder"));
+  const std::string noFile = dir.PathOf("t.html");
+  const std::string folder = dir.PathOf("folder");
+  const std::string noInclude = dir.PathOf("i.md");
+  const std::string document = "<!--\ntemplate: t.html\ninclude: folder\ninclude: i.md\n-->\n# H\n";
+  PageOptions options;
+  options.baseFolder = dir.path();
+  options.templateText = "unused ####BODY####";
+  const std::vector<Message> expected = {
+      {MessageKind::IncludeMissing, folder, "Is a directory",
+       "Include File Not Find \"" + folder + "\"\ntarvix: " + folder + ": Is a directory"},
+      {MessageKind::IncludeMissing, noInclude, "No such file or directory",
+       "Include File Not Find \"" + noInclude + "\"\ntarvix: " + noInclude +
+           ": No such file or directory"},
+      {MessageKind::TemplateMissing, noFile, "No such file or directory",
+       "Template File Not Find \"" + noFile + "\"\ntarvix: " + noFile +
+           ": No such file or directory"},
+  };
+  const PageResult r = ConvertDocument(document, options);
+  EXPECT_EQ(r.messages, expected);
+  // A missing template leaves the body alone, as the kind tells.
+  EXPECT_EQ(r.page,
+            "<!--\ntemplate: t.html\ninclude: folder\ninclude: i.md\n-->"
+            "<h1 id=\"H\">H</h1>\n");
+
+  tarvix_options c{};
+  const std::string base = dir.path();
+  c.base_folder = base.c_str();
+  tarvix_result made;
+  ASSERT_EQ(tarvix_convert(document.data(), document.size(), &c, &made), TARVIX_OK);
+  ASSERT_EQ(made.message_count, expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(made.messages[i].kind, static_cast<int>(expected[i].kind)) << i;
+    EXPECT_EQ(made.messages[i].path, expected[i].path) << i;
+    EXPECT_EQ(made.messages[i].reason, expected[i].reason) << i;
+    EXPECT_EQ(made.messages[i].text, expected[i].text) << i;
+  }
+  EXPECT_STREQ(made.header.template_, "t.html");
+  EXPECT_STREQ(made.header.include, "i.md");
+  EXPECT_STREQ(made.header.title, "");
+  EXPECT_EQ(std::string(made.toc, made.toc_size),
+            "<ul class=\"toc\">\n<li><a href=\"#H\">H</a></li>\n</ul>");
+  tarvix_free(&made);
+  EXPECT_EQ(made.toc, nullptr);
+  EXPECT_EQ(made.header.title, nullptr);
 }
 
 TEST(Library, CInterfaceConvertsAndFrees) {
@@ -109,10 +249,12 @@ TEST(Library, CInterfaceConvertsAndFrees) {
             std::string("..") + '\0' +
                 "|<p><a href=\"p.png\" alt=\"i\" target=\"_blank\"><img src=\"p.png\" alt=\"i\" "
                 "/></a><!-- include: x.md --></p>\n");
-  ASSERT_EQ(r.message_count, 2u);
-  EXPECT_STREQ(r.messages[0], ("Include File Not Find \"" + dir.PathOf("x.md") + "\"").c_str());
-  EXPECT_STREQ(r.messages[1],
-               ("tarvix: " + dir.PathOf("x.md") + ": No such file or directory").c_str());
+  ASSERT_EQ(r.message_count, 1u);
+  EXPECT_EQ(r.messages[0].kind, TARVIX_MESSAGE_INCLUDE_MISSING);
+  EXPECT_EQ(r.messages[0].path, dir.PathOf("x.md"));
+  EXPECT_STREQ(r.messages[0].reason, "No such file or directory");
+  EXPECT_EQ(r.messages[0].text, "Include File Not Find \"" + dir.PathOf("x.md") + "\"\ntarvix: " +
+                                    dir.PathOf("x.md") + ": No such file or directory");
   tarvix_free(&r);
   EXPECT_EQ(r.messages, nullptr);
   EXPECT_EQ(r.message_count, 0u);
@@ -127,6 +269,8 @@ TEST(Library, CInterfaceConvertsAndFrees) {
   EXPECT_EQ(r.page, nullptr);
   EXPECT_EQ(tarvix_convert("x", 1, nullptr, nullptr), TARVIX_ERROR_ARGUMENT);
   EXPECT_STREQ(tarvix_version(), TARVIX_VERSION);
+  EXPECT_STREQ(tarvix_version(), "0.1.0");
+  EXPECT_EQ(tarvix_version_number(), 100);
 }
 
 }  // namespace

@@ -115,13 +115,15 @@ TEST(Header, IncludeFilesGiveTheirComments) {
 
   // Include paths are taken from the folder given, the document's.
   header = DocumentHeader{};
-  std::vector<std::string> messages;
+  std::vector<MessageRecord> messages;
   ApplyHeaderEntry(header, "include", " inc.md ", dir.path(), false, &messages);
   ApplyHeaderEntry(header, "Include", "missing.md", dir.path(), false, &messages);
-  // The message is followed by the line that says why.
-  EXPECT_EQ(messages, (std::vector<std::string>{
-                          "Include File Not Find \"" + dir.PathOf("missing.md") + "\"",
-                          "tarvix: " + dir.PathOf("missing.md") + ": No such file or directory"}));
+  // The message carries its kind, the file and the system's reason.
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].kind, MessageKind::IncludeMissing);
+  EXPECT_EQ(messages[0].line, "Include File Not Find \"" + dir.PathOf("missing.md") + "\"");
+  EXPECT_EQ(messages[0].path, dir.PathOf("missing.md"));
+  EXPECT_EQ(messages[0].reason, "No such file or directory");
   EXPECT_EQ(header.title, "Inc");
   EXPECT_EQ(header.include, "missing.md");
 }
