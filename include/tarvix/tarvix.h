@@ -124,14 +124,15 @@ struct Message {
 };
 
 // The document header as the conversion read it (the document's comments, then its
-// include files'; a later entry wins). Empty where the document set nothing.
+// include files'; a later entry wins): the bytes the document wrote, any bytes. Empty
+// where the document set nothing; without a base folder include: entries are not read.
 struct Header {
   std::string title;
   std::string keywords;
   std::string description;
   std::string template_;  // as written, relative to the base folder
   std::string outputExt;
-  std::string include;  // the last include: entry, as written
+  std::string include;  // the last include: entry read, as written
   bool operator==(const Header&) const = default;
 };
 
@@ -188,20 +189,28 @@ typedef struct tarvix_message {
   void* reserved[4];
 } tarvix_message;
 
-/* The document header as the conversion read it; each string ends in NUL, is never NULL,
-   and is "" where the document set nothing. */
+/* The document header as the conversion read it. Each value is the bytes the document
+   wrote (any bytes, a NUL included), with its size and an extra NUL after it; never NULL,
+   "" where the document set nothing. */
 typedef struct tarvix_header {
   const char* title;
+  size_t title_size;
   const char* keywords;
+  size_t keywords_size;
   const char* description;
+  size_t description_size;
   const char* template_; /* as written, relative to the base folder */
+  size_t template_size;
   const char* output_ext;
-  const char* include; /* the last include: entry, as written */
+  size_t output_ext_size;
+  const char* include; /* the last include: entry read, as written */
+  size_t include_size;
   void* reserved[4];
 } tarvix_header;
 
 /* What tarvix_convert made. The page and the table of contents end in an extra NUL not
-   counted in their sizes (the page itself may hold NUL bytes from the template). Every
+   counted in their sizes (the page itself may hold NUL bytes from the template or the
+   header's values). Every
    pointer, the messages' and the header's strings included, stays valid until
    tarvix_free, which releases it all. */
 typedef struct tarvix_result {

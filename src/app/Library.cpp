@@ -46,7 +46,7 @@ char* CopyForC(std::string_view bytes) {
   return copy;
 }
 
-// The header's strings in the order of tarvix_header.
+// The header's values in the order of tarvix_header.
 std::array<const char*, 6> HeaderFields(const tarvix_header& header) {
   return {header.title,     header.keywords,   header.description,
           header.template_, header.output_ext, header.include};
@@ -62,15 +62,17 @@ bool FillForC(const PageResult& page, tarvix_result& made) {
   made.page_size = page.page.size();
   made.toc_size = page.tableOfContents.size();
   const Header& header = page.header;
+  tarvix_header& to = made.header;
   const std::string_view values[] = {header.title,     header.keywords,  header.description,
                                      header.template_, header.outputExt, header.include};
-  const char** fields[] = {&made.header.title,       &made.header.keywords,
-                           &made.header.description, &made.header.template_,
-                           &made.header.output_ext,  &made.header.include};
-  static_assert(std::size(values) == std::size(fields));
+  const char** fields[] = {&to.title,     &to.keywords,   &to.description,
+                           &to.template_, &to.output_ext, &to.include};
+  std::size_t* sizes[] = {&to.title_size,    &to.keywords_size,   &to.description_size,
+                          &to.template_size, &to.output_ext_size, &to.include_size};
   bool complete = true;
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     *fields[i] = CopyForC(values[i]);
+    *sizes[i] = values[i].size();
     complete = complete && *fields[i] != nullptr;
   }
   if (!complete || page.messages.empty())
@@ -95,8 +97,8 @@ bool FillForC(const PageResult& page, tarvix_result& made) {
 // take reserved places): a change here is a change of the library's interface.
 static_assert(sizeof(tarvix_options) == 16 * sizeof(void*));
 static_assert(sizeof(tarvix_message) == 8 * sizeof(void*));
-static_assert(sizeof(tarvix_header) == 10 * sizeof(void*));
-static_assert(sizeof(tarvix_result) == 24 * sizeof(void*));
+static_assert(sizeof(tarvix_header) == 16 * sizeof(void*));
+static_assert(sizeof(tarvix_result) == 30 * sizeof(void*));
 
 }  // namespace
 

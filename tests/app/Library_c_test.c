@@ -9,8 +9,8 @@
 /* The layout C sees is the one the library was built with (Library.cpp checks its side). */
 _Static_assert(sizeof(tarvix_options) == 16 * sizeof(void*), "tarvix_options changed size");
 _Static_assert(sizeof(tarvix_message) == 8 * sizeof(void*), "tarvix_message changed size");
-_Static_assert(sizeof(tarvix_header) == 10 * sizeof(void*), "tarvix_header changed size");
-_Static_assert(sizeof(tarvix_result) == 24 * sizeof(void*), "tarvix_result changed size");
+_Static_assert(sizeof(tarvix_header) == 16 * sizeof(void*), "tarvix_header changed size");
+_Static_assert(sizeof(tarvix_result) == 30 * sizeof(void*), "tarvix_result changed size");
 
 static int failures = 0;
 
@@ -65,6 +65,7 @@ static void MessagesHeaderAndToc(void) {
   CHECK(EndsWith(result.page, "--><h1 id=\"One\">One</h1>\n<h2 id=\"Two\">Two</h2>\n"));
 
   CHECK_STR(result.header.title, "T");
+  CHECK(result.header.title_size == 1 && result.header.template_size == 6);
   CHECK_STR(result.header.keywords, "K");
   CHECK_STR(result.header.description, "D");
   CHECK_STR(result.header.template_, "t.html");
@@ -79,10 +80,11 @@ static void MessagesHeaderAndToc(void) {
   CHECK(result.header.title == NULL && result.toc == NULL);
 }
 
-/* A zeroed result means no messages, empty header strings that are still strings, and an
-   empty table of contents; NUL and ill-formed bytes are a document like any other. */
+/* No messages, empty header values that are still strings, an empty table of contents;
+   NUL and ill-formed bytes are a document like any other. The page has none of them, but
+   a header value keeps the bytes as written, NUL included, and its size counts them. */
 static void EmptyFieldsAndAnyBytes(void) {
-  static const char document[] = "a\0b\xff\xfe <!-- title: x\xc3 -->";
+  static const char document[] = "a\0b\xff\xfe <!-- title: x\0y\xc3 -->";
   tarvix_result result;
   CHECK(tarvix_convert(document, sizeof document - 1, NULL, &result) == TARVIX_OK);
   CHECK(result.message_count == 0 && result.messages == NULL);
@@ -91,6 +93,8 @@ static void EmptyFieldsAndAnyBytes(void) {
   CHECK_STR(result.toc, "");
   CHECK(result.toc_size == 0);
   CHECK(result.page_size > 0 && memchr(result.page, '\0', result.page_size) == NULL);
+  CHECK(result.header.title_size == 4 && memcmp(result.header.title, "x\0y\xc3", 5) == 0);
+  CHECK(result.header.keywords_size == 0);
   tarvix_free(&result);
   tarvix_free(&result);
   tarvix_free(NULL);

@@ -142,6 +142,8 @@ TEST(Library, ResultCarriesHeaderAndTableOfContents) {
        {},
        "<ul class=\"toc\">\n<li><a href=\"#%2Ax%2A%20%26amp%3B%20y\">x &amp;amp; y</a></li>\n"
        "</ul>"},
+      // A value keeps the bytes as written, NUL and ill-formed UTF-8 included.
+      {std::string("<!-- title: a\0b\xff -->", 20), false, {std::string("a\0b\xff", 4)}, ""},
       // A reference defined after the heading that uses it: the text as the second pass
       // writes it.
       {"# [go][r] on\n\n[r]: /u\n",
