@@ -3,8 +3,8 @@
    languages the tarvix_ functions and plain structs at the end.
 
    Documents: any byte sequence is a valid document. NUL bytes and ill-formed UTF-8 are
-   accepted (they reach the page cleaned, as U+FFFD), and no input makes a conversion fail
-   or loop; only memory can run out. A document holds at most 2147483647 bytes (2 GiB less
+   accepted (the body shows them as U+FFFD; header values keep them as written), and no
+   input makes a conversion fail or loop; only memory can run out. A document holds at most 2147483647 bytes (2 GiB less
    one: the largest that the converter's 32-bit token counts cover); callers must not pass
    a longer one.
 
