@@ -58,4 +58,18 @@ bool InsideBaseFolder(const std::string& baseFolder, std::string_view entry) {
   return real.size() > folder.size() && real.compare(0, folder.size(), folder) == 0;
 }
 
+std::string EntryPath(const std::string& baseFolder, std::string_view entry, EntryRule rule,
+                      std::string* outside) {
+  outside->clear();
+  if (rule == EntryRule::Anywhere && IsAbsoluteEntry(entry))
+    return std::string(entry);
+  std::string path = baseFolder;
+  if (!path.empty())
+    path.push_back(platform::kPathSeparator);
+  path.append(entry);
+  if (rule == EntryRule::Inside && !InsideBaseFolder(baseFolder, entry))
+    *outside = kOutsideBaseFolder;
+  return path;
+}
+
 }  // namespace tarvix

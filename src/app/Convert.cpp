@@ -194,13 +194,8 @@ void Parser_CL::EmitPage(const OutputPair& body) {
   std::string templatePath = options.templateFile;
   std::string outsideReason;
   if (!header.template_.empty() && baseFolder_) {
-    templatePath = *baseFolder_;
-    if (!templatePath.empty())
-      templatePath.push_back(platform::kPathSeparator);
-    const std::string entry = ToNativeSeparators(CleanUtf8(header.template_));
-    templatePath += entry;
-    if (confineToBase_ && !InsideBaseFolder(*baseFolder_, entry))
-      outsideReason = kOutsideBaseFolder;
+    templatePath = EntryPath(*baseFolder_, ToNativeSeparators(CleanUtf8(header.template_)),
+                             entryRule_, &outsideReason);
   }
   if (!options.debugTemplateFile.empty()) {
     templatePath = options.debugTemplateFile;

@@ -116,8 +116,7 @@ PageStatus ConvertInto(Parser_CL& parser, std::string_view document, const PageO
   parser.options.rootRel = options.rootRel;
   parser.options.syntaxDir = options.syntaxDir;
   parser.maxPageSize = std::min<std::uint64_t>(options.maxPageSize, kMaxPageSize);
-  if (!options.allowOutsideBase)
-    parser.ConfineToBaseFolder();
+  parser.ReadEntries(options.allowOutsideBase ? EntryRule::Anywhere : EntryRule::Inside);
   // No output file is named: the extension is the header's alone.
   parser.header.output_ext.clear();
   std::optional<std::string> baseFolder;

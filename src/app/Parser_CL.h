@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/BaseFolder.h"
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
@@ -107,9 +108,9 @@ class Parser_CL {
   // Makes the second pass convert the document again instead of completing the first
   // pass's page (the two give the same page; tests compare them).
   void ConvertSecondPassInFull() { completeFirstPass_ = false; }
-  // Keeps the document's template and include entries inside the base folder (a caller
-  // of the library converting documents it did not write).
-  void ConfineToBaseFolder() { confineToBase_ = true; }
+  // How the document's template and include entries are read (a caller of the library
+  // keeps documents it did not write inside the base folder).
+  void ReadEntries(EntryRule rule) { entryRule_ = rule; }
   // True when the run refused its page as larger than `maxPageSize`.
   [[nodiscard]] bool PageTooLarge() const { return pageTooLarge_; }
 
@@ -433,7 +434,7 @@ class Parser_CL {
   std::vector<NotedHeading> tocHeadings_;
   bool writeFailed_ = false;
   bool pageTooLarge_ = false;
-  bool confineToBase_ = false;
+  EntryRule entryRule_ = EntryRule::Joined;
   // The mapped document changed during a pass: the passes are made again from a copy.
   bool inputChanged_ = false;
   bool pageOnStandardOutput_ = false;

@@ -200,7 +200,7 @@ void ResetHeader(DocumentHeader& header) {
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
                       std::vector<std::string>* messages, std::vector<std::string>* looked,
-                      bool confined) {
+                      EntryRule rule) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -228,20 +228,15 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       if (noInclude)
         return;
       header.include = trimmed;
-      std::string path(baseFolder);
-      if (!path.empty())
-        path.push_back(platform::kPathSeparator);
-      const std::string entry = ToNativeSeparators(CleanUtf8(trimmed));
-      path += entry;
+      std::string outside;
+      const std::string path = EntryPath(std::string(baseFolder),
+                                         ToNativeSeparators(CleanUtf8(trimmed)), rule, &outside);
       // A folder or a device holds no comments, and reading a device might never end: it is
       // reported as missing, with the line that says what it is.
       if (looked)
         looked->push_back(path);
-      std::string reason;
-      const bool outside = confined && !InsideBaseFolder(std::string(baseFolder), entry);
-      if (outside)
-        reason = kOutsideBaseFolder;
-      if ((outside || !ReadIncludeFile(header, path, &reason)) && messages) {
+      std::string reason = outside;
+      if ((!outside.empty() || !ReadIncludeFile(header, path, &reason)) && messages) {
         messages->push_back("Include File Not Find \"" + path + "\"");
         if (!reason.empty())
           messages->push_back(DetailLine(path, reason));
@@ -301,7 +296,7 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   const std::string_view baseFolder = baseFolder_ ? std::string_view(*baseFolder_) : "";
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
     std::vector<std::string> said;
-    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead, confineToBase_);
+    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead, entryRule_);
     // A bad extension is worth a word only where the extension would be used.
     if (!target.badOutputExt.empty()) {
       if (options.replaceExt)

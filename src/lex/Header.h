@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/BaseFolder.h"
+
 namespace tarvix {
 
 struct DocumentHeader {
@@ -25,14 +27,15 @@ void ResetHeader(DocumentHeader& header);
 // Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
 // entry, unless `noInclude`, reads the named file's comments relative to `baseFolder`
 // ("" is the current folder), or adds the message that it is missing to `messages` when
-// given; with `confined`, an include entry that leads out of `baseFolder` is not read and
-// is reported missing. Empty keys or values change nothing, and an output_ext that is no
+// given; `rule` says where an include entry leads (one that `rule` keeps out is reported
+// missing). Empty keys or values change nothing, and an output_ext that is no
 // extension only sets `badOutputExt`. The path of each include file looked for goes to
 // `looked`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
                       std::vector<std::string>* messages = nullptr,
-                      std::vector<std::string>* looked = nullptr, bool confined = false);
+                      std::vector<std::string>* looked = nullptr,
+                      EntryRule rule = EntryRule::Joined);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.
 // False when the file is missing, unreadable or no regular file (`reason` says which).
