@@ -4,7 +4,8 @@
 # examples and the seeds, the page fuzzer (a template and a document) on fuzz/page-seeds.
 # Usage: fuzz/run.sh [seconds] (default 60, for each). Findings land in
 # build/fuzz/findings; the growing corpora stay in build/fuzz/corpus and
-# build/fuzz/page-corpus. Inputs go up to 64 KB, and a run that takes more than 2 GB, or
+# build/fuzz/page-corpus. Inputs go up to 64 KB from the start (libFuzzer would otherwise
+# grow its length limit slowly), and a run that takes more than 2 GB, or
 # one allocation of more than 1 GB, is a finding: a page that grows without bound is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,7 +54,7 @@ for f in fuzz/page-seeds/*; do
   cp -n "$f" "$out/page-corpus/seed-$(basename "$f")"
 done
 
-limits=(-max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024
+limits=(-max_total_time="$seconds" -max_len=65536 -len_control=0 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024
   -print_final_stats=1)
 "$out/convert_fuzzer" "$out/corpus" -artifact_prefix="$out/findings/convert-" "${limits[@]}"
 "$out/page_fuzzer" "$out/page-corpus" -artifact_prefix="$out/findings/page-" "${limits[@]}"

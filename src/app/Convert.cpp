@@ -186,10 +186,10 @@ class PageWriter_CL final : public TemplateFill_CL::Writer_CL {
 
 }  // namespace
 
-void Parser_CL::EmitPage(const OutputPair& body) {
+void Parser_CL::EmitPage(OutputPair& body) {
   if (unresolvedReference && pass != 2)
     return;
-  const std::string& bodyHtml = body.html;
+  std::string& bodyHtml = body.html;
 
   std::string templatePath = options.templateFile;
   std::string outsideReason;
@@ -263,20 +263,34 @@ void Parser_CL::EmitPage(const OutputPair& body) {
     RefusePage();
     return;
   }
+  // A page in memory with the body once takes the body's buffer: the page then costs the
+  // body's memory and the template's, not a second copy of the body.
+  const bool adopt = pageSink && !fillHoles_ && fill.BodyPlaces() == 1;
   if (pageSink)
-    pageSink->Reserve(fill.Size());
+    pageSink->Reserve(fill.Size(), adopt);
   PageWriter_CL writer([this](std::string_view bytes) { WritePage(bytes); },
-                       [this, &bodyHtml] { WriteBody(bodyHtml); });
+                       [this, adopt, &bodyHtml] {
+                         if (adopt) {
+                           pageSink->AdoptBody(std::move(bodyHtml));
+                         } else {
+                           WriteBody(bodyHtml);
+                         }
+                       });
   fill.Write(writer);
 }
 
-void Parser_CL::WriteBodyAlone(const std::string& html, std::uint64_t size) {
+void Parser_CL::WriteBodyAlone(std::string& html, std::uint64_t size) {
   if (size > maxPageSize) {
     RefusePage();
     return;
   }
+  if (pageSink && !fillHoles_) {
+    pageSink->Reserve(size, true);
+    pageSink->AdoptBody(std::move(html));
+    return;
+  }
   if (pageSink)
-    pageSink->Reserve(size);
+    pageSink->Reserve(size, false);
   WriteBody(html);
 }
 

@@ -19,11 +19,22 @@ namespace {
 class PageText_CL final : public PageSink_CL {
  public:
   explicit PageText_CL(std::string& page) : page_(page) {}
-  void Reserve(std::uint64_t size) override { page_.reserve(static_cast<std::size_t>(size)); }
+  void Reserve(std::uint64_t size, bool adoptsBody) override {
+    size_ = static_cast<std::size_t>(size);
+    if (!adoptsBody)
+      page_.reserve(size_);
+  }
   void Write(std::string_view bytes) override { page_.append(bytes); }
+  void AdoptBody(std::string&& body) override {
+    std::string page = std::move(body);
+    page.reserve(size_);
+    page.insert(0, page_);
+    page_ = std::move(page);
+  }
 
  private:
   std::string& page_;
+  std::size_t size_ = 0;
 };
 
 // Collects the page in memory from malloc for a C caller, with a NUL after it, so that
@@ -34,7 +45,7 @@ class MallocPage_CL final : public PageSink_CL {
   ~MallocPage_CL() override { std::free(data_); }
   MallocPage_CL(const MallocPage_CL&) = delete;
   MallocPage_CL& operator=(const MallocPage_CL&) = delete;
-  void Reserve(std::uint64_t size) override { (void)Grow(static_cast<std::size_t>(size)); }
+  void Reserve(std::uint64_t size, bool) override { (void)Grow(static_cast<std::size_t>(size)); }
   void Write(std::string_view bytes) override {
     if (!Grow(size_ + bytes.size()))
       return;

@@ -62,8 +62,15 @@ struct ParserSnapshot {
 class PageSink_CL {
  public:
   virtual ~PageSink_CL() = default;
-  // The page's size, told before its first byte.
-  virtual void Reserve(std::uint64_t size) { (void)size; }
+  // The page's size, told before its first byte. With `adoptsBody`, the body will be
+  // offered to AdoptBody instead of written.
+  virtual void Reserve(std::uint64_t size, bool adoptsBody) {
+    (void)size;
+    (void)adoptsBody;
+  }
+  // Takes the body's buffer as the page's from here on, the bytes written so far put in
+  // front of it, instead of a copy of it: a page in memory then costs the body once.
+  virtual void AdoptBody(std::string&& body) { Write(body); }
   virtual void Write(std::string_view bytes) = 0;
 };
 
@@ -328,12 +335,13 @@ class Parser_CL {
   void FinishCaretLink(OutputPair& out, std::string& s, const std::string& id);
   // Writes a link or image address: the URL, or the place of a reference not yet defined.
   void AppendAddress(OutputPair& out, const std::string& url, int hole);
-  void EmitPage(const OutputPair& body);
+  // Writes the page of `body`, which it may take the buffer of.
+  void EmitPage(OutputPair& body);
   void WritePage(std::string_view page);
   // Writes the body, filling its holes when the first pass is being completed.
   void WriteBody(const std::string& html);
   // The body as the whole page, unless it is larger than the bound.
-  void WriteBodyAlone(const std::string& html, std::uint64_t size);
+  void WriteBodyAlone(std::string& html, std::uint64_t size);
   // The size of the body as WriteBody writes it.
   [[nodiscard]] std::uint64_t BodySize(const std::string& html) const;
   // Says the page is too large; nothing of it is written.

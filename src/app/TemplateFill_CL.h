@@ -56,6 +56,8 @@ class TemplateFill_CL {
                           std::uint64_t bodySize, std::uint64_t limit);
   // The page's size in bytes, after a successful Plan.
   [[nodiscard]] std::uint64_t Size() const { return size_; }
+  // How many times the page holds the body.
+  [[nodiscard]] std::uint64_t BodyPlaces() const { return topBodies_; }
   // Writes the planned page.
   void Write(Writer_CL& writer) const;
 
