@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds the conversion fuzzer with clang (libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs it on a corpus seeded from the examples and the
-# seeds. Usage: fuzz/run.sh [seconds] (default 60). Findings land in
-# build/fuzz/findings; the growing corpus stays in build/fuzz/corpus.
+# Builds the fuzzers with clang (libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer)
+# and runs each for the given time: the conversion fuzzer on a corpus seeded from the
+# examples and the seeds, the page fuzzer (a template and a document) on fuzz/page-seeds.
+# Usage: fuzz/run.sh [seconds] (default 60, for each). Findings land in
+# build/fuzz/findings; the growing corpora stay in build/fuzz/corpus and
+# build/fuzz/page-corpus. Inputs go up to 64 KB from the start (libFuzzer would otherwise
+# grow its length limit slowly), and a run that takes more than 2 GB, or
+# one allocation of more than 1 GB, is a finding: a page that grows without bound is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -12,16 +16,27 @@ if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux
   apt-get update -qq && apt-get install -y -qq --no-install-recommends clang libclang-rt-dev >/dev/null
 fi
 
-mkdir -p "$out/corpus" "$out/findings"
+mkdir -p "$out/corpus" "$out/page-corpus" "$out/findings"
 sources=$(ls src/*/*.cpp | grep -v -e 'src/app/main.cpp' -e 'Platform_win32.cpp')
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc -Iinclude -DTARVIX_STATIC)
-if [ ! -x "$out/convert_fuzzer" ] || [ -n "$(find src include fuzz -newer "$out/convert_fuzzer" -name '*.[ch]*' | head -n 1)" ]; then
-  # One object per source, two at a time.
-  mkdir -p "$out/obj"
+targets=(convert_fuzzer page_fuzzer)
+stale=0
+for target in "${targets[@]}"; do
+  if [ ! -x "$out/$target" ] || [ -n "$(find src include fuzz -newer "$out/$target" -name '*.[ch]*' | head -n 1)" ]; then
+    stale=1
+  fi
+done
+if [ "$stale" = 1 ]; then
+  # One object per source, two at a time; each target links the library's objects and its own.
+  mkdir -p "$out/obj" "$out/targets"
+  rm -f "$out"/obj/*.o "$out"/targets/*.o
   export FLAGS="${flags[*]}" OBJ="$out/obj"
-  printf '%s\n' $sources fuzz/convert_fuzzer.cpp |
+  printf '%s\n' $sources |
     xargs -P 2 -I{} sh -c 'clang++ $FLAGS -c "{}" -o "$OBJ/$(echo "{}" | tr / _).o"'
-  clang++ "${flags[@]}" "$out"/obj/*.o -o "$out/convert_fuzzer"
+  for target in "${targets[@]}"; do
+    clang++ "${flags[@]}" -c "fuzz/$target.cpp" -o "$out/targets/$target.o"
+    clang++ "${flags[@]}" "$out"/obj/*.o "$out/targets/$target.o" -o "$out/$target"
+  done
 fi
 
 # Seeds: each prefixed by the options byte (plain, -imagelink, template, both).
@@ -34,5 +49,12 @@ for f in examples/*.md fuzz/seeds/*.md; do
   done
 done
 
-"$out/convert_fuzzer" "$out/corpus" -artifact_prefix="$out/findings/" -max_total_time="$seconds" \
-  -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1
+for f in fuzz/page-seeds/*; do
+  [ -f "$f" ] || continue
+  cp -n "$f" "$out/page-corpus/seed-$(basename "$f")"
+done
+
+limits=(-max_total_time="$seconds" -max_len=65536 -len_control=0 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024
+  -print_final_stats=1)
+"$out/convert_fuzzer" "$out/corpus" -artifact_prefix="$out/findings/convert-" "${limits[@]}"
+"$out/page_fuzzer" "$out/page-corpus" -artifact_prefix="$out/findings/page-" "${limits[@]}"

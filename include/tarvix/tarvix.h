@@ -68,6 +68,7 @@ typedef enum tarvix_message_kind {
 
 #ifdef __cplusplus
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,6 +90,22 @@ struct PageOptions {
   // The folder that relative `template:` and `include:` entries start from ("" is the
   // current folder); none: such entries are ignored and no file is read.
   std::optional<std::string> baseFolder;
+  // By default a `template:` or `include:` entry is read only when it names a file inside
+  // `baseFolder`: not an absolute path, no ".." step above it, no link leading out of it
+  // (such an entry is reported missing, "tarvix: PATH: outside the base folder"), since a
+  // document from anyone could otherwise put any file the process can read into its page.
+  // Callers who trust their documents set this to read what the entries name.
+  bool allowOutsideBase = false;
+  // The largest page made, in bytes (at most the default, 2 GiB - 1, as for the document).
+  // A larger page is not built: the result says PageStatus::PageTooLarge.
+  std::uint64_t maxPageSize = 0x7FFFFFFF;
+};
+
+// How a conversion ended.
+enum class PageStatus {
+  Ok,
+  InputTooLarge,  // the document is larger than 2 GiB - 1 bytes: nothing was converted
+  PageTooLarge,   // the page would be larger than maxPageSize: it is empty
 };
 
 // The kinds of tarvix_message_kind, by name.
@@ -146,6 +163,7 @@ struct PageResult {
   // The table of contents as ####TOC#### would show it, whether the template has that
   // placeholder or not: empty when no heading has an id.
   std::string tableOfContents;
+  PageStatus status = PageStatus::Ok;
 };
 
 // Converts `document` into a page. Only running out of memory throws (std::bad_alloc);
@@ -176,7 +194,11 @@ typedef struct tarvix_options {
   const char* root_rel;    /* NULL: "." */
   const char* syntax_dir;  /* NULL: "./SyntaxHighlighter" */
   const char* base_folder; /* NULL: relative template: and include: entries are ignored */
-  void* reserved[10];
+  /* nonzero: template: and include: entries may name files outside base_folder */
+  int allow_outside_base;
+  /* the largest page made; 0 (or more than 2 GiB - 1): 2 GiB - 1 */
+  unsigned long long max_page_size;
+  void* reserved[8];
 } tarvix_options;
 
 /* One message; its strings end in NUL and are never NULL. */
@@ -228,6 +250,11 @@ typedef struct tarvix_result {
 #define TARVIX_OK 0
 #define TARVIX_ERROR_ARGUMENT 1 /* a null result, or a null document with a size */
 #define TARVIX_ERROR_MEMORY 2   /* out of memory; the result is empty */
+
+/* the document is larger than 2 GiB - 1 bytes; nothing was converted */
+#define TARVIX_ERROR_INPUT_TOO_LARGE 3
+/* the page would be larger than max_page_size; the result is empty */
+#define TARVIX_ERROR_PAGE_TOO_LARGE 4
 
 /* Converts the `size` bytes at `document` into a page. On TARVIX_OK `result` holds the
    page, the messages, the header and the table of contents; on any other value it is

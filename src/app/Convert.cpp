@@ -1,23 +1,18 @@
 // The conversion loop: one pass over the blocks of the document, then the page.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/BaseFolder.h"
 #include "app/Parser_CL.h"
+#include "app/TemplateFill_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
 namespace {
-
-// The placeholders, in the order they are filled.
-constexpr std::string_view kTitle = "####TITLE####";
-constexpr std::string_view kKeywords = "####KEYWORDS####";
-constexpr std::string_view kDescription = "####DESCRIPTION####";
-constexpr std::string_view kSyntax = "####SYNTAX####";
-constexpr std::string_view kRoot = "####ROOT####";
-constexpr std::string_view kToc = "####TOC####";
-constexpr std::string_view kBody = "####BODY####";
 
 // Room for the body of a page. Untouched reserve costs no memory, while a body that
 // outgrows its buffer is copied whole, so we count the bytes that can turn into tags: a
@@ -173,69 +168,161 @@ void Parser_CL::Convert() {
   }
 }
 
-void Parser_CL::EmitPage(const OutputPair& body) {
+namespace {
+
+// Writes a planned page through the parser: the template's pieces as they are, the body
+// with its holes filled.
+class PageWriter_CL final : public TemplateFill_CL::Writer_CL {
+ public:
+  PageWriter_CL(std::function<void(std::string_view)> text, std::function<void()> body)
+      : text_(std::move(text)), body_(std::move(body)) {}
+  void Text(std::string_view bytes) override { text_(bytes); }
+  void Body() override { body_(); }
+
+ private:
+  std::function<void(std::string_view)> text_;
+  std::function<void()> body_;
+};
+
+}  // namespace
+
+void Parser_CL::EmitPage(OutputPair& body) {
   if (unresolvedReference && pass != 2)
     return;
-  const std::string& bodyHtml = body.html;
-  if (tableOfContents)
-    *tableOfContents = TableOfContents(bodyHtml);
+  std::string& bodyHtml = body.html;
+  if (tableOfContents) {
+    // A caller that builds its own page gets the table of contents under the page's bound.
+    std::optional<std::string> made = TableOfContents(bodyHtml, maxPageSize);
+    if (!made) {
+      RefusePage();
+      return;
+    }
+    *tableOfContents = std::move(*made);
+  }
 
   std::string templatePath = options.templateFile;
+  std::string outsideReason;
   if (!header.template_.empty() && baseFolder_) {
-    templatePath = *baseFolder_;
-    if (!templatePath.empty())
-      templatePath.push_back(platform::kPathSeparator);
-    templatePath += ToNativeSeparators(CleanUtf8(header.template_));
+    templatePath = EntryPath(*baseFolder_, ToNativeSeparators(CleanUtf8(header.template_)),
+                             entryRule_, &outsideReason);
   }
-  if (!options.debugTemplateFile.empty())
+  if (!options.debugTemplateFile.empty()) {
     templatePath = options.debugTemplateFile;
+    outsideReason.clear();
+  }
   if (!templatePath.empty())
     inputsRead.push_back(templatePath);
 
-  std::string page;
+  const std::uint64_t bodySize = BodySize(bodyHtml);
+  std::string templateFile;
+  std::string_view templateBytes;
   if (templatePath.empty()) {
     if (!templateText) {
-      WriteBody(bodyHtml);
+      WriteBodyAlone(bodyHtml, bodySize);
       return;
     }
-    page = *templateText;
+    templateBytes = *templateText;
   } else {
     // A template that exists but cannot be read counts as missing, and so does one that is
     // no ordinary file (a device whose reading would never end); the line after the
     // message says which it was.
-    std::string reason;
+    std::string reason = outsideReason;
     platform::FileStatus status;
-    bool found = platform::StatusOf(templatePath, &status, &reason);
+    bool found = reason.empty() && platform::StatusOf(templatePath, &status, &reason);
     if (found && status.kind != platform::FileKind::Regular) {
       reason = platform::NotRegularReason(status.kind);
       found = false;
     }
-    if (!found || !platform::ReadWholeFile(templatePath, true, &page, &reason)) {
+    if (!found || !platform::ReadWholeFile(templatePath, true, &templateFile, &reason)) {
       Say(MessageKind::TemplateMissing, "Template File Not Find \"" + templatePath + "\"",
           templatePath, reason);
-      WriteBody(bodyHtml);
+      WriteBodyAlone(bodyHtml, bodySize);
       return;
     }
+    templateBytes = templateFile;
   }
-  page = ReplaceAll(page, kTitle, header.title);
-  page = ReplaceAll(page, kKeywords, header.keywords);
-  page = ReplaceAll(page, kDescription, header.description);
-  page = ReplaceAll(page, kSyntax, highLight.ScriptTags(options.syntaxDir));
-  page = ReplaceAll(page, kRoot, options.rootRel);
-  if (page.find(kToc) != std::string::npos)
-    page = ReplaceAll(page, kToc, TableOfContents(bodyHtml));
-  // The body is inserted last and never searched: write the template's pieces around it
-  // instead of building one more copy of the body.
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t at = page.find(kBody, from);
-    if (at == std::string::npos)
-      break;
-    WritePage(std::string_view(page).substr(from, at - from));
-    WriteBody(bodyHtml);
-    from = at + kBody.size();
+
+  // The values as the placeholders take them, in kPlaceholders' order; those that cost
+  // something to make are made only when the page holds their placeholder.
+  std::string syntax;
+  std::string toc;
+  const TemplateFill_CL::Values values = [&](int index) -> std::optional<std::string_view> {
+    switch (index) {
+      case 0:
+        return header.title;
+      case 1:
+        return header.keywords;
+      case 2:
+        return header.description;
+      case 3:
+        syntax = highLight.ScriptTags(options.syntaxDir);
+        return syntax;
+      case 4:
+        return options.rootRel;
+      default: {
+        std::optional<std::string> made = TableOfContents(bodyHtml, maxPageSize);
+        if (!made)
+          return std::nullopt;
+        toc = std::move(*made);
+        return toc;
+      }
+    }
+  };
+  TemplateFill_CL fill;
+  if (!fill.Plan(templateBytes, values, bodySize, maxPageSize)) {
+    RefusePage();
+    return;
   }
-  WritePage(std::string_view(page).substr(from));
+  // A page in memory with the body once takes the body's buffer: the page then costs the
+  // body's memory and the template's, not a second copy of the body.
+  const bool adopt = pageSink && !fillHoles_ && fill.BodyPlaces() == 1;
+  if (pageSink)
+    pageSink->Reserve(fill.Size(), adopt);
+  PageWriter_CL writer([this](std::string_view bytes) { WritePage(bytes); },
+                       [this, adopt, &bodyHtml] {
+                         if (adopt) {
+                           pageSink->AdoptBody(std::move(bodyHtml));
+                         } else {
+                           WriteBody(bodyHtml);
+                         }
+                       });
+  fill.Write(writer);
+}
+
+void Parser_CL::WriteBodyAlone(std::string& html, std::uint64_t size) {
+  if (size > maxPageSize) {
+    RefusePage();
+    return;
+  }
+  if (pageSink && !fillHoles_) {
+    pageSink->Reserve(size, true);
+    pageSink->AdoptBody(std::move(html));
+    return;
+  }
+  if (pageSink)
+    pageSink->Reserve(size, false);
+  WriteBody(html);
+}
+
+void Parser_CL::RefusePage() {
+  pageTooLarge_ = true;
+  Say(MessageKind::PageTooLarge, "Page too large", MessageStream::Error);
+}
+
+std::uint64_t Parser_CL::BodySize(const std::string& html) const {
+  if (!fillHoles_)
+    return html.size();
+  std::uint64_t size = 0;
+  std::string value;
+  (void)WalkHoles(
+      html, [&size](std::string_view text) { size += text.size(); },
+      [&](std::size_t index) {
+        value.clear();
+        AppendHoleValue(index, value);
+        size += value.size();
+        return true;
+      });
+  return size;
 }
 
 void Parser_CL::WriteBody(const std::string& html) {

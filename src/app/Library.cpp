@@ -3,7 +3,9 @@
 // and memory they release with tarvix_free.
 #include "app/Library.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -15,14 +17,75 @@
 namespace tarvix {
 namespace {
 
-// Collects the page in a string.
+// Collects the page in a string, sized once to the page.
 class PageText_CL final : public PageSink_CL {
  public:
   explicit PageText_CL(std::string& page) : page_(page) {}
+  void Reserve(std::uint64_t size, bool adoptsBody) override {
+    size_ = static_cast<std::size_t>(size);
+    if (!adoptsBody)
+      page_.reserve(size_);
+  }
   void Write(std::string_view bytes) override { page_.append(bytes); }
+  void AdoptBody(std::string&& body) override {
+    std::string page = std::move(body);
+    page.reserve(size_);
+    page.insert(0, page_);
+    page_ = std::move(page);
+  }
 
  private:
   std::string& page_;
+  std::size_t size_ = 0;
+};
+
+// Collects the page in memory from malloc for a C caller, with a NUL after it, so that
+// the page is not copied once more when it is handed over.
+class MallocPage_CL final : public PageSink_CL {
+ public:
+  MallocPage_CL() = default;
+  ~MallocPage_CL() override { std::free(data_); }
+  MallocPage_CL(const MallocPage_CL&) = delete;
+  MallocPage_CL& operator=(const MallocPage_CL&) = delete;
+  void Reserve(std::uint64_t size, bool) override { (void)Grow(static_cast<std::size_t>(size)); }
+  void Write(std::string_view bytes) override {
+    if (!Grow(size_ + bytes.size()))
+      return;
+    if (!bytes.empty())
+      std::memcpy(data_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+  }
+  // The page, ending in NUL, now the caller's; null when memory ran out.
+  [[nodiscard]] char* Release(std::size_t* size) {
+    if (failed_ || !Grow(size_))
+      return nullptr;
+    data_[size_] = '\0';
+    *size = size_;
+    char* page = data_;
+    data_ = nullptr;
+    return page;
+  }
+
+ private:
+  [[nodiscard]] bool Grow(std::size_t size) {
+    if (failed_)
+      return false;
+    if (size < capacity_)
+      return true;
+    const std::size_t capacity = std::max(size + 1, capacity_ + capacity_ / 2);
+    auto* grown = static_cast<char*>(std::realloc(data_, capacity));
+    if (grown == nullptr) {
+      failed_ = true;
+      return false;
+    }
+    data_ = grown;
+    capacity_ = capacity;
+    return true;
+  }
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  bool failed_ = false;
 };
 
 // The folder as the lookups join it: without trailing separators, which would double the
@@ -52,14 +115,13 @@ std::array<const char*, 6> HeaderFields(const tarvix_header& header) {
           header.template_, header.output_ext, header.include};
 }
 
-// Fills `made` with copies of `page` for a C caller. False when memory ran out; what was
-// filled by then is in `made`, for tarvix_free.
+// Fills `made` with copies of what `page` holds besides the page itself (which the caller
+// hands over without a copy) for a C caller. False when memory ran out; what was filled by
+// then is in `made`, for tarvix_free.
 bool FillForC(const PageResult& page, tarvix_result& made) {
-  made.page = CopyForC(page.page);
   made.toc = CopyForC(page.tableOfContents);
-  if (made.page == nullptr || made.toc == nullptr)
+  if (made.toc == nullptr)
     return false;
-  made.page_size = page.page.size();
   made.toc_size = page.tableOfContents.size();
   const Header& header = page.header;
   tarvix_header& to = made.header;
@@ -102,10 +164,18 @@ static_assert(sizeof(tarvix_result) == 30 * sizeof(void*));
 
 }  // namespace
 
-PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageOptions& options) {
-  PageResult result;
+namespace {
+
+// Converts `document` with `parser` into `page`; the message records, the header and the
+// table of contents go to `result` (its page is left alone).
+PageStatus ConvertInto(Parser_CL& parser, std::string_view document, const PageOptions& options,
+                       PageSink_CL& page, PageResult& result) {
+  // As for the program: a larger document is refused before anything is read.
+  if (document.size() > kMaxInputSize) {
+    result.messages.push_back({MessageKind::InputTooLarge, {}, {}, "InputFile too large"});
+    return PageStatus::InputTooLarge;
+  }
   CollectedMessages_CL messages;
-  PageText_CL page(result.page);
   parser.messages = &messages;
   parser.pageSink = &page;
   parser.tableOfContents = &result.tableOfContents;
@@ -113,12 +183,15 @@ PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageO
   parser.options.imageLink = options.imageLink ? 1 : 0;
   parser.options.rootRel = options.rootRel;
   parser.options.syntaxDir = options.syntaxDir;
+  parser.maxPageSize = std::min<std::uint64_t>(options.maxPageSize, kMaxPageSize);
+  parser.ReadEntries(options.allowOutsideBase ? EntryRule::Anywhere : EntryRule::Inside);
   // No output file is named: the extension is the header's alone.
   parser.header.output_ext.clear();
   std::optional<std::string> baseFolder;
   if (options.baseFolder)
     baseFolder = JoinableFolder(*options.baseFolder);
-  parser.UseDocument(std::string(document), std::move(baseFolder));
+  // The caller holds the document for the whole call: it is read where it lies.
+  parser.UseDocumentView(document, std::move(baseFolder));
   (void)parser.Run();
   parser.messages = nullptr;
   parser.pageSink = nullptr;
@@ -134,6 +207,15 @@ PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageO
   const DocumentHeader& header = parser.header;
   result.header = {header.title,     header.keywords,   header.description,
                    header.template_, header.output_ext, header.include};
+  return parser.PageTooLarge() ? PageStatus::PageTooLarge : PageStatus::Ok;
+}
+
+}  // namespace
+
+PageResult ConvertWith(Parser_CL& parser, std::string_view document, const PageOptions& options) {
+  PageResult result;
+  PageText_CL page(result.page);
+  result.status = ConvertInto(parser, document, options, page, result);
   return result;
 }
 
@@ -170,11 +252,25 @@ int tarvix_convert(const char* document, size_t size, const tarvix_options* opti
         pageOptions.syntaxDir = options->syntax_dir;
       if (options->base_folder != nullptr)
         pageOptions.baseFolder = options->base_folder;
+      pageOptions.allowOutsideBase = options->allow_outside_base != 0;
+      if (options->max_page_size != 0)
+        pageOptions.maxPageSize = options->max_page_size;
     }
-    const tarvix::PageResult page = tarvix::ConvertDocument(
-        std::string_view(document == nullptr ? "" : document, size), pageOptions);
+    tarvix::Parser_CL parser;
+    tarvix::MallocPage_CL page;
+    // Its page stays empty: the page is in `page`, handed over without a copy.
+    tarvix::PageResult converted;
+    const tarvix::PageStatus status =
+        tarvix::ConvertInto(parser, std::string_view(document == nullptr ? "" : document, size),
+                            pageOptions, page, converted);
+    if (status == tarvix::PageStatus::InputTooLarge)
+      return TARVIX_ERROR_INPUT_TOO_LARGE;
+    if (status == tarvix::PageStatus::PageTooLarge)
+      return TARVIX_ERROR_PAGE_TOO_LARGE;
+
     tarvix_result made{};
-    if (!tarvix::FillForC(page, made)) {
+    made.page = page.Release(&made.page_size);
+    if (made.page == nullptr || !tarvix::FillForC(converted, made)) {
       tarvix_free(&made);
       return TARVIX_ERROR_MEMORY;
     }

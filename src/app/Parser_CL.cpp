@@ -15,9 +15,8 @@ namespace tarvix {
 namespace {
 
 constexpr std::string_view kTemporaryPrefix = "Tarvix";
-// Token counts (run lengths, numbers) are 32-bit: in a larger document a run could outgrow
-// its count. At this size every count of the document is exact.
-constexpr std::uint64_t kMaxInputSize = std::numeric_limits<std::int32_t>::max();
+// The bound is the largest count a token holds.
+static_assert(kMaxInputSize == std::numeric_limits<std::int32_t>::max());
 // Where the page goes when no output file is named, for the line after a failed write.
 constexpr std::string_view kStandardOutputName = "standard output";
 // A depth token's text: the marker it stands for.
@@ -171,7 +170,13 @@ int Parser_CL::Run() {
   }
   // A page handed to the caller's sink has nothing left to close or commit.
   if (pageSink)
-    return 0;
+    return pageTooLarge_ ? kStatusNotWritten : kStatusWritten;
+  if (pageTooLarge_) {
+    // Nothing of the page was written: the temporary file goes, the target stays.
+    out.reset();
+    tempFile.Discard();
+    return kStatusNotWritten;
+  }
   bool written = out->Close() && !writeFailed_;
   const std::string writeFailure = out->FailureReason();
   out.reset();
@@ -232,11 +237,17 @@ void Parser_CL::ResetAll() {
   firstPassBody_ = OutputPair();
   passMessages_.clear();
   inputChanged_ = false;
+  pageTooLarge_ = false;
   Reset();
 }
 
 void Parser_CL::UseDocument(std::string bytes, std::optional<std::string> baseFolder) {
   lex.OpenBytes(std::move(bytes));
+  baseFolder_ = std::move(baseFolder);
+}
+
+void Parser_CL::UseDocumentView(std::string_view bytes, std::optional<std::string> baseFolder) {
+  lex.OpenView(bytes);
   baseFolder_ = std::move(baseFolder);
 }
 

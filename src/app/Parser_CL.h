@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/BaseFolder.h"
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/TemporaryFile_CL.h"
@@ -61,8 +62,26 @@ struct ParserSnapshot {
 class PageSink_CL {
  public:
   virtual ~PageSink_CL() = default;
+  // The page's size, told before its first byte. With `adoptsBody`, the body will be
+  // offered to AdoptBody instead of written.
+  virtual void Reserve(std::uint64_t size, bool adoptsBody) {
+    (void)size;
+    (void)adoptsBody;
+  }
+  // Takes the body's buffer as the page's from here on, the bytes written so far put in
+  // front of it, instead of a copy of it: a page in memory then costs the body once.
+  virtual void AdoptBody(std::string&& body) { Write(body); }
   virtual void Write(std::string_view bytes) = 0;
 };
+
+// The largest page a run writes, as for the document: a page whose size the document
+// makes grow faster than itself (header values full of placeholders, a table of contents)
+// is refused rather than exhausting memory or the disk.
+inline constexpr std::uint64_t kMaxPageSize = 0x7FFFFFFF;
+// The largest document: token counts (run lengths, numbers) are 32-bit, and in a larger
+// document a run could outgrow its count. At this size every count of the document is
+// exact.
+inline constexpr std::uint64_t kMaxInputSize = 0x7FFFFFFF;
 
 class Parser_CL {
  public:
@@ -91,9 +110,16 @@ class Parser_CL {
   // caller of the library). Relative template and include entries start from
   // `baseFolder` ("" is the current folder); without one they are ignored.
   void UseDocument(std::string bytes, std::optional<std::string> baseFolder);
+  // The same for bytes the caller keeps alive until the run is over: nothing is copied.
+  void UseDocumentView(std::string_view bytes, std::optional<std::string> baseFolder);
   // Makes the second pass convert the document again instead of completing the first
   // pass's page (the two give the same page; tests compare them).
   void ConvertSecondPassInFull() { completeFirstPass_ = false; }
+  // How the document's template and include entries are read (a caller of the library
+  // keeps documents it did not write inside the base folder).
+  void ReadEntries(EntryRule rule) { entryRule_ = rule; }
+  // True when the run refused its page as larger than `maxPageSize`.
+  [[nodiscard]] bool PageTooLarge() const { return pageTooLarge_; }
 
   // Token operations. To advance always means NextToken.
   [[nodiscard]] Token ReadToken(bool skipBlanks) {
@@ -205,6 +231,8 @@ class Parser_CL {
   // When set, the page's table of contents goes here as well, whether the template shows
   // it or not (a caller that builds its own page around the body).
   std::string* tableOfContents = nullptr;
+  // The largest page the run writes; a larger one is "Page too large" and nothing.
+  std::uint64_t maxPageSize = kMaxPageSize;
 
  private:
   // One message of the run, through `messages`, with the file it concerns and the
@@ -312,14 +340,23 @@ class Parser_CL {
   void FinishCaretLink(OutputPair& out, std::string& s, const std::string& id);
   // Writes a link or image address: the URL, or the place of a reference not yet defined.
   void AppendAddress(OutputPair& out, const std::string& url, int hole);
-  void EmitPage(const OutputPair& body);
+  // Writes the page of `body`, which it may take the buffer of.
+  void EmitPage(OutputPair& body);
   void WritePage(std::string_view page);
   // Writes the body, filling its holes when the first pass is being completed.
   void WriteBody(const std::string& html);
+  // The body as the whole page, unless it is larger than the bound.
+  void WriteBodyAlone(std::string& html, std::uint64_t size);
+  // The size of the body as WriteBody writes it.
+  [[nodiscard]] std::uint64_t BodySize(const std::string& html) const;
+  // Says the page is too large; nothing of it is written.
+  void RefusePage();
   // The table of contents (Toc.cpp): each heading with an id is noted as it is rendered,
   // as the places of its id and its HTML in the body, which keeps what it wrote before.
   void NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize);
-  [[nodiscard]] std::string TableOfContents(std::string_view bodyHtml) const;
+  // None when it would be larger than `limit` bytes.
+  [[nodiscard]] std::optional<std::string> TableOfContents(std::string_view bodyHtml,
+                                                           std::uint64_t limit) const;
   // `html` with each hole replaced by what it stands for.
   [[nodiscard]] std::string FillHoles(std::string_view html) const;
 
@@ -409,6 +446,8 @@ class Parser_CL {
   };
   std::vector<NotedHeading> tocHeadings_;
   bool writeFailed_ = false;
+  bool pageTooLarge_ = false;
+  EntryRule entryRule_ = EntryRule::Joined;
   // The mapped document changed during a pass: the passes are made again from a copy.
   bool inputChanged_ = false;
   bool pageOnStandardOutput_ = false;

@@ -16,9 +16,49 @@ bool IsUnreserved(char c) {
          c == '.' || c == '_' || c == '~';
 }
 
-void AppendItem(std::string& out, const TocEntry& entry) {
+// Where the list goes: a string, or a count of its bytes that builds nothing.
+struct CountedText {
+  std::uint64_t size = 0;
+  CountedText& append(std::string_view bytes) {
+    size += bytes.size();
+    return *this;
+  }
+  void push_back(char) { ++size; }
+};
+
+template <class Out>
+void AppendItem(Out& out, const TocEntry& entry) {
   out.append("<li><a href=\"#").append(PercentEncode(entry.id)).append("\">");
   out.append(entry.text).append("</a>");
+}
+
+template <class Out>
+void AppendTableOfContents(const std::vector<TocEntry>& entries, Out& out) {
+  // The levels of the items still open, the outermost list's first; each item after the
+  // first sits in a list nested inside the item before it.
+  std::vector<std::int32_t> open;
+  for (const TocEntry& entry : entries) {
+    if (open.empty()) {
+      out.append(kOpenOuterList);
+    } else if (entry.level > open.back()) {
+      out.push_back('\n');
+      out.append(kOpenList);
+    } else {
+      while (open.size() > 1 && open[open.size() - 2] >= entry.level) {
+        out.append(kCloseItemAndList).push_back('\n');
+        open.pop_back();
+      }
+      out.append("</li>\n");
+      open.pop_back();
+    }
+    AppendItem(out, entry);
+    open.push_back(entry.level);
+  }
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    if (i > 0)
+      out.push_back('\n');
+    out.append(kCloseItemAndList);
+  }
 }
 
 }  // namespace
@@ -66,39 +106,22 @@ std::string WithoutTags(std::string_view html) {
 
 std::string BuildTableOfContents(const std::vector<TocEntry>& entries) {
   std::string out;
-  // The levels of the items still open, the outermost list's first; each item after the
-  // first sits in a list nested inside the item before it.
-  std::vector<std::int32_t> open;
-  for (const TocEntry& entry : entries) {
-    if (open.empty()) {
-      out.append(kOpenOuterList);
-    } else if (entry.level > open.back()) {
-      out.push_back('\n');
-      out.append(kOpenList);
-    } else {
-      while (open.size() > 1 && open[open.size() - 2] >= entry.level) {
-        out.append(kCloseItemAndList).push_back('\n');
-        open.pop_back();
-      }
-      out.append("</li>\n");
-      open.pop_back();
-    }
-    AppendItem(out, entry);
-    open.push_back(entry.level);
-  }
-  for (std::size_t i = 0; i < open.size(); ++i) {
-    if (i > 0)
-      out.push_back('\n');
-    out.append(kCloseItemAndList);
-  }
+  AppendTableOfContents(entries, out);
   return out;
+}
+
+std::uint64_t TableOfContentsSize(const std::vector<TocEntry>& entries) {
+  CountedText counted;
+  AppendTableOfContents(entries, counted);
+  return counted.size;
 }
 
 void Parser_CL::NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize) {
   tocHeadings_.push_back({idAt, idSize, htmlSize});
 }
 
-std::string Parser_CL::TableOfContents(std::string_view bodyHtml) const {
+std::optional<std::string> Parser_CL::TableOfContents(std::string_view bodyHtml,
+                                                      std::uint64_t limit) const {
   std::vector<TocEntry> entries;
   entries.reserve(tocHeadings_.size());
   std::string filled;
@@ -115,6 +138,10 @@ std::string Parser_CL::TableOfContents(std::string_view bodyHtml) const {
     entries.push_back(
         {level, std::string(bodyHtml.substr(heading.idAt, heading.idSize)), WithoutTags(html)});
   }
+  // Its headings are the body's, but each costs tags and an encoded id besides: the list
+  // is counted before it is built.
+  if (TableOfContentsSize(entries) > limit)
+    return std::nullopt;
   return BuildTableOfContents(entries);
 }
 

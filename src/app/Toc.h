@@ -32,6 +32,8 @@ struct TocEntry {
 // or deeper) and becomes the next item of the list it reaches. So every <ul> holds only
 // <li> items and every nested <ul> sits inside an item.
 [[nodiscard]] std::string BuildTableOfContents(const std::vector<TocEntry>& entries);
+// The size of that list in bytes, without building it.
+[[nodiscard]] std::uint64_t TableOfContentsSize(const std::vector<TocEntry>& entries);
 
 // `id` for the href of a link to it: every byte but the unreserved ASCII characters (letters,
 // digits, "-", ".", "_", "~") becomes "%" and two upper-case hex digits, byte by byte of the

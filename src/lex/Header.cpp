@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/BaseFolder.h"
 #include "app/Parser_CL.h"
 #include "lex/Lex_CL.h"
 #include "platform/Platform.h"
@@ -16,6 +17,34 @@ namespace {
 enum class HeaderKey { Title, Keywords, Description, Template, OutputExt, Include, None };
 constexpr std::string_view kKeyNames[] = {"title",    "keywords",   "description",
                                           "template", "output_ext", "include"};
+
+// An output extension names a file beside the output file and nothing else: a dot and
+// 1 to kMaxExtension bytes, none a separator of either system, a colon (a drive, a stream),
+// NUL or a control byte, and not ".." (the folder above).
+constexpr std::size_t kMaxExtension = 32;
+
+bool IsExtension(std::string_view value) {
+  if (value.size() < 2 || value.size() > kMaxExtension + 1 || value[0] != '.' || value == "..")
+    return false;
+  for (char c : value.substr(1)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || c == ':' || byte < 0x20 || byte == 0x7F)
+      return false;
+  }
+  return true;
+}
+
+// `value` as a message may show it: a control byte would act on the terminal, so it
+// shows as "?".
+std::string Printable(std::string_view value) {
+  std::string shown = CleanUtf8(value);
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      c = '?';
+  }
+  return shown;
+}
 
 HeaderKey KeyOf(std::string_view key) {
   for (int i = 0; i < static_cast<int>(std::size(kKeyNames)); ++i) {
@@ -170,7 +199,8 @@ void ResetHeader(DocumentHeader& header) {
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
-                      std::vector<MessageRecord>* messages, std::vector<std::string>* looked) {
+                      std::vector<MessageRecord>* messages, std::vector<std::string>* looked,
+                      EntryRule rule) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -188,22 +218,25 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       header.template_ = trimmed;
       break;
     case HeaderKey::OutputExt:
-      header.output_ext = trimmed;
+      if (IsExtension(trimmed)) {
+        header.output_ext = trimmed;
+      } else {
+        header.badOutputExt = Printable(trimmed);
+      }
       break;
     case HeaderKey::Include: {
       if (noInclude)
         return;
       header.include = trimmed;
-      std::string path(baseFolder);
-      if (!path.empty())
-        path.push_back(platform::kPathSeparator);
-      path += ToNativeSeparators(CleanUtf8(trimmed));
+      std::string outside;
+      const std::string path = EntryPath(std::string(baseFolder),
+                                         ToNativeSeparators(CleanUtf8(trimmed)), rule, &outside);
       // A folder or a device holds no comments, and reading a device might never end: it is
       // reported as missing, with the line that says what it is.
       if (looked)
         looked->push_back(path);
-      std::string reason;
-      if (!ReadIncludeFile(header, path, &reason) && messages) {
+      std::string reason = outside;
+      if ((!outside.empty() || !ReadIncludeFile(header, path, &reason)) && messages) {
         messages->push_back(
             {MessageKind::IncludeMissing, "Include File Not Find \"" + path + "\"", path, reason});
       }
@@ -262,7 +295,14 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   const std::string_view baseFolder = baseFolder_ ? std::string_view(*baseFolder_) : "";
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
     std::vector<MessageRecord> said;
-    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead);
+    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead, entryRule_);
+    // A bad extension is worth a word only where the extension would be used.
+    if (!target.badOutputExt.empty()) {
+      if (options.replaceExt)
+        said.push_back({MessageKind::BadOutputExt,
+                        "Bad output_ext \"" + target.badOutputExt + "\" (ignored)", {}, {}});
+      target.badOutputExt.clear();
+    }
     for (const MessageRecord& message : said) {
       Say(message);
       // The first pass keeps its messages: completing it repeats them as a second pass would.

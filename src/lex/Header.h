@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/BaseFolder.h"
+
 namespace tarvix {
 
 struct MessageRecord;
@@ -17,6 +19,8 @@ struct DocumentHeader {
   std::string template_;
   std::string output_ext = ".html";
   std::string include;
+  // The last output_ext entry that was no extension and so was ignored; the driver says so.
+  std::string badOutputExt;
 };
 
 // The defaults the second pass starts from.
@@ -25,12 +29,15 @@ void ResetHeader(DocumentHeader& header);
 // Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
 // entry, unless `noInclude`, reads the named file's comments relative to `baseFolder`
 // ("" is the current folder), or adds the message that it is missing to `messages` when
-// given. Empty keys or values change nothing. The path of each include file looked for
-// goes to `looked`.
+// given; `rule` says where an include entry leads (one that `rule` keeps out is reported
+// missing). Empty keys or values change nothing, and an output_ext that is no
+// extension only sets `badOutputExt`. The path of each include file looked for goes to
+// `looked`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
                       std::vector<MessageRecord>* messages = nullptr,
-                      std::vector<std::string>* looked = nullptr);
+                      std::vector<std::string>* looked = nullptr,
+                      EntryRule rule = EntryRule::Joined);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.
 // False when the file is missing, unreadable or no regular file (`reason` says which).

@@ -131,6 +131,14 @@ void Lex_CL::OpenBytes(std::string bytes) {
   Start();
 }
 
+void Lex_CL::OpenView(std::string_view bytes) {
+  mapped_.reset();
+  bytes_.reset();
+  view_ = bytes;
+  path_.clear();
+  Start();
+}
+
 void Lex_CL::ReleaseBefore(std::size_t offset) {
   if (mapped_)
     platform::ReleaseMapped(*mapped_, offset);
@@ -158,9 +166,12 @@ void Lex_CL::Start() {
   if (mapped_) {
     data_ = mapped_->data();
     size_ = mapped_->size();
-  } else {
+  } else if (bytes_) {
     data_ = bytes_->data();
     size_ = bytes_->size();
+  } else {
+    data_ = view_.data();
+    size_ = view_.size();
   }
   // A byte-order mark would glue onto the first token; it is no part of the document.
   start_ =

@@ -72,6 +72,8 @@ class Lex_CL {
   [[nodiscard]] bool Open(const std::string& path);
   // Uses `bytes` as the document (standard input, in-memory conversion).
   void OpenBytes(std::string bytes);
+  // Uses `bytes` as the document without copying them; they must outlive the lexer's use.
+  void OpenView(std::string_view bytes);
   // Back to the top of the document already loaded, from a file or from bytes.
   void Rewind() { Start(); }
 
@@ -144,6 +146,7 @@ class Lex_CL {
   // The document: a mapping of its file, or bytes in memory.
   std::shared_ptr<platform::MappedFile> mapped_;
   std::shared_ptr<const std::string> bytes_;
+  std::string_view view_;  // the document when neither of the above holds it
   std::string path_;
   const char* data_ = nullptr;
   std::size_t size_ = 0;
