@@ -17,6 +17,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The lines the program would print for `messages`, detail lines included.
+std::vector<std::string> Lines(const std::vector<Message>& messages) {
+  std::vector<std::string> lines;
+  for (const Message& message : messages) {
+    std::size_t from = 0;
+    for (std::size_t end; (end = message.text.find('\n', from)) != std::string::npos;
+         from = end + 1)
+      lines.push_back(message.text.substr(from, end - from));
+    lines.push_back(message.text.substr(from));
+  }
+  return lines;
+}
+
 TEST(LibraryBounds, EntriesLeavingTheBaseFolderAreNotRead) {
   // With baseFolder set, "template: ../../etc/passwd" put that file into the page, and an
   // absolute entry was joined onto the folder.
@@ -52,10 +65,13 @@ TEST(LibraryBounds, EntriesLeavingTheBaseFolderAreNotRead) {
     options.allowOutsideBase = false;
     PageResult r = ConvertDocument(document, options);
     EXPECT_EQ(r.page, document) << c.entry;
-    EXPECT_EQ(r.messages,
+    EXPECT_EQ(Lines(r.messages),
               (std::vector<std::string>{"Template File Not Find \"" + path + "\"",
                                         "tarvix: " + path + ": outside the base folder"}))
         << c.entry;
+    ASSERT_EQ(r.messages.size(), 1u) << c.entry;
+    EXPECT_EQ(r.messages[0].kind, MessageKind::TemplateMissing) << c.entry;
+    EXPECT_EQ(r.messages[0].reason, "outside the base folder") << c.entry;
     options.allowOutsideBase = true;
     r = ConvertDocument(document, options);
     EXPECT_EQ(r.page, c.inside + document) << c.entry;
@@ -73,7 +89,7 @@ TEST(LibraryBounds, EntriesLeavingTheBaseFolderAreNotRead) {
     options.allowOutsideBase = false;
     PageResult r = ConvertDocument(document, options);
     EXPECT_EQ(r.page, "[]") << entry;
-    EXPECT_EQ(r.messages,
+    EXPECT_EQ(Lines(r.messages),
               (std::vector<std::string>{"Include File Not Find \"" + path + "\"",
                                         "tarvix: " + path + ": outside the base folder"}))
         << entry;
@@ -132,7 +148,7 @@ TEST(LibraryBounds, PagesPastTheBoundAreRefused) {
     r = ConvertDocument(c.document, options);
     EXPECT_EQ(r.status, PageStatus::PageTooLarge) << c.templateText;
     EXPECT_EQ(r.page, "") << c.templateText;
-    EXPECT_EQ(r.messages, std::vector<std::string>{"Page too large"}) << c.templateText;
+    EXPECT_EQ(Lines(r.messages), std::vector<std::string>{"Page too large"}) << c.templateText;
     options.maxPageSize = c.bound * 10;
     EXPECT_EQ(ConvertDocument(c.document, options).status, PageStatus::Ok) << c.templateText;
   }
@@ -165,7 +181,7 @@ TEST(LibraryBounds, DocumentsPastTheBoundAreRefusedUnread) {
   const PageResult r = ConvertDocument(huge);
   EXPECT_EQ(r.status, PageStatus::InputTooLarge);
   EXPECT_EQ(r.page, "");
-  EXPECT_EQ(r.messages, std::vector<std::string>{"InputFile too large"});
+  EXPECT_EQ(Lines(r.messages), std::vector<std::string>{"InputFile too large"});
   tarvix_result result;
   EXPECT_EQ(tarvix_convert(bytes, std::size_t{0x80000000}, nullptr, &result),
             TARVIX_ERROR_INPUT_TOO_LARGE);
