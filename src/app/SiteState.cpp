@@ -192,7 +192,6 @@ std::string FormatSiteState(const SiteState& state) {
   AppendEscaped(out, state.options);
   out += "\nrun\t";
   out.append(state.finished ? kFinished : kGoing).push_back('\n');
-  std::size_t lines = 4;
   for (const SitePage& page : state.pages) {
     out += "page\t";
     AppendEscaped(out, page.document);
@@ -201,23 +200,26 @@ std::string FormatSiteState(const SiteState& state) {
     out.push_back('\t');
     AppendStamp(out, page.page);
     out.push_back('\n');
-    ++lines;
     for (const SiteInput& input : page.inputs) {
       out += "input\t";
       AppendStamp(out, input.stamp);
       out.push_back('\t');
       AppendEscaped(out, input.path);
       out.push_back('\n');
-      ++lines;
     }
   }
-  const std::uint64_t sum = Checksum(out);
-  out.append(kCheck).push_back('\t');
-  out += std::to_string(lines);
-  out.push_back('\t');
-  out += Hex(sum);
-  out.push_back('\n');
-  return out;
+  return WithCheckLine(std::move(out));
+}
+
+std::string WithCheckLine(std::string body) {
+  const std::uint64_t sum = Checksum(body);
+  const auto lines = std::count(body.begin(), body.end(), '\n');
+  body.append(kCheck).push_back('\t');
+  body += std::to_string(lines);
+  body.push_back('\t');
+  body += Hex(sum);
+  body.push_back('\n');
+  return body;
 }
 
 StateRead ParseSiteState(std::string_view text, SiteState* state) {

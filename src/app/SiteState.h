@@ -51,6 +51,9 @@ struct SiteState {
 // knows, so that a later program can add both within this version.
 [[nodiscard]] std::string FormatSiteState(const SiteState& state);
 
+// `body` (whole lines) followed by the check line that vouches for it.
+[[nodiscard]] std::string WithCheckLine(std::string body);
+
 // How a state file's text was found.
 enum class StateRead {
   kRead,     // a state file of this version, whole
@@ -64,6 +67,6 @@ enum class StateRead {
 // The path that leads from the folder `from` to `to`, both absolute and normalised,
 // split at `separator`; `to` itself when the two share no root (another drive).
 [[nodiscard]] std::string PathRelativeTo(std::string_view from, std::string_view to,
-                                       char separator);
+                                         char separator);
 
 }  // namespace tarvix

@@ -178,55 +178,55 @@ std::string Site_CL::TargetOf(const std::string& document) const {
 }
 
 void Site_CL::Walk() {
+  // Each folder is walked once, at the first path that reaches it in the walk's order:
+  // links that stay inside the input folder can reach one folder along many paths, or one
+  // inside itself. The walk goes level by level, and in each level the folders themselves
+  // come before the links to folders, so a folder is walked at its own place.
   struct Pending {
     std::string relative;
-    std::size_t depth = 0;
+    bool link = false;
   };
-  // Each folder is walked once, at the first path that reaches it: links that stay inside
-  // the input folder can reach one folder along many paths, or one inside itself.
   std::set<std::pair<std::uint64_t, std::uint64_t>> walked;
-  platform::FileStatus rootStatus;
-  if (platform::StatusOf(source_, &rootStatus))
-    walked.insert({rootStatus.device, rootStatus.inode});
-  std::vector<Pending> pending{{std::string(), 0}};
-  while (!pending.empty()) {
-    Pending folder = std::move(pending.back());
-    pending.pop_back();
-    std::vector<platform::FolderEntry> entries;
-    const std::string folderPath = Join(source_, folder.relative);
-    if (!platform::ListFolder(folderPath, &entries)) {
-      walkErrors_.push_back({folderPath, std::string()});
-      continue;
-    }
-    folders_.push_back(folder.relative);
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const platform::FolderEntry& entry : entries) {
-      if (entry.name.empty() || entry.name[0] == '.')
+  std::vector<Pending> level{{std::string(), false}};
+  for (std::size_t depth = 0; !level.empty(); ++depth) {
+    std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
+    std::vector<Pending> next;
+    for (const Pending& folder : level) {
+      const std::string folderPath = Join(source_, folder.relative);
+      platform::FileStatus status;
+      if (platform::StatusOf(folderPath, &status) &&
+          !walked.insert({status.device, status.inode}).second)
         continue;
-      const std::string relative = Join(folder.relative, entry.name);
-      const std::string path = Join(source_, relative);
-      // A link is followed only when it stays inside the input folder.
-      if (entry.link) {
-        const std::string real = platform::RealPath(path);
-        if (real.empty() || !Contains(sourceReal_, real))
-          continue;
+      if (depth >= kMaxFolderDepth) {
+        walkErrors_.push_back({folderPath, std::string(kTooDeep)});
+        continue;
       }
-      if (entry.kind == platform::EntryKind::File) {
-        (IsDocument(entry.name) ? documents_ : files_).push_back(relative);
-      } else if (entry.kind == platform::EntryKind::Folder) {
-        platform::FileStatus status;
-        if (!platform::StatusOf(path, &status))
-          continue;  // gone since the listing
-        if (!walked.insert({status.device, status.inode}).second)
+      std::vector<platform::FolderEntry> entries;
+      if (!platform::ListFolder(folderPath, &entries)) {
+        walkErrors_.push_back({folderPath, std::string()});
+        continue;
+      }
+      folders_.push_back(folder.relative);
+      std::sort(entries.begin(), entries.end(),
+                [](const auto& a, const auto& b) { return a.name < b.name; });
+      for (const platform::FolderEntry& entry : entries) {
+        if (entry.name.empty() || entry.name[0] == '.')
           continue;
-        if (folder.depth + 1 >= kMaxFolderDepth) {
-          walkErrors_.push_back({path, std::string(kTooDeep)});
-          continue;
+        const std::string relative = Join(folder.relative, entry.name);
+        // A link is followed only when it stays inside the input folder.
+        if (entry.link) {
+          const std::string real = platform::RealPath(Join(source_, relative));
+          if (real.empty() || !Contains(sourceReal_, real))
+            continue;
         }
-        pending.push_back({relative, folder.depth + 1});
+        if (entry.kind == platform::EntryKind::File) {
+          (IsDocument(entry.name) ? documents_ : files_).push_back(relative);
+        } else if (entry.kind == platform::EntryKind::Folder) {
+          next.push_back({relative, entry.link});
+        }
       }
     }
+    level = std::move(next);
   }
   std::sort(documents_.begin(), documents_.end());
   std::sort(files_.begin(), files_.end());
@@ -251,7 +251,8 @@ std::string Site_CL::StatePath(const std::string& path) const {
 }
 
 std::string Site_CL::OptionsText() const {
-  std::string text = "source\t" + PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
+  std::string text =
+      "source\t" + PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
   for (std::size_t i = 0; i < pageArguments_.size(); ++i) {
     const std::string& a = pageArguments_[i];
     text.append(1, '\n').append(a);
@@ -282,8 +283,8 @@ void Site_CL::AdoptState(SiteState state) {
     bool valid = page.target == targets_[i];
     if (!valid && options_.replaceExt) {
       const std::string stem = WithoutExtension(PageOf(documents_[i]));
-      const std::string_view rest = std::string_view(page.target).substr(
-          std::min(stem.size(), page.target.size()));
+      const std::string_view rest =
+          std::string_view(page.target).substr(std::min(stem.size(), page.target.size()));
       valid = page.target.compare(0, stem.size(), stem) == 0 &&
               rest.find(platform::kPathSeparator) == std::string_view::npos &&
               rest.find('/') == std::string_view::npos && rest.find("..") == std::string_view::npos;
@@ -329,7 +330,8 @@ void Site_CL::BeginWork() {
     probe.Discard();
     // Before the first temporary file: a run killed from here on is known to the next.
     (void)WriteState(false);
-    nextStateWrite_ = (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
+    nextStateWrite_ =
+        (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
   });
 }
 
@@ -361,8 +363,7 @@ void Site_CL::ConvertPage(std::size_t index) {
   // hold the conversion for ever.
   platform::FileStatus found;
   std::string reason;
-  if (!platform::StatusOf(document, &found, &reason) ||
-      found.kind != platform::FileKind::Regular) {
+  if (!platform::StatusOf(document, &found, &reason) || found.kind != platform::FileKind::Regular) {
     if (reason.empty())
       reason = platform::NotRegularReason(found.kind);
     messages.Message("Open Err InputFile", MessageStream::Output);

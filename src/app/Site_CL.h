@@ -99,11 +99,11 @@ class Site_CL {
   std::once_flag beginWork_;
   std::optional<std::int64_t> workStart_;  // set by BeginWork before any conversion
 
-  std::mutex recordsMutex_;  // guards what follows
+  std::mutex recordsMutex_;                       // guards what follows
   std::vector<std::optional<SitePage>> records_;  // by document, when it is up to date now
   std::vector<bool> processed_;
 
-  std::mutex stateMutex_;  // one state write at a time, and writtenState_
+  std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
 
   std::atomic<std::size_t> converted_{0};

@@ -229,9 +229,10 @@ struct FileStamp {
 // such files, and a later run removes them.
 [[nodiscard]] bool IsTemporaryName(std::string_view name);
 
-// The latest time the file at `path` changed in any way, in the unit of FileStamp: its
-// contents, its name or its status (a file renamed into place or copied with its old
-// modification time counts from the change). Nothing when nothing is there.
+// The last time the file at `path` changed in any way (its status change time), in the
+// unit of FileStamp: its contents, its name or its status; a file renamed into place or
+// copied with an old modification time counts from the change. Nothing when nothing is
+// there.
 [[nodiscard]] std::optional<std::int64_t> LatestChangeOf(const std::string& path);
 
 // How ReadRegularFile ended.

@@ -753,10 +753,9 @@ std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0)
     return std::nullopt;
-  const auto nanoseconds = [](const timespec& t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-  };
-  return std::max(nanoseconds(info.st_mtim), nanoseconds(info.st_ctim));
+  // The status change time: the system sets it at every change, and no one can set it to
+  // another time (a modification time can lie in the future).
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
 }
 
 ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {

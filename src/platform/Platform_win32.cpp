@@ -688,15 +688,19 @@ bool IsTemporaryName(std::string_view name) {
 }
 
 std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
+  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
     return std::nullopt;
-  const auto ticks = [](const FILETIME& t) {
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
-                                     t.dwLowDateTime);
-  };
-  // A copy keeps its source's write time but gets a creation time of its own.
-  return std::max(ticks(data.ftLastWriteTime), ticks(data.ftCreationTime));
+  // The change time: the system sets it at every change, and no one can set it to another
+  // time (a write time can lie in the future).
+  FILE_BASIC_INFO info;
+  const bool ok = GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info) != FALSE;
+  CloseHandle(file);
+  if (!ok)
+    return std::nullopt;
+  return static_cast<std::int64_t>(info.ChangeTime.QuadPart);
 }
 
 ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {
