@@ -729,7 +729,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
     return false;
   // The rename is a change of the folder: on disk only once the folder is.
   const std::string folder = FolderPrefix(path);
-  const int folderFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int folderFd =
+      open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd < 0)
     return false;
   ok = fsync(folderFd) == 0;
