@@ -81,7 +81,7 @@ diff -r -q -x .tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .ta
 
 # One document changed: the run converts it and writes the state twice.
 one_t=()
-first=$(cd "$site" && find . -name '*.md' | LC_ALL=C sort | head -n 1)
+first=$(cd "$site" && find . -name '*.md' | LC_ALL=C sort | sed -n 1p)
 for ((i = 0; i < runs; i++)); do
   touch "$site/$first"
   t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); one_t+=($((t1 - t0)))

@@ -25,11 +25,13 @@ enum SlotState : int { kFree = 0, kFilling = 1, kReady = 2 };
 
 struct CleanupSlot {
   std::atomic<int> state{kFree};
-  char path[kCleanupPathBytes];
+  char path[kCleanupPathBytes]{};
 };
 
 // Process-wide by nature: a signal ends the whole process, whichever thread made the file.
-CleanupSlot cleanupSlots[kCleanupSlots];
+// Zero at compile time, so the table costs no start-up work and no memory until used: two
+// megabytes initialised at start-up would cost every run hundreds of page faults.
+constinit CleanupSlot cleanupSlots[kCleanupSlots];
 // The creation gate: threads between the start of a creation and its registration, and
 // whether a handler has stopped new creations. Sequentially consistent on both sides, so
 // that either a creator sees the stop or the handler sees the creator.
