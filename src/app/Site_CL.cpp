@@ -411,9 +411,9 @@ void Site_CL::ConvertPage(std::size_t index) {
         const platform::FileStamp after = platform::StampOf(path);
         platform::FileStamp stamp = after;
         bool steady;
-        if (const auto found = before.find(statePath); found != before.end()) {
-          steady = found->second == after;
-          stamp = found->second;
+        if (const auto known = before.find(statePath); known != before.end()) {
+          steady = known->second == after;
+          stamp = known->second;
         } else {
           // Found by the conversion itself (a new include): unchanged since the work began
           // means unchanged while it was read.
@@ -623,6 +623,8 @@ int Site_CL::RunSite() {
       workers.emplace_back(work);
     } catch (const std::system_error&) {
       break;
+    } catch (const std::bad_alloc&) {
+      break;  // leaving with threads that run would end the process
     }
   }
   work();
