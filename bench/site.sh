@@ -3,6 +3,9 @@
 # under /usr/share/doc (installed from a fixed list), de-duplicated and laid out as files.
 # Compares `-j 1` with a shell loop that runs the program once per document, `-j 2` with
 # `-j 1`, and a second run on the unchanged tree with the first. Medians of paired runs.
+# Then the cost of the state file the run writes while it works: one write of it as the
+# program makes it (a temporary file flushed to disk, renamed, the folder flushed), and a
+# run after one document changed, which writes it twice (before its first file, at the end).
 # Usage: bench/site.sh [runs] [documents]   (defaults: 5 runs, 500 documents)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +19,7 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
+command -v python3 >/dev/null || need+=(python3)
 for p in "${doc_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
@@ -75,6 +79,34 @@ done
 diff -r -q -x .tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .tarvix-site "$out/j1" "$out/j2" >/dev/null &&
   echo "pages: -j 1, -j 2 and the loop agree" || echo "pages: DIFFER"
 
+# One document changed: the run converts it and writes the state twice.
+one_t=()
+first=$(cd "$site" && find . -name '*.md' | LC_ALL=C sort | sed -n 1p)
+for ((i = 0; i < runs; i++)); do
+  touch "$site/$first"
+  t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); one_t+=($((t1 - t0)))
+done
+# One write of the state file as the run makes it, timed inside one process.
+state_bytes=$(wc -c <"$out/j1/.tarvix-site")
+state_ns=$(python3 - "$out/j1/.tarvix-site" "$runs" <<'PY'
+import os, sys, time
+path, runs = sys.argv[1], int(sys.argv[2])
+data = open(path, 'rb').read()
+folder = os.path.dirname(path)
+times = []
+for _ in range(max(runs, 5)):
+    t0 = time.perf_counter_ns()
+    tmp = os.path.join(folder, '.TarvixBench0')
+    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    os.write(fd, data); os.fsync(fd); os.close(fd)
+    os.rename(tmp, os.path.join(folder, '.tarvix-site-bench'))
+    dfd = os.open(folder, os.O_RDONLY); os.fsync(dfd); os.close(dfd)
+    times.append(time.perf_counter_ns() - t0)
+os.remove(os.path.join(folder, '.tarvix-site-bench'))
+print(sorted(times)[len(times) // 2])
+PY
+)
+
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio_median() { # median of the paired ratios a[i]/b[i]
   local -n a=$1 b=$2
@@ -89,3 +121,6 @@ echo "second run, unchanged tree:  $(ms "$(median "${again_t[@]}")")"
 echo "-j 1 / loop:        $(ratio_median j1_t loop_t)   (bar: at most 0.5)"
 echo "-j 2 / -j 1:        $(ratio_median j2_t j1_t)   (bar: at most 0.65)"
 echo "second / first run: $(ratio_median again_t j1_t)   (bar: under 0.05)"
+echo "one document changed:        $(ms "$(median "${one_t[@]}")")   (two state writes, one page)"
+echo "state file: $state_bytes bytes; one flushed write: $(ms "$state_ns")"
+echo "periodic state writes: one per 2 s of work, $(awk -v n="$state_ns" 'BEGIN {printf "%.2f", n / 2e9 * 100}') % of a long run"

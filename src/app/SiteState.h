@@ -1,8 +1,9 @@
-// What a site run remembers in its output folder between runs: the options it ran with and,
-// for each page, the files the page was made from with their stamps, so that the next run
-// converts only the pages whose inputs changed.
+// What a site run remembers in its output folder between runs: the program and options it
+// ran with and, for each page, the page as it was written and the files it was made from
+// with their stamps, so that the next run converts only the pages whose inputs changed.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,32 +17,56 @@ namespace tarvix {
 inline constexpr std::string_view kSiteStateName = ".tarvix-site";
 
 struct SiteInput {
-  std::string path;  // as the page's run named it
+  std::string path;  // relative to the output folder
   platform::FileStamp stamp;
 };
 
 struct SitePage {
-  std::string document;  // relative to the input folder
-  std::string target;    // the page file written
+  std::string document;      // relative to the input folder
+  std::string target;        // the page file written, relative to the output folder
+  platform::FileStamp page;  // the page as it was written
   std::vector<SiteInput> inputs;
 };
 
 struct SiteState {
+  std::string program;  // the version and build identity of the program that wrote it
   std::string options;  // everything besides the files that decides what a page holds
+  // False while the run that wrote it was still going: it may have left temporary files.
+  bool finished = false;
   std::vector<SitePage> pages;
 };
 
 // The text of the state file, one record a line:
-//   tarvix-site 1
+//   tarvix-site 2
+//   program <TAB> TEXT
 //   options <TAB> TEXT
-//   page <TAB> DOCUMENT <TAB> TARGET
+//   run <TAB> finished | going
+//   page <TAB> DOCUMENT <TAB> TARGET <TAB> TIME <TAB> SIZE
 //   input <TAB> TIME <TAB> SIZE <TAB> PATH      (TIME and SIZE "-" for a missing file)
-// each "input" line belonging to the "page" above it. In the texts a backslash, a tab, a
-// line feed and a carriage return are written \\, \t, \n and \r.
+//   check <TAB> LINES <TAB> SUM
+// each "input" line belonging to the "page" above it. The last line counts the lines
+// before it and sums their bytes, so a file cut short or changed by hand is seen whole.
+// In the texts a backslash, a tab, a line feed and a carriage return are written \\, \t,
+// \n and \r. A reader skips records of kinds it does not know and fields after those it
+// knows, so that a later program can add both within this version.
 [[nodiscard]] std::string FormatSiteState(const SiteState& state);
 
-// The state from a state file's text; nothing when the text is not a state file of this
-// version (the run then converts every page).
-[[nodiscard]] std::optional<SiteState> ParseSiteState(std::string_view text);
+// `body` (whole lines) followed by the check line that vouches for it.
+[[nodiscard]] std::string WithCheckLine(std::string body);
+
+// How a state file's text was found.
+enum class StateRead {
+  kRead,     // a state file of this version, whole
+  kOther,    // no state file of this version (an older program's): a full run, silently
+  kDamaged,  // this version's first line, but its check or a record fails: said, ignored
+};
+
+// The state from a state file's text; `state` is filled only when kRead.
+[[nodiscard]] StateRead ParseSiteState(std::string_view text, SiteState* state);
+
+// The path that leads from the folder `from` to `to`, both absolute and normalised,
+// split at `separator`; `to` itself when the two share no root (another drive).
+[[nodiscard]] std::string PathRelativeTo(std::string_view from, std::string_view to,
+                                         char separator);
 
 }  // namespace tarvix

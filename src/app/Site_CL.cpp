@@ -4,16 +4,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
 
+#include "app/BuildIdentity.h"
 #include "app/CommandLine_CL.h"
 #include "app/Parser_CL.h"
+#include "lex/Header.h"
 #include "platform/Platform.h"
+#include "tarvix/tarvix.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -23,9 +28,22 @@ constexpr std::string_view kDocumentExtension = ".md";
 constexpr std::string_view kPageExtension = ".html";
 // More threads than this would only wait for one another on the disk.
 constexpr int kMaxJobs = 256;
-// Folders nested deeper than this are not walked: links that stay inside the input folder
-// can still nest it in itself many times over.
+// Folders nested deeper than this are not walked (and are reported): a deeper tree would
+// be a path longer than most systems open.
 constexpr std::size_t kMaxFolderDepth = 64;
+// A state file larger than this is no state we wrote: a few hundred bytes a page, with room
+// for long paths and many includes.
+constexpr std::uint64_t kStateBaseBytes = std::uint64_t{64} << 20;
+constexpr std::uint64_t kStateBytesPerDocument = 4096;
+// How often a run writes its state while it works, so that a run that is killed loses at
+// most this much work.
+constexpr auto kStateInterval = std::chrono::seconds(2);
+// What a terminating signal leaves behind or a damaged state file is told in these words.
+constexpr std::string_view kStateIgnored = "StateFile ignored";
+constexpr std::string_view kTooDeep = "too deep";
+constexpr std::string_view kTwoSources = "Two sources for ";
+// The options whose value names a file or folder: the state holds it resolved.
+constexpr std::string_view kPathOptions[] = {"t", "dbgt", "root", "syntax"};
 
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty())
@@ -59,6 +77,41 @@ bool Overlap(const std::string& a, const std::string& b) {
   return Contains(a, b) || Contains(b, a);
 }
 
+// The absolute path of `path` with the links of its existing folders resolved; the part
+// that does not exist yet follows as written, and so does the last name unless
+// `resolveLast` (a link named as an input is looked at through its name). Empty when the
+// current folder is unknown.
+std::string Resolved(const std::string& path, bool resolveLast) {
+  const char separator = platform::kPathSeparator;
+  const std::string full = WithoutTrailingSeparators(platform::FullPath(path));
+  if (full.empty())
+    return full;
+  std::string head = full;
+  std::string tail;  // what is not resolved, each name after a separator
+  const auto cut = [&] {
+    const std::size_t at = head.rfind(separator);
+    if (at == std::string::npos || head.find(separator) == at)
+      return false;  // only the root is left
+    tail.insert(0, head, at);
+    head.resize(at);
+    return true;
+  };
+  if (!resolveLast && !cut())
+    return full;
+  for (;;) {
+    const std::string real = WithoutTrailingSeparators(platform::RealPath(head));
+    if (!real.empty())
+      return real.back() == separator && !tail.empty() ? real + tail.substr(1) : real + tail;
+    if (!cut())
+      return full;
+  }
+}
+
+bool IsOption(const std::string& argument, std::string_view name) {
+  return !argument.empty() && platform::IsOptionMarker(argument[0]) &&
+         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
+}
+
 bool IsDocument(const std::string& name) {
   return EqualsIgnoreCase(ExtensionOf(name, false), kDocumentExtension);
 }
@@ -85,10 +138,7 @@ bool IsSiteRun(const std::vector<std::string>& arguments) {
 Site_CL::Site_CL(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
 
 std::vector<std::string> Site_CL::OtherArguments() const {
-  const auto isOption = [](const std::string& a, std::string_view name) {
-    return !a.empty() && platform::IsOptionMarker(a[0]) &&
-           EqualsIgnoreCase(std::string_view(a).substr(1), name);
-  };
+  const auto isOption = IsOption;
   std::vector<bool> drop(arguments_.size(), false);
   bool inputFound = false;
   // The first of each, as the options are read; a value is whatever argument follows.
@@ -115,88 +165,232 @@ std::vector<std::string> Site_CL::OtherArguments() const {
   return rest;
 }
 
+std::string Site_CL::TargetOf(const std::string& document) const {
+  const std::string page = PageOf(document);
+  if (!options_.replaceExt)
+    return page;
+  // The extension the document's own comments ask for, as its run will find it; the
+  // page's name then decides which file it replaces or meets.
+  DocumentHeader header;
+  header.output_ext = ExtensionOf(page, true);
+  (void)ReadIncludeFile(header, Join(source_, document));
+  return WithoutExtension(page) + header.output_ext;
+}
+
 void Site_CL::Walk() {
+  // Each folder is walked once, at the first path that reaches it in the walk's order:
+  // links that stay inside the input folder can reach one folder along many paths, or one
+  // inside itself. The walk goes level by level, and in each level the folders themselves
+  // come before the links to folders, so a folder is walked at its own place.
   struct Pending {
     std::string relative;
-    std::vector<std::string> ancestors;  // real paths, the input folder's first
+    bool link = false;
   };
-  const std::string sourceReal = platform::RealPath(source_);
-  std::vector<Pending> pending{{std::string(), {sourceReal}}};
-  while (!pending.empty()) {
-    Pending folder = std::move(pending.back());
-    pending.pop_back();
-    std::vector<platform::FolderEntry> entries;
-    if (!platform::ListFolder(Join(source_, folder.relative), &entries)) {
-      walkErrors_.push_back(Join(source_, folder.relative));
-      continue;
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const platform::FolderEntry& entry : entries) {
-      if (entry.name.empty() || entry.name[0] == '.')
+  std::set<std::pair<std::uint64_t, std::uint64_t>> walked;
+  std::vector<Pending> level{{std::string(), false}};
+  for (std::size_t depth = 0; !level.empty(); ++depth) {
+    std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
+    std::vector<Pending> next;
+    for (const Pending& folder : level) {
+      const std::string folderPath = Join(source_, folder.relative);
+      platform::FileStatus status;
+      if (platform::StatusOf(folderPath, &status) &&
+          !walked.insert({status.device, status.inode}).second)
         continue;
-      const std::string relative = Join(folder.relative, entry.name);
-      const std::string path = Join(source_, relative);
-      // Below a folder whose real path is known, only a link needs resolving.
-      std::string real;
-      if (entry.link) {
-        real = platform::RealPath(path);
-      } else if (entry.kind == platform::EntryKind::Folder) {
-        real = folder.ancestors.back() + platform::kPathSeparator + entry.name;
+      if (depth >= kMaxFolderDepth) {
+        walkErrors_.push_back({folderPath, std::string(kTooDeep)});
+        continue;
       }
-      // A link is followed only when it stays inside the input folder.
-      if (entry.link && (real.empty() || !Contains(sourceReal, real)))
+      std::vector<platform::FolderEntry> entries;
+      if (!platform::ListFolder(folderPath, &entries)) {
+        walkErrors_.push_back({folderPath, std::string()});
         continue;
-      if (entry.kind == platform::EntryKind::File) {
-        (IsDocument(entry.name) ? documents_ : files_).push_back(relative);
-      } else if (entry.kind == platform::EntryKind::Folder) {
-        // A link back to a folder being walked would make the walk endless.
-        const auto& chain = folder.ancestors;
-        if (std::find(chain.begin(), chain.end(), real) != chain.end() ||
-            chain.size() >= kMaxFolderDepth)
+      }
+      folders_.push_back(folder.relative);
+      std::sort(entries.begin(), entries.end(),
+                [](const auto& a, const auto& b) { return a.name < b.name; });
+      for (const platform::FolderEntry& entry : entries) {
+        if (entry.name.empty() || entry.name[0] == '.')
           continue;
-        Pending next{relative, chain};
-        next.ancestors.push_back(real);
-        pending.push_back(std::move(next));
+        const std::string relative = Join(folder.relative, entry.name);
+        // A link is followed only when it stays inside the input folder.
+        if (entry.link) {
+          const std::string real = platform::RealPath(Join(source_, relative));
+          if (real.empty() || !Contains(sourceReal_, real))
+            continue;
+        }
+        if (entry.kind == platform::EntryKind::File) {
+          (IsDocument(entry.name) ? documents_ : files_).push_back(relative);
+        } else if (entry.kind == platform::EntryKind::Folder) {
+          next.push_back({relative, entry.link});
+        }
       }
     }
+    level = std::move(next);
   }
   std::sort(documents_.begin(), documents_.end());
   std::sort(files_.begin(), files_.end());
+  targets_.clear();
+  std::map<std::string, std::size_t> writers;
+  for (const std::string& document : documents_) {
+    targets_.push_back(TargetOf(document));
+    ++writers[targets_.back()];
+  }
+  // Two documents that write one page (a.md and a.MD) would take turns at it from run to
+  // run: neither is written, and both are told.
+  collides_.assign(documents_.size(), false);
+  for (std::size_t i = 0; i < documents_.size(); ++i)
+    collides_[i] = writers[targets_[i]] > 1;
   // A file named like a page (a.html beside a.md) would be overwritten by it or overwrite
   // it: the page wins.
-  std::set<std::string> pages;
-  for (const std::string& document : documents_)
-    pages.insert(PageOf(document));
-  std::erase_if(files_, [&](const std::string& file) { return pages.count(file) != 0; });
+  std::erase_if(files_, [&](const std::string& file) { return writers.count(file) != 0; });
+}
+
+std::string Site_CL::StatePath(const std::string& path) const {
+  return PathRelativeTo(outputReal_, Resolved(path, false), platform::kPathSeparator);
+}
+
+std::string Site_CL::OptionsText() const {
+  std::string text =
+      "source\t" + PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
+  for (std::size_t i = 0; i < pageArguments_.size(); ++i) {
+    const std::string& a = pageArguments_[i];
+    text.append(1, '\n').append(a);
+    const bool namesPath = std::any_of(std::begin(kPathOptions), std::end(kPathOptions),
+                                       [&](std::string_view name) { return IsOption(a, name); });
+    if (namesPath && i + 1 < pageArguments_.size() && !pageArguments_[i + 1].empty()) {
+      ++i;
+      text.append(1, '\n').append(StatePath(pageArguments_[i]));
+    }
+  }
+  return text;
+}
+
+void Site_CL::AdoptState(SiteState state) {
+  previousFinished_ = state.finished;
+  if (state.program != programText_ || state.options != optionsText_)
+    return;
+  std::unordered_map<std::string, std::size_t> byDocument;
+  for (std::size_t i = 0; i < documents_.size(); ++i)
+    byDocument[documents_[i]] = i;
+  for (SitePage& page : state.pages) {
+    const auto found = byDocument.find(page.document);
+    if (found == byDocument.end())
+      continue;
+    const std::size_t i = found->second;
+    // The record must name the page this walk computes for its document; with -ext the
+    // document's own extension, which its run finds, may end the name.
+    bool valid = page.target == targets_[i];
+    if (!valid && options_.replaceExt) {
+      const std::string stem = WithoutExtension(PageOf(documents_[i]));
+      const std::string_view rest =
+          std::string_view(page.target).substr(std::min(stem.size(), page.target.size()));
+      valid = page.target.compare(0, stem.size(), stem) == 0 &&
+              rest.find(platform::kPathSeparator) == std::string_view::npos &&
+              rest.find('/') == std::string_view::npos && rest.find("..") == std::string_view::npos;
+    }
+    if (valid && !page.inputs.empty())
+      previous_[i] = std::move(page);
+  }
+}
+
+void Site_CL::RemoveLeftovers() {
+  for (const std::string& folder : folders_) {
+    const std::string path = Join(output_, folder);
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::ListFolder(path, &entries))
+      continue;
+    for (const platform::FolderEntry& entry : entries) {
+      if (entry.kind == platform::EntryKind::File && platform::IsTemporaryName(entry.name))
+        (void)platform::RemoveFile(Join(path, entry.name));
+    }
+  }
 }
 
 bool Site_CL::UpToDate(const SitePage& page) const {
-  if (page.inputs.empty() || !platform::StampOf(page.target).exists)
+  if (page.inputs.empty() || !page.page.exists)
+    return false;
+  // A page emptied or edited behind our back is made again, as a missing one is.
+  if (platform::StampOf(Join(outputReal_, page.target)) != page.page)
     return false;
   for (const SiteInput& input : page.inputs) {
-    if (platform::StampOf(input.path) != input.stamp)
+    if (platform::StampOf(Join(outputReal_, input.path)) != input.stamp)
       return false;
   }
   return true;
+}
+
+void Site_CL::BeginWork() {
+  std::call_once(beginWork_, [this] {
+    // The output's file system tells the time: a file changed from now on has a change
+    // time at least this, whatever the clocks of this machine say.
+    TemporaryFile_CL probe;
+    if (probe.Create("Tarvix", nullptr, outputReal_))
+      workStart_ = platform::LatestChangeOf(probe.path);
+    probe.Discard();
+    // Before the first temporary file: a run killed from here on is known to the next.
+    (void)WriteState(false);
+    nextStateWrite_ =
+        (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
+  });
+}
+
+void Site_CL::Record(std::size_t index, std::optional<SitePage> record) {
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  records_[index] = std::move(record);
+  processed_[index] = true;
 }
 
 void Site_CL::ConvertPage(std::size_t index) {
   const std::string& relative = documents_[index];
   const std::string document = Join(source_, relative);
   CollectedMessages_CL messages;
+  if (collides_[index]) {
+    messages.Message(std::string(kTwoSources) + Join(output_, targets_[index]),
+                     MessageStream::Error);
+    ++failed_;
+    Record(index, std::nullopt);
+    Report(document, messages);
+    return;
+  }
   if (!options_.force && previous_[index] && UpToDate(*previous_[index])) {
-    records_[index] = previous_[index];
+    Record(index, previous_[index]);
     ++upToDate_;
     Report(document, messages);
     return;
   }
+  // Regular files only: a pipe or a device put in a document's place since the walk would
+  // hold the conversion for ever.
+  platform::FileStatus found;
+  std::string reason;
+  if (!platform::StatusOf(document, &found, &reason) || found.kind != platform::FileKind::Regular) {
+    if (reason.empty())
+      reason = platform::NotRegularReason(found.kind);
+    messages.Message("Open Err InputFile", MessageStream::Output);
+    messages.Message(DetailLine(document, reason), MessageStream::Output);
+    ++failed_;
+    Record(index, std::nullopt);
+    Report(document, messages);
+    return;
+  }
+  BeginWork();
   const std::string output = Join(output_, PageOf(relative));
   std::vector<std::string> arguments{document, "-o", output};
   arguments.insert(arguments.end(), pageArguments_.begin(), pageArguments_.end());
-  // Stamped before the conversion reads it: a change made while it runs is seen next time.
-  SitePage record{relative, std::string(), {{document, platform::StampOf(document)}}};
+  // Every input we know of is stamped before the conversion reads it, and again after: a
+  // change made while it runs leaves the page unrecorded, so the next run makes it again.
+  std::map<std::string, platform::FileStamp> before;
+  before[StatePath(document)] = platform::StampOf(document);
+  for (const std::string* named : {&options_.templateFile, &options_.debugTemplateFile}) {
+    if (!named->empty())
+      before.emplace(StatePath(*named), platform::StampOf(*named));
+  }
+  if (previous_[index]) {
+    for (const SiteInput& input : previous_[index]->inputs)
+      before.emplace(input.path, platform::StampOf(Join(outputReal_, input.path)));
+  }
   int status = kStatusNotStarted;
+  std::optional<SitePage> record;
   if (!platform::MakeFolders(FolderOf(output))) {
     messages.Message("Open Err OutputFolder", MessageStream::Error);
   } else {
@@ -204,19 +398,42 @@ void Site_CL::ConvertPage(std::size_t index) {
     parser->messages = &messages;
     parser->temporaryFolder = FolderOf(output);
     status = ConvertFile(*parser, arguments);
-    record.target = parser->TargetPath();
-    std::set<std::string> seen{document};
-    for (const std::string& path : parser->inputsRead) {
-      if (seen.insert(path).second)
-        record.inputs.push_back({path, platform::StampOf(path)});
+    if (status == kStatusWritten) {
+      const std::string target = parser->TargetPath();
+      record = SitePage{relative, StatePath(target), platform::StampOf(target), {}};
+      std::vector<std::string> inputs{document};
+      inputs.insert(inputs.end(), parser->inputsRead.begin(), parser->inputsRead.end());
+      std::set<std::string> seen;
+      for (const std::string& path : inputs) {
+        std::string statePath = StatePath(path);
+        if (!seen.insert(statePath).second)
+          continue;
+        const platform::FileStamp after = platform::StampOf(path);
+        platform::FileStamp stamp = after;
+        bool steady;
+        if (const auto known = before.find(statePath); known != before.end()) {
+          steady = known->second == after;
+          stamp = known->second;
+        } else {
+          // Found by the conversion itself (a new include): unchanged since the work began
+          // means unchanged while it was read.
+          const std::optional<std::int64_t> changed = platform::LatestChangeOf(path);
+          steady = !changed ? !after.exists : workStart_ && *changed < *workStart_;
+        }
+        if (!steady) {
+          record.reset();
+          break;
+        }
+        record->inputs.push_back({std::move(statePath), stamp});
+      }
     }
   }
   if (status == kStatusWritten) {
-    records_[index] = std::move(record);
     ++converted_;
   } else {
     ++failed_;
   }
+  Record(index, std::move(record));
   Report(document, messages);
 }
 
@@ -228,6 +445,7 @@ void Site_CL::CopyFile(std::size_t index) {
   const platform::FileStamp source = platform::StampOf(from);
   const platform::FileStamp copy = platform::StampOf(to);
   if (options_.force || !copy.exists || copy.size != source.size || copy.time != source.time) {
+    BeginWork();
     if (platform::MakeFolders(FolderOf(to)) && platform::CopyFileAtomically(from, to)) {
       ++copied_;
     } else {
@@ -236,6 +454,26 @@ void Site_CL::CopyFile(std::size_t index) {
     }
   }
   Report(from, messages);
+}
+
+bool Site_CL::WriteState(bool finished) {
+  SiteState state{programText_, optionsText_, finished, {}};
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+      const std::optional<SitePage>& record = processed_[i] ? records_[i] : previous_[i];
+      if (record)
+        state.pages.push_back(*record);
+    }
+  }
+  const std::string text = FormatSiteState(state);
+  const std::lock_guard<std::mutex> lock(stateMutex_);
+  if (text == writtenState_)
+    return true;
+  if (!platform::WriteFileAtomically(statePath_, text))
+    return false;
+  writtenState_ = text;
+  return true;
 }
 
 void Site_CL::ClearProgress() {
@@ -269,6 +507,22 @@ void Site_CL::Report(const std::string& path, const CollectedMessages_CL& messag
 }
 
 int Site_CL::Run() {
+  // Memory that runs out anywhere in the run ends it as it ends a single page's.
+  try {
+    const int status = RunSite();
+    if (!outOfMemory_)
+      return status;
+  } catch (const std::bad_alloc&) {
+  }
+  try {
+    ClearProgress();
+    ConsoleMessages_CL().Message("Out of memory", MessageStream::Error);
+  } catch (const std::bad_alloc&) {
+  }
+  return kStatusNotWritten;
+}
+
+int Site_CL::RunSite() {
   const auto start = std::chrono::steady_clock::now();
   ConsoleMessages_CL console;
   const CommandLine_CL commandLine(arguments_);
@@ -277,13 +531,11 @@ int Site_CL::Run() {
   (void)ParseOptions(arguments_, options_);
 
   // Pages written into the input folder would be read as documents by the next run, and an
-  // input inside the output would be overwritten by its own pages.
-  const auto overlapping = [&] {
-    const std::string outputReal = platform::RealPath(output_);
-    return Overlap(platform::FullPath(source_), platform::FullPath(output_)) ||
-           (!outputReal.empty() && Overlap(platform::RealPath(source_), outputReal));
-  };
-  if (overlapping()) {
+  // input inside the output would be overwritten by its own pages. The output folder's
+  // existing part is resolved before anything is made: through a link it may lie inside.
+  sourceReal_ = Resolved(source_, true);
+  if (Overlap(platform::FullPath(source_), platform::FullPath(output_)) ||
+      Overlap(sourceReal_, Resolved(output_, true))) {
     console.Message("Input Folder and Output Folder may not contain each other",
                     MessageStream::Output);
     return 255;
@@ -292,42 +544,43 @@ int Site_CL::Run() {
     console.Message("Open Err OutputFolder", MessageStream::Output);
     return 255;
   }
-  // Made now, the output folder's real path may turn out to lie in the input folder.
-  if (overlapping()) {
-    console.Message("Input Folder and Output Folder may not contain each other",
-                    MessageStream::Output);
-    return 255;
-  }
+  outputReal_ = Resolved(output_, true);
+  statePath_ = Join(output_, std::string(kSiteStateName));
 
   pageArguments_ = OtherArguments();
   if (commandLine.OptionValue("root").empty())
     pageArguments_.insert(pageArguments_.begin(), {"-root", output_});
-  // What decides the pages besides their files: the folder the paths are relative to and
-  // the arguments every page gets.
-  optionsText_ = platform::FullPath(".") + '\n' + source_ + '\n' + output_;
-  for (const std::string& a : pageArguments_)
-    optionsText_.append(1, '\n').append(a);
+  programText_ = std::string(TARVIX_VERSION) + ' ' + kBuildIdentity;
+  optionsText_ = OptionsText();
 
   Walk();
-  for (const std::string& folder : walkErrors_)
-    console.Message(folder + ": Open Err Folder", MessageStream::Error);
+  for (const WalkError& error : walkErrors_) {
+    console.Message(error.folder + ": Open Err Folder", MessageStream::Error);
+    if (!error.reason.empty())
+      console.Message(DetailLine(error.folder, error.reason), MessageStream::Error);
+  }
 
-  const std::string statePath = Join(output_, std::string(kSiteStateName));
-  std::string stateText;
-  std::optional<SiteState> state;
-  if (platform::ReadWholeFile(statePath, false, &stateText))
-    state = ParseSiteState(stateText);
   previous_.assign(documents_.size(), std::nullopt);
   records_.assign(documents_.size(), std::nullopt);
-  if (state && state->options == optionsText_) {
-    std::unordered_map<std::string, SitePage*> byDocument;
-    for (SitePage& page : state->pages)
-      byDocument[page.document] = &page;
-    for (std::size_t i = 0; i < documents_.size(); ++i) {
-      if (const auto found = byDocument.find(documents_[i]); found != byDocument.end())
-        previous_[i] = std::move(*found->second);
-    }
+  processed_.assign(documents_.size(), false);
+  // The state is input like any other: only a regular file of a sane size is read, and one
+  // that fails its check is ignored whole.
+  std::string stateText;
+  const platform::ReadResult read = platform::ReadRegularFile(
+      statePath_, kStateBaseBytes + kStateBytesPerDocument * documents_.size(), &stateText);
+  SiteState state;
+  const StateRead parsed =
+      read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  if (parsed == StateRead::kRead) {
+    writtenState_ = stateText;
+    AdoptState(std::move(state));
+  } else if (parsed == StateRead::kDamaged || read == platform::ReadResult::kNotRegular ||
+             read == platform::ReadResult::kTooLarge) {
+    console.Message(statePath_ + ": " + std::string(kStateIgnored), MessageStream::Error);
   }
+  // A run that did not finish may have left temporary files; one that finished did not.
+  if (!previousFinished_)
+    RemoveLeftovers();
 
   total_ = documents_.size() + files_.size();
   showProgress_ = platform::StandardErrorIsTerminal();
@@ -338,15 +591,29 @@ int Site_CL::Run() {
       std::min<std::size_t>(static_cast<std::size_t>(jobs), std::max<std::size_t>(total_, 1)));
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (;;) {
-      const std::size_t task = next.fetch_add(1);
-      if (task >= total_)
-        return;
-      if (task < documents_.size()) {
-        ConvertPage(task);
-      } else {
-        CopyFile(task - documents_.size());
+    try {
+      for (;;) {
+        const std::size_t task = next.fetch_add(1);
+        if (task >= total_)
+          return;
+        if (task < documents_.size()) {
+          ConvertPage(task);
+        } else {
+          CopyFile(task - documents_.size());
+        }
+        // Now and then the pages done so far are written down, by one worker at a time.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        std::int64_t due = nextStateWrite_.load();
+        if (due != 0 && now >= due && nextStateWrite_.compare_exchange_strong(due, 0)) {
+          (void)WriteState(false);
+          nextStateWrite_ =
+              (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
+        }
       }
+    } catch (const std::bad_alloc&) {
+      // The other workers stop at their next task; the run ends as out of memory.
+      outOfMemory_ = true;
+      next = total_;
     }
   };
   std::vector<std::thread> workers;
@@ -356,26 +623,21 @@ int Site_CL::Run() {
       workers.emplace_back(work);
     } catch (const std::system_error&) {
       break;
+    } catch (const std::bad_alloc&) {
+      break;  // leaving with threads that run would end the process
     }
   }
   work();
   for (std::thread& worker : workers)
     worker.join();
+  if (outOfMemory_)
+    return kStatusNotWritten;
 
-  SiteState now{optionsText_, {}};
-  for (std::optional<SitePage>& record : records_) {
-    if (record)
-      now.pages.push_back(std::move(*record));
-  }
-  bool stateWritten = true;
-  const std::string nowText = FormatSiteState(now);
-  if (nowText != stateText)
-    stateWritten = platform::WriteFileAtomically(statePath, nowText);
-
+  const bool stateWritten = WriteState(true);
   ClearProgress();
   if (!stateWritten)
-    console.Message(statePath + ": Write Err StateFile", MessageStream::Error);
-  const std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
+    console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
+  std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
   console.Message(std::to_string(converted_) + " pages converted, " + std::to_string(upToDate_) +
                       " up to date, " + std::to_string(copied_) + " files copied, " +
                       std::to_string(failed) + " failed in " +

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,17 +34,40 @@ class Site_CL {
   Site_CL& operator=(const Site_CL&) = delete;
 
   // Converts and copies what changed, then writes the state file. Returns the exit status:
-  // 0; 1 when a page or a copy failed; 255 when the run could not start.
+  // 0; 1 when a page or a copy failed, or memory ran out ("Out of memory"); 255 when the
+  // run could not start.
   [[nodiscard]] int Run();
 
  private:
-  // Finds the documents and the other files below the input folder (relative paths).
+  // Run without the guard against exhausted memory.
+  [[nodiscard]] int RunSite();
+  // Finds the documents and the other files below the input folder (relative paths), and
+  // the page each document writes.
   void Walk();
+  // The page `document` writes, relative to the output folder; with -ext the extension its
+  // own header asks for.
+  [[nodiscard]] std::string TargetOf(const std::string& document) const;
   // The user's arguments without the input, -o and its value, -j and its value, -force.
   [[nodiscard]] std::vector<std::string> OtherArguments() const;
+  // What decides the pages besides their files, free of the current folder and of the
+  // way the paths were spelled.
+  [[nodiscard]] std::string OptionsText() const;
+  // `path` as the state names it: relative to the output folder, its folders resolved.
+  [[nodiscard]] std::string StatePath(const std::string& path) const;
+  // Takes the previous run's records that still describe a document of this walk.
+  void AdoptState(SiteState state);
+  // Removes the temporary files an interrupted run left in the output's folders.
+  void RemoveLeftovers();
   [[nodiscard]] bool UpToDate(const SitePage& page) const;
+  // Once, before the first file is made: the time the work starts, on the output's file
+  // system, and a state that says a run is going.
+  void BeginWork();
   void ConvertPage(std::size_t index);
   void CopyFile(std::size_t index);
+  void Record(std::size_t index, std::optional<SitePage> record);
+  // Writes the state file: the pages done so far and, while `finished` is false, the
+  // previous records of those not done yet. False when it could not be written.
+  bool WriteState(bool finished);
   // Prints `messages` prefixed with `path`, counts one task done and redraws the progress.
   void Report(const std::string& path, const CollectedMessages_CL& messages);
   void ClearProgress();
@@ -52,18 +76,41 @@ class Site_CL {
   Options options_;
   std::string source_;
   std::string output_;
+  std::string sourceReal_;  // resolved, absolute
+  std::string outputReal_;
+  std::string statePath_;
+  std::string programText_;
   std::string optionsText_;
   std::vector<std::string> pageArguments_;  // after the document and its -o
   std::vector<std::string> documents_;
+  std::vector<std::string> targets_;  // by document: its page, relative to the output folder
+  std::vector<bool> collides_;        // by document: another source writes the same page
   std::vector<std::string> files_;
-  std::vector<std::string> walkErrors_;
-  std::vector<std::optional<SitePage>> previous_;  // by document, when the options match
-  std::vector<std::optional<SitePage>> records_;   // by document, when it is up to date now
+  std::vector<std::string> folders_;  // walked, relative to the input folder
+  struct WalkError {
+    std::string folder;
+    std::string reason;  // empty when the system gave none
+  };
+  std::vector<WalkError> walkErrors_;
+  std::vector<std::optional<SitePage>> previous_;  // by document, when still valid
+  bool previousFinished_ = false;
+  std::string writtenState_;  // the state file's text as last read or written
+
+  std::once_flag beginWork_;
+  std::optional<std::int64_t> workStart_;  // set by BeginWork before any conversion
+
+  std::mutex recordsMutex_;                       // guards what follows
+  std::vector<std::optional<SitePage>> records_;  // by document, when it is up to date now
+  std::vector<bool> processed_;
+
+  std::mutex stateMutex_;                        // one state write at a time, and writtenState_
+  std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};
   std::atomic<std::size_t> copied_{0};
   std::atomic<std::size_t> failed_{0};
+  std::atomic<bool> outOfMemory_{false};
 
   std::mutex reportMutex_;  // guards what follows, and the console
   bool showProgress_ = false;

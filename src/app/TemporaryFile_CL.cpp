@@ -23,6 +23,9 @@ int TemporaryFile_CL::Create(const std::string& prefix, std::string* reason,
   std::string made;
   // A signal between the file's creation and its registration would leave it behind.
   const platform::HeldSignals held;
+  // A signal's handler has begun deleting our files: one made now would stay behind.
+  if (held.Stopping())
+    return 0;
   if (!platform::CreateTemporaryFile(prefix, &made, reason, folder))
     return 0;
   Discard();

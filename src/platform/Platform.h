@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,12 +73,17 @@ void UnregisterCleanupFile(int slot);
 // file created and registered under it is never left behind by a signal that falls
 // between its creation and its registration. (Nothing on Windows, where the handler runs
 // on a thread of its own.)
+// Once a terminating signal's handler has begun, Stopping() says so: the handler waits
+// for the threads inside a HeldSignals to leave it and then deletes what is registered,
+// so a file created after that would be left behind, and none may be created.
 class HeldSignals {
  public:
   HeldSignals();
   ~HeldSignals();
   HeldSignals(const HeldSignals&) = delete;
   HeldSignals& operator=(const HeldSignals&) = delete;
+
+  [[nodiscard]] bool Stopping() const;
 
  private:
   alignas(8) unsigned char saved_[128];  // the thread's signal mask before
@@ -213,8 +219,29 @@ struct FileStamp {
 // read-only `to` is refused, as ReplaceFile refuses it; any failure leaves `to` as it was.
 [[nodiscard]] bool CopyFileAtomically(const std::string& from, const std::string& to);
 
-// Writes `bytes` as the file `path` in one step, the same way.
+// Writes `bytes` as the file `path` in one step, the same way. The file reaches the disk
+// before its rename and the rename before the call returns (fsync of the file and its
+// folder; FlushFileBuffers on Windows), so a crash leaves the old file or the new one.
 [[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// True when `name` is one the temporary files made beside a target get (CopyFileAtomically,
+// WriteFileAtomically, CreateTemporaryFile with a folder): a run that was killed leaves
+// such files, and a later run removes them.
+[[nodiscard]] bool IsTemporaryName(std::string_view name);
+
+// The last time the file at `path` changed in any way (its status change time), in the
+// unit of FileStamp: its contents, its name or its status; a file renamed into place or
+// copied with an old modification time counts from the change. Nothing when nothing is
+// there.
+[[nodiscard]] std::optional<std::int64_t> LatestChangeOf(const std::string& path);
+
+// How ReadRegularFile ended.
+enum class ReadResult { kRead, kMissing, kNotRegular, kTooLarge, kFailed };
+
+// Reads the file at `path` when it is a regular file of at most `maxBytes`: never waits on
+// a pipe or reads a device without end. `bytes` is empty unless kRead.
+[[nodiscard]] ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes,
+                                         std::string* bytes);
 
 // True when the standard error stream is a terminal (a person watches it).
 [[nodiscard]] bool StandardErrorIsTerminal();

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <clocale>
 #include <csignal>
@@ -112,7 +114,14 @@ void RemoveOnSignal(const char* path) {
   unlink(path);
 }
 
+void PauseBriefly() {
+  const timespec pause{0, 1000000};
+  nanosleep(&pause, nullptr);
+}
+
 extern "C" void OnTerminatingSignal(int signal) {
+  // Other threads go on while we delete: first no new file may appear.
+  StopCreation(PauseBriefly);
   ForEachCleanupFile(RemoveOnSignal);
   // Then the end the signal would have made: the default action, once the handler returns
   // and the signal is no longer blocked.
@@ -164,6 +173,11 @@ int CreateUniqueFile(const std::string& pattern, std::string* path) {
 // signal can end the process; `slot` gets the registration.
 int CreateRegisteredFile(const std::string& pattern, std::string* path, int* slot) {
   const HeldSignals held;
+  if (held.Stopping()) {
+    errno = EINTR;
+    *slot = -1;
+    return -1;
+  }
   const int fd = CreateUniqueFile(pattern, path);
   *slot = fd >= 0 ? RegisterCleanupFile(*path) : -1;
   return fd;
@@ -348,9 +362,15 @@ HeldSignals::HeldSignals() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP})
     sigaddset(&terminating, signal);
   pthread_sigmask(SIG_BLOCK, &terminating, reinterpret_cast<sigset_t*>(saved_));
+  EnterCreation();
+}
+
+bool HeldSignals::Stopping() const {
+  return CreationStopped();
 }
 
 HeldSignals::~HeldSignals() {
+  LeaveCreation();
   pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
 }
 
@@ -670,7 +690,8 @@ std::string RealPath(const std::string& path) {
 bool CopyFileAtomically(const std::string& from, const std::string& to) {
   if (IsProtected(to))
     return false;
-  const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO put in the file's place is refused below rather than waited on.
+  const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0)
     return false;
   struct stat info;
@@ -702,8 +723,73 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   const int fd = CreateRegisteredFile(FolderPrefix(path) + ".TarvixXXXXXX", &temporary, &slot);
   if (fd < 0)
     return false;
-  const bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  return Publish(fd, ok, NewFileMode(), temporary, slot, path);
+  bool ok = WriteAll(fd, bytes.data(), bytes.size());
+  ok = ok && fsync(fd) == 0;
+  if (!Publish(fd, ok, NewFileMode(), temporary, slot, path))
+    return false;
+  // The rename is a change of the folder: on disk only once the folder is.
+  const std::string folder = FolderPrefix(path);
+  const int folderFd =
+      open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0)
+    return false;
+  ok = fsync(folderFd) == 0;
+  close(folderFd);
+  return ok;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  // mkstemp's pattern: our prefix, then six letters or digits.
+  constexpr std::string_view kPrefix = ".Tarvix";
+  if (name.size() != kPrefix.size() + 6 || name.substr(0, kPrefix.size()) != kPrefix)
+    return false;
+  for (char c : name.substr(kPrefix.size())) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+      return false;
+  }
+  return true;
+}
+
+std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0)
+    return std::nullopt;
+  // The status change time: the system sets it at every change, and no one can set it to
+  // another time (a modification time can lie in the future).
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
+ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+  struct stat info;
+  ReadResult result = ReadResult::kRead;
+  if (fstat(fd, &info) != 0) {
+    result = ReadResult::kFailed;
+  } else if (!S_ISREG(info.st_mode)) {
+    result = ReadResult::kNotRegular;
+  } else if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+    result = ReadResult::kTooLarge;
+  } else {
+    bytes->resize(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0;
+    // The file may grow while we read: what lies past the size found is not read.
+    while (got < bytes->size()) {
+      const ssize_t n = read(fd, bytes->data() + got, bytes->size() - got);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes->resize(got);
+  }
+  close(fd);
+  if (result != ReadResult::kRead)
+    bytes->clear();
+  return result;
 }
 
 bool StandardErrorIsTerminal() {

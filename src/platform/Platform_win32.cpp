@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -175,7 +176,13 @@ void RemoveOnSignal(const char* path) {
 
 // Ctrl+C, Ctrl+Break, the console closing: the handler runs on a thread of its own, so it
 // may convert paths. The default handler, after it, ends the process as before.
+void PauseBriefly() {
+  Sleep(1);
+}
+
 BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
+  // The workers go on while we delete: first no new file may appear.
+  StopCreation(PauseBriefly);
   ForEachCleanupFile(RemoveOnSignal);
   return FALSE;
 }
@@ -192,6 +199,9 @@ bool IsProtected(const std::wstring& target) {
 
 // A new, empty, uniquely named file beside `target`; empty when none can be made.
 std::wstring TemporaryBeside(const std::wstring& target) {
+  const HeldSignals held;
+  if (held.Stopping())
+    return {};
   wchar_t name[MAX_PATH];
   if (GetTempFileNameW(FolderPrefix(target).c_str(), L"Tar", 0, name) == 0)
     return {};
@@ -250,8 +260,17 @@ void PrepareProcess() {
   InstallSignalCleanup();
 }
 
-HeldSignals::HeldSignals() = default;
-HeldSignals::~HeldSignals() = default;
+HeldSignals::HeldSignals() {
+  EnterCreation();
+}
+
+HeldSignals::~HeldSignals() {
+  LeaveCreation();
+}
+
+bool HeldSignals::Stopping() const {
+  return CreationStopped();
+}
 
 void InstallSignalCleanup() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
@@ -641,9 +660,83 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
     ok = WriteFile(file, bytes.data() + done, piece, &written, nullptr) != FALSE && written > 0;
     done += written;
   }
+  // On disk before the rename, and the rename on disk before we return.
+  ok = ok && FlushFileBuffers(file) != FALSE;
   if (file != INVALID_HANDLE_VALUE)
     ok = CloseHandle(file) != FALSE && ok;
-  return Publish(ok, temporary, target);
+  ok = ok && MoveFileExW(temporary.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!ok)
+    DeleteFileW(temporary.c_str());
+  return ok;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  // GetTempFileName's pattern: three letters of our prefix, one to four hex digits, ".tmp".
+  constexpr std::string_view kPrefix = "Tar";
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() < kPrefix.size() + 1 + kSuffix.size() ||
+      name.size() > kPrefix.size() + 4 + kSuffix.size() ||
+      name.substr(0, kPrefix.size()) != kPrefix ||
+      name.substr(name.size() - kSuffix.size()) != kSuffix)
+    return false;
+  for (char c : name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size())) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+      return false;
+  }
+  return true;
+}
+
+std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::nullopt;
+  // The change time: the system sets it at every change, and no one can set it to another
+  // time (a write time can lie in the future).
+  FILE_BASIC_INFO info;
+  const bool ok = GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info) != FALSE;
+  CloseHandle(file);
+  if (!ok)
+    return std::nullopt;
+  return static_cast<std::int64_t>(info.ChangeTime.QuadPart);
+}
+
+ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
+                                                                          : ReadResult::kFailed;
+  }
+  ReadResult result = ReadResult::kRead;
+  LARGE_INTEGER size;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    result = ReadResult::kNotRegular;
+  } else if (!GetFileSizeEx(file, &size)) {
+    result = ReadResult::kFailed;
+  } else if (static_cast<std::uint64_t>(size.QuadPart) > maxBytes) {
+    result = ReadResult::kTooLarge;
+  } else {
+    bytes->resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes->size() - got, 1 << 20));
+      DWORD read = 0;
+      if (!ReadFile(file, bytes->data() + got, piece, &read, nullptr) || read == 0)
+        break;
+      got += read;
+    }
+    bytes->resize(got);
+  }
+  CloseHandle(file);
+  if (result != ReadResult::kRead)
+    bytes->clear();
+  return result;
 }
 
 bool StandardErrorIsTerminal() {

@@ -12,6 +12,7 @@
 
 #include "support/RunProgram.h"
 #include "support/ScopedTempDir.h"
+#include "support/SiteSummary.h"
 
 namespace tarvix {
 namespace {
@@ -49,49 +50,19 @@ void WriteSite(const ScopedTempDir& dir) {
   dir.WriteFile("site/.git/config.md", "# hidden\n");
 }
 
-struct Summary {
-  int converted = -1;
-  int upToDate = -1;
-  int copied = -1;
-  int failed = -1;
-};
-
-// The counts of the run's last line on standard error; -1 each when it is not that line.
-Summary SummaryOf(const std::string& err) {
-  std::string line = err;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-    line.pop_back();
-  line = line.substr(line.rfind('\n') + 1);
-  Summary s;
-  int whole = 0;
-  int tenth = 0;
-  char unit = 0;
-  Summary read;
-  if (std::sscanf(line.c_str(),
-                  "%d pages converted, %d up to date, %d files copied, %d failed in %d.%1d %c",
-                  &read.converted, &read.upToDate, &read.copied, &read.failed, &whole, &tenth,
-                  &unit) == 7 &&
-      unit == 's' && line.size() > 2 && line.compare(line.size() - 2, 2, " s") == 0) {
-    s = read;
-  }
-  return s;
-}
-
 std::string PageOf(const std::string& document) {
   return document.substr(0, document.size() - 3) + ".html";
 }
 
-// Every page's modification time, set back an hour first so that a page written again is
-// seen to be new.
+// Every page's modification time, so that a page written again is seen to be new. (The
+// times are not moved: a page whose time changed behind the run's back is made again.)
 class PageTimes {
  public:
   PageTimes(const ScopedTempDir& dir, std::vector<std::string> pages)
       : dir_(dir), pages_(std::move(pages)) {
     for (const std::string& page : pages_) {
-      const std::string path = dir_.PathOf("out/" + page);
       std::error_code error;
-      fs::last_write_time(path, fs::last_write_time(path, error) - std::chrono::hours(1), error);
-      times_[page] = fs::last_write_time(path, error);
+      times_[page] = fs::last_write_time(dir_.PathOf("out/" + page), error);
     }
   }
   // The pages written since.
@@ -348,10 +319,11 @@ TEST(Site, LinksAreFollowedOnlyInsideTheInput) {
   ASSERT_FALSE(error);
   const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(SummaryOf(r.err).converted, 3);
-  for (const char* page : {"out/real/r.html", "out/alias/r.html", "out/linked.html"})
+  // The folder reached through "alias" as well is walked once, at "real".
+  EXPECT_EQ(SummaryOf(r.err).converted, 2);
+  for (const char* page : {"out/real/r.html", "out/linked.html"})
     EXPECT_TRUE(fs::exists(dir.PathOf(page))) << page;
-  for (const char* page : {"out/away", "out/escape.html", "out/real/loop"})
+  for (const char* page : {"out/away", "out/escape.html", "out/real/loop", "out/alias"})
     EXPECT_FALSE(fs::exists(dir.PathOf(page))) << page;
 }
 

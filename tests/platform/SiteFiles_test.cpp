@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,6 +83,58 @@ TEST(SiteFiles, CopiesAndWritesReplaceInOneStep) {
   EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
   EXPECT_EQ(FolderEntries(dir.PathOf("out")), (std::vector<std::string>{"pic.svg", "state"}));
   fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// The names our temporary files get beside a target, and nothing that merely looks alike:
+// a run removes such names from the output folder.
+TEST(SiteFiles, TemporaryNamesAreOursAlone) {
+  // Each name a file made beside a target gets is recognised.
+  ScopedTempDir dir;
+  for (int i = 0; i < 3; ++i) {
+    std::string made;
+    ASSERT_TRUE(CreateTemporaryFile("Tarvix", &made, nullptr, dir.path()));
+  }
+  for (const std::string& name : FolderEntries(dir.path()))
+    EXPECT_TRUE(IsTemporaryName(name)) << name;
+  const char* notOurs[] = {"",
+                           ".Tarvix",
+                           ".Tarvix12345",
+                           ".Tarvix1234567",
+                           ".Tarvix-notes",
+                           ".TarvixAB_DEF",
+                           "Tarvix123456",
+                           "a.html",
+                           ".tarvix-site",
+                           "Tar.tmp",
+                           "TarGHIJ.tmp",
+                           "Tar12345.tmp"};
+  for (const char* name : notOurs)
+    EXPECT_FALSE(IsTemporaryName(name)) << name;
+}
+
+TEST(SiteFiles, ReadRegularFileKeepsToItsLimit) {
+  ScopedTempDir dir;
+  dir.WriteFile("state", "0123456789");
+  fs::create_directories(dir.PathOf("folder"));
+  std::string bytes = "left over";
+  EXPECT_EQ(ReadRegularFile(dir.PathOf("state"), 10, &bytes), ReadResult::kRead);
+  EXPECT_EQ(bytes, "0123456789");
+  EXPECT_EQ(ReadRegularFile(dir.PathOf("state"), 9, &bytes), ReadResult::kTooLarge);
+  EXPECT_EQ(bytes, "");
+  EXPECT_EQ(ReadRegularFile(dir.PathOf("missing"), 10, &bytes), ReadResult::kMissing);
+  const ReadResult folder = ReadRegularFile(dir.PathOf("folder"), 10, &bytes);
+  EXPECT_TRUE(folder == ReadResult::kNotRegular || folder == ReadResult::kFailed);
+  EXPECT_EQ(bytes, "");
+  // The change time follows any change, even one that sets the modification time back.
+  const std::optional<std::int64_t> before = LatestChangeOf(dir.PathOf("state"));
+  ASSERT_TRUE(before);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  fs::last_write_time(dir.PathOf("state"),
+                      fs::last_write_time(dir.PathOf("state")) - std::chrono::hours(24));
+  const std::optional<std::int64_t> after = LatestChangeOf(dir.PathOf("state"));
+  ASSERT_TRUE(after);
+  EXPECT_GT(*after, *before);
+  EXPECT_FALSE(LatestChangeOf(dir.PathOf("missing")));
 }
 
 #ifndef _WIN32

@@ -1,0 +1,197 @@
+// A site run on POSIX under signals and odd files: interrupted at many jobs it leaves no
+// temporary file, a killed run's leftovers go with the next run, and FIFOs or devices where
+// files belong never hold it up.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/RunProgram.h"
+#include "support/ScopedTempDir.h"
+#include "support/SiteSummary.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts the program in `folder`; its standard output and error go to `out` and `err`.
+pid_t StartProgram(const std::string& folder, const std::vector<std::string>& arguments,
+                   const std::string& out, const std::string& err) {
+  std::vector<std::string> strings{TARVIX_PROGRAM};
+  strings.insert(strings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& s : strings)
+    argv.push_back(s.data());
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_RDONLY);
+    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(null, 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    if (chdir(folder.c_str()) != 0)
+      _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+// The child's status as a shell shows it (128 + n for signal n).
+int WaitFor(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status))
+    return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits until `path` exists; false when the child ended first or a minute passed.
+bool WaitForFile(pid_t child, const std::string& path) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < end) {
+    std::error_code error;
+    if (fs::exists(path, error))
+      return true;
+    // Ended already (the child stays to be waited for).
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == child)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// The names below `folder` that a temporary file beside a page gets.
+std::vector<std::string> TemporaryFilesBelow(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".Tarvix", 0) == 0)
+      found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+// `count` small documents in site/, spread over ten folders.
+void WriteManyDocuments(const ScopedTempDir& dir, int count) {
+  for (int f = 0; f < 10; ++f)
+    fs::create_directories(dir.PathOf("site/f" + std::to_string(f)));
+  for (int i = 0; i < count; ++i) {
+    dir.WriteFile("site/f" + std::to_string(i % 10) + "/d" + std::to_string(10000 + i) + ".md",
+                  "# Page " + std::to_string(i) + "\n\nSome *text* and a [link](x.html).\n");
+  }
+}
+
+// SIGINT or SIGTERM at -j 16 left up to 85 temporary files in the output: the handler swept
+// its table once while other workers went on creating files.
+TEST(SiteSignals, InterruptAtManyJobsLeavesNoTemporaryFile) {
+  ScopedTempDir dir;
+  WriteManyDocuments(dir, 3000);
+  int interrupted = 0;
+  const int delays[] = {0, 3, 10, 30, 0, 20};
+  for (std::size_t round = 0; round < std::size(delays); ++round) {
+    fs::remove_all(dir.PathOf("out"));
+    const int signal = round % 2 == 0 ? SIGINT : SIGTERM;
+    const pid_t child = StartProgram(dir.path(), {"site", "-o", "out", "-j", "16"},
+                                     dir.PathOf("run.out"), dir.PathOf("run.err"));
+    // Once the first folder of pages exists, the workers are making files.
+    if (WaitForFile(child, dir.PathOf("out/f0")))
+      std::this_thread::sleep_for(std::chrono::milliseconds(delays[round]));
+    kill(child, signal);
+    const int status = WaitFor(child);
+    if (status == 128 + signal)
+      ++interrupted;
+    else
+      EXPECT_EQ(status, 0) << dir.ReadFile("run.err");
+    EXPECT_EQ(TemporaryFilesBelow(dir.PathOf("out")), std::vector<std::string>{})
+        << "round " << round;
+  }
+  // The runs were interrupted, not over before the signal came.
+  EXPECT_GE(interrupted, 3);
+}
+
+// kill -9 leaves a temporary file for each page being written, and no run removed them.
+TEST(SiteSignals, LeftoversOfAKilledRunAreRemoved) {
+  ScopedTempDir dir;
+  WriteManyDocuments(dir, 1500);
+  const pid_t child = StartProgram(dir.path(), {"site", "-o", "out", "-j", "8"},
+                                   dir.PathOf("run.out"), dir.PathOf("run.err"));
+  (void)WaitForFile(child, dir.PathOf("out/f3"));
+  kill(child, SIGKILL);
+  EXPECT_EQ(WaitFor(child), 128 + SIGKILL);
+  // Whatever the kill left, and more of the same names; a file of ours that merely starts
+  // alike is not one.
+  fs::create_directories(dir.PathOf("out/f5"));
+  for (const char* left : {"out/.TarvixAb12Cd", "out/f5/.Tarvix000000"})
+    dir.WriteFile(left, "partial");
+  dir.WriteFile("out/.Tarvix-notes", "mine");
+  const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const Summary s = SummaryOf(r.err);
+  EXPECT_EQ(s.converted + s.upToDate, 1500);
+  EXPECT_EQ(TemporaryFilesBelow(dir.PathOf("out")),
+            std::vector<std::string>{dir.PathOf("out/.Tarvix-notes")});
+}
+
+// A FIFO in the state file's place hung the run; the zero device aborted it.
+TEST(SiteSignals, StateFileThatIsNoFileMeansAFullRun) {
+  for (const char* kind : {"fifo", "zero device"}) {
+    ScopedTempDir dir;
+    fs::create_directories(dir.PathOf("site"));
+    dir.WriteFile("site/a.md", "A\n");
+    ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+    const std::string state = dir.PathOf("out/.tarvix-site");
+    fs::remove(state);
+    if (std::string(kind) == "fifo") {
+      ASSERT_EQ(mkfifo(state.c_str(), 0600), 0);
+    } else {
+      fs::create_symlink("/dev/zero", state);
+    }
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+    EXPECT_EQ(r.status, 0) << kind << "\n" << r.err;
+    EXPECT_NE(r.err.find("out/.tarvix-site: StateFile ignored\n"), std::string::npos) << r.err;
+    EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(state))) << kind;
+  }
+}
+
+// A document that became a FIFO after the walk held the run for ever.
+TEST(SiteSignals, DocumentTurnedIntoAFifoIsReported) {
+  ScopedTempDir dir;
+  WriteManyDocuments(dir, 1000);
+  dir.WriteFile("site/zz.md", "Last\n");
+  const pid_t child = StartProgram(dir.path(), {"site", "-o", "out", "-j", "1"},
+                                   dir.PathOf("run.out"), dir.PathOf("run.err"));
+  // The walk is over once the first page is written; zz.md comes last.
+  ASSERT_TRUE(WaitForFile(child, dir.PathOf("out/f0/d10000.html")));
+  fs::remove(dir.PathOf("site/zz.md"));
+  ASSERT_EQ(mkfifo(dir.PathOf("site/zz.md").c_str(), 0600), 0);
+  EXPECT_EQ(WaitFor(child), 1);
+  EXPECT_NE(dir.ReadFile("run.out").find("site/zz.md: Open Err InputFile\n"
+                                         "site/zz.md: tarvix: site/zz.md: "),
+            std::string::npos)
+      << dir.ReadFile("run.out");
+  const Summary s = SummaryOf(dir.ReadFile("run.err"));
+  EXPECT_EQ(s.converted, 1000);
+  EXPECT_EQ(s.failed, 1);
+}
+
+}  // namespace
+}  // namespace tarvix

@@ -1,0 +1,290 @@
+// A site run never reports a stale or missing page as fine: inputs that change while their
+// page converts, another program, another working folder, damaged state files, pages changed
+// in the output, and the sources it must refuse or report rather than skip.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/SiteState.h"
+#include "support/RunProgram.h"
+#include "support/ScopedTempDir.h"
+#include "support/SiteSummary.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Three documents, a template and an include file.
+void WriteSmallSite(const ScopedTempDir& dir) {
+  fs::create_directories(dir.PathOf("site/sub"));
+  dir.WriteFile("site/page.html", "<title>####TITLE####</title>\n####BODY####\n");
+  dir.WriteFile("site/inc.txt", "<!--\nkeywords: old\n-->\n");
+  dir.WriteFile("site/a.md", "<!--\ntitle: A\ntemplate: page.html\ninclude: inc.txt\n-->\nA\n");
+  dir.WriteFile("site/b.md", "<!--\ntemplate: page.html\n-->\nB\n");
+  dir.WriteFile("site/sub/c.md", "<!--\ntemplate: ../page.html\n-->\nC\n");
+}
+
+SiteState ReadState(const ScopedTempDir& dir) {
+  SiteState state;
+  EXPECT_EQ(ParseSiteState(dir.ReadFile("out/.tarvix-site"), &state), StateRead::kRead);
+  return state;
+}
+
+std::string StateIgnored() {
+  return Lines(Native("out/.tarvix-site") + ": StateFile ignored\n");
+}
+
+// An input rewritten while its page converted was stamped after the conversion read it:
+// the next run took the stale page for up to date. Here the input is the page itself,
+// which the conversion replaces after reading it, so the change always falls inside it.
+TEST(SiteTruth, InputChangedDuringConversionIsConvertedAgain) {
+  const char* documents[] = {
+      "<!--\ninclude: ../out/a.html\n-->\nA\n",
+      "<!--\ntemplate: ../out/a.html\n-->\nA\n",
+  };
+  for (const char* document : documents) {
+    ScopedTempDir dir;
+    fs::create_directories(dir.PathOf("site"));
+    fs::create_directories(dir.PathOf("out"));
+    dir.WriteFile("out/a.html", "<!--\nkeywords: first\n-->\n####BODY####");
+    dir.WriteFile("site/a.md", document);
+    for (int run = 0; run < 3; ++run) {
+      const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(SummaryOf(r.err).converted, 1) << document << " run " << run;
+    }
+  }
+  // The same once the page was recorded: its include, known from the record, turns into
+  // the page itself.
+  if (kWindows)
+    return;
+  ScopedTempDir dir;
+  WriteSmallSite(dir);
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  fs::remove(dir.PathOf("site/inc.txt"));
+  fs::create_symlink("../out/a.html", dir.PathOf("site/inc.txt"));
+  for (int run = 0; run < 2; ++run) {
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+    EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
+    EXPECT_EQ(SummaryOf(r.err).upToDate, 2) << r.err;
+  }
+}
+
+TEST(SiteTruth, StateIsTheSameFromAnyFolderAndSpelling) {
+  ScopedTempDir dir;
+  WriteSmallSite(dir);
+  fs::create_directories(dir.PathOf("elsewhere/deeper"));
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out", "-t", Native("site/page.html")}).status,
+            0);
+  const std::string state = dir.ReadFile("out/.tarvix-site");
+  // Published with the pages: it names no folder of this machine.
+  EXPECT_EQ(state.find(dir.path()), std::string::npos) << state;
+  EXPECT_EQ(state.find(fs::canonical(dir.path()).string()), std::string::npos) << state;
+  struct Case {
+    const char* folder;
+    std::vector<std::string> arguments;
+  };
+  const Case cases[] = {
+      {".", {"site", "-o", Native("./out/"), "-t", Native("./site/../site/page.html")}},
+      {"elsewhere/deeper",
+       {Native("../../site"), "-o", Native("../../out"), "-t", Native("../../site/page.html")}},
+      {"site", {".", "-o", Native("../out"), "-t", "page.html"}},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(dir.PathOf(c.folder), c.arguments);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(SummaryOf(r.err).upToDate, 3) << c.folder << "\n" << r.err;
+    EXPECT_EQ(dir.ReadFile("out/.tarvix-site"), state) << c.folder;
+  }
+}
+
+// A rebuilt program that renders differently found every page up to date.
+TEST(SiteTruth, AnotherProgramConvertsEveryPage) {
+  ScopedTempDir dir;
+  WriteSmallSite(dir);
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  SiteState state = ReadState(dir);
+  EXPECT_EQ(state.program.rfind("0.1.0 ", 0), 0u) << state.program;
+  EXPECT_GT(state.program.size(), std::string("0.1.0 ").size());
+  state.program = "0.1.0 0000";
+  dir.WriteFile("out/.tarvix-site", FormatSiteState(state));
+  RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).converted, 3) << r.err;
+  r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 3) << r.err;
+}
+
+// A state file cut at a line end dropped a page's inputs, and a record naming a page outside
+// the output kept its page up to date for ever once deleted.
+TEST(SiteTruth, DamagedStateMeansAFullRun) {
+  struct Case {
+    const char* name;
+    bool warned;
+  };
+  const Case cases[] = {{"cut record", true}, {"wrong checksum", true}, {"foreign target", false},
+                        {"empty file", true}, {"old format", false},    {"oversized", true}};
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    WriteSmallSite(dir);
+    ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+    const std::string text = dir.ReadFile("out/.tarvix-site");
+    const std::string name = c.name;
+    if (name == "cut record") {
+      dir.WriteFile("out/.tarvix-site", text.substr(0, text.find("\ninput\t") + 1));
+    } else if (name == "wrong checksum") {
+      std::string changed = text;
+      changed[changed.size() - 2] = changed[changed.size() - 2] == 'a' ? 'b' : 'a';
+      dir.WriteFile("out/.tarvix-site", changed);
+    } else if (name == "foreign target") {
+      // Every record names a page outside the output, which exists and is kept unchanged;
+      // the pages themselves are gone.
+      SiteState state = ReadState(dir);
+      fs::create_directories(dir.PathOf("elsewhere"));
+      for (SitePage& page : state.pages) {
+        const std::string foreign = "elsewhere/" + fs::path(page.target).filename().string();
+        dir.WriteFile(foreign, "kept");
+        fs::remove(dir.PathOf("out/" + ToForwardSlashes(page.target)));
+        page.target = Native("../" + foreign);
+        page.page = platform::StampOf(dir.PathOf(foreign));
+      }
+      dir.WriteFile("out/.tarvix-site", FormatSiteState(state));
+    } else if (name == "empty file") {
+      dir.WriteFile("out/.tarvix-site", "tarvix-site 2\n");
+    } else if (name == "old format") {
+      dir.WriteFile("out/.tarvix-site", "tarvix-site 1\noptions\tx\n");
+    } else if (name == "oversized") {
+      // More than 64 MiB and 4 KiB a document: not read at all.
+      dir.WriteFile("out/.tarvix-site", text + std::string((64u << 20) + 3 * 4096, '#'));
+    }
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+    EXPECT_EQ(SummaryOf(r.err).converted, 3) << name << "\n" << r.err;
+    EXPECT_EQ(r.err.find(StateIgnored()) != std::string::npos, c.warned) << name << "\n" << r.err;
+    EXPECT_TRUE(fs::exists(dir.PathOf("out/a.html"))) << name;
+    if (name == "foreign target") {
+      EXPECT_EQ(dir.ReadFile("elsewhere/a.html"), "kept");
+    }
+  }
+}
+
+// A page that no longer is what the run wrote is made again: one edited by hand, one emptied
+// by a crash after its rename.
+TEST(SiteTruth, PageChangedInTheOutputIsMadeAgain) {
+  ScopedTempDir dir;
+  WriteSmallSite(dir);
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  const std::string a = dir.ReadFile("out/a.html");
+  const std::string b = dir.ReadFile("out/b.html");
+  dir.WriteFile("out/a.html", "edited by hand");
+  dir.WriteFile("out/b.html", "");
+  RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).converted, 2) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 1) << r.err;
+  EXPECT_EQ(dir.ReadFile("out/a.html"), a);
+  EXPECT_EQ(dir.ReadFile("out/b.html"), b);
+  r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 3) << r.err;
+}
+
+// Documents more than 63 folders deep were skipped without a word.
+TEST(SiteTruth, FolderTooDeepIsReported) {
+  ScopedTempDir dir;
+  std::string deep = "site";
+  for (int i = 0; i < 100; ++i)
+    deep += "/d";
+  fs::create_directories(dir.PathOf(deep));
+  dir.WriteFile(deep + "/x.md", "X\n");
+  dir.WriteFile("site/top.md", "T\n");
+  const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(r.status, 1);
+  std::string first = "site";
+  for (int i = 0; i < 64; ++i)
+    first += "/d";
+  EXPECT_EQ(r.err.find(Lines(Native(first) + ": Open Err Folder\ntarvix: " + Native(first) +
+                             ": too deep\n")),
+            0u)
+      << r.err;
+  const Summary s = SummaryOf(r.err);
+  EXPECT_EQ(s.converted, 1);
+  EXPECT_EQ(s.failed, 1);
+}
+
+// 16 documents and 30 links that stay inside the input once gave 131,054 pages.
+TEST(SiteTruth, FolderReachedThroughLinksIsWalkedOnce) {
+  if (kWindows)
+    GTEST_SKIP() << "symbolic links need a privilege on Windows";
+  ScopedTempDir dir;
+  const std::vector<std::string> folders = {"f1", "f2", "f3", "f4"};
+  for (const std::string& f : folders) {
+    fs::create_directories(dir.PathOf("site/" + f));
+    dir.WriteFile("site/" + f + "/doc.md", f + "\n");
+  }
+  for (const std::string& f : folders) {
+    for (const std::string& to : folders)
+      fs::create_directory_symlink("../" + to, dir.PathOf("site/" + f + "/to" + to));
+  }
+  const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).converted, 4) << r.err;
+  for (const std::string& f : folders)
+    EXPECT_TRUE(fs::exists(dir.PathOf("out/" + f + "/doc.html"))) << f;
+}
+
+// a.md beside a.MD both wrote a.html, and which one won changed between runs; a copy named
+// like a page's -ext name replaced the page.
+TEST(SiteTruth, TwoSourcesForOnePage) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("site"));
+  dir.WriteFile("site/a.md", "lower\n");
+  dir.WriteFile("site/a.MD", "upper\n");
+  dir.WriteFile("site/b.md", "B\n");
+  if (fs::exists(dir.PathOf("site/a.MD")) && dir.ReadFile("site/a.md") == "lower\n") {
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+    EXPECT_EQ(r.status, 1);
+    for (const char* document : {"site/a.MD", "site/a.md"}) {
+      EXPECT_NE(
+          r.err.find(Lines(Native(document) + ": Two sources for " + Native("out/a.html") + "\n")),
+          std::string::npos)
+          << r.err;
+    }
+    EXPECT_EQ(SummaryOf(r.err).failed, 2);
+    EXPECT_EQ(SummaryOf(r.err).converted, 1);
+    EXPECT_FALSE(fs::exists(dir.PathOf("out/a.html")));
+    fs::remove(dir.PathOf("site/a.MD"));
+  }
+  fs::remove(dir.PathOf("site/a.md"));
+  // With -ext the page takes the name its document asks for, and wins over a file of that
+  // name, as a page named .html does.
+  dir.WriteFile("site/p.md", "<!--\noutput_ext: .php\n-->\nPage\n");
+  dir.WriteFile("site/p.php", "<?php copied ?>");
+  for (int run = 0; run < 2; ++run) {
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", "out", "-ext"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(SummaryOf(r.err).copied, 0) << r.err;
+    EXPECT_NE(dir.ReadFile("out/p.php").find("Page"), std::string::npos);
+  }
+}
+
+// With the output folder reached through a link inside the input, the run refused but had
+// made the output folder inside the input already.
+TEST(SiteTruth, OutputThroughLinkInsideInputIsNotMade) {
+  if (kWindows)
+    GTEST_SKIP() << "symbolic links need a privilege on Windows";
+  ScopedTempDir dir;
+  WriteSmallSite(dir);
+  fs::create_directory_symlink("sub", dir.PathOf("site/link"));
+  fs::create_directory_symlink("site/sub", dir.PathOf("outside"));
+  for (const char* output : {"site/link/out", "outside/out", "outside/new/deeper"}) {
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", output});
+    EXPECT_EQ(r.status, 255) << output;
+    EXPECT_EQ(r.out, "Input Folder and Output Folder may not contain each other\n");
+    EXPECT_EQ(FolderEntries(dir.PathOf("site/sub")), std::vector<std::string>{"c.md"}) << output;
+  }
+}
+
+}  // namespace
+}  // namespace tarvix
