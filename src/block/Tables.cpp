@@ -84,21 +84,9 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
     return 0;
   };
 
-  if (!atBlockStart && !LineEndAhead()) {
-    // The lines are no table. The cells are read all the same, since a definition among
-    // them counts either way, but none of them is kept: the header row of a long line
-    // would otherwise hold its HTML twice more.
-    if (current().IsDepth())
-      return 0;
-    NextToken(false);
-    while (!current().IsDepth() && !current().Is(kind::Eof) && !current().Is(kind::Lf)) {
-      renderCell();
-      if (!current().Is(kind::Pipe))
-        break;
-      NextToken(false);
-    }
+  // With no line end left the lines are no table, and the line is read as a paragraph.
+  if (!atBlockStart && !LineEndAhead())
     return 0;
-  }
 
   if (atBlockStart) {
     if (current().Is(kind::Pipe)) {
