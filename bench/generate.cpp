@@ -205,10 +205,43 @@ struct Generator {
     } else if (name == "bytes") {
       while (out.size() < size)
         out += static_cast<char>(random.Below(256));
+    } else if (name == "bytes-line") {
+      // Random bytes 32-255 on one line: no line end to stop a scan, mostly ill-formed UTF-8.
+      while (out.size() < size)
+        out += static_cast<char>(32 + random.Below(224));
+    } else if (name == "cjk-line") {
+      // Random CJK text on one line with an emphasis or link byte now and then.
+      constexpr std::string_view kMarks = "*_[]()";
+      while (out.size() < size) {
+        if (random.Below(12) == 0) {
+          out += kMarks[random.Below(static_cast<int>(kMarks.size()))];
+          continue;
+        }
+        // A code point from the unified ideographs, hiragana or katakana, as UTF-8.
+        const int pick = random.Below(10);
+        const std::uint32_t c = pick < 6   ? 0x4E00 + random.Below(0x5000)
+                                : pick < 8 ? 0x3041 + random.Below(0x56)
+                                           : 0x30A1 + random.Below(0x5A);
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      }
     } else if (name == "table-column") {
       out += "|a|\n|-|\n";
       while (out.size() < size)
         out.append("|").append(Word()).append("|\n");
+    } else if (name == "table-one") {
+      // A one-column table of one-letter rows, with and without their pipes: each row
+      // costs a whole row of markup.
+      out += "|a|\n|-|\n";
+      while (out.size() < size) {
+        const char letter = static_cast<char>('a' + random.Below(26));
+        if (random.Below(2) == 0) {
+          out.append("|").append(1, letter).append("|\n");
+        } else {
+          out.append(1, letter).append("\n");
+        }
+      }
     } else if (name == "table-wide") {
       // Rows of a thousand cells each.
       constexpr int kCells = 1000;
@@ -255,8 +288,9 @@ int main(int argc, char** argv) {
                  "usage: tarvix_generate KIND BYTES [SEED]\n"
                  "KIND: mixed, mixed-noref, plain, headings, paragraphs, lists, quotes, code,\n"
                  "      tables, emphasis, links\n"
-                 "      hostile: star-underscore, printable, bytes, table-column, table-wide,\n"
-                 "      quote-line, backticks, link-open, brackets, angles\n");
+                 "      hostile: star-underscore, printable, bytes, bytes-line, cjk-line,\n"
+                 "      table-column, table-one, table-wide, quote-line, backticks, link-open,\n"
+                 "      brackets, angles\n");
     return 2;
   }
   const std::string_view kindName = argv[1];

@@ -180,6 +180,9 @@ class Parser_CL {
   // A table replaces `out.html` from `tableStart` on. Lines that are no table write
   // nothing, or, at a block start, a paragraph of what they looked like.
   int RenderTable(OutputPair& out, std::string firstCell, int atBlockStart, std::size_t tableStart);
+  // True when a line end follows the current token somewhere in the input (Tables.cpp):
+  // without one a paragraph's line cannot start a table, and is not read as a header row.
+  [[nodiscard]] bool LineEndAhead() const;
   void RenderCaretBlock(OutputPair& out);
   void RenderAngle(OutputPair& out);
 

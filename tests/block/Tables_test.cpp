@@ -75,5 +75,54 @@ TEST(Tables, QuotedTableEndsWithTheQuote) {
             "</blockquote><p>c </p>\n");
 }
 
+TEST(Tables, RowsOfLettersAndPipesReadAsTheirTokensWould) {
+  // Rows of letters, digits and pipes alone are written from their lines; rows with any
+  // other byte (a star, a blank, a carriage return) are read token by token between them.
+  EXPECT_EQ(ToHtml("|a|b|\n|-|:-:|\n|x|y|\nz\n||\n|\nA1|2|3|\n|*e*|f|\n|g|h|\r\nk|\nm| n\n\n"
+                   "after\n"),
+            "<table>\n<thead>\n<tr class=\"header\">\n<th align=\"left\">a</th>\n"
+            "<th align=\"center\">b</th>\n</tr>\n</thead>\n<tbody>\n"
+            "<tr class=\"odd\">\n<td align=\"left\">x</td>\n<td align=\"center\">y</td>\n</tr>\n"
+            "<tr class=\"even\">\n<td align=\"left\">z</td>\n<td align=\"center\"></td>\n</tr>\n"
+            "<tr class=\"odd\">\n<td align=\"left\"></td>\n<td align=\"center\"></td>\n</tr>\n"
+            "<tr class=\"even\">\n<td align=\"left\"></td>\n<td align=\"center\"></td>\n</tr>\n"
+            "<tr class=\"odd\">\n<td align=\"left\">A1</td>\n<td align=\"center\">2</td>\n</tr>\n"
+            "<tr class=\"even\">\n<td align=\"left\">*e*</td>\n<td align=\"center\">f</td>\n"
+            "</tr>\n"
+            "<tr class=\"odd\">\n<td align=\"left\">g</td>\n<td align=\"center\">h</td>\n</tr>\n"
+            "<tr class=\"even\">\n<td align=\"left\">k</td>\n<td align=\"center\"></td>\n</tr>\n"
+            "<tr class=\"odd\">\n<td align=\"left\">m</td>\n<td align=\"center\">n</td>\n</tr>\n"
+            "</tbody>\n</table>\n<p>after </p>\n");
+  // The last line of the input has no line end: it is read token by token.
+  EXPECT_EQ(ToHtml("|a|\n|-|\nb\nc"),
+            "<table>\n<thead>\n<tr class=\"header\">\n<th align=\"left\">a</th>\n</tr>\n"
+            "</thead>\n<tbody>\n<tr class=\"odd\">\n<td align=\"left\">b</td>\n</tr>\n"
+            "<tr class=\"even\">\n<td align=\"left\">c</td>\n</tr>\n</tbody>\n</table>\n");
+}
+
+TEST(Tables, ManyOneLetterRowsMakeOneRowEach) {
+  // A table of short rows makes many times its bytes in markup; each line is one row.
+  constexpr std::size_t kRows = 200000;
+  const std::string html = ToHtml("|a|\n|-|\n" + Repeat("x\n|y|\n", kRows / 2) + "\nend\n");
+  std::size_t rows = 0;
+  for (std::size_t at = html.find("<tr class=\""); at != std::string::npos;
+       at = html.find("<tr class=\"", at + 1))
+    ++rows;
+  EXPECT_EQ(rows, kRows + 1);
+  const std::string_view end =
+      "<td align=\"left\">y</td>\n</tr>\n</tbody>\n</table>\n<p>end </p>\n";
+  ASSERT_GE(html.size(), end.size());
+  EXPECT_EQ(html.substr(html.size() - end.size()), end);
+}
+
+TEST(Tables, LastLineWithPipesIsAParagraph) {
+  // With no line end left there is no alignment row: the line is a paragraph, and a long
+  // one is not held as header cells first.
+  EXPECT_EQ(ToHtml("a|b|a"), "<p>a|b|a</p>\n");
+  EXPECT_EQ(ToHtml("z|[x]: /u|[l][x] [x]"), "<p>z|[x]: /u|[l][x] [x]</p>\n");
+  const std::string line = Repeat("a|&", 200000);
+  EXPECT_EQ(ToHtml(line), "<p>" + Repeat("a|&amp;", 200000) + "</p>\n");
+}
+
 }  // namespace
 }  // namespace tarvix
