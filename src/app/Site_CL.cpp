@@ -364,8 +364,11 @@ int Site_CL::Run() {
 
   SiteState now{optionsText_, {}};
   for (std::optional<SitePage>& record : records_) {
-    if (record)
-      now.pages.push_back(std::move(*record));
+    if (!record)
+      continue;
+    for (const SiteInput& input : record->inputs)
+      inputsUsed_.push_back(input.path);
+    now.pages.push_back(std::move(*record));
   }
   bool stateWritten = true;
   const std::string nowText = FormatSiteState(now);

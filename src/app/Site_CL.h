@@ -35,6 +35,9 @@ class Site_CL {
   // Converts and copies what changed, then writes the state file. Returns the exit status:
   // 0; 1 when a page or a copy failed; 255 when the run could not start.
   [[nodiscard]] int Run();
+  // The files the pages of the run were made from (documents, templates, include files),
+  // named as the pages' runs named them: what a live preview watches besides the input.
+  [[nodiscard]] const std::vector<std::string>& InputsUsed() const { return inputsUsed_; }
 
  private:
   // Finds the documents and the other files below the input folder (relative paths).
@@ -59,6 +62,7 @@ class Site_CL {
   std::vector<std::string> walkErrors_;
   std::vector<std::optional<SitePage>> previous_;  // by document, when the options match
   std::vector<std::optional<SitePage>> records_;   // by document, when it is up to date now
+  std::vector<std::string> inputsUsed_;
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};
