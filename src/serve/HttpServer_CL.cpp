@@ -3,14 +3,16 @@
 // hand-over.
 #include "serve/HttpServer_CL.h"
 
+// clang-format off
+#include <utility>  // before Asio, whose awaitable needs std::exchange
 #include <boost/asio.hpp>
+// clang-format on
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <deque>
 #include <set>
 #include <thread>
-#include <utility>  // before Asio, whose awaitable needs std::exchange
 
 #include "serve/Reload.h"
 #include "serve/Responder.h"
@@ -189,6 +191,9 @@ asio::awaitable<void> HttpServer_CL::Impl::Session(tcp::socket socket) {
     if (!sent || !keepAlive)
       break;
   }
+  // The stream's timer would otherwise stay pending to its end, and the server's thread
+  // with it.
+  stream.expires_never();
   stream.socket().shutdown(tcp::socket::shutdown_send, ec);
 }
 
