@@ -224,12 +224,17 @@ asio::awaitable<void> HttpServer_CL::Impl::EventStream(beast::tcp_stream& stream
     stream.expires_after(kIdleTimeout);
     co_await asio::async_write(stream, http::make_chunk(asio::buffer(text)),
                                asio::redirect_error(asio::use_awaitable, ec));
-    if (ec)
+    // A stop that came while the chunk was being written found no wait to cancel.
+    if (ec || stopping)
       co_return;
-    timer.expires_after(kHeartbeat);
-    co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
-    if (stopping)
-      co_return;
+    // An event that came while the chunk was being written found no wait to cancel
+    // either: it is sent now rather than after the heartbeat.
+    if (self.seen == sequence) {
+      timer.expires_after(kHeartbeat);
+      co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+      if (stopping)
+        co_return;
+    }
     text.clear();
     for (const auto& [number, event] : events) {
       if (number > self.seen)

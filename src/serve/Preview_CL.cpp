@@ -126,10 +126,14 @@ bool IsPreviewRun(const std::vector<std::string>& arguments) {
 int RunPreview(const std::vector<std::string>& arguments) {
   const CommandLine_CL commandLine(arguments);
   const std::string source = commandLine.FirstPlain();
-  if (source.empty() || !platform::IsFolder(source)) {
+  platform::FileStatus status;
+  std::string why;
+  if (!platform::StatusOf(source, &status, &why) || status.kind != platform::FileKind::Folder) {
     platform::PrintMessage("Open Err InputFolder");
+    if (why.empty())
+      why = "Not a directory";
     if (!source.empty())
-      platform::PrintMessage(std::string(kProgramName) + ": " + source + ": Not a directory");
+      platform::PrintMessage(std::string(kProgramName) + ": " + source + ": " + why);
     return 255;
   }
   std::uint16_t port = kDefaultPort;
