@@ -23,5 +23,6 @@ fi
 cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF >/dev/null
 cmake --build "$out/build" -j2 --target tarvix >/dev/null
 (cd tests/browser && npm install --no-audit --no-fund >/dev/null)
-document=${2:-$(cd "$site" && find . -name '*.md' | LC_ALL=C sort | head -1 | sed 's|^\./||')}
+# The first document in path order (awk reads the whole list: head would end the pipe early).
+document=${2:-$(cd "$site" && find . -name '*.md' | LC_ALL=C sort | awk 'NR == 1' | sed 's|^\./||')}
 node tests/browser/preview.mjs "$PWD/$out/build/tarvix" "$site" "$document" "$edits"
