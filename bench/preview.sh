@@ -13,7 +13,8 @@ if [ ! -d "$site" ]; then
   bench/site.sh 1 >/dev/null
 fi
 need=()
-for p in chromium nodejs npm libboost-dev; do
+command -v npm >/dev/null || need+=(npm)  # Debian's npm only where Node.js brings none
+for p in chromium nodejs libboost-dev; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
