@@ -44,6 +44,10 @@ constexpr OptionRow kOptionTable[] = {
     {"?", false, ""},
     {"j", true, "    -j N       convert N pages at once in a site run\n"},
     {"force", false, "    -force     convert every page of a site run\n"},
+    {"serve", false,
+     "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"},
+    {"port", true, "    -port N    the preview's port (default 8000; 0: any free one)\n"},
+    {"bind", true, "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
     {"-version", false, "    --version  print the version\n"},
     {"-help", false, "    --help     this help with every option\n"},
 };

@@ -9,6 +9,7 @@
 
 #include "app/CommandLine_CL.h"
 #include "app/Site_CL.h"
+#include "serve/Preview_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -466,6 +467,8 @@ int Main(int argc, char** argv) {
   auto parser = std::make_unique<Parser_CL>();
   if (const std::optional<int> status = AnswerCommandLine(arguments, *parser->messages))
     return *status;
+  if (IsPreviewRun(arguments))
+    return RunPreview(arguments);
   if (IsSiteRun(arguments))
     return Site_CL(arguments).Run();
   return ConvertFile(*parser, arguments);

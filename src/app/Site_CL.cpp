@@ -634,6 +634,14 @@ int Site_CL::RunSite() {
     return kStatusNotWritten;
 
   const bool stateWritten = WriteState(true);
+  // The state names each input relative to the output folder; the watcher wants a path it
+  // can open from here.
+  for (const std::optional<SitePage>& record : records_) {
+    if (!record)
+      continue;
+    for (const SiteInput& input : record->inputs)
+      inputsUsed_.push_back(outputReal_ + platform::kPathSeparator + input.path);
+  }
   ClearProgress();
   if (!stateWritten)
     console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);

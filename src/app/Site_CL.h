@@ -37,6 +37,9 @@ class Site_CL {
   // 0; 1 when a page or a copy failed, or memory ran out ("Out of memory"); 255 when the
   // run could not start.
   [[nodiscard]] int Run();
+  // The files the pages of the run were made from (documents, templates, include files),
+  // named as the pages' runs named them: what a live preview watches besides the input.
+  [[nodiscard]] const std::vector<std::string>& InputsUsed() const { return inputsUsed_; }
 
  private:
   // Run without the guard against exhausted memory.
@@ -105,6 +108,7 @@ class Site_CL {
 
   std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
+  std::vector<std::string> inputsUsed_;  // for InputsUsed
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};

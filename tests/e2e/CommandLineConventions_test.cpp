@@ -18,6 +18,9 @@ constexpr char kHelpLines[] =
     "    -root      Site Root Folder (default: the Output File's Folder)\n"
     "    -j N       convert N pages at once in a site run\n"
     "    -force     convert every page of a site run\n"
+    "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"
+    "    -port N    the preview's port (default 8000; 0: any free one)\n"
+    "    -bind ADDR the preview's address (default 127.0.0.1)\n"
     "    --version  print the version\n"
     "    --help     this help with every option\n";
 

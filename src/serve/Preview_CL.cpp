@@ -1,0 +1,236 @@
+// The preview's loop: the first site run, the server, and the watch that starts each
+// rerun. Reruns happen on this thread one after another, never two at once; a change made
+// during one is still pending when it ends, and starts the next.
+#include "serve/Preview_CL.h"
+
+#include <charconv>
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "app/CommandLine_CL.h"
+#include "app/Site_CL.h"
+#include "platform/Platform.h"
+#include "platform/Watch.h"
+#include "serve/HttpServer_CL.h"
+#include "serve/Reload.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+constexpr std::string_view kServeOption = "serve";
+constexpr std::string_view kPortOption = "port";
+constexpr std::string_view kBindOption = "bind";
+constexpr std::uint16_t kDefaultPort = 8000;
+constexpr std::string_view kDefaultAddress = "127.0.0.1";
+constexpr std::string_view kTemporaryPrefix = "tarvix-preview-";
+// How long a wait for news lasts before the stop flag is looked at again.
+constexpr int kWaitMilliseconds = 100;
+// An editor saves in several writes (a temporary file, a rename, the times): changes that
+// come this close together are one change.
+constexpr int kSettleMilliseconds = 10;
+// Where the system cannot watch, the files are compared this often.
+constexpr auto kPollInterval = std::chrono::seconds(1);
+// The temporary output folder is removed to this depth; the site run writes none deeper.
+constexpr std::size_t kMaxRemoveDepth = 80;
+
+bool IsOptionNamed(const std::string& argument, std::string_view name) {
+  return !argument.empty() && platform::IsOptionMarker(argument[0]) && argument != "-" &&
+         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
+}
+
+// The arguments of the site run: the preview's own options left out, and `-o` added when
+// the preview writes into a folder of its own.
+std::vector<std::string> SiteArguments(const std::vector<std::string>& arguments,
+                                       const std::string& temporaryOutput) {
+  std::vector<std::string> site;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (IsOptionNamed(arguments[i], kServeOption))
+      continue;
+    if (IsOptionNamed(arguments[i], kPortOption) || IsOptionNamed(arguments[i], kBindOption)) {
+      ++i;
+      continue;
+    }
+    site.push_back(arguments[i]);
+  }
+  if (!temporaryOutput.empty()) {
+    site.push_back("-o");
+    site.push_back(temporaryOutput);
+  }
+  return site;
+}
+
+// Removes the folder `path` with everything below it; links are removed, never followed.
+void RemoveTree(const std::string& path, std::size_t depth) {
+  std::vector<platform::FolderEntry> entries;
+  if (depth < kMaxRemoveDepth && platform::ListFolder(path, &entries)) {
+    for (const platform::FolderEntry& entry : entries) {
+      const std::string inner = path + platform::kPathSeparator + entry.name;
+      if (entry.kind == platform::EntryKind::Folder && !entry.link) {
+        RemoveTree(inner, depth + 1);
+      } else {
+        (void)platform::RemoveFile(inner);
+      }
+    }
+  }
+  (void)platform::RemoveEmptyFolder(path);
+}
+
+// What the poll compares: every file below the input folder and every file the pages used.
+using SourceState = std::map<std::string, platform::FileStamp>;
+SourceState ReadSourceState(const std::string& source, const std::vector<std::string>& inputs) {
+  SourceState state;
+  for (const auto& [path, stamp] : serve::TakeSnapshot(source))
+    state["\x01" + path] = stamp;
+  for (const std::string& input : inputs)
+    state[input] = platform::StampOf(input);
+  return state;
+}
+
+// The folders a watch covers: the input folder with everything below it, and the folder
+// of each file the pages used that lies elsewhere (a file is watched through its folder,
+// as editors replace a file by renaming a new one onto it).
+std::vector<platform::WatchedFolder> WatchedFolders(const std::string& source,
+                                                    const std::vector<std::string>& inputs) {
+  std::vector<platform::WatchedFolder> folders{{source, true}};
+  const std::string sourceFull = platform::FullPath(source + platform::kPathSeparator);
+  std::map<std::string, bool> seen;
+  for (const std::string& input : inputs) {
+    const std::string full = platform::FullPath(input);
+    if (full.empty() || full.compare(0, sourceFull.size(), sourceFull) == 0)
+      continue;
+    std::string folder = FolderOf(full);
+    while (folder.size() > 1 && folder.back() == platform::kPathSeparator)
+      folder.pop_back();
+    if (!folder.empty() && platform::IsFolder(folder) && !seen[folder]) {
+      seen[folder] = true;
+      folders.push_back({folder, false});
+    }
+  }
+  return folders;
+}
+
+std::string AddressText(const std::string& address, std::uint16_t port) {
+  const bool v6 = address.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port) + "/";
+}
+
+}  // namespace
+
+bool IsPreviewRun(const std::vector<std::string>& arguments) {
+  const CommandLine_CL commandLine(arguments);
+  return commandLine.HasOption(kServeOption) && !commandLine.HasOption("?");
+}
+
+int RunPreview(const std::vector<std::string>& arguments) {
+  const CommandLine_CL commandLine(arguments);
+  const std::string source = commandLine.FirstPlain();
+  platform::FileStatus status;
+  std::string why;
+  if (!platform::StatusOf(source, &status, &why) || status.kind != platform::FileKind::Folder) {
+    platform::PrintMessage("Open Err InputFolder");
+    if (why.empty())
+      why = "Not a directory";
+    if (!source.empty())
+      platform::PrintMessage(std::string(kProgramName) + ": " + source + ": " + why);
+    return 255;
+  }
+  std::uint16_t port = kDefaultPort;
+  if (commandLine.HasOption(kPortOption)) {
+    const std::string text = commandLine.OptionValue(kPortOption);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+      platform::PrintMessage("Open Err Port");
+      platform::PrintMessage(std::string(kProgramName) + ": " + text + ": not a port number");
+      return 255;
+    }
+  }
+  std::string address = commandLine.OptionValue(kBindOption);
+  if (address.empty())
+    address = std::string(kDefaultAddress);
+
+  // Bound before anything is converted: a port in use ends the run at once.
+  std::string output = commandLine.OptionValue("o");
+  std::string temporary;
+  std::string reason;
+  if (output.empty()) {
+    if (!platform::CreateTemporaryFolder(std::string(kTemporaryPrefix), &temporary)) {
+      platform::PrintMessage("Open Err TemporaryFolder");
+      return 255;
+    }
+    output = temporary;
+  }
+  while (output.size() > 1 && output.back() == platform::kPathSeparator)
+    output.pop_back();
+  serve::HttpServer_CL server(output);
+  if (!server.Listen(address, port, &reason)) {
+    platform::PrintMessage("Open Err Port");
+    platform::PrintMessage(std::string(kProgramName) + ": " + address + ":" + std::to_string(port) +
+                           ": " + reason);
+    if (!temporary.empty())
+      RemoveTree(temporary, 0);
+    return 255;
+  }
+  platform::StopOnSignals();
+
+  const std::vector<std::string> siteArguments = SiteArguments(arguments, temporary);
+  std::vector<std::string> inputs;
+  const auto rerun = [&] {
+    Site_CL site(siteArguments);
+    (void)site.Run();
+    inputs = site.InputsUsed();
+  };
+  rerun();
+  serve::OutputSnapshot served = serve::TakeSnapshot(output);
+  server.Start();
+  platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
+
+  platform::FolderWatch watch;
+  bool polling = !watch.Start(WatchedFolders(source, inputs));
+  SourceState polled = polling ? ReadSourceState(source, inputs) : SourceState();
+  auto nextPoll = std::chrono::steady_clock::now() + kPollInterval;
+  while (!platform::StopRequested()) {
+    bool changed = false;
+    if (!polling) {
+      const platform::WatchWait news = watch.Wait(kWaitMilliseconds);
+      if (news == platform::WatchWait::Failed) {
+        polling = true;
+        polled = ReadSourceState(source, inputs);
+        continue;
+      }
+      changed = news == platform::WatchWait::Changed;
+      while (changed && watch.Wait(kSettleMilliseconds) == platform::WatchWait::Changed) {
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMilliseconds));
+      if (std::chrono::steady_clock::now() < nextPoll)
+        continue;
+      nextPoll = std::chrono::steady_clock::now() + kPollInterval;
+      SourceState now = ReadSourceState(source, inputs);
+      changed = now != polled;
+      polled = std::move(now);
+    }
+    if (!changed)
+      continue;
+    rerun();
+    serve::OutputSnapshot now = serve::TakeSnapshot(output);
+    const std::vector<std::string> paths = serve::ChangedPaths(served, now);
+    served = std::move(now);
+    if (!paths.empty())
+      server.Reload(paths);
+    // New folders below the input and new templates or include files are watched too.
+    if (!polling && !watch.Start(WatchedFolders(source, inputs))) {
+      polling = true;
+      polled = ReadSourceState(source, inputs);
+    } else if (polling) {
+      polled = ReadSourceState(source, inputs);
+    }
+  }
+  server.Stop();
+  if (!temporary.empty())
+    RemoveTree(temporary, 0);
+  return 0;
+}
+
+}  // namespace tarvix

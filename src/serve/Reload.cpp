@@ -1,0 +1,133 @@
+// The reload script, the snapshots of the output folder and the events that name what
+// changed between two of them.
+#include "serve/Reload.h"
+
+#include <algorithm>
+
+namespace tarvix::serve {
+namespace {
+
+// Folders nested deeper than this are not looked into; the site run writes none deeper.
+constexpr std::size_t kMaxSnapshotDepth = 64;
+// A snapshot holds at most this many files: a folder that large is no site to preview,
+// and the comparison must stay bounded.
+constexpr std::size_t kMaxSnapshotFiles = 1000000;
+
+}  // namespace
+
+// The script compares paths decoded, as the server's event names them encoded and the
+// browser encodes its own URLs in its own way. A folder's URL stands for its index page.
+const std::string_view kReloadScript = R"JS((function () {
+  if (!window.EventSource) return;
+  function key(url) {
+    try {
+      var u = new URL(url, location.href);
+      if (u.origin !== location.origin) return null;
+      var p = decodeURIComponent(u.pathname);
+      return p.endsWith("/") ? p + "index.html" : p;
+    } catch (e) {
+      return null;
+    }
+  }
+  var source = new EventSource("/.tarvix/events");
+  source.onmessage = function (event) {
+    var changed = event.data.split("\n").map(key);
+    var used = [location.href];
+    document.querySelectorAll("link[href]").forEach(function (e) { used.push(e.href); });
+    document.querySelectorAll("[src]").forEach(function (e) { used.push(e.src); });
+    performance.getEntriesByType("resource").forEach(function (e) { used.push(e.name); });
+    for (var i = 0; i < used.length; i++) {
+      var k = key(used[i]);
+      if (k !== null && changed.indexOf(k) >= 0) {
+        source.close();
+        location.reload();
+        return;
+      }
+    }
+  };
+})();
+)JS";
+
+std::string EncodeUrlPath(std::string_view path) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                       (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                       c == '~' || c == '/';
+    if (plain) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
+    }
+  }
+  return out;
+}
+
+OutputSnapshot TakeSnapshot(const std::string& root) {
+  OutputSnapshot snapshot;
+  struct Pending {
+    std::string relative;
+    std::size_t depth;
+  };
+  std::vector<Pending> pending{{std::string(), 0}};
+  while (!pending.empty() && snapshot.size() < kMaxSnapshotFiles) {
+    const Pending folder = std::move(pending.back());
+    pending.pop_back();
+    std::vector<platform::FolderEntry> entries;
+    std::string path = root;
+    for (const char c : folder.relative)
+      path.push_back(c == '/' ? platform::kPathSeparator : c);
+    if (!platform::ListFolder(path, &entries))
+      continue;
+    for (const platform::FolderEntry& entry : entries) {
+      if (entry.name.empty() || entry.name[0] == '.')
+        continue;
+      const std::string relative = folder.relative + "/" + entry.name;
+      if (entry.kind == platform::EntryKind::Folder && !entry.link &&
+          folder.depth < kMaxSnapshotDepth) {
+        pending.push_back({relative, folder.depth + 1});
+      } else if (entry.kind == platform::EntryKind::File) {
+        snapshot[relative] = platform::StampOf(path + platform::kPathSeparator + entry.name);
+      }
+    }
+  }
+  return snapshot;
+}
+
+std::vector<std::string> ChangedPaths(const OutputSnapshot& before, const OutputSnapshot& after) {
+  std::vector<std::string> paths;
+  auto a = before.begin();
+  auto b = after.begin();
+  // Both are sorted: one walk over the two finds what either lacks and what differs.
+  while (a != before.end() || b != after.end()) {
+    if (b == after.end() || (a != before.end() && a->first < b->first)) {
+      paths.push_back(EncodeUrlPath(a->first));
+      ++a;
+    } else if (a == before.end() || b->first < a->first) {
+      paths.push_back(EncodeUrlPath(b->first));
+      ++b;
+    } else {
+      if (!(a->second == b->second))
+        paths.push_back(EncodeUrlPath(a->first));
+      ++a;
+      ++b;
+    }
+  }
+  return paths;
+}
+
+std::string ReloadEvent(const std::vector<std::string>& paths) {
+  std::string event;
+  for (const std::string& path : paths)
+    event.append("data: ").append(path).append("\n");
+  if (paths.empty())
+    event.append("data:\n");
+  event.append("\n");
+  return event;
+}
+
+}  // namespace tarvix::serve
