@@ -143,7 +143,10 @@ TEST(Library, ResultCarriesHeaderAndTableOfContents) {
        "<ul class=\"toc\">\n<li><a href=\"#%2Ax%2A%20%26amp%3B%20y\">x &amp;amp; y</a></li>\n"
        "</ul>"},
       // A value keeps the bytes as written, NUL and ill-formed UTF-8 included.
-      {std::string("<!-- title: a\0b\xff -->", 20), false, {std::string("a\0b\xff", 4)}, ""},
+      {std::string("<!-- title: a\0b\xff -->", 20),
+       false,
+       {std::string("a\0b\xff", 4), {}, {}, {}, {}, {}},
+       ""},
       // A reference defined after the heading that uses it: the text as the second pass
       // writes it.
       {"# [go][r] on\n\n[r]: /u\n",
@@ -162,8 +165,9 @@ TEST(Library, ResultCarriesHeaderAndTableOfContents) {
       const PageResult r = ConvertDocument(c.document, options);
       EXPECT_EQ(r.header, c.header) << c.document;
       EXPECT_EQ(r.tableOfContents, c.toc) << c.document;
-      if (std::string_view(templateText).starts_with("<nav>"))
+      if (std::string_view(templateText).starts_with("<nav>")) {
         EXPECT_EQ(r.page, "<nav>" + c.toc + "</nav>") << c.document;
+      }
     }
     Parser_CL parser;
     parser.ConvertSecondPassInFull();
