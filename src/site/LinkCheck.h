@@ -3,22 +3,25 @@
 // and checked over the whole site from those records alone after the pages are made.
 //
 // Wiring it into the site run:
-//   1. When a page is written, ScanPage(html) gives its PageLinks; FormatPageLinks makes
-//      the one-line record the state keeps beside the page, and ParsePageLinks reads it
-//      back on the next run, so an up-to-date page is never read again.
-//   2. After every page is made (or found up to date), the run lists each page of the site
+//   1. When a page is written, ScanPage(html) on the bytes just written gives its
+//      PageLinks; FormatPageLinks makes the one-line record the state keeps beside the
+//      page, and ParsePageLinks reads it back on the next run, so an up-to-date page is
+//      never read again (a record that does not parse: scan the page once more).
+//   2. After every page is made or found up to date, the run lists each page of the site
 //      as a LinkPage, in the order its messages are printed, and calls
 //      CheckSiteLinks(pages, kindOf). kindOf answers whether a path below OUT is a file, a
 //      folder or nothing; the run answers from what it already knows (the pages, the
-//      copies, the folders it listed) and asks the system only for the rest. Each answer is
-//      asked for once per check.
+//      copies, the folders it made or listed) and asks the system only for the rest. Each
+//      path is asked for once per check, and never for a page of the list.
 //   3. Each BrokenLink it returns is printed with BrokenLinkMessage on standard error and
 //      counted in the summary.
-// Paths below OUT are written with '/' between their parts, whatever the system.
+// The check reads records only, so it runs over the whole site on every run: on an
+// unchanged rerun it costs the lookups of the links, not the reading of pages.
+// Paths below OUT are written with '/' between their parts, whatever the system, and
+// without "." or ".." steps.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
