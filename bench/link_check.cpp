@@ -1,6 +1,7 @@
 // Times the link check over a site run's output folder: the scan of every page, the
 // records written and read back, and the check of the whole site from the records.
-// Usage: tarvix_link_check OUT [runs]   (prints medians, and the broken links found)
+// Usage: tarvix_link_check OUT [runs]   (prints medians; the broken links found go to
+// standard error)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -89,8 +90,10 @@ int main(int argc, char** argv) {
     recordBytes += records[i].size();
   }
   std::size_t noFile = 0;
-  for (const tarvix::BrokenLink& b : broken)
+  for (const tarvix::BrokenLink& b : broken) {
     noFile += b.problem == tarvix::LinkProblem::NoSuchFile ? 1 : 0;
+    std::fprintf(stderr, "%s\n", tarvix::BrokenLinkMessage(pages[b.page], b).c_str());
+  }
   std::printf("pages: %zu, %zu bytes; %zu ids, %zu relative links; records %zu bytes\n",
               htmls.size(), bytes, ids, links, recordBytes);
   std::printf("scan:   %.2f ms (median of %d)\n", scanMs, runs);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -201,26 +202,65 @@ std::string DecodeReferences(std::string_view value) {
 // Elements whose contents are text up to their end tag: no tag inside them is one.
 constexpr std::string_view kTextElements[] = {"script", "style",  "textarea", "title",
                                               "xmp",    "iframe", "noembed",  "noframes"};
+// The first letters of the names above and below.
+constexpr std::string_view kTextElementStart = "stxinp";
 // After it, the rest of the page is text.
 constexpr std::string_view kPlainTextElement = "plaintext";
 // No element name we look for is longer; a longer name is kept cut, which matches none.
 constexpr std::size_t kMaxTagName = 10;
 
-// The attributes the scan keeps.
-enum class Attribute { Id, Name, Href, Src };
-constexpr std::string_view kAttributeNames[] = {"id", "name", "href", "src"};
+// The attributes the scan keeps, as bits of Tag::seen and indexes of Tag::values.
+enum Attribute : std::uint8_t { kId, kName, kHref, kSrc, kNoAttribute };
+
+// Which kept attribute a name is, by its length first: most names are none.
+Attribute KeptAttribute(std::string_view name) {
+  switch (name.size()) {
+    case 2:
+      return EqualsIgnoreCase(name, "id") ? kId : kNoAttribute;
+    case 3:
+      return EqualsIgnoreCase(name, "src") ? kSrc : kNoAttribute;
+    case 4:
+      if (EqualsIgnoreCase(name, "href"))
+        return kHref;
+      return EqualsIgnoreCase(name, "name") ? kName : kNoAttribute;
+    default:
+      return kNoAttribute;
+  }
+}
 
 struct Tag {
-  char name[kMaxTagName + 1] = {};
+  char name[kMaxTagName];  // the first nameSize bytes, lower case
   std::size_t nameSize = 0;
   bool complete = false;  // its '>' was found
-  // The first value of each kept attribute (a browser drops the repeats).
-  std::array<std::optional<std::string_view>, 4> values;
+  // The first value of each kept attribute (a browser drops the repeats), where its bit
+  // is set.
+  std::uint8_t seen = 0;
+  std::string_view values[kNoAttribute];
 
   [[nodiscard]] bool Is(std::string_view n) const {
     return nameSize == n.size() && std::string_view(name, nameSize) == n;
   }
+  [[nodiscard]] const std::string_view* Value(Attribute a) const {
+    return (seen & (1u << a)) != 0 ? &values[a] : nullptr;
+  }
 };
+
+// What ends a name inside a tag: the blanks, '/' and '>' end a tag's or an attribute's
+// name, '=' an attribute's alone; the blanks and '>' end an unquoted value.
+enum TagStop : std::uint8_t { kEndsTagName = 1, kEndsAttributeName = 2, kEndsValue = 4 };
+constexpr std::array<std::uint8_t, 256> MakeTagStops() {
+  std::array<std::uint8_t, 256> t{};
+  for (const char c : {' ', '\t', '\n', '\f', '\r', '>'})
+    t[static_cast<unsigned char>(c)] = kEndsTagName | kEndsAttributeName | kEndsValue;
+  t['/'] = kEndsTagName | kEndsAttributeName;
+  t['='] = kEndsAttributeName;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kTagStops = MakeTagStops();
+
+bool Stops(char c, TagStop stop) {
+  return (kTagStops[static_cast<unsigned char>(c)] & stop) != 0;
+}
 
 std::size_t SkipBlanks(std::string_view html, std::size_t i) {
   while (i < html.size() && IsHtmlBlank(html[i]))
@@ -228,7 +268,7 @@ std::size_t SkipBlanks(std::string_view html, std::size_t i) {
   return i;
 }
 
-// After the '>' at or beyond `i`, or the end.
+// After the first `c` at or beyond `i`, or the end.
 std::size_t SkipPast(std::string_view html, std::size_t i, char c) {
   const std::size_t at = html.find(c, i);
   return at == std::string_view::npos ? html.size() : at + 1;
@@ -238,10 +278,9 @@ std::size_t SkipPast(std::string_view html, std::size_t i, char c) {
 // A tag that the page ends inside is no tag.
 std::size_t ReadTag(std::string_view html, std::size_t i, Tag& tag) {
   const std::size_t n = html.size();
-  while (i < n && !IsHtmlBlank(html[i]) && html[i] != '/' && html[i] != '>') {
+  for (; i < n && !Stops(html[i], kEndsTagName); ++i) {
     if (tag.nameSize < kMaxTagName)
       tag.name[tag.nameSize++] = AsciiLower(html[i]);
-    ++i;
   }
   for (;;) {
     while (i < n && (IsHtmlBlank(html[i]) || html[i] == '/'))
@@ -254,9 +293,9 @@ std::size_t ReadTag(std::string_view html, std::size_t i, Tag& tag) {
     }
     // The name takes at least one byte: a leading '=' belongs to it.
     const std::size_t nameAt = i++;
-    while (i < n && !IsHtmlBlank(html[i]) && html[i] != '/' && html[i] != '>' && html[i] != '=')
+    while (i < n && !Stops(html[i], kEndsAttributeName))
       ++i;
-    const std::string_view name = html.substr(nameAt, i - nameAt);
+    const Attribute kept = KeptAttribute(html.substr(nameAt, i - nameAt));
     i = SkipBlanks(html, i);
     std::string_view value;
     if (i < n && html[i] == '=') {
@@ -269,14 +308,14 @@ std::size_t ReadTag(std::string_view html, std::size_t i, Tag& tag) {
         i = close + 1;
       } else {
         const std::size_t valueAt = i;
-        while (i < n && !IsHtmlBlank(html[i]) && html[i] != '>')
+        while (i < n && !Stops(html[i], kEndsValue))
           ++i;
         value = html.substr(valueAt, i - valueAt);
       }
     }
-    for (std::size_t k = 0; k < tag.values.size(); ++k) {
-      if (!tag.values[k] && EqualsIgnoreCase(name, kAttributeNames[k]))
-        tag.values[k] = value;
+    if (kept != kNoAttribute && (tag.seen & (1u << kept)) == 0) {
+      tag.seen |= static_cast<std::uint8_t>(1u << kept);
+      tag.values[kept] = value;
     }
   }
 }
@@ -319,57 +358,81 @@ std::size_t FindEndTag(std::string_view html, std::size_t i, std::string_view na
 }
 
 // The address a browser parses from an attribute's decoded value: the blanks and control
-// bytes at either end dropped, and every tab and line end inside.
-std::string CleanAddress(std::string_view value) {
+// bytes at either end dropped, and every tab and line end inside. The result is a view of
+// `value`, or of `scratch` when bytes inside had to go.
+std::string_view CleanAddress(std::string_view value, std::string& scratch) {
   std::size_t begin = 0;
   std::size_t end = value.size();
   while (begin < end && IsAddressEdge(value[begin]))
     ++begin;
   while (end > begin && IsAddressEdge(value[end - 1]))
     --end;
-  std::string address;
-  address.reserve(end - begin);
-  for (std::size_t i = begin; i < end; ++i) {
-    if (value[i] != '\t' && value[i] != '\n' && value[i] != '\r')
-      address.push_back(value[i]);
+  const std::string_view trimmed = value.substr(begin, end - begin);
+  bool inner = false;
+  for (const char c : trimmed)
+    inner |= c == '\t' || c == '\n' || c == '\r';
+  if (!inner)
+    return trimmed;
+  scratch.clear();
+  for (const char c : trimmed) {
+    if (c != '\t' && c != '\n' && c != '\r')
+      scratch.push_back(c);
   }
-  return address;
+  return scratch;
 }
 
-// Keeps the page's ids and links, each once, within the record's limits.
+// Keeps the page's ids and links, each once, within the record's limits. Most addresses
+// on a page are absolute and most values hold no reference: those are looked at in place,
+// and only what is kept is copied.
 class Collector_CL {
  public:
   explicit Collector_CL(PageLinks& page) : page_(page) {}
-  void Id(std::string value) { Keep(std::move(value), seenIds_, page_.ids); }
-  void Link(std::string value) { Keep(std::move(value), seenLinks_, page_.links); }
+  void Id(std::string_view raw) { Keep(Decoded(raw), seenIds_, page_.ids); }
+  void Link(std::string_view raw) {
+    // An address with a scheme or from the root as written keeps it when references are
+    // decoded and the bytes a browser drops are dropped: most are turned away here.
+    std::size_t begin = 0;
+    while (begin < raw.size() && IsAddressEdge(raw[begin]))
+      ++begin;
+    if (!IsRelativeLink(raw.substr(begin)))
+      return;
+    const std::string_view address = CleanAddress(Decoded(raw), cleaned_);
+    // An empty address is the page itself, always there.
+    if (!address.empty() && IsRelativeLink(address))
+      Keep(address, seenLinks_, page_.links);
+  }
 
  private:
-  static void Keep(std::string value, std::unordered_set<std::string>& seen,
+  std::string_view Decoded(std::string_view raw) {
+    if (raw.find('&') == std::string_view::npos)
+      return raw;
+    decoded_ = DecodeReferences(raw);
+    return decoded_;
+  }
+  static void Keep(std::string_view value, std::unordered_set<std::string>& seen,
                    std::vector<std::string>& items) {
     if (value.size() > kMaxLinkValueBytes || items.size() >= kMaxPageLinkItems)
       return;
-    if (seen.insert(value).second)
-      items.push_back(std::move(value));
+    const auto [at, fresh] = seen.emplace(value);
+    if (fresh)
+      items.push_back(*at);
   }
   PageLinks& page_;
   std::unordered_set<std::string> seenIds_;
   std::unordered_set<std::string> seenLinks_;
+  std::string decoded_;
+  std::string cleaned_;
 };
 
 void CollectTag(const Tag& tag, Collector_CL& collector) {
-  if (const auto& id = tag.values[static_cast<std::size_t>(Attribute::Id)])
-    collector.Id(DecodeReferences(*id));
+  if (const std::string_view* id = tag.Value(kId))
+    collector.Id(*id);
   // A name marks a place to link to on an anchor only.
-  if (const auto& name = tag.values[static_cast<std::size_t>(Attribute::Name)]; name && tag.Is("a"))
-    collector.Id(DecodeReferences(*name));
-  for (const Attribute a : {Attribute::Href, Attribute::Src}) {
-    const auto& value = tag.values[static_cast<std::size_t>(a)];
-    if (!value)
-      continue;
-    std::string address = CleanAddress(DecodeReferences(*value));
-    // An empty address is the page itself, always there.
-    if (!address.empty() && IsRelativeLink(address))
-      collector.Link(std::move(address));
+  if (const std::string_view* name = tag.Value(kName); name != nullptr && tag.Is("a"))
+    collector.Id(*name);
+  for (const Attribute a : {kHref, kSrc}) {
+    if (const std::string_view* value = tag.Value(a))
+      collector.Link(*value);
   }
 }
 
@@ -486,6 +549,9 @@ PageLinks ScanPage(std::string_view html) {
       if (!tag.complete)
         break;
       CollectTag(tag, collector);
+      // Most tags are no text element, and their first letter says so.
+      if (kTextElementStart.find(tag.name[0]) == std::string_view::npos)
+        continue;
       if (tag.Is(kPlainTextElement))
         break;
       for (const std::string_view element : kTextElements) {
@@ -517,7 +583,8 @@ bool IsRelativeLink(std::string_view value) {
 }
 
 std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_view link) {
-  std::string address = CleanAddress(link);
+  std::string scratch;
+  std::string address(CleanAddress(link, scratch));
   // Pages are served over HTTP, where a browser reads a backslash as a slash.
   for (char& c : address) {
     if (c == '\\')
