@@ -50,6 +50,11 @@ struct PageLinks {
 // other elements whose contents are text. Any bytes are safe; the time is linear in them.
 [[nodiscard]] PageLinks ScanPage(std::string_view html);
 
+// The address a browser parses from an attribute's value (references decoded): the
+// blanks and control bytes at either end dropped, and every tab and line end inside. The
+// result is a view of `value`, or of `scratch` when bytes inside had to go.
+[[nodiscard]] std::string_view CleanAddress(std::string_view value, std::string& scratch);
+
 // Whether a link value (as ScanPage keeps it) is relative: no scheme such as "http:" and
 // not starting with '/' (nor '\', which a browser reads as '/').
 [[nodiscard]] bool IsRelativeLink(std::string_view value);

@@ -135,6 +135,8 @@ TEST(LinkResolve, ResolvesBelowTheOutputFolder) {
       {"d/a.html", "#Getting%20started", "d/a.html", false, true, "Getting started"},
       {"d/a.html", "?q#", "d/a.html", false, true, ""},
       {"d/a.html", "e.html#a#b", "d/e.html", false, false, "a#b"},
+      {"d/e/a.html", "x/../../b.html", "d/b.html", false, false, {}},
+      {"d/e/a.html", "../../../b.html", {}, false, false, {}},
   };
   for (const Case& c : cases) {
     const std::optional<LinkTarget> target = ResolveLink(c.page, c.link);
