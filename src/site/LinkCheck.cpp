@@ -2,6 +2,7 @@
 // broken one reported once, and the one-line record of a page for the site state.
 #include "site/LinkCheck.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -105,14 +106,15 @@ std::optional<std::size_t> ParseCount(std::string_view field) {
 
 std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_view link) {
   std::string scratch;
-  std::string address(CleanAddress(link, scratch));
+  std::string_view rest = CleanAddress(link, scratch);
   // Pages are served over HTTP, where a browser reads a backslash as a slash.
-  for (char& c : address) {
-    if (c == '\\')
-      c = '/';
+  if (rest.find('\\') != std::string_view::npos) {
+    std::string slashes(rest);
+    std::replace(slashes.begin(), slashes.end(), '\\', '/');
+    scratch = std::move(slashes);
+    rest = scratch;
   }
   LinkTarget target;
-  std::string_view rest = address;
   if (const std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
     target.hasFragment = true;
     target.rawFragment = std::string(rest.substr(hash + 1));
@@ -126,32 +128,37 @@ std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_vie
     return target;
   }
 
-  // The path is built in place: the page's folder, then each part of the link added or,
-  // for "..", the last part taken off.
+  // The path is built in place: the page's folder, then each part of the link decoded
+  // onto its end and, when it is a step rather than a name, taken off again.
+  std::string& path = target.path;
   const std::size_t folderEnd = pagePath.rfind('/');
-  target.path.assign(pagePath.substr(0, folderEnd == std::string_view::npos ? 0 : folderEnd));
-  std::string part;
+  path.assign(pagePath.substr(0, folderEnd == std::string_view::npos ? 0 : folderEnd));
   bool last = false;
   while (!last) {
     const std::size_t slash = rest.find('/');
     last = slash == std::string_view::npos;
-    part.clear();
-    AppendPercentDecoded(part, rest.substr(0, slash));
+    const std::size_t before = path.size();
+    const std::size_t partAt = before == 0 ? 0 : before + 1;
+    if (before != 0)
+      path.push_back('/');
+    AppendPercentDecoded(path, rest.substr(0, slash));
     if (!last)
       rest = rest.substr(slash + 1);
+    const std::string_view part = std::string_view(path).substr(partAt);
     // An empty part is a doubled slash, or the trailing one of a folder.
     target.folder = part.empty() || part == "." || part == "..";
-    if (part == "..") {
-      if (target.path.empty())
+    if (!target.folder) {
+      if (part.find('/') != std::string_view::npos || part.find('\0') != std::string_view::npos)
         return std::nullopt;
-      const std::size_t cut = target.path.rfind('/');
-      target.path.resize(cut == std::string::npos ? 0 : cut);
-    } else if (!target.folder) {
-      if (part.find('/') != std::string::npos || part.find('\0') != std::string::npos)
+      continue;
+    }
+    const bool up = part == "..";
+    path.resize(before);
+    if (up) {
+      if (path.empty())
         return std::nullopt;
-      if (!target.path.empty())
-        target.path.push_back('/');
-      target.path.append(part);
+      const std::size_t cut = path.rfind('/');
+      path.resize(cut == std::string::npos ? 0 : cut);
     }
   }
   return target;
@@ -174,17 +181,34 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
     known.emplace(path, k);
     return k;
   };
-  // Each page's ids as a set, made when a fragment first points into the page.
-  std::vector<std::unordered_set<std::string_view>> ids(pages.size());
-  std::vector<bool> idsMade(pages.size(), false);
-  auto hasId = [&](std::size_t page, const LinkTarget& target) {
-    if (!idsMade[page]) {
-      idsMade[page] = true;
-      if (pages[page].content != nullptr)
-        ids[page].insert(pages[page].content->ids.begin(), pages[page].content->ids.end());
+  // Each page's ids by their hashes, sorted: one block a page, made when a fragment first
+  // points into it.
+  using IdHash = std::pair<std::size_t, std::uint32_t>;  // hash, index into the ids
+  std::vector<std::vector<IdHash>> idHashes(pages.size());
+  std::vector<bool> hashed(pages.size(), false);
+  const std::hash<std::string_view> hashOf;
+  auto holds = [&](std::size_t page, std::string_view id) {
+    const std::vector<std::string>& ids = pages[page].content->ids;
+    std::vector<IdHash>& index = idHashes[page];
+    if (!hashed[page]) {
+      hashed[page] = true;
+      index.reserve(ids.size());
+      for (std::size_t k = 0; k < ids.size(); ++k)
+        index.emplace_back(hashOf(ids[k]), static_cast<std::uint32_t>(k));
+      std::sort(index.begin(), index.end());
     }
-    return target.fragment.empty() || ids[page].count(target.rawFragment) != 0 ||
-           ids[page].count(target.fragment) != 0 || EqualsIgnoreCase(target.fragment, "top");
+    const std::size_t h = hashOf(id);
+    for (auto at = std::lower_bound(index.begin(), index.end(), IdHash{h, 0});
+         at != index.end() && at->first == h; ++at) {
+      if (ids[at->second] == id)
+        return true;
+    }
+    return false;
+  };
+  auto hasId = [&](std::size_t page, const LinkTarget& target) {
+    return target.fragment.empty() || pages[page].content == nullptr ||
+           holds(page, target.rawFragment) || holds(page, target.fragment) ||
+           EqualsIgnoreCase(target.fragment, "top");
   };
 
   std::vector<BrokenLink> broken;

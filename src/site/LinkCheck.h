@@ -85,9 +85,11 @@ using PathKindFn = std::function<PathKind(std::string_view path)>;
 
 // A page of the site as the check sees it.
 struct LinkPage {
-  std::string source;        // the page's name in messages: "SRC/REL.md"
-  std::string path;          // the page file, relative to OUT
-  const PageLinks* content;  // its record; not owned
+  std::string source;  // the page's name in messages: "SRC/REL.md"
+  std::string path;    // the page file, relative to OUT
+  // Its record, not owned; without one (nullptr) the page's links are not checked and a
+  // fragment into it counts as found.
+  const PageLinks* content;
 };
 
 enum class LinkProblem { NoSuchFile, NoSuchId };
