@@ -114,10 +114,10 @@ struct BrokenLink {
 // browser would send them, so the line stays one line and its quotes stay its own.
 [[nodiscard]] std::string BrokenLinkMessage(const LinkPage& page, const BrokenLink& broken);
 
-// The record of a page for the state file, one line of printable bytes without tabs or
-// backslashes: "links 1", the counts of ids and links, then each id and each link, all
-// separated by one space. In an item, the bytes up to the space, DEL, '%', '\' and '~'
-// are written %HH; an empty item is "~".
+// The record of a page for the state file, one line without control bytes or backslashes
+// (bytes from 0x80 up are kept as they are): "links 1", the counts of ids and links, then
+// each id and each link, all separated by one space. In an item, the bytes up to the space, DEL,
+// '%', '\' and '~' are written %HH; an empty item is "~".
 [[nodiscard]] std::string FormatPageLinks(const PageLinks& page);
 // The page from its record; nothing when the record is damaged in any way (the run then
 // reads the page again).
