@@ -3,6 +3,7 @@
 // Usage: tarvix_link_check OUT [runs]   (prints medians; the broken links found go to
 // standard error)
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "site/LinkCheck.h"
@@ -43,7 +45,15 @@ int main(int argc, char** argv) {
   }
   namespace fs = std::filesystem;
   const fs::path out = argv[1];
-  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 11;
+  int runs = 11;
+  if (argc > 2) {
+    const std::string_view text = argv[2];
+    if (std::from_chars(text.data(), text.data() + text.size(), runs).ec != std::errc() ||
+        runs < 1) {
+      std::fprintf(stderr, "runs: a number from 1 up\n");
+      return 255;
+    }
+  }
   std::vector<std::string> paths;
   std::vector<std::string> htmls;
   std::map<std::string, tarvix::PathKind> kinds;
