@@ -44,6 +44,8 @@ constexpr OptionRow kOptionTable[] = {
     {"?", false, ""},
     {"j", true, "    -j N       convert N pages at once in a site run\n"},
     {"force", false, "    -force     convert every page of a site run\n"},
+    {"keep", false, "    -keep      keep the outputs of a site run whose sources are gone\n"},
+    {"strict", false, "    -strict    count the broken links of a site run as failures\n"},
     {"-version", false, "    --version  print the version\n"},
     {"-help", false, "    --help     this help with every option\n"},
 };
@@ -206,6 +208,8 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
   const auto [end, error] = std::from_chars(jobs.data(), jobs.data() + jobs.size(), n);
   options.jobs = error == std::errc() && end == jobs.data() + jobs.size() && n > 0 ? n : 0;
   options.force = commandLine.HasOption("force");
+  options.keep = commandLine.HasOption("keep");
+  options.strict = commandLine.HasOption("strict");
   return 1;
 }
 
