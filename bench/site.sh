@@ -76,7 +76,7 @@ for ((i = 0; i < runs; i++)); do
   t0=$(now); "$tarvix" "$site" -o "$out/j2" -j 2 >/dev/null 2>&1; t1=$(now); j2_t+=($((t1 - t0)))
 done
 # The pages of the site run are those of the loop.
-diff -r -q -x .tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .tarvix-site "$out/j1" "$out/j2" >/dev/null &&
+diff -r -q -x .ht-tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .ht-tarvix-site "$out/j1" "$out/j2" >/dev/null &&
   echo "pages: -j 1, -j 2 and the loop agree" || echo "pages: DIFFER"
 
 # One document changed: the run converts it and writes the state twice.
@@ -87,8 +87,8 @@ for ((i = 0; i < runs; i++)); do
   t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); one_t+=($((t1 - t0)))
 done
 # One write of the state file as the run makes it, timed inside one process.
-state_bytes=$(wc -c <"$out/j1/.tarvix-site")
-state_ns=$(python3 - "$out/j1/.tarvix-site" "$runs" <<'PY'
+state_bytes=$(wc -c <"$out/j1/.ht-tarvix-site")
+state_ns=$(python3 - "$out/j1/.ht-tarvix-site" "$runs" <<'PY'
 import os, sys, time
 path, runs = sys.argv[1], int(sys.argv[2])
 data = open(path, 'rb').read()
@@ -99,10 +99,10 @@ for _ in range(max(runs, 5)):
     tmp = os.path.join(folder, '.TarvixBench0')
     fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
     os.write(fd, data); os.fsync(fd); os.close(fd)
-    os.rename(tmp, os.path.join(folder, '.tarvix-site-bench'))
+    os.rename(tmp, os.path.join(folder, '.ht-tarvix-site-bench'))
     dfd = os.open(folder, os.O_RDONLY); os.fsync(dfd); os.close(dfd)
     times.append(time.perf_counter_ns() - t0)
-os.remove(os.path.join(folder, '.tarvix-site-bench'))
+os.remove(os.path.join(folder, '.ht-tarvix-site-bench'))
 print(sorted(times)[len(times) // 2])
 PY
 )

@@ -775,8 +775,7 @@ void Site_CL::RunTasks(std::size_t first, std::size_t last, int jobs) {
 void Site_CL::FindPageSources() {
   // Inputs are named relative to the output folder; a file of the walk is the input folder
   // seen from there, then its path below it.
-  const std::string sourceSeen =
-      PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
+  const std::string sourceSeen = PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
   std::unordered_set<std::string> used;
   for (std::size_t i = 0; i < records_.size(); ++i) {
     if (!records_[i])
@@ -883,8 +882,8 @@ std::size_t Site_CL::CheckLinks(MessageSink_CL& console) {
     if (!links) {
       // Without a record we can read (an older state's page): the page itself, once.
       std::string html;
-      if (platform::ReadRegularFile(Join(output_, record->target), kMaxScannedPageBytes,
-                                    &html) == platform::ReadResult::kRead) {
+      if (platform::ReadRegularFile(Join(output_, record->target), kMaxScannedPageBytes, &html) ==
+          platform::ReadResult::kRead) {
         links = ScanPage(html);
         record->links = FormatPageLinks(*links);
       }

@@ -85,9 +85,9 @@ TEST(SiteState, KeepsLinksCopiesAndFolders) {
   EXPECT_EQ(FormatSiteState(back), text);
 
   const std::string head = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\n";
-  for (const std::string& damaged : {head + "links\tlinks 1 0 0\n", head + "copy\t1\t2\n",
-                                     head + "copy\tx\t2\ta\n", head + "folder\n",
-                                     head + "folder\ta\\q\n"}) {
+  for (const std::string& damaged :
+       {head + "links\tlinks 1 0 0\n", head + "copy\t1\t2\n", head + "copy\tx\t2\ta\n",
+        head + "folder\n", head + "folder\ta\\q\n"}) {
     SiteState read;
     EXPECT_EQ(ParseSiteState(WithCheckLine(damaged), &read), StateRead::kDamaged) << damaged;
   }

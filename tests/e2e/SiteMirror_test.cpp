@@ -69,10 +69,9 @@ TEST(SiteMirror, RemovesWhatLostItsSource) {
   dir.WriteFile("out/a.html", "mine now");
   r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(MessagesOf(r.err), Lines(Native("out/a.html") +
-                                     ": not removed, changed since it was written\n" +
-                                     Native("site/index.md") +
-                                     ": broken link \"img/p.svg\" (no such file)\n"));
+  EXPECT_EQ(MessagesOf(r.err),
+            Lines(Native("out/a.html") + ": not removed, changed since it was written\n" +
+                  Native("site/index.md") + ": broken link \"img/p.svg\" (no such file)\n"));
   // gone.html, note.txt, p.svg, then the folders deeper, old and img.
   EXPECT_EQ(SummaryOf(r.err).removed, 6) << r.err;
   EXPECT_EQ(dir.ReadFile("out/a.html"), "mine now");
@@ -91,7 +90,8 @@ TEST(SiteMirror, RemovesWhatLostItsSource) {
   fs::remove_all(dir.PathOf("site/sub"));
   dir.WriteFile("site/a.md", "<!--\ntemplate: tpl/site.css\n-->\n# A\n");
   r = RunProgram(dir.path(), {"site", "-o", "out"});
-  EXPECT_EQ(SummaryOf(r.err).removed, 2) << r.err;  // sub/b.html and tpl/site.css
+  // sub/b.html, tpl/site.css and the folder tpl it leaves empty; not sub.
+  EXPECT_EQ(SummaryOf(r.err).removed, 3) << r.err;
   EXPECT_EQ(dir.ReadFile("out/sub/mine.txt"), "mine");
   EXPECT_FALSE(fs::exists(dir.PathOf("out/tpl/site.css")));
 }
@@ -107,30 +107,32 @@ TEST(SiteMirror, ReportsEveryKindOfBrokenLink) {
   dir.WriteFile("site/target.md", "# Getting started\n\n<a name=\"anchor\"></a>\n");
   dir.WriteFile(
       "site/index.md",
-      "<!--\ntoc: 2\n-->\n# Getting started\n\n"
-      // Good: a page, a copy, an id by the table of contents, a fragment into another page,
-      // a folder with its index, blanks around a value, percent-encoding, a query, a name.
+      "# Getting started\n\n"
+      // Good: a page, a copy, an id holding a blank, a fragment into another page, a folder
+      // with its index, blanks around a value (a reference's address starts with one),
+      // percent-encoding, a query, an anchor's name, links that are not relative.
       "[t](target.html) [i](img.png) [s](#Getting%20started) [o](target.html#Getting%20started)\n"
       "[d](deep/) <a href=\" target.html \">b</a> [p](space%20name.txt) [q](img.png?x=1)\n"
       "[n](target.html#anchor) [w](http://example.com/none) [m](mailto:x@example.com)\n"
-      "[r](/absolute) [e](#) [top](#top)\n\n"
-      // Broken: each kind once, and a repeat that is reported once.
+      "[r](/absolute) [e](#) [top](#top) [f](deep) [rr][ref] [v](target.html?q=1#anchor)\n\n"
+      // Broken: each kind once, a repeat that is reported once, an id in another case.
       "[1](missing.html) [2](empty/) [3](#nowhere) [4](target.html#nowhere)\n"
       "[5](space%20gone.txt) [6](missing.html) [7](../outside.html) <img src=\"gone.png\">\n"
-      "[8](deep) [9](#getting%20started)\n\n[ref]: \n");
+      "[8](#getting%20started) [9][bad]\n\n[ref]: deep/index.html\n[bad]: no%20page.html\n");
   RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
-  const std::string broken = Lines(
-      Native("site/index.md") + ": broken link \"missing.html\" (no such file)\n" +
-      Native("site/index.md") + ": broken link \"empty/\" (no such file)\n" +
-      Native("site/index.md") + ": broken link \"#nowhere\" (no such id)\n" +
-      Native("site/index.md") + ": broken link \"target.html#nowhere\" (no such id)\n" +
-      Native("site/index.md") + ": broken link \"space%20gone.txt\" (no such file)\n" +
-      Native("site/index.md") + ": broken link \"../outside.html\" (no such file)\n" +
-      Native("site/index.md") + ": broken link \"gone.png\" (no such file)\n" +
-      Native("site/index.md") + ": broken link \"#getting%20started\" (no such id)\n");
+  const std::string broken =
+      Lines(Native("site/index.md") + ": broken link \"missing.html\" (no such file)\n" +
+            Native("site/index.md") + ": broken link \"empty/\" (no such file)\n" +
+            Native("site/index.md") + ": broken link \"#nowhere\" (no such id)\n" +
+            Native("site/index.md") + ": broken link \"target.html#nowhere\" (no such id)\n" +
+            Native("site/index.md") + ": broken link \"space%20gone.txt\" (no such file)\n" +
+            Native("site/index.md") + ": broken link \"../outside.html\" (no such file)\n" +
+            Native("site/index.md") + ": broken link \"gone.png\" (no such file)\n" +
+            Native("site/index.md") + ": broken link \"#getting%20started\" (no such id)\n" +
+            Native("site/index.md") + ": broken link \"no%20page.html\" (no such file)\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(MessagesOf(r.err), broken);
-  EXPECT_EQ(SummaryOf(r.err).broken, 8) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).broken, 9) << r.err;
   EXPECT_EQ(SummaryOf(r.err).failed, 0);
 
   // -strict makes them failures; the rerun finds them again from its records.
@@ -138,13 +140,13 @@ TEST(SiteMirror, ReportsEveryKindOfBrokenLink) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(MessagesOf(r.err), broken);
   EXPECT_EQ(SummaryOf(r.err).upToDate, 3) << r.err;
-  EXPECT_EQ(SummaryOf(r.err).failed, 8);
+  EXPECT_EQ(SummaryOf(r.err).failed, 9);
 
   // A target made later mends its links without the linking page being made again.
   dir.WriteFile("site/missing.md", "# Now here\n");
   r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
-  EXPECT_EQ(SummaryOf(r.err).broken, 7) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).broken, 8) << r.err;
 }
 
 TEST(SiteMirror, UnchangedRerunChecksWithoutReadingPages) {
@@ -153,9 +155,9 @@ TEST(SiteMirror, UnchangedRerunChecksWithoutReadingPages) {
   dir.WriteFile("site/a.md", "# A\n\n[b](b.html) [c](c.html#x)\n");
   dir.WriteFile("site/c.md", "# C\n");
   RunResult r = RunProgram(dir.path(), {"site", "-o", "out", "-strict"});
-  const std::string broken = Lines(Native("site/a.md") +
-                                   ": broken link \"b.html\" (no such file)\n" +
-                                   Native("site/a.md") + ": broken link \"c.html#x\" (no such id)\n");
+  const std::string broken =
+      Lines(Native("site/a.md") + ": broken link \"b.html\" (no such file)\n" +
+            Native("site/a.md") + ": broken link \"c.html#x\" (no such id)\n");
   EXPECT_EQ(MessagesOf(r.err), broken);
   EXPECT_EQ(r.status, 1);
 
@@ -175,6 +177,26 @@ TEST(SiteMirror, UnchangedRerunChecksWithoutReadingPages) {
   r = RunProgram(dir.path(), {Native("site/a.md"), "-o", "single.html", "-strict"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
+}
+
+// The state file is published with the pages under a name servers refuse; a state under
+// the name it had before is taken over, and only a file that is ours is removed.
+TEST(SiteMirror, StateUnderTheEarlierNameIsTakenOver) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("site"));
+  dir.WriteFile("site/a.md", "# A\n");
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  fs::rename(dir.PathOf("out/.ht-tarvix-site"), dir.PathOf("out/.tarvix-site"));
+  RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 1) << r.err;
+  EXPECT_EQ(FolderEntries(dir.PathOf("out")),
+            (std::vector<std::string>{".ht-tarvix-site", "a.html"}));
+
+  dir.WriteFile("out/.tarvix-site", "not a state");
+  fs::remove(dir.PathOf("out/.ht-tarvix-site"));
+  r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
+  EXPECT_EQ(dir.ReadFile("out/.tarvix-site"), "not a state");
 }
 
 }  // namespace
