@@ -3,6 +3,8 @@
 # under /usr/share/doc (installed from a fixed list), de-duplicated and laid out as files.
 # Compares `-j 1` with a shell loop that runs the program once per document, `-j 2` with
 # `-j 1`, and a second run on the unchanged tree with the first. Medians of paired runs.
+# Then the link check's share: on a first run each page is scanned and its record made, on
+# an unchanged rerun the records are read back and the whole site checked from them.
 # Then the cost of the state file the run writes while it works: one write of it as the
 # program makes it (a temporary file flushed to disk, renamed, the folder flushed), and a
 # run after one document changed, which writes it twice (before its first file, at the end).
@@ -28,9 +30,11 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF >/dev/null
-cmake --build "$out/build" -j2 --target tarvix >/dev/null
+cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF \
+  -DTARVIX_BENCH=ON >/dev/null
+cmake --build "$out/build" -j2 --target tarvix tarvix_link_check >/dev/null
 tarvix=$PWD/$out/build/tarvix
+link_check=$PWD/$out/build/bench/tarvix_link_check
 
 # The site: the first `count` distinct documents in path order, at their place below
 # /usr/share/doc, compressed ones unpacked.
@@ -122,5 +126,13 @@ echo "-j 1 / loop:        $(ratio_median j1_t loop_t)   (bar: at most 0.5)"
 echo "-j 2 / -j 1:        $(ratio_median j2_t j1_t)   (bar: at most 0.65)"
 echo "second / first run: $(ratio_median again_t j1_t)   (bar: under 0.05)"
 echo "one document changed:        $(ms "$(median "${one_t[@]}")")   (two state writes, one page)"
+"$link_check" "$out/j1" "$runs" 2>/dev/null | awk '
+  /^pages:/ {print "link check over " $0}
+  /^scan:/ {scan = $2} /^format:/ {format = $2} /^parse:/ {parse = $2} /^check:/ {check = $2}
+  /^broken:/ {print "broken links: " $2}
+  END {
+    printf "link check, first run (scan and record each page):  %.2f ms\n", scan + format
+    printf "link check, unchanged rerun (records read, check):  %.2f ms\n", parse + check
+  }'
 echo "state file: $state_bytes bytes; one flushed write: $(ms "$state_ns")"
 echo "periodic state writes: one per 2 s of work, $(awk -v n="$state_ns" 'BEGIN {printf "%.2f", n / 2e9 * 100}') % of a long run"

@@ -127,7 +127,8 @@ std::string PageOf(const std::string& document) {
 }
 
 // True when `path`, as the state names it, lies below the output folder: relative, and
-// without an empty, "." or ".." step. The state is input: nothing else is ever removed.
+// without an empty, "." or ".." step (nor, where '\' separates, a ':' that names a drive
+// or a stream). The state is input: nothing else is ever removed.
 bool IsBelowOutput(std::string_view path) {
   if (path.empty())
     return false;
@@ -137,7 +138,8 @@ bool IsBelowOutput(std::string_view path) {
     while (end < path.size() && path[end] != '/' && path[end] != platform::kPathSeparator)
       ++end;
     const std::string_view step = path.substr(from, end - from);
-    if (step.empty() || step == "." || step == ".." || step.find(':') != std::string_view::npos)
+    if (step.empty() || step == "." || step == ".." ||
+        (platform::kPathSeparator == '\\' && step.find(':') != std::string_view::npos))
       return false;
     if (end == path.size())
       return true;

@@ -18,6 +18,8 @@ constexpr char kHelpLines[] =
     "    -root      Site Root Folder (default: the Output File's Folder)\n"
     "    -j N       convert N pages at once in a site run\n"
     "    -force     convert every page of a site run\n"
+    "    -keep      keep the outputs of a site run whose sources are gone\n"
+    "    -strict    count the broken links of a site run as failures\n"
     "    --version  print the version\n"
     "    --help     this help with every option\n";
 
