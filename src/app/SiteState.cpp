@@ -35,6 +35,11 @@ std::string Hex(std::uint64_t value) {
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
+  // Most texts hold none of the four: they go in one piece.
+  if (text.find_first_of("\\\t\n\r") == std::string_view::npos) {
+    out.append(text);
+    return;
+  }
   for (char c : text) {
     switch (c) {
       case '\\':
@@ -56,6 +61,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 std::optional<std::string> Unescaped(std::string_view text) {
+  if (text.find('\\') == std::string_view::npos)
+    return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {

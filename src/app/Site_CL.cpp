@@ -712,7 +712,7 @@ int Site_CL::RunSite() {
 
   ClearProgress();
   const std::size_t removed = RemoveStale(console);
-  const std::size_t broken = CheckLinks(console);
+  const std::size_t broken = CheckLinks();
   const bool stateWritten = WriteState(true);
   if (!stateWritten)
     console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
@@ -871,7 +871,7 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   return removed;
 }
 
-std::size_t Site_CL::CheckLinks(MessageSink_CL& console) {
+std::size_t Site_CL::CheckLinks() {
   std::vector<LinkPage> pages;
   std::unordered_map<std::string, PathKind> known;
   for (std::size_t i = 0; i < documents_.size(); ++i) {
@@ -910,8 +910,12 @@ std::size_t Site_CL::CheckLinks(MessageSink_CL& console) {
     return status.kind == platform::FileKind::Folder ? PathKind::Folder : PathKind::Missing;
   };
   const std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  // A site whose links point at files it never had reports hundreds: one write for all.
+  std::string lines;
   for (const BrokenLink& link : broken)
-    console.Message(BrokenLinkMessage(pages[link.page], link), MessageStream::Error);
+    lines.append(BrokenLinkMessage(pages[link.page], link)).push_back('\n');
+  if (!lines.empty())
+    platform::PrintErrorText(lines);
   return broken.size();
 }
 

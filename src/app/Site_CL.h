@@ -78,7 +78,7 @@ class Site_CL {
   // the folders the outputs lie in.
   [[nodiscard]] std::size_t RemoveStale(MessageSink_CL& console);
   // Checks the links of every page and prints each broken one; returns how many.
-  [[nodiscard]] std::size_t CheckLinks(MessageSink_CL& console);
+  [[nodiscard]] std::size_t CheckLinks();
   [[nodiscard]] bool UpToDate(const SitePage& page) const;
   // Once, before the first file is made: the time the work starts, on the output's file
   // system, and a state that says a run is going.
