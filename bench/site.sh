@@ -3,6 +3,8 @@
 # under /usr/share/doc (installed from a fixed list), de-duplicated and laid out as files.
 # Compares `-j 1` with a shell loop that runs the program once per document, `-j 2` with
 # `-j 1`, and a second run on the unchanged tree with the first. Medians of paired runs.
+# Then the link check's share: on a first run each page is scanned and its record made, on
+# an unchanged rerun the records are read back and the whole site checked from them.
 # Then the cost of the state file the run writes while it works: one write of it as the
 # program makes it (a temporary file flushed to disk, renamed, the folder flushed), and a
 # run after one document changed, which writes it twice (before its first file, at the end).
@@ -28,9 +30,11 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF >/dev/null
-cmake --build "$out/build" -j2 --target tarvix >/dev/null
+cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF \
+  -DTARVIX_BENCH=ON >/dev/null
+cmake --build "$out/build" -j2 --target tarvix tarvix_link_check >/dev/null
 tarvix=$PWD/$out/build/tarvix
+link_check=$PWD/$out/build/bench/tarvix_link_check
 
 # The site: the first `count` distinct documents in path order, at their place below
 # /usr/share/doc, compressed ones unpacked.
@@ -76,7 +80,7 @@ for ((i = 0; i < runs; i++)); do
   t0=$(now); "$tarvix" "$site" -o "$out/j2" -j 2 >/dev/null 2>&1; t1=$(now); j2_t+=($((t1 - t0)))
 done
 # The pages of the site run are those of the loop.
-diff -r -q -x .tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .tarvix-site "$out/j1" "$out/j2" >/dev/null &&
+diff -r -q -x .ht-tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .ht-tarvix-site "$out/j1" "$out/j2" >/dev/null &&
   echo "pages: -j 1, -j 2 and the loop agree" || echo "pages: DIFFER"
 
 # One document changed: the run converts it and writes the state twice.
@@ -87,8 +91,8 @@ for ((i = 0; i < runs; i++)); do
   t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); one_t+=($((t1 - t0)))
 done
 # One write of the state file as the run makes it, timed inside one process.
-state_bytes=$(wc -c <"$out/j1/.tarvix-site")
-state_ns=$(python3 - "$out/j1/.tarvix-site" "$runs" <<'PY'
+state_bytes=$(wc -c <"$out/j1/.ht-tarvix-site")
+state_ns=$(python3 - "$out/j1/.ht-tarvix-site" "$runs" <<'PY'
 import os, sys, time
 path, runs = sys.argv[1], int(sys.argv[2])
 data = open(path, 'rb').read()
@@ -99,10 +103,10 @@ for _ in range(max(runs, 5)):
     tmp = os.path.join(folder, '.TarvixBench0')
     fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
     os.write(fd, data); os.fsync(fd); os.close(fd)
-    os.rename(tmp, os.path.join(folder, '.tarvix-site-bench'))
+    os.rename(tmp, os.path.join(folder, '.ht-tarvix-site-bench'))
     dfd = os.open(folder, os.O_RDONLY); os.fsync(dfd); os.close(dfd)
     times.append(time.perf_counter_ns() - t0)
-os.remove(os.path.join(folder, '.tarvix-site-bench'))
+os.remove(os.path.join(folder, '.ht-tarvix-site-bench'))
 print(sorted(times)[len(times) // 2])
 PY
 )
@@ -122,5 +126,13 @@ echo "-j 1 / loop:        $(ratio_median j1_t loop_t)   (bar: at most 0.5)"
 echo "-j 2 / -j 1:        $(ratio_median j2_t j1_t)   (bar: at most 0.65)"
 echo "second / first run: $(ratio_median again_t j1_t)   (bar: under 0.05)"
 echo "one document changed:        $(ms "$(median "${one_t[@]}")")   (two state writes, one page)"
+"$link_check" "$out/j1" "$runs" 2>/dev/null | awk '
+  /^pages:/ {print "link check over " $0}
+  /^scan:/ {scan = $2} /^format:/ {format = $2} /^parse:/ {parse = $2} /^check:/ {check = $2}
+  /^broken:/ {print "broken links: " $2}
+  END {
+    printf "link check, first run (scan and record each page):  %.2f ms\n", scan + format
+    printf "link check, unchanged rerun (records read, check):  %.2f ms\n", parse + check
+  }'
 echo "state file: $state_bytes bytes; one flushed write: $(ms "$state_ns")"
 echo "periodic state writes: one per 2 s of work, $(awk -v n="$state_ns" 'BEGIN {printf "%.2f", n / 2e9 * 100}') % of a long run"

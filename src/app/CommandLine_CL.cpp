@@ -48,6 +48,8 @@ constexpr OptionRow kOptionTable[] = {
      "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"},
     {"port", true, "    -port N    the preview's port (default 8000; 0: any free one)\n"},
     {"bind", true, "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
+    {"keep", false, "    -keep      keep the outputs of a site run whose sources are gone\n"},
+    {"strict", false, "    -strict    count the broken links of a site run as failures\n"},
     {"-version", false, "    --version  print the version\n"},
     {"-help", false, "    --help     this help with every option\n"},
 };
@@ -210,6 +212,8 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
   const auto [end, error] = std::from_chars(jobs.data(), jobs.data() + jobs.size(), n);
   options.jobs = error == std::errc() && end == jobs.data() + jobs.size() && n > 0 ? n : 0;
   options.force = commandLine.HasOption("force");
+  options.keep = commandLine.HasOption("keep");
+  options.strict = commandLine.HasOption("strict");
   return 1;
 }
 

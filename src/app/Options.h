@@ -20,6 +20,9 @@ struct Options {
   // and whether every page is converted, changed or not. A single page ignores both.
   std::int32_t jobs = 0;
   std::int32_t force = 0;
+  // A site run: whether outputs whose sources are gone stay, and whether broken links fail.
+  std::int32_t keep = 0;
+  std::int32_t strict = 0;
 };
 
 }  // namespace tarvix

@@ -35,6 +35,11 @@ std::string Hex(std::uint64_t value) {
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
+  // Most texts hold none of the four: they go in one piece.
+  if (text.find_first_of("\\\t\n\r") == std::string_view::npos) {
+    out.append(text);
+    return;
+  }
   for (char c : text) {
     switch (c) {
       case '\\':
@@ -56,6 +61,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 std::optional<std::string> Unescaped(std::string_view text) {
+  if (text.find('\\') == std::string_view::npos)
+    return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -173,8 +180,28 @@ bool ParseRecords(std::string_view text, SiteState* state) {
         return false;
       input.path = std::move(*path);
       state->pages.back().inputs.push_back(std::move(input));
+    } else if (kind == "links" && fields.size() >= 2) {
+      if (state->pages.empty())
+        return false;
+      std::optional<std::string> links = Unescaped(fields[1]);
+      if (!links)
+        return false;
+      state->pages.back().links = std::move(*links);
+    } else if (kind == "copy" && fields.size() >= 4) {
+      SiteInput copy;
+      std::optional<std::string> path = Unescaped(fields[3]);
+      if (!path || !ReadStamp(fields[1], fields[2], &copy.stamp))
+        return false;
+      copy.path = std::move(*path);
+      state->copies.push_back(std::move(copy));
+    } else if (kind == "folder" && fields.size() >= 2) {
+      std::optional<std::string> folder = Unescaped(fields[1]);
+      if (!folder)
+        return false;
+      state->folders.push_back(std::move(*folder));
     } else if (kind == "program" || kind == "options" || kind == "run" || kind == "page" ||
-               kind == "input" || kind == kCheck) {
+               kind == "input" || kind == "links" || kind == "copy" || kind == "folder" ||
+               kind == kCheck) {
       // One of ours, but not as we write it.
       return false;
     }
@@ -207,6 +234,23 @@ std::string FormatSiteState(const SiteState& state) {
       AppendEscaped(out, input.path);
       out.push_back('\n');
     }
+    if (!page.links.empty()) {
+      out += "links\t";
+      AppendEscaped(out, page.links);
+      out.push_back('\n');
+    }
+  }
+  for (const SiteInput& copy : state.copies) {
+    out += "copy\t";
+    AppendStamp(out, copy.stamp);
+    out.push_back('\t');
+    AppendEscaped(out, copy.path);
+    out.push_back('\n');
+  }
+  for (const std::string& folder : state.folders) {
+    out += "folder\t";
+    AppendEscaped(out, folder);
+    out.push_back('\n');
   }
   return WithCheckLine(std::move(out));
 }

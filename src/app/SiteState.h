@@ -13,8 +13,13 @@
 
 namespace tarvix {
 
-// The name of the state file inside the output folder.
-inline constexpr std::string_view kSiteStateName = ".tarvix-site";
+// The name of the state file inside the output folder. It is published with the pages, so
+// it is a name servers keep to themselves: a dot-name, which the preview and most static
+// hosts never serve, that starts ".ht", which a stock web server's rules refuse as well.
+inline constexpr std::string_view kSiteStateName = ".ht-tarvix-site";
+// The name earlier programs gave it: read when the state has no file of the new name yet,
+// and removed once the new one is written.
+inline constexpr std::string_view kEarlierSiteStateName = ".tarvix-site";
 
 struct SiteInput {
   std::string path;  // relative to the output folder
@@ -26,6 +31,9 @@ struct SitePage {
   std::string target;        // the page file written, relative to the output folder
   platform::FileStamp page;  // the page as it was written
   std::vector<SiteInput> inputs;
+  // The page's ids and relative links as the link check keeps them (FormatPageLinks);
+  // empty when not known, and the page is then read again.
+  std::string links;
 };
 
 struct SiteState {
@@ -34,6 +42,11 @@ struct SiteState {
   // False while the run that wrote it was still going: it may have left temporary files.
   bool finished = false;
   std::vector<SitePage> pages;
+  // The files copied beside the pages, each with its stamp as the copy was written, and the
+  // folders below the output folder that hold what the run made: what a later run may
+  // remove once their sources are gone.
+  std::vector<SiteInput> copies;
+  std::vector<std::string> folders;
 };
 
 // The text of the state file, one record a line:
@@ -43,8 +56,11 @@ struct SiteState {
 //   run <TAB> finished | going
 //   page <TAB> DOCUMENT <TAB> TARGET <TAB> TIME <TAB> SIZE
 //   input <TAB> TIME <TAB> SIZE <TAB> PATH      (TIME and SIZE "-" for a missing file)
+//   links <TAB> RECORD                          (the page's links, see FormatPageLinks)
+//   copy <TAB> TIME <TAB> SIZE <TAB> PATH
+//   folder <TAB> PATH
 //   check <TAB> LINES <TAB> SUM
-// each "input" line belonging to the "page" above it. The last line counts the lines
+// each "input" and "links" line belonging to the "page" above it. The last line counts the lines
 // before it and sums their bytes, so a file cut short or changed by hand is seen whole.
 // In the texts a backslash, a tab, a line feed and a carriage return are written \\, \t,
 // \n and \r. A reader skips records of kinds it does not know and fields after those it

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "app/BuildIdentity.h"
@@ -18,6 +19,7 @@
 #include "app/Parser_CL.h"
 #include "lex/Header.h"
 #include "platform/Platform.h"
+#include "site/LinkCheck.h"
 #include "tarvix/tarvix.h"
 #include "text/Text.h"
 
@@ -42,6 +44,10 @@ constexpr auto kStateInterval = std::chrono::seconds(2);
 constexpr std::string_view kStateIgnored = "StateFile ignored";
 constexpr std::string_view kTooDeep = "too deep";
 constexpr std::string_view kTwoSources = "Two sources for ";
+constexpr std::string_view kNotRemoved = ": not removed, changed since it was written";
+constexpr std::string_view kNotRemovable = ": not removed";
+// A page larger than this is not read back for its links; the check then skips it.
+constexpr std::uint64_t kMaxScannedPageBytes = std::uint64_t{256} << 20;
 // The options whose value names a file or folder: the state holds it resolved.
 constexpr std::string_view kPathOptions[] = {"t", "dbgt", "root", "syntax"};
 
@@ -120,6 +126,34 @@ std::string PageOf(const std::string& document) {
   return WithoutExtension(document) + std::string(kPageExtension);
 }
 
+// True when `path`, as the state names it, lies below the output folder: relative, and
+// without an empty, "." or ".." step (nor, where '\' separates, a ':' that names a drive
+// or a stream). The state is input: nothing else is ever removed.
+bool IsBelowOutput(std::string_view path) {
+  if (path.empty())
+    return false;
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t end = from;
+    while (end < path.size() && path[end] != '/' && path[end] != platform::kPathSeparator)
+      ++end;
+    const std::string_view step = path.substr(from, end - from);
+    if (step.empty() || step == "." || step == ".." ||
+        (platform::kPathSeparator == '\\' && step.find(':') != std::string_view::npos))
+      return false;
+    if (end == path.size())
+      return true;
+    from = end + 1;
+  }
+}
+
+// The folders that hold `path` below the output folder, innermost last.
+void AddFoldersOf(const std::string& path, std::set<std::string>* folders) {
+  for (std::size_t at = path.find(platform::kPathSeparator); at != std::string::npos;
+       at = path.find(platform::kPathSeparator, at + 1))
+    folders->insert(path.substr(0, at));
+}
+
 // A duration as seconds with one decimal, without the locale's decimal sign.
 std::string Seconds(std::chrono::steady_clock::duration elapsed) {
   const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 100;
@@ -153,7 +187,8 @@ std::vector<std::string> Site_CL::OtherArguments() const {
       drop[i] = true;
       if (i + 1 < arguments_.size())
         drop[i + 1] = true;
-    } else if (isOption(a, "force")) {
+    } else if (isOption(a, "force") || isOption(a, "keep") || isOption(a, "strict")) {
+      // Options of the run as a whole: no page depends on them.
       drop[i] = true;
     }
   }
@@ -266,8 +301,32 @@ std::string Site_CL::OptionsText() const {
   return text;
 }
 
+void Site_CL::FindStale(const SiteState& state) {
+  std::unordered_set<std::string> outputs(targets_.begin(), targets_.end());
+  outputs.insert(files_.begin(), files_.end());
+  std::unordered_set<std::string> seen;
+  for (const SitePage& page : state.pages) {
+    if (IsBelowOutput(page.target) && outputs.count(page.target) == 0 &&
+        seen.insert(page.target).second)
+      stalePages_.push_back(page);
+  }
+  for (const SiteInput& copy : state.copies) {
+    if (!IsBelowOutput(copy.path))
+      continue;
+    previousCopies_.emplace(copy.path, copy.stamp);
+    if (outputs.count(copy.path) == 0 && seen.insert(copy.path).second)
+      staleCopies_.push_back(copy);
+  }
+  for (const std::string& folder : state.folders) {
+    if (IsBelowOutput(folder))
+      stateFolders_.push_back(folder);
+  }
+}
+
 void Site_CL::AdoptState(SiteState state) {
   previousFinished_ = state.finished;
+  // What an earlier run made is ours to remove whatever program or options made it.
+  FindStale(state);
   if (state.program != programText_ || state.options != optionsText_)
     return;
   std::unordered_map<std::string, std::size_t> byDocument;
@@ -400,7 +459,7 @@ void Site_CL::ConvertPage(std::size_t index) {
     status = ConvertFile(*parser, arguments);
     if (status == kStatusWritten) {
       const std::string target = parser->TargetPath();
-      record = SitePage{relative, StatePath(target), platform::StampOf(target), {}};
+      record = SitePage{relative, StatePath(target), platform::StampOf(target), {}, {}};
       std::vector<std::string> inputs{document};
       inputs.insert(inputs.end(), parser->inputsRead.begin(), parser->inputsRead.end());
       std::set<std::string> seen;
@@ -426,6 +485,15 @@ void Site_CL::ConvertPage(std::size_t index) {
         }
         record->inputs.push_back({std::move(statePath), stamp});
       }
+      // The page's share of the link check, read from the bytes just written, so that a
+      // later run checks its links without reading it.
+      std::string html;
+      if (record && platform::ReadRegularFile(target, kMaxScannedPageBytes, &html) ==
+                        platform::ReadResult::kRead) {
+        PageLinks links = ScanPage(html);
+        record->links = FormatPageLinks(links);
+        pageLinks_[index] = std::move(links);
+      }
     }
   }
   if (status == kStatusWritten) {
@@ -442,22 +510,38 @@ void Site_CL::CopyFile(std::size_t index) {
   const std::string from = Join(source_, relative);
   const std::string to = Join(output_, relative);
   CollectedMessages_CL messages;
+  if (isPageSource_[index]) {
+    Report(from, messages);
+    return;
+  }
   const platform::FileStamp source = platform::StampOf(from);
-  const platform::FileStamp copy = platform::StampOf(to);
+  platform::FileStamp copy = platform::StampOf(to);
+  bool made = true;
   if (options_.force || !copy.exists || copy.size != source.size || copy.time != source.time) {
     BeginWork();
     if (platform::MakeFolders(FolderOf(to)) && platform::CopyFileAtomically(from, to)) {
       ++copied_;
+      copy = platform::StampOf(to);
     } else {
       messages.Message("Copy Err File", MessageStream::Error);
       ++failed_;
+      made = false;
+    }
+  }
+  {
+    // A copy that failed keeps what the previous run knew of the file in its place.
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    if (made) {
+      copies_[index] = copy;
+    } else if (const auto found = previousCopies_.find(relative); found != previousCopies_.end()) {
+      copies_[index] = found->second;
     }
   }
   Report(from, messages);
 }
 
 bool Site_CL::WriteState(bool finished) {
-  SiteState state{programText_, optionsText_, finished, {}};
+  SiteState state{programText_, optionsText_, finished, {}, {}, {}};
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     for (std::size_t i = 0; i < records_.size(); ++i) {
@@ -465,6 +549,18 @@ bool Site_CL::WriteState(bool finished) {
       if (record)
         state.pages.push_back(*record);
     }
+    state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
+    for (std::size_t i = 0; i < copies_.size(); ++i) {
+      if (copies_[i]) {
+        state.copies.push_back({files_[i], *copies_[i]});
+      } else if (const auto found = previousCopies_.find(files_[i]);
+                 found != previousCopies_.end()) {
+        // Not done yet: the previous run's copy is still the one in place.
+        state.copies.push_back({files_[i], found->second});
+      }
+    }
+    state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
+    state.folders = stateFolders_;
   }
   const std::string text = FormatSiteState(state);
   const std::lock_guard<std::mutex> lock(stateMutex_);
@@ -563,16 +659,32 @@ int Site_CL::RunSite() {
   previous_.assign(documents_.size(), std::nullopt);
   records_.assign(documents_.size(), std::nullopt);
   processed_.assign(documents_.size(), false);
+  pageLinks_.assign(documents_.size(), std::nullopt);
+  copies_.assign(files_.size(), std::nullopt);
+  isPageSource_.assign(files_.size(), false);
   // The state is input like any other: only a regular file of a sane size is read, and one
   // that fails its check is ignored whole.
   std::string stateText;
-  const platform::ReadResult read = platform::ReadRegularFile(
-      statePath_, kStateBaseBytes + kStateBytesPerDocument * documents_.size(), &stateText);
+  const std::uint64_t stateLimit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
+  platform::ReadResult read = platform::ReadRegularFile(statePath_, stateLimit, &stateText);
   SiteState state;
-  const StateRead parsed =
+  StateRead parsed =
       read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  // A state under the name earlier programs gave it is read once, and gives way to the new.
+  const std::string earlierStatePath = Join(output_, std::string(kEarlierSiteStateName));
+  bool earlierState = false;
+  if (read == platform::ReadResult::kMissing &&
+      platform::ReadRegularFile(earlierStatePath, stateLimit, &stateText) ==
+          platform::ReadResult::kRead) {
+    parsed = ParseSiteState(stateText, &state);
+    earlierState = parsed != StateRead::kOther;
+    if (parsed == StateRead::kDamaged)
+      parsed = StateRead::kOther;
+  }
   if (parsed == StateRead::kRead) {
-    writtenState_ = stateText;
+    // The new name has no file yet: the first write must make it, whatever it holds.
+    if (!earlierState)
+      writtenState_ = stateText;
     AdoptState(std::move(state));
   } else if (parsed == StateRead::kDamaged || read == platform::ReadResult::kNotRegular ||
              read == platform::ReadResult::kTooLarge) {
@@ -589,12 +701,50 @@ int Site_CL::RunSite() {
   jobs = std::clamp(jobs, 1, kMaxJobs);
   jobs = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(jobs), std::max<std::size_t>(total_, 1)));
-  std::atomic<std::size_t> next{0};
+  // The pages first: which files are their templates and includes is known only then.
+  RunTasks(0, documents_.size(), jobs);
+  if (outOfMemory_)
+    return kStatusNotWritten;
+  FindPageSources();
+  RunTasks(documents_.size(), total_, jobs);
+  if (outOfMemory_)
+    return kStatusNotWritten;
+
+  ClearProgress();
+  const std::size_t removed = RemoveStale(console);
+  const std::size_t broken = CheckLinks();
+  const bool stateWritten = WriteState(true);
+  // The state names each input relative to the output folder; the preview's watcher wants
+  // a path it can open from here.
+  for (const std::optional<SitePage>& record : records_) {
+    if (!record)
+      continue;
+    for (const SiteInput& input : record->inputs)
+      inputsUsed_.push_back(outputReal_ + platform::kPathSeparator + input.path);
+  }
+  if (!stateWritten)
+    console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
+  if (stateWritten && earlierState)
+    (void)platform::RemoveFile(earlierStatePath);
+  std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
+  if (options_.strict)
+    failed += broken;
+  console.Message(std::to_string(converted_) + " pages converted, " + std::to_string(upToDate_) +
+                      " up to date, " + std::to_string(copied_) + " files copied, " +
+                      std::to_string(removed) + " removed, " + std::to_string(broken) +
+                      " broken links, " + std::to_string(failed) + " failed in " +
+                      Seconds(std::chrono::steady_clock::now() - start) + " s",
+                  MessageStream::Error);
+  return failed > 0 ? 1 : 0;
+}
+
+void Site_CL::RunTasks(std::size_t first, std::size_t last, int jobs) {
+  std::atomic<std::size_t> next{first};
   const auto work = [&] {
     try {
       for (;;) {
         const std::size_t task = next.fetch_add(1);
-        if (task >= total_)
+        if (task >= last)
           return;
         if (task < documents_.size()) {
           ConvertPage(task);
@@ -613,9 +763,11 @@ int Site_CL::RunSite() {
     } catch (const std::bad_alloc&) {
       // The other workers stop at their next task; the run ends as out of memory.
       outOfMemory_ = true;
-      next = total_;
+      next = last;
     }
   };
+  jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(jobs),
+                                                std::max<std::size_t>(last - first, 1)));
   std::vector<std::thread> workers;
   for (int i = 1; i < jobs; ++i) {
     // A thread the system will not give is work the others take over.
@@ -630,28 +782,151 @@ int Site_CL::RunSite() {
   work();
   for (std::thread& worker : workers)
     worker.join();
-  if (outOfMemory_)
-    return kStatusNotWritten;
+}
 
-  const bool stateWritten = WriteState(true);
-  // The state names each input relative to the output folder; the watcher wants a path it
-  // can open from here.
-  for (const std::optional<SitePage>& record : records_) {
+void Site_CL::FindPageSources() {
+  // Inputs are named relative to the output folder; a file of the walk is the input folder
+  // seen from there, then its path below it.
+  const std::string sourceSeen = PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
+  std::unordered_set<std::string> used;
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    if (!records_[i])
+      continue;
+    for (const SiteInput& input : records_[i]->inputs) {
+      if (input.path.compare(0, sourceSeen.size(), sourceSeen) == 0 &&
+          input.path.size() > sourceSeen.size() + 1 &&
+          input.path[sourceSeen.size()] == platform::kPathSeparator)
+        used.insert(input.path.substr(sourceSeen.size() + 1));
+    }
+  }
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    isPageSource_[i] = used.count(files_[i]) != 0;
+    // A copy an earlier run made of it is now a stale output.
+    if (const auto found = previousCopies_.find(files_[i]);
+        isPageSource_[i] && found != previousCopies_.end()) {
+      staleCopies_.push_back({found->first, found->second});
+      previousCopies_.erase(found);
+    }
+  }
+}
+
+std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
+  std::size_t removed = 0;
+  // Only a file that still holds what we wrote is ours: one changed by hand stays, and is
+  // ours no more. One we could not delete stays recorded, for the next run to try again.
+  const auto remove = [&](const std::string& path, const platform::FileStamp& stamp) {
+    const std::string file = Join(output_, path);
+    const platform::FileStamp now = platform::StampOf(file);
+    if (!now.exists)
+      return false;
+    if (now != stamp) {
+      console.Message(file + std::string(kNotRemoved), MessageStream::Error);
+      return false;
+    }
+    if (!platform::RemoveFile(file)) {
+      console.Message(file + std::string(kNotRemovable), MessageStream::Error);
+      return true;
+    }
+    ++removed;
+    return false;
+  };
+  std::vector<SitePage> pages;
+  std::vector<SiteInput> copies;
+  if (!options_.keep) {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    pages.swap(stalePages_);
+    copies.swap(staleCopies_);
+  }
+  for (SitePage& page : pages) {
+    if (remove(page.target, page.page))
+      stalePages_.push_back(std::move(page));
+  }
+  for (SiteInput& copy : copies) {
+    if (remove(copy.path, copy.stamp))
+      staleCopies_.push_back(std::move(copy));
+  }
+
+  // The folders that hold this run's outputs stay; of the others, those left empty go,
+  // the deepest first so that a folder emptied by its subfolder's removal goes too.
+  std::set<std::string> folders;
+  for (std::size_t i = 0; i < documents_.size(); ++i)
+    AddFoldersOf(targets_[i], &folders);
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!isPageSource_[i])
+      AddFoldersOf(files_[i], &folders);
+  }
+  // The stale outputs that stay recorded (with -keep, all) keep their folders.
+  for (const SitePage& page : stalePages_)
+    AddFoldersOf(page.target, &folders);
+  for (const SiteInput& copy : staleCopies_)
+    AddFoldersOf(copy.path, &folders);
+  std::vector<std::string> old;
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    old.swap(stateFolders_);
+    stateFolders_.assign(folders.begin(), folders.end());
+  }
+  const auto depth = [](const std::string& path) {
+    return std::count(path.begin(), path.end(), platform::kPathSeparator);
+  };
+  std::sort(old.begin(), old.end(), [&](const std::string& a, const std::string& b) {
+    return depth(a) != depth(b) ? depth(a) > depth(b) : a < b;
+  });
+  old.erase(std::unique(old.begin(), old.end()), old.end());
+  for (const std::string& folder : old) {
+    if (folders.count(folder) == 0 && platform::RemoveEmptyFolder(Join(output_, folder)))
+      ++removed;
+  }
+  return removed;
+}
+
+std::size_t Site_CL::CheckLinks() {
+  std::vector<LinkPage> pages;
+  std::unordered_map<std::string, PathKind> known;
+  for (std::size_t i = 0; i < documents_.size(); ++i) {
+    std::optional<SitePage>& record = records_[i];
     if (!record)
       continue;
-    for (const SiteInput& input : record->inputs)
-      inputsUsed_.push_back(outputReal_ + platform::kPathSeparator + input.path);
+    std::optional<PageLinks>& links = pageLinks_[i];
+    if (!links)
+      links = ParsePageLinks(record->links);
+    if (!links) {
+      // Without a record we can read (an older state's page): the page itself, once.
+      std::string html;
+      if (platform::ReadRegularFile(Join(output_, record->target), kMaxScannedPageBytes, &html) ==
+          platform::ReadResult::kRead) {
+        links = ScanPage(html);
+        record->links = FormatPageLinks(*links);
+      }
+    }
+    std::string path = ToForwardSlashes(record->target);
+    known.emplace(path, PathKind::File);
+    pages.push_back({Join(source_, documents_[i]), std::move(path), links ? &*links : nullptr});
   }
-  ClearProgress();
-  if (!stateWritten)
-    console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
-  std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
-  console.Message(std::to_string(converted_) + " pages converted, " + std::to_string(upToDate_) +
-                      " up to date, " + std::to_string(copied_) + " files copied, " +
-                      std::to_string(failed) + " failed in " +
-                      Seconds(std::chrono::steady_clock::now() - start) + " s",
-                  MessageStream::Error);
-  return failed > 0 ? 1 : 0;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (copies_[i] && !isPageSource_[i])
+      known.emplace(ToForwardSlashes(files_[i]), PathKind::File);
+  }
+  // Anything else is asked of the system: files put into the output by hand, and folders.
+  const PathKindFn kindOf = [&](std::string_view path) {
+    if (const auto found = known.find(std::string(path)); found != known.end())
+      return found->second;
+    platform::FileStatus status;
+    if (!platform::StatusOf(Join(output_, ToNativeSeparators(path)), &status))
+      return PathKind::Missing;
+    if (status.kind == platform::FileKind::Regular)
+      return PathKind::File;
+    return status.kind == platform::FileKind::Folder ? PathKind::Folder : PathKind::Missing;
+  };
+  const std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  // A site whose links point at files it never had reports hundreds: one write for all.
+  std::string lines;
+  for (const BrokenLink& link : broken)
+    lines.append(BrokenLinkMessage(pages[link.page], link)).push_back('\n');
+  if (!lines.empty())
+    platform::PrintErrorText(lines);
+  return broken.size();
 }
 
 }  // namespace tarvix

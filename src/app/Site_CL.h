@@ -9,11 +9,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/Messages.h"
 #include "app/Options.h"
 #include "app/SiteState.h"
+#include "site/LinkCheck.h"
 
 namespace tarvix {
 
@@ -26,6 +28,9 @@ namespace tarvix {
 //   SRC/REL.md -o OUT/REL.html [-root OUT] OTHER OPTIONS
 // so each page is byte for byte what that run writes. A page's messages are collected and
 // printed together when it is done, each line prefixed with the document's path.
+// The pages come first, then the copies (a file a page used as its template or include is
+// not copied), then what an earlier run made whose source is gone is removed, and last
+// the links of every page are checked from the records the state keeps.
 class Site_CL {
  public:
   explicit Site_CL(std::vector<std::string> arguments);
@@ -33,9 +38,10 @@ class Site_CL {
   Site_CL(const Site_CL&) = delete;
   Site_CL& operator=(const Site_CL&) = delete;
 
-  // Converts and copies what changed, then writes the state file. Returns the exit status:
-  // 0; 1 when a page or a copy failed, or memory ran out ("Out of memory"); 255 when the
-  // run could not start.
+  // Converts and copies what changed, removes stale outputs, checks the links, then writes
+  // the state file. Returns the exit status: 0; 1 when a page or a copy failed (or, with
+  // -strict, a link is broken), or memory ran out ("Out of memory"); 255 when the run could
+  // not start.
   [[nodiscard]] int Run();
   // The files the pages of the run were made from (documents, templates, include files),
   // named as the pages' runs named them: what a live preview watches besides the input.
@@ -50,7 +56,8 @@ class Site_CL {
   // The page `document` writes, relative to the output folder; with -ext the extension its
   // own header asks for.
   [[nodiscard]] std::string TargetOf(const std::string& document) const;
-  // The user's arguments without the input, -o and its value, -j and its value, -force.
+  // The user's arguments without the input, -o and its value, -j and its value, -force,
+  // -keep and -strict.
   [[nodiscard]] std::vector<std::string> OtherArguments() const;
   // What decides the pages besides their files, free of the current folder and of the
   // way the paths were spelled.
@@ -59,8 +66,22 @@ class Site_CL {
   [[nodiscard]] std::string StatePath(const std::string& path) const;
   // Takes the previous run's records that still describe a document of this walk.
   void AdoptState(SiteState state);
+  // Keeps what the previous run made whose source this walk no longer has: stale outputs.
+  void FindStale(const SiteState& state);
   // Removes the temporary files an interrupted run left in the output's folders.
   void RemoveLeftovers();
+  // Does the tasks [first, last) (the documents, then the files) on `jobs` threads,
+  // writing the state now and then.
+  void RunTasks(std::size_t first, std::size_t last, int jobs);
+  // Marks the files a page of this run read as its template or include: sources, not
+  // content.
+  void FindPageSources();
+  // Removes the stale outputs that still hold what was written, and the folders left
+  // empty; warns of the others. Returns how many were removed. With -keep it only notes
+  // the folders the outputs lie in.
+  [[nodiscard]] std::size_t RemoveStale(MessageSink_CL& console);
+  // Checks the links of every page and prints each broken one; returns how many.
+  [[nodiscard]] std::size_t CheckLinks();
   [[nodiscard]] bool UpToDate(const SitePage& page) const;
   // Once, before the first file is made: the time the work starts, on the output's file
   // system, and a state that says a run is going.
@@ -105,6 +126,18 @@ class Site_CL {
   std::mutex recordsMutex_;                       // guards what follows
   std::vector<std::optional<SitePage>> records_;  // by document, when it is up to date now
   std::vector<bool> processed_;
+  // By file: the copy's stamp when it is a copy of its source now; unset while not done.
+  std::vector<std::optional<platform::FileStamp>> copies_;
+  // What the state records beside this run's own: the previous run's outputs whose sources
+  // are gone (until removed, or for good with -keep), and the folders the outputs lie in.
+  std::vector<SitePage> stalePages_;
+  std::vector<SiteInput> staleCopies_;
+  std::vector<std::string> stateFolders_;
+
+  // By document: the page's links, set by the thread that converts it, or by the check.
+  std::vector<std::optional<PageLinks>> pageLinks_;
+  std::vector<bool> isPageSource_;  // by file: a page's template or include, not copied
+  std::unordered_map<std::string, platform::FileStamp> previousCopies_;  // path: stamp
 
   std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks

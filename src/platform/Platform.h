@@ -182,6 +182,9 @@ void ReleaseMapped(MappedFile& file, std::size_t upTo);
 // Deletes a file; false when it could not be deleted.
 bool RemoveFile(const std::string& path);
 
+// Deletes `folder` when it is empty; false when it holds anything or could not be deleted.
+bool RemoveEmptyFolder(const std::string& folder);
+
 // What a folder entry is. A symbolic link has the kind of what it names (Other when that
 // does not exist).
 enum class EntryKind { File, Folder, Other };

@@ -608,6 +608,10 @@ bool RemoveFile(const std::string& path) {
   return unlink(path.c_str()) == 0;
 }
 
+bool RemoveEmptyFolder(const std::string& folder) {
+  return rmdir(folder.c_str()) == 0;
+}
+
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
   entries->clear();
   DIR* dir = opendir(folder.c_str());

@@ -517,6 +517,10 @@ bool RemoveFile(const std::string& path) {
   return DeleteFileW(Wide(path).c_str()) != FALSE;
 }
 
+bool RemoveEmptyFolder(const std::string& folder) {
+  return RemoveDirectoryW(Wide(folder).c_str()) != FALSE;
+}
+
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
   entries->clear();
   std::wstring prefix = Wide(folder);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace tarvix {
 namespace {
@@ -17,8 +18,10 @@ SiteState TwoPages() {
   state.pages.push_back({"a b.md",
                          "a b.html",
                          {true, 7, 99},
-                         {{"../site/a b.md", {true, -5, 12}}, {"../site/t\\p.html", {}}}});
-  state.pages.push_back({"c.md", "c.html", {}, {{"../site/c.md", {true, 1700000000123456789, 0}}}});
+                         {{"../site/a b.md", {true, -5, 12}}, {"../site/t\\p.html", {}}},
+                         {}});
+  state.pages.push_back(
+      {"c.md", "c.html", {}, {{"../site/c.md", {true, 1700000000123456789, 0}}}, {}});
   return state;
 }
 
@@ -54,6 +57,40 @@ TEST(SiteState, RoundTripsOddNamesAndMissingFiles) {
   EXPECT_FALSE(back.pages[1].page.exists);
   EXPECT_EQ(back.pages[1].inputs[0].stamp.time, 1700000000123456789);
   EXPECT_EQ(FormatSiteState(back), text);
+}
+
+// A page's links, the copies and the folders come back as written, each where it belongs; a
+// links record before any page, or a copy or folder record short of its fields, is damage.
+TEST(SiteState, KeepsLinksCopiesAndFolders) {
+  SiteState state = TwoPages();
+  state.pages[1].links = "links 1 1 0 x";
+  state.copies = {{"img/p n.svg", {true, 3, 4}}, {"gone\\c.txt", {}}};
+  state.folders = {"img", "a\tb"};
+  const std::string text = FormatSiteState(state);
+  EXPECT_NE(text.find("input\t1700000000123456789\t0\t../site/c.md\nlinks\tlinks 1 1 0 x\n"
+                      "copy\t3\t4\timg/p n.svg\ncopy\t-\t-\tgone\\\\c.txt\n"
+                      "folder\timg\nfolder\ta\\tb\ncheck\t"),
+            std::string::npos)
+      << text;
+  SiteState back;
+  ASSERT_EQ(ParseSiteState(text, &back), StateRead::kRead);
+  EXPECT_EQ(back.pages[0].links, "");
+  EXPECT_EQ(back.pages[1].links, "links 1 1 0 x");
+  ASSERT_EQ(back.copies.size(), 2u);
+  EXPECT_EQ(back.copies[0].path, "img/p n.svg");
+  EXPECT_EQ(back.copies[0].stamp, (platform::FileStamp{true, 3, 4}));
+  EXPECT_FALSE(back.copies[1].stamp.exists);
+  EXPECT_EQ(back.copies[1].path, "gone\\c.txt");
+  EXPECT_EQ(back.folders, (std::vector<std::string>{"img", "a\tb"}));
+  EXPECT_EQ(FormatSiteState(back), text);
+
+  const std::string head = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\n";
+  for (const std::string& damaged :
+       {head + "links\tlinks 1 0 0\n", head + "copy\t1\t2\n", head + "copy\tx\t2\ta\n",
+        head + "folder\n", head + "folder\ta\\q\n"}) {
+    SiteState read;
+    EXPECT_EQ(ParseSiteState(WithCheckLine(damaged), &read), StateRead::kDamaged) << damaged;
+  }
 }
 
 // The state a damaged file would give must never be taken for the state written: a record

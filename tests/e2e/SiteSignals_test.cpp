@@ -157,7 +157,7 @@ TEST(SiteSignals, StateFileThatIsNoFileMeansAFullRun) {
     fs::create_directories(dir.PathOf("site"));
     dir.WriteFile("site/a.md", "A\n");
     ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
-    const std::string state = dir.PathOf("out/.tarvix-site");
+    const std::string state = dir.PathOf("out/.ht-tarvix-site");
     fs::remove(state);
     if (std::string(kind) == "fifo") {
       ASSERT_EQ(mkfifo(state.c_str(), 0600), 0);
@@ -166,7 +166,7 @@ TEST(SiteSignals, StateFileThatIsNoFileMeansAFullRun) {
     }
     const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
     EXPECT_EQ(r.status, 0) << kind << "\n" << r.err;
-    EXPECT_NE(r.err.find("out/.tarvix-site: StateFile ignored\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("out/.ht-tarvix-site: StateFile ignored\n"), std::string::npos) << r.err;
     EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(state))) << kind;
   }

@@ -30,12 +30,12 @@ void WriteSmallSite(const ScopedTempDir& dir) {
 
 SiteState ReadState(const ScopedTempDir& dir) {
   SiteState state;
-  EXPECT_EQ(ParseSiteState(dir.ReadFile("out/.tarvix-site"), &state), StateRead::kRead);
+  EXPECT_EQ(ParseSiteState(dir.ReadFile("out/.ht-tarvix-site"), &state), StateRead::kRead);
   return state;
 }
 
 std::string StateIgnored() {
-  return Lines(Native("out/.tarvix-site") + ": StateFile ignored\n");
+  return Lines(Native("out/.ht-tarvix-site") + ": StateFile ignored\n");
 }
 
 // An input rewritten while its page converted was stamped after the conversion read it:
@@ -80,7 +80,7 @@ TEST(SiteTruth, StateIsTheSameFromAnyFolderAndSpelling) {
   fs::create_directories(dir.PathOf("elsewhere/deeper"));
   ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out", "-t", Native("site/page.html")}).status,
             0);
-  const std::string state = dir.ReadFile("out/.tarvix-site");
+  const std::string state = dir.ReadFile("out/.ht-tarvix-site");
   // Published with the pages: it names no folder of this machine.
   EXPECT_EQ(state.find(dir.path()), std::string::npos) << state;
   EXPECT_EQ(state.find(fs::canonical(dir.path()).string()), std::string::npos) << state;
@@ -98,7 +98,7 @@ TEST(SiteTruth, StateIsTheSameFromAnyFolderAndSpelling) {
     const RunResult r = RunProgram(dir.PathOf(c.folder), c.arguments);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(SummaryOf(r.err).upToDate, 3) << c.folder << "\n" << r.err;
-    EXPECT_EQ(dir.ReadFile("out/.tarvix-site"), state) << c.folder;
+    EXPECT_EQ(dir.ReadFile("out/.ht-tarvix-site"), state) << c.folder;
   }
 }
 
@@ -111,7 +111,7 @@ TEST(SiteTruth, AnotherProgramConvertsEveryPage) {
   EXPECT_EQ(state.program.rfind("0.1.0 ", 0), 0u) << state.program;
   EXPECT_GT(state.program.size(), std::string("0.1.0 ").size());
   state.program = "0.1.0 0000";
-  dir.WriteFile("out/.tarvix-site", FormatSiteState(state));
+  dir.WriteFile("out/.ht-tarvix-site", FormatSiteState(state));
   RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(SummaryOf(r.err).converted, 3) << r.err;
   r = RunProgram(dir.path(), {"site", "-o", "out"});
@@ -131,14 +131,14 @@ TEST(SiteTruth, DamagedStateMeansAFullRun) {
     ScopedTempDir dir;
     WriteSmallSite(dir);
     ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
-    const std::string text = dir.ReadFile("out/.tarvix-site");
+    const std::string text = dir.ReadFile("out/.ht-tarvix-site");
     const std::string name = c.name;
     if (name == "cut record") {
-      dir.WriteFile("out/.tarvix-site", text.substr(0, text.find("\ninput\t") + 1));
+      dir.WriteFile("out/.ht-tarvix-site", text.substr(0, text.find("\ninput\t") + 1));
     } else if (name == "wrong checksum") {
       std::string changed = text;
       changed[changed.size() - 2] = changed[changed.size() - 2] == 'a' ? 'b' : 'a';
-      dir.WriteFile("out/.tarvix-site", changed);
+      dir.WriteFile("out/.ht-tarvix-site", changed);
     } else if (name == "foreign target") {
       // Every record names a page outside the output, which exists and is kept unchanged;
       // the pages themselves are gone.
@@ -151,14 +151,14 @@ TEST(SiteTruth, DamagedStateMeansAFullRun) {
         page.target = Native("../" + foreign);
         page.page = platform::StampOf(dir.PathOf(foreign));
       }
-      dir.WriteFile("out/.tarvix-site", FormatSiteState(state));
+      dir.WriteFile("out/.ht-tarvix-site", FormatSiteState(state));
     } else if (name == "empty file") {
-      dir.WriteFile("out/.tarvix-site", "tarvix-site 2\n");
+      dir.WriteFile("out/.ht-tarvix-site", "tarvix-site 2\n");
     } else if (name == "old format") {
-      dir.WriteFile("out/.tarvix-site", "tarvix-site 1\noptions\tx\n");
+      dir.WriteFile("out/.ht-tarvix-site", "tarvix-site 1\noptions\tx\n");
     } else if (name == "oversized") {
       // More than 64 MiB and 4 KiB a document: not read at all.
-      dir.WriteFile("out/.tarvix-site", text + std::string((64u << 20) + 3 * 4096, '#'));
+      dir.WriteFile("out/.ht-tarvix-site", text + std::string((64u << 20) + 3 * 4096, '#'));
     }
     const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
     EXPECT_EQ(r.status, 0) << name << "\n" << r.err;

@@ -102,9 +102,12 @@ TEST(Site, PagesAreThoseOfSingleRuns) {
   const Summary s = SummaryOf(r.err);
   EXPECT_EQ(s.converted, 4);
   EXPECT_EQ(s.upToDate, 0);
-  EXPECT_EQ(s.copied, 4);  // the image, the template and both include files
+  // The image; not the template or the include files the pages read.
+  EXPECT_EQ(s.copied, 1);
   EXPECT_EQ(s.failed, 0);
   EXPECT_EQ(dir.ReadFile("out/img/pic.svg"), "<svg/>");
+  EXPECT_FALSE(fs::exists(dir.PathOf("out/tpl")));
+  EXPECT_FALSE(fs::exists(dir.PathOf("out/inc")));
   EXPECT_FALSE(fs::exists(dir.PathOf("out/.hidden.html")));
   EXPECT_FALSE(fs::exists(dir.PathOf("out/.git")));
   // Each message is prefixed with its document's path, in the order the page made them.
@@ -157,7 +160,7 @@ TEST(Site, RebuildsOnlyWhatChanged) {
     Touch(dir.PathOf("site/inc/common.txt"), 10);
     const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
     EXPECT_EQ(SummaryOf(r.err).converted, 2);
-    EXPECT_EQ(SummaryOf(r.err).copied, 1);
+    EXPECT_EQ(SummaryOf(r.err).copied, 0);  // an include is no content
     EXPECT_EQ(times.Rewritten(), (std::set<std::string>{"index.html", "docs/a.html"}));
   }
   // The missing include now exists; the missing template too.

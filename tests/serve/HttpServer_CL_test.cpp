@@ -27,7 +27,7 @@ class HttpServerTest : public ::testing::Test {
     std::filesystem::create_directories(dir.PathOf("out/docs"));
     dir.WriteFile("out/index.html", "<html><body>home</body></html>");
     dir.WriteFile("out/style.css", "p{}");
-    dir.WriteFile("out/.tarvix-site", "state");
+    dir.WriteFile("out/.ht-tarvix-site", "state");
     dir.WriteFile("secret.txt", "secret");
     server = std::make_unique<HttpServer_CL>(dir.PathOf("out"));
     std::string err;
@@ -75,7 +75,7 @@ TEST_F(HttpServerTest, AnswersEachRequestAndOutlivesBadOnes) {
       {"GET / HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n", "HTTP/1.1 200 OK"},
       {"GET /style.css HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
       {"GET /../secret.txt HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
-      {"GET /.tarvix-site HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
+      {"GET /.ht-tarvix-site HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
       {"GET /nothing HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
       {"POST / HTTP/1.1\r\nContent-Length: 2\r\nConnection: close\r\n\r\nab",
        "HTTP/1.1 405 Method Not Allowed"},

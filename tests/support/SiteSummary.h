@@ -11,6 +11,8 @@ struct Summary {
   int converted = -1;
   int upToDate = -1;
   int copied = -1;
+  int removed = -1;
+  int broken = -1;
   int failed = -1;
 };
 
@@ -26,9 +28,10 @@ inline Summary SummaryOf(const std::string& err) {
   char unit = 0;
   Summary read;
   if (std::sscanf(line.c_str(),
-                  "%d pages converted, %d up to date, %d files copied, %d failed in %d.%1d %c",
-                  &read.converted, &read.upToDate, &read.copied, &read.failed, &whole, &tenth,
-                  &unit) == 7 &&
+                  "%d pages converted, %d up to date, %d files copied, %d removed, %d broken "
+                  "links, %d failed in %d.%1d %c",
+                  &read.converted, &read.upToDate, &read.copied, &read.removed, &read.broken,
+                  &read.failed, &whole, &tenth, &unit) == 9 &&
       unit == 's' && line.size() > 2 && line.compare(line.size() - 2, 2, " s") == 0) {
     s = read;
   }
