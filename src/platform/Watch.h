@@ -54,7 +54,4 @@ void StopOnSignals();
 // A file stamp's modification time as whole seconds since 1970 (what HTTP dates hold).
 [[nodiscard]] std::int64_t UnixSeconds(std::int64_t stampTime);
 
-// Removes an empty folder; false when it could not be removed.
-bool RemoveEmptyFolder(const std::string& path);
-
 }  // namespace tarvix::platform

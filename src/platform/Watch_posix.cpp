@@ -153,8 +153,4 @@ std::int64_t UnixSeconds(std::int64_t stampTime) {
   return stampTime >= 0 ? stampTime / kPerSecond : -((-stampTime + kPerSecond - 1) / kPerSecond);
 }
 
-bool RemoveEmptyFolder(const std::string& path) {
-  return rmdir(path.c_str()) == 0;
-}
-
 }  // namespace tarvix::platform

@@ -161,8 +161,4 @@ std::int64_t UnixSeconds(std::int64_t stampTime) {
   return (stampTime - kTo1970) / kPerSecond;
 }
 
-bool RemoveEmptyFolder(const std::string& path) {
-  return RemoveDirectoryW(WideOf(path).c_str()) != 0;
-}
-
 }  // namespace tarvix::platform
