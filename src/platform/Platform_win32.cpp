@@ -677,6 +677,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
 
 bool IsTemporaryName(std::string_view name) {
   // GetTempFileName's pattern: three letters of our prefix, one to four hex digits, ".tmp".
+  // The digits come in either case (wine writes them in lower case).
   constexpr std::string_view kPrefix = "Tar";
   constexpr std::string_view kSuffix = ".tmp";
   if (name.size() < kPrefix.size() + 1 + kSuffix.size() ||
@@ -685,7 +686,7 @@ bool IsTemporaryName(std::string_view name) {
       name.substr(name.size() - kSuffix.size()) != kSuffix)
     return false;
   for (char c : name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size())) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')))
       return false;
   }
   return true;
