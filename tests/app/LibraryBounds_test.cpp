@@ -2,6 +2,7 @@
 // folder, pages and documents past their bounds refused with a result code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -16,6 +17,12 @@ namespace tarvix {
 namespace {
 
 namespace fs = std::filesystem;
+
+// `path` with '/' between its names, as a document writes a path on any system.
+std::string GenericSeparators(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
 
 // The lines the program would print for `messages`, detail lines included.
 std::vector<std::string> Lines(const std::vector<Message>& messages) {
@@ -53,7 +60,8 @@ TEST(LibraryBounds, EntriesLeavingTheBaseFolderAreNotRead) {
       {"../secret.html", "SECRET "},
       {"sub/../../secret.html", "SECRET "},
       {"./../secret.html", "SECRET "},
-      {dir.PathOf("secret.html"), "SECRET "},
+      // Written with '/': in a document a '\\' escapes the byte after it.
+      {GenericSeparators(dir.PathOf("secret.html")), "SECRET "},
   };
   if (links)
     cases.push_back({"link.html", "SECRET "});
