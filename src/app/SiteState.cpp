@@ -124,6 +124,15 @@ void AppendStamp(std::string& out, const platform::FileStamp& stamp) {
   }
 }
 
+// An input's or a copy's line: its kind, its stamp and its path.
+void AppendStampedLine(std::string& out, std::string_view kind, const SiteInput& file) {
+  out += kind;
+  AppendStamp(out, file.stamp);
+  out.push_back('\t');
+  AppendEscaped(out, file.path);
+  out.push_back('\n');
+}
+
 bool ReadStamp(std::string_view time, std::string_view size, platform::FileStamp* stamp) {
   *stamp = platform::FileStamp{};
   if (time == kMissing && size == kMissing)
@@ -227,26 +236,16 @@ std::string FormatSiteState(const SiteState& state) {
     out.push_back('\t');
     AppendStamp(out, page.page);
     out.push_back('\n');
-    for (const SiteInput& input : page.inputs) {
-      out += "input\t";
-      AppendStamp(out, input.stamp);
-      out.push_back('\t');
-      AppendEscaped(out, input.path);
-      out.push_back('\n');
-    }
+    for (const SiteInput& input : page.inputs)
+      AppendStampedLine(out, "input\t", input);
     if (!page.links.empty()) {
       out += "links\t";
       AppendEscaped(out, page.links);
       out.push_back('\n');
     }
   }
-  for (const SiteInput& copy : state.copies) {
-    out += "copy\t";
-    AppendStamp(out, copy.stamp);
-    out.push_back('\t');
-    AppendEscaped(out, copy.path);
-    out.push_back('\n');
-  }
+  for (const SiteInput& copy : state.copies)
+    AppendStampedLine(out, "copy\t", copy);
   for (const std::string& folder : state.folders) {
     out += "folder\t";
     AppendEscaped(out, folder);
