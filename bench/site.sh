@@ -62,22 +62,24 @@ docs=$(find "$site" -name '*.md' | wc -l)
 bytes=$(find "$site" -name '*.md' -exec cat {} + | wc -c)
 echo "site: $docs documents, $bytes bytes"
 
-now() { date +%s%N; }
+# The clock in nanoseconds, read without starting a process: a run of a few milliseconds
+# would otherwise be timed with the start of `date` in it.
+now() { printf -v "$1" '%s000' "${EPOCHREALTIME//[!0-9]/}"; }
 # The folders of the loop's pages, made once: the loop times the conversions alone.
 (cd "$site" && find . -type d) | while IFS= read -r d; do mkdir -p "$out/loop/$d"; done
 
 loop_t=() j1_t=() j2_t=() again_t=()
 for ((i = 0; i < runs; i++)); do
-  t0=$(now)
+  now t0
   while IFS= read -r rel; do
     "$tarvix" "$site/$rel" -o "$out/loop/${rel%.md}.html" -root "$out/loop" >/dev/null
   done < <(cd "$site" && find . -name '*.md' | sed 's|^\./||')
-  t1=$(now); loop_t+=($((t1 - t0)))
+  now t1; loop_t+=($((t1 - t0)))
 
   rm -rf "$out/j1" "$out/j2"
-  t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); j1_t+=($((t1 - t0)))
-  t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); again_t+=($((t1 - t0)))
-  t0=$(now); "$tarvix" "$site" -o "$out/j2" -j 2 >/dev/null 2>&1; t1=$(now); j2_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; now t1; j1_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; now t1; again_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site" -o "$out/j2" -j 2 >/dev/null 2>&1; now t1; j2_t+=($((t1 - t0)))
 done
 # The pages of the site run are those of the loop.
 diff -r -q -x .ht-tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .ht-tarvix-site "$out/j1" "$out/j2" >/dev/null &&
@@ -88,7 +90,7 @@ one_t=()
 first=$(cd "$site" && find . -name '*.md' | LC_ALL=C sort | sed -n 1p)
 for ((i = 0; i < runs; i++)); do
   touch "$site/$first"
-  t0=$(now); "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; t1=$(now); one_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site" -o "$out/j1" -j 1 >/dev/null 2>&1; now t1; one_t+=($((t1 - t0)))
 done
 # One write of the state file as the run makes it, timed inside one process.
 state_bytes=$(wc -c <"$out/j1/.ht-tarvix-site")

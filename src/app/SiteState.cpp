@@ -15,6 +15,10 @@ constexpr std::string_view kMissing = "-";
 constexpr std::string_view kFinished = "finished";
 constexpr std::string_view kGoing = "going";
 constexpr std::string_view kCheck = "check";
+// The first byte of a listing's entry: what the name is.
+constexpr char kFileEntry = 'f';
+constexpr char kFolderEntry = 'd';
+constexpr char kLinkEntry = 'l';
 
 // FNV-1a over the bytes: any change of a byte or of their order changes it.
 std::uint64_t Checksum(std::string_view bytes) {
@@ -208,9 +212,35 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       if (!folder)
         return false;
       state->folders.push_back(std::move(*folder));
+    } else if (kind == "listing" && fields.size() >= 5) {
+      SiteListing listing;
+      std::optional<std::string> folder = Unescaped(fields[4]);
+      if (!folder || !ReadNumber(fields[1], &listing.changeTime) ||
+          !ReadNumber(fields[2], &listing.device) || !ReadNumber(fields[3], &listing.inode))
+        return false;
+      listing.folder = std::move(*folder);
+      for (std::size_t i = 5; i < fields.size(); ++i) {
+        const std::string_view field = fields[i];
+        std::optional<std::string> name = field.empty() ? std::nullopt : Unescaped(field.substr(1));
+        if (!name || name->empty())
+          return false;
+        platform::FolderEntry entry;
+        entry.name = std::move(*name);
+        if (field[0] == kFileEntry) {
+          entry.kind = platform::EntryKind::File;
+        } else if (field[0] == kFolderEntry) {
+          entry.kind = platform::EntryKind::Folder;
+        } else if (field[0] == kLinkEntry) {
+          entry.link = true;
+        } else {
+          return false;
+        }
+        listing.entries.push_back(std::move(entry));
+      }
+      state->listings.push_back(std::move(listing));
     } else if (kind == "program" || kind == "options" || kind == "run" || kind == "page" ||
                kind == "input" || kind == "links" || kind == "copy" || kind == "folder" ||
-               kind == kCheck) {
+               kind == "listing" || kind == kCheck) {
       // One of ours, but not as we write it.
       return false;
     }
@@ -249,6 +279,24 @@ std::string FormatSiteState(const SiteState& state) {
   for (const std::string& folder : state.folders) {
     out += "folder\t";
     AppendEscaped(out, folder);
+    out.push_back('\n');
+  }
+  for (const SiteListing& listing : state.listings) {
+    out += "listing\t";
+    out += std::to_string(listing.changeTime);
+    out.push_back('\t');
+    out += std::to_string(listing.device);
+    out.push_back('\t');
+    out += std::to_string(listing.inode);
+    out.push_back('\t');
+    AppendEscaped(out, listing.folder);
+    for (const platform::FolderEntry& entry : listing.entries) {
+      out.push_back('\t');
+      out.push_back(entry.link                                  ? kLinkEntry
+                    : entry.kind == platform::EntryKind::Folder ? kFolderEntry
+                                                                : kFileEntry);
+      AppendEscaped(out, entry.name);
+    }
     out.push_back('\n');
   }
   return WithCheckLine(std::move(out));

@@ -36,6 +36,19 @@ struct SitePage {
   std::string links;
 };
 
+// A folder of the input as the walk listed it: what the next walk takes instead of listing it
+// again while the folder's identity and change time are the same (adding, removing or
+// renaming an entry changes the time, and no one can set it back). Entries are in name
+// order, without dot-names and without anything the walk ignores; a link's kind is looked
+// at again on every walk, as its target may change while the folder does not.
+struct SiteListing {
+  std::string folder;  // relative to the input folder
+  std::int64_t changeTime = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::vector<platform::FolderEntry> entries;
+};
+
 struct SiteState {
   std::string program;  // the version and build identity of the program that wrote it
   std::string options;  // everything besides the files that decides what a page holds
@@ -47,6 +60,7 @@ struct SiteState {
   // remove once their sources are gone.
   std::vector<SiteInput> copies;
   std::vector<std::string> folders;
+  std::vector<SiteListing> listings;
 };
 
 // The text of the state file, one record a line:
@@ -59,6 +73,9 @@ struct SiteState {
 //   links <TAB> RECORD                          (the page's links, see FormatPageLinks)
 //   copy <TAB> TIME <TAB> SIZE <TAB> PATH
 //   folder <TAB> PATH
+//   listing <TAB> CHANGE <TAB> DEVICE <TAB> INODE <TAB> FOLDER [<TAB> ENTRY]...
+//                                               (ENTRY: f, d or l for a file, a folder or
+//                                                a link, then the name)
 //   check <TAB> LINES <TAB> SUM
 // each "input" and "links" line belonging to the "page" above it. The last line counts the lines
 // before it and sums their bytes, so a file cut short or changed by hand is seen whole.

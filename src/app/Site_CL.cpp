@@ -37,6 +37,9 @@ constexpr std::size_t kMaxFolderDepth = 64;
 // for long paths and many includes.
 constexpr std::uint64_t kStateBaseBytes = std::uint64_t{64} << 20;
 constexpr std::uint64_t kStateBytesPerDocument = 4096;
+// How long before a walk a folder must have last changed for its listing to be kept: well
+// over a tick of any file system's clock (two seconds on the coarsest).
+constexpr std::int64_t kSettledSeconds = 5;
 // How often a run writes its state while it works, so that a run that is killed loses at
 // most this much work.
 constexpr auto kStateInterval = std::chrono::seconds(2);
@@ -229,30 +232,54 @@ void Site_CL::Walk() {
     for (const Pending& folder : level) {
       const std::string folderPath = Join(source_, folder.relative);
       platform::FileStatus status;
-      if (platform::StatusOf(folderPath, &status) &&
-          !walked.insert({status.device, status.inode}).second)
+      const bool known = platform::StatusOf(folderPath, &status);
+      if (known && !walked.insert({status.device, status.inode}).second)
         continue;
       if (depth >= kMaxFolderDepth) {
         walkErrors_.push_back({folderPath, std::string(kTooDeep)});
         continue;
       }
       std::vector<platform::FolderEntry> entries;
-      if (!platform::ListFolder(folderPath, &entries)) {
-        walkErrors_.push_back({folderPath, std::string()});
-        continue;
-      }
-      folders_.push_back(folder.relative);
-      std::sort(entries.begin(), entries.end(),
-                [](const auto& a, const auto& b) { return a.name < b.name; });
-      for (const platform::FolderEntry& entry : entries) {
-        if (entry.name.empty() || entry.name[0] == '.')
+      const auto previous = previousListings_.find(folder.relative);
+      if (known && status.changeTime != 0 && previous != previousListings_.end() &&
+          previous->second.changeTime == status.changeTime &&
+          previous->second.device == status.device && previous->second.inode == status.inode) {
+        // Listing a folder costs far more than a look at it; most folders of a site do not
+        // change between runs.
+        entries = std::move(previous->second.entries);
+      } else {
+        if (!platform::ListFolder(folderPath, &entries)) {
+          walkErrors_.push_back({folderPath, std::string()});
           continue;
+        }
+        std::erase_if(entries, [](const platform::FolderEntry& entry) {
+          return entry.name.empty() || entry.name[0] == '.' ||
+                 (!entry.link && entry.kind == platform::EntryKind::Other);
+        });
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.name < b.name; });
+      }
+      // A listing is kept for the next walk only when the folder's last change lies well
+      // before this walk began: a change made while the walk lists it may fall on the same
+      // tick of the file system's clock, and would then go unseen.
+      if (known && status.changeTime != 0 &&
+          status.changeTime < walkStart_ - kSettledSeconds * platform::kStampUnitsPerSecond)
+        listings_.push_back(
+            {folder.relative, status.changeTime, status.device, status.inode, entries});
+      folders_.push_back(folder.relative);
+      for (platform::FolderEntry& entry : entries) {
         const std::string relative = Join(folder.relative, entry.name);
-        // A link is followed only when it stays inside the input folder.
+        // A link is followed only when it stays inside the input folder; what it leads to
+        // may have changed while its folder did not.
         if (entry.link) {
           const std::string real = platform::RealPath(Join(source_, relative));
           if (real.empty() || !Contains(sourceReal_, real))
             continue;
+          platform::FileStatus target;
+          entry.kind = !platform::StatusOf(real, &target)           ? platform::EntryKind::Other
+                       : target.kind == platform::FileKind::Regular ? platform::EntryKind::File
+                       : target.kind == platform::FileKind::Folder  ? platform::EntryKind::Folder
+                                                                    : platform::EntryKind::Other;
         }
         if (entry.kind == platform::EntryKind::File) {
           (IsDocument(entry.name) ? documents_ : files_).push_back(relative);
@@ -370,10 +397,12 @@ bool Site_CL::UpToDate(const SitePage& page) const {
   if (page.inputs.empty() || !page.page.exists)
     return false;
   // A page emptied or edited behind our back is made again, as a missing one is.
-  if (platform::StampOf(Join(outputReal_, page.target)) != page.page)
+  // The output folder as named here leads the system to the same files as its resolved
+  // path, in fewer steps.
+  if (platform::StampOf(Join(output_, page.target)) != page.page)
     return false;
   for (const SiteInput& input : page.inputs) {
-    if (platform::StampOf(Join(outputReal_, input.path)) != input.stamp)
+    if (platform::StampOf(Join(output_, input.path)) != input.stamp)
       return false;
   }
   return true;
@@ -541,7 +570,7 @@ void Site_CL::CopyFile(std::size_t index) {
 }
 
 bool Site_CL::WriteState(bool finished) {
-  SiteState state{programText_, optionsText_, finished, {}, {}, {}};
+  SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}};
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     for (std::size_t i = 0; i < records_.size(); ++i) {
@@ -561,6 +590,7 @@ bool Site_CL::WriteState(bool finished) {
     }
     state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
     state.folders = stateFolders_;
+    state.listings = listings_;
   }
   const std::string text = FormatSiteState(state);
   const std::lock_guard<std::mutex> lock(stateMutex_);
@@ -649,7 +679,22 @@ int Site_CL::RunSite() {
   programText_ = std::string(TARVIX_VERSION) + ' ' + kBuildIdentity;
   optionsText_ = OptionsText();
 
+  // The state is read before the walk, which takes the folders' listings from it; only a
+  // state past the base bound waits for the walk, which tells how many documents it may
+  // speak for.
+  std::string stateText;
+  platform::ReadResult read = platform::ReadRegularFile(statePath_, kStateBaseBytes, &stateText);
+  SiteState state;
+  StateRead parsed =
+      read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  if (parsed == StateRead::kRead && state.program == programText_ &&
+      state.options == optionsText_) {
+    for (SiteListing& listing : state.listings)
+      previousListings_.emplace(listing.folder, std::move(listing));
+  }
+  walkStart_ = platform::FileClockNow();
   Walk();
+  previousListings_.clear();
   for (const WalkError& error : walkErrors_) {
     console.Message(error.folder + ": Open Err Folder", MessageStream::Error);
     if (!error.reason.empty())
@@ -664,12 +709,12 @@ int Site_CL::RunSite() {
   isPageSource_.assign(files_.size(), false);
   // The state is input like any other: only a regular file of a sane size is read, and one
   // that fails its check is ignored whole.
-  std::string stateText;
   const std::uint64_t stateLimit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
-  platform::ReadResult read = platform::ReadRegularFile(statePath_, stateLimit, &stateText);
-  SiteState state;
-  StateRead parsed =
-      read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  if (read == platform::ReadResult::kTooLarge) {
+    read = platform::ReadRegularFile(statePath_, stateLimit, &stateText);
+    parsed =
+        read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  }
   // A state under the name earlier programs gave it is read once, and gives way to the new.
   const std::string earlierStatePath = Join(output_, std::string(kEarlierSiteStateName));
   bool earlierState = false;

@@ -111,6 +111,10 @@ class Site_CL {
   std::vector<bool> collides_;        // by document: another source writes the same page
   std::vector<std::string> files_;
   std::vector<std::string> folders_;  // walked, relative to the input folder
+  // The listings the previous run kept, by folder (used up by the walk), and this walk's.
+  std::unordered_map<std::string, SiteListing> previousListings_;
+  std::vector<SiteListing> listings_;
+  std::int64_t walkStart_ = 0;  // by the file system's clock
   struct WalkError {
     std::string folder;
     std::string reason;  // empty when the system gave none
@@ -141,7 +145,7 @@ class Site_CL {
 
   std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
-  std::vector<std::string> inputsUsed_;  // for InputsUsed
+  std::vector<std::string> inputsUsed_;          // for InputsUsed
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};

@@ -14,6 +14,8 @@ namespace tarvix::platform {
 
 // The separator between a folder and a name in the paths of this system.
 extern const char kPathSeparator;
+// How many units of FileStamp::time make a second.
+extern const std::int64_t kStampUnitsPerSecond;
 
 // True when an argument beginning with `c` is an option ("-name"; on Windows also "/name").
 [[nodiscard]] bool IsOptionMarker(char c);
@@ -40,6 +42,10 @@ struct FileStatus {
   // Together the identity of the file: two names with the same pair are one file.
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
+  // The last change of the file or of its status, which no one can set back, in the unit of
+  // FileStamp; 0 where the system gives none that can be relied on (Windows). A folder's
+  // changes with every entry added, removed or renamed.
+  std::int64_t changeTime = 0;
 };
 
 // Finds out what `path` names, following links. False when nothing can be found there.
@@ -237,6 +243,9 @@ struct FileStamp {
 // copied with an old modification time counts from the change. Nothing when nothing is
 // there.
 [[nodiscard]] std::optional<std::int64_t> LatestChangeOf(const std::string& path);
+
+// The time now, by the clock the file system stamps changes with, in the unit of FileStamp.
+[[nodiscard]] std::int64_t FileClockNow();
 
 // How ReadRegularFile ended.
 enum class ReadResult { kRead, kMissing, kNotRegular, kTooLarge, kFailed };

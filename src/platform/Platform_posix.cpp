@@ -25,6 +25,7 @@
 namespace tarvix::platform {
 
 const char kPathSeparator = '/';
+const std::int64_t kStampUnitsPerSecond = 1000000000;
 
 namespace {
 
@@ -402,6 +403,8 @@ bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) 
   status->size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
   status->device = static_cast<std::uint64_t>(info.st_dev);
   status->inode = static_cast<std::uint64_t>(info.st_ino);
+  status->changeTime =
+      static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
   return true;
 }
 
@@ -761,6 +764,12 @@ std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
   // The status change time: the system sets it at every change, and no one can set it to
   // another time (a modification time can lie in the future).
   return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
+std::int64_t FileClockNow() {
+  timespec now{};
+  (void)clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {

@@ -30,6 +30,7 @@
 namespace tarvix::platform {
 
 const char kPathSeparator = '\\';
+const std::int64_t kStampUnitsPerSecond = 10000000;
 
 namespace {
 
@@ -706,6 +707,12 @@ std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
   if (!ok)
     return std::nullopt;
   return static_cast<std::int64_t>(info.ChangeTime.QuadPart);
+}
+
+std::int64_t FileClockNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<std::int64_t>((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
 }
 
 ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {

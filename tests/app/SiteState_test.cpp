@@ -93,6 +93,53 @@ TEST(SiteState, KeepsLinksCopiesAndFolders) {
   }
 }
 
+// A folder's listing stands in for listing it again: every name must come back as it was,
+// with what it is, and a listing that does not read cleanly must not be trusted.
+TEST(SiteState, KeepsFolderListings) {
+  SiteState state = TwoPages();
+  using platform::EntryKind;
+  state.listings.push_back({"",
+                            5,
+                            2049,
+                            77,
+                            {{"a b.md", EntryKind::File, false},
+                             {"sub", EntryKind::Folder, false},
+                             {"t\tab\there", EntryKind::File, false},
+                             {"to-elsewhere", EntryKind::Folder, true}}});
+  state.listings.push_back({"sub\tx", -1, 0, 1, {}});
+  const std::string text = FormatSiteState(state);
+  EXPECT_NE(text.find("listing\t5\t2049\t77\t\tfa b.md\tdsub\tft\\tab\\there\tlto-elsewhere\n"
+                      "listing\t-1\t0\t1\tsub\\tx\n"),
+            std::string::npos)
+      << text;
+  SiteState back;
+  ASSERT_EQ(ParseSiteState(text, &back), StateRead::kRead);
+  ASSERT_EQ(back.listings.size(), 2u);
+  EXPECT_EQ(back.listings[0].folder, "");
+  EXPECT_EQ(back.listings[0].changeTime, 5);
+  EXPECT_EQ(back.listings[0].device, 2049u);
+  EXPECT_EQ(back.listings[0].inode, 77u);
+  ASSERT_EQ(back.listings[0].entries.size(), 4u);
+  EXPECT_EQ(back.listings[0].entries[2].name, "t\tab\there");
+  EXPECT_EQ(back.listings[0].entries[1].kind, EntryKind::Folder);
+  EXPECT_FALSE(back.listings[0].entries[1].link);
+  // A link's kind is not kept: what it leads to is looked at on every walk.
+  EXPECT_TRUE(back.listings[0].entries[3].link);
+  EXPECT_EQ(back.listings[0].entries[3].kind, EntryKind::Other);
+  EXPECT_EQ(back.listings[1].folder, "sub\tx");
+  EXPECT_TRUE(back.listings[1].entries.empty());
+  EXPECT_EQ(FormatSiteState(back), text);
+
+  const std::string head = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\n";
+  for (const std::string& damaged :
+       {head + "listing\t1\t2\t3\n", head + "listing\tx\t2\t3\ta\n",
+        head + "listing\t1\t2\t3\ta\t\n", head + "listing\t1\t2\t3\ta\tf\n",
+        head + "listing\t1\t2\t3\ta\tqname\n", head + "listing\t1\t2\t3\ta\tfn\\q\n"}) {
+    SiteState read;
+    EXPECT_EQ(ParseSiteState(WithCheckLine(damaged), &read), StateRead::kDamaged) << damaged;
+  }
+}
+
 // The state a damaged file would give must never be taken for the state written: a record
 // cut at a line end once dropped a page's inputs and left its page stale.
 TEST(SiteState, DamagedFilesAreRefusedWhole) {
