@@ -488,6 +488,7 @@ void Site_CL::ConvertPage(std::size_t index) {
     status = ConvertFile(*parser, arguments);
     if (status == kStatusWritten) {
       const std::string target = parser->TargetPath();
+      NoteOutputChanged(StatePath(target));
       record = SitePage{relative, StatePath(target), platform::StampOf(target), {}, {}};
       std::vector<std::string> inputs{document};
       inputs.insert(inputs.end(), parser->inputsRead.begin(), parser->inputsRead.end());
@@ -550,6 +551,7 @@ void Site_CL::CopyFile(std::size_t index) {
     BeginWork();
     if (platform::MakeFolders(FolderOf(to)) && platform::CopyFileAtomically(from, to)) {
       ++copied_;
+      NoteOutputChanged(relative);
       copy = platform::StampOf(to);
     } else {
       messages.Message("Copy Err File", MessageStream::Error);
@@ -856,6 +858,11 @@ void Site_CL::FindPageSources() {
   }
 }
 
+void Site_CL::NoteOutputChanged(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(changedMutex_);
+  outputsChanged_.push_back(ToForwardSlashes(path));
+}
+
 std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   std::size_t removed = 0;
   // Only a file that still holds what we wrote is ours: one changed by hand stays, and is
@@ -874,6 +881,7 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
       return true;
     }
     ++removed;
+    NoteOutputChanged(path);
     return false;
   };
   std::vector<SitePage> pages;

@@ -46,6 +46,10 @@ class Site_CL {
   // The files the pages of the run were made from (documents, templates, include files),
   // named as the pages' runs named them: what a live preview watches besides the input.
   [[nodiscard]] const std::vector<std::string>& InputsUsed() const { return inputsUsed_; }
+  // The pages and copies the run wrote and the outputs it removed, relative to the output
+  // folder with '/' between names, in no particular order: what a live preview tells the
+  // pages open in a browser.
+  [[nodiscard]] const std::vector<std::string>& OutputsChanged() const { return outputsChanged_; }
 
  private:
   // Run without the guard against exhausted memory.
@@ -95,6 +99,8 @@ class Site_CL {
   // Prints `messages` prefixed with `path`, counts one task done and redraws the progress.
   void Report(const std::string& path, const CollectedMessages_CL& messages);
   void ClearProgress();
+  // Notes that the output at `path` (relative to the output folder) was written or removed.
+  void NoteOutputChanged(const std::string& path);
 
   std::vector<std::string> arguments_;
   Options options_;
@@ -146,6 +152,8 @@ class Site_CL {
   std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
   std::vector<std::string> inputsUsed_;          // for InputsUsed
+  std::mutex changedMutex_;                      // guards outputsChanged_ while pages are made
+  std::vector<std::string> outputsChanged_;      // for OutputsChanged
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};

@@ -176,13 +176,14 @@ int RunPreview(const std::vector<std::string>& arguments) {
 
   const std::vector<std::string> siteArguments = SiteArguments(arguments, temporary);
   std::vector<std::string> inputs;
+  std::vector<std::string> written;  // the outputs the last rerun wrote or removed
   const auto rerun = [&] {
     Site_CL site(siteArguments);
     (void)site.Run();
     inputs = site.InputsUsed();
+    written = site.OutputsChanged();
   };
   rerun();
-  serve::OutputSnapshot served = serve::TakeSnapshot(output);
   server.Start();
   platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
 
@@ -214,9 +215,9 @@ int RunPreview(const std::vector<std::string>& arguments) {
     if (!changed)
       continue;
     rerun();
-    serve::OutputSnapshot now = serve::TakeSnapshot(output);
-    const std::vector<std::string> paths = serve::ChangedPaths(served, now);
-    served = std::move(now);
+    // The run knows what it wrote and removed: no look over the whole output folder
+    // stands between an edit and the pages' reload.
+    const std::vector<std::string> paths = serve::UrlPathsOf(std::move(written));
     if (!paths.empty())
       server.Reload(paths);
     // New folders below the input and new templates or include files are watched too.

@@ -98,25 +98,13 @@ OutputSnapshot TakeSnapshot(const std::string& root) {
   return snapshot;
 }
 
-std::vector<std::string> ChangedPaths(const OutputSnapshot& before, const OutputSnapshot& after) {
+std::vector<std::string> UrlPathsOf(std::vector<std::string> outputs) {
+  std::sort(outputs.begin(), outputs.end());
+  outputs.erase(std::unique(outputs.begin(), outputs.end()), outputs.end());
   std::vector<std::string> paths;
-  auto a = before.begin();
-  auto b = after.begin();
-  // Both are sorted: one walk over the two finds what either lacks and what differs.
-  while (a != before.end() || b != after.end()) {
-    if (b == after.end() || (a != before.end() && a->first < b->first)) {
-      paths.push_back(EncodeUrlPath(a->first));
-      ++a;
-    } else if (a == before.end() || b->first < a->first) {
-      paths.push_back(EncodeUrlPath(b->first));
-      ++b;
-    } else {
-      if (!(a->second == b->second))
-        paths.push_back(EncodeUrlPath(a->first));
-      ++a;
-      ++b;
-    }
-  }
+  paths.reserve(outputs.size());
+  for (const std::string& output : outputs)
+    paths.push_back(EncodeUrlPath("/" + output));
   return paths;
 }
 

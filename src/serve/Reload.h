@@ -1,6 +1,6 @@
-// How pages open in a browser learn that they changed: the output folder is compared before
-// and after each rerun of the site run, and the paths that changed go out as one event of
-// the event stream, which the script in every served page reads.
+// How pages open in a browser learn that they changed: the outputs each rerun of the site
+// run wrote or removed go out as one event of the event stream, which the script in every
+// served page reads.
 #pragma once
 
 #include <map>
@@ -21,10 +21,9 @@ extern const std::string_view kReloadScript;
 using OutputSnapshot = std::map<std::string, platform::FileStamp>;
 [[nodiscard]] OutputSnapshot TakeSnapshot(const std::string& root);
 
-// The URL paths ("/docs/a%20b.html") of the files added, changed or removed between two
-// snapshots, in order.
-[[nodiscard]] std::vector<std::string> ChangedPaths(const OutputSnapshot& before,
-                                                    const OutputSnapshot& after);
+// The URL paths ("/docs/a%20b.html") of the outputs a rerun wrote or removed, given
+// relative to the output folder with '/' between names: sorted, each once.
+[[nodiscard]] std::vector<std::string> UrlPathsOf(std::vector<std::string> outputs);
 
 // A server-sent event naming `paths`, one "data:" line each.
 [[nodiscard]] std::string ReloadEvent(const std::vector<std::string>& paths);

@@ -1,34 +1,49 @@
-// The snapshots of the output folder and the events that name what changed.
+// What a rerun changed, and the events that name it to the pages open in a browser; the
+// snapshots of a folder that polling compares.
 #include "serve/Reload.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/Site_CL.h"
 #include "support/ScopedTempDir.h"
 
 namespace tarvix::serve {
 namespace {
 
-platform::FileStamp Stamp(std::int64_t time, std::uint64_t size) {
-  return platform::FileStamp{true, time, size};
+TEST(Reload, NamesWhatARerunChangedOnceEach) {
+  EXPECT_EQ(UrlPathsOf({"z/touched.html", "a.html", "b c.html", "a.html", "gone.png"}),
+            (std::vector<std::string>{"/a.html", "/b%20c.html", "/gone.png", "/z/touched.html"}));
+  EXPECT_TRUE(UrlPathsOf({}).empty());
 }
 
-TEST(Reload, NamesWhatChangedBetweenSnapshots) {
-  const OutputSnapshot before{{"/a.html", Stamp(1, 10)},
-                              {"/gone.png", Stamp(1, 5)},
-                              {"/same.css", Stamp(2, 3)},
-                              {"/z/touched.html", Stamp(3, 4)}};
-  const OutputSnapshot after{{"/a.html", Stamp(1, 11)},
-                             {"/b c.html", Stamp(4, 1)},
-                             {"/same.css", Stamp(2, 3)},
-                             {"/z/touched.html", Stamp(5, 4)}};
-  EXPECT_EQ(ChangedPaths(before, after),
-            (std::vector<std::string>{"/a.html", "/b%20c.html", "/gone.png", "/z/touched.html"}));
-  EXPECT_TRUE(ChangedPaths(after, after).empty());
-  EXPECT_EQ(ChangedPaths({}, {{"/n.html", Stamp(1, 1)}}), std::vector<std::string>{"/n.html"});
+// The site run tells what it wrote and removed, which is all a preview's pages hear of:
+// a page made, a copy made, an output removed; nothing on a run that changed nothing.
+TEST(Reload, SiteRunNamesTheOutputsItChanged) {
+  ScopedTempDir dir;
+  std::filesystem::create_directories(dir.PathOf("site/d"));
+  dir.WriteFile("site/a.md", "A\n");
+  dir.WriteFile("site/d/b c.md", "B\n");
+  dir.WriteFile("site/d/s.css", "p {}\n");
+  const std::vector<std::string> arguments{dir.PathOf("site"), "-o", dir.PathOf("out"), "-j", "1"};
+  const auto run = [&] {
+    Site_CL site(arguments);
+    EXPECT_EQ(site.Run(), 0);
+    std::vector<std::string> outputs = site.OutputsChanged();
+    std::sort(outputs.begin(), outputs.end());
+    return outputs;
+  };
+  EXPECT_EQ(run(), (std::vector<std::string>{"a.html", "d/b c.html", "d/s.css"}));
+  EXPECT_TRUE(run().empty());
+  dir.WriteFile("site/d/b c.md", "B again\n");
+  dir.WriteFile("site/d/s.css", "p { color: red }\n");
+  EXPECT_EQ(run(), (std::vector<std::string>{"d/b c.html", "d/s.css"}));
+  std::filesystem::remove(dir.PathOf("site/a.md"));
+  EXPECT_EQ(run(), std::vector<std::string>{"a.html"});
 }
 
 TEST(Reload, EncodesPathsAndEvents) {
