@@ -748,6 +748,11 @@ int Site_CL::RunSite() {
   jobs = std::clamp(jobs, 1, kMaxJobs);
   jobs = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(jobs), std::max<std::size_t>(total_, 1)));
+  // What an earlier run made and no source makes now goes first: one of its files may stand
+  // where a folder of pages must be now (a file that became a folder of documents), or one
+  // of its folders where a file must. What turns out stale only once the pages are made,
+  // a copy of what a page used as its template, goes after them.
+  std::size_t removed = RemoveStale(console);
   // The pages first: which files are their templates and includes is known only then.
   RunTasks(0, documents_.size(), jobs);
   if (outOfMemory_)
@@ -758,7 +763,7 @@ int Site_CL::RunSite() {
     return kStatusNotWritten;
 
   ClearProgress();
-  const std::size_t removed = RemoveStale(console);
+  removed += RemoveStale(console);
   const std::size_t broken = CheckLinks();
   const bool stateWritten = WriteState(true);
   // The state names each input relative to the output folder; the preview's watcher wants

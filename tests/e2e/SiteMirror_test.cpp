@@ -96,6 +96,29 @@ TEST(SiteMirror, RemovesWhatLostItsSource) {
   EXPECT_FALSE(fs::exists(dir.PathOf("out/tpl/site.css")));
 }
 
+// A copied file that became a folder of documents, and a folder of pages that became a
+// file: the outputs of the earlier run stood in the way of the new ones, and the run failed
+// where a fresh run would not.
+TEST(SiteMirror, FileAndFolderTradePlacesInOneRun) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("site/y"));
+  dir.WriteFile("site/x", "a file");
+  dir.WriteFile("site/y/b.md", "# B\n");
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  fs::remove(dir.PathOf("site/x"));
+  fs::create_directories(dir.PathOf("site/x"));
+  dir.WriteFile("site/x/a.md", "# A\n");
+  fs::remove_all(dir.PathOf("site/y"));
+  dir.WriteFile("site/y", "now a file");
+  const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).failed, 0) << r.err;
+  // x, then y/b.html and the folder y.
+  EXPECT_EQ(SummaryOf(r.err).removed, 3) << r.err;
+  EXPECT_TRUE(fs::exists(dir.PathOf("out/x/a.html")));
+  EXPECT_EQ(dir.ReadFile("out/y"), "now a file");
+}
+
 TEST(SiteMirror, ReportsEveryKindOfBrokenLink) {
   ScopedTempDir dir;
   fs::create_directories(dir.PathOf("site/deep"));
