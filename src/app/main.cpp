@@ -1,5 +1,5 @@
 // The program's entry point.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 int main(int argc, char** argv) {
   return tarvix::Main(argc, argv);

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/Parser_CL.h"
-#include "text/Text.h"
+#include "core/Parser_CL.h"
 #include "text/ByteScan.h"
+#include "text/Text.h"
 #include "text/Words.h"
 
 namespace tarvix {

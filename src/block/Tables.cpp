@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

@@ -1,7 +1,7 @@
 // Delimited spans: emphasis, strong, strikethrough and code spans. Each renderer reads
 // the inside of its span through the dispatcher in its own mode, which returns at the
 // candidate closer; a span that does not close is written back as its source text.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 namespace {

@@ -1,6 +1,6 @@
 // Images: "![text](url "title")" and "![text][id]", wrapped with -imagelink in a link to
 // the image itself that opens in a new window.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 

@@ -2,7 +2,7 @@
 // returns where its caller's context ends. The mode decides where that is.
 #include <algorithm>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

@@ -1,7 +1,7 @@
 // Bracket constructs: inline and reference links, reference definitions, and caret links
 // with their definitions. A reference not yet defined marks the pass, and the driver
 // converts the document again with the tables filled.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

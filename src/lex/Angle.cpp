@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/BaseFolder.h"
-#include "app/Parser_CL.h"
+#include "core/BaseFolder.h"
+#include "core/Parser_CL.h"
 #include "lex/Lex_CL.h"
 #include "platform/Platform.h"
 #include "text/Text.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/BaseFolder.h"
+#include "core/BaseFolder.h"
 
 namespace tarvix {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SiteState.h"
+#include "site/SiteState.h"
 #include "support/RunProgram.h"
 #include "support/ScopedTempDir.h"
 #include "support/SiteSummary.h"

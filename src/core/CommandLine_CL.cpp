@@ -1,10 +1,10 @@
 // Command-line parsing and the options derived from it.
-#include "app/CommandLine_CL.h"
+#include "core/CommandLine_CL.h"
 
 #include <charconv>
 #include <utility>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "platform/Platform.h"
 #include "tarvix/tarvix.h"
 #include "text/Text.h"

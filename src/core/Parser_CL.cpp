@@ -1,15 +1,15 @@
 // The driver: start-up checks, the passes, the commit of the output, and the token
 // operations every renderer reads through.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <utility>
 
-#include "app/CommandLine_CL.h"
-#include "app/Site_CL.h"
+#include "core/CommandLine_CL.h"
 #include "serve/Preview_CL.h"
+#include "site/Site_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

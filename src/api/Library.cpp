@@ -1,7 +1,7 @@
 // The library's interface: a document held in memory in; the page, the message records,
 // the header and the table of contents out. The same for C callers, with plain structs
 // and memory they release with tarvix_free.
-#include "app/Library.h"
+#include "api/Library.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include <new>
 #include <utility>
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "platform/Platform.h"
 
 namespace tarvix {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "platform/Platform.h"
 #include "support/Convert.h"
 #include "support/ScopedTempDir.h"

@@ -1,6 +1,6 @@
 // Filling the page template as a plan of pieces: the replacements chained as streams, each
 // value's expansion made once per state and referred to wherever it recurs.
-#include "app/TemplateFill_CL.h"
+#include "core/TemplateFill_CL.h"
 
 #include <limits>
 #include <utility>

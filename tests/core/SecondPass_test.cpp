@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/Library.h"
-#include "app/Parser_CL.h"
+#include "api/Library.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 namespace {

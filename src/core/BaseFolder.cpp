@@ -1,5 +1,5 @@
 // Whether a document's template or include entry stays inside the base folder.
-#include "app/BaseFolder.h"
+#include "core/BaseFolder.h"
 
 #include "platform/Platform.h"
 

@@ -1,7 +1,7 @@
 // The table of contents: the list "####TOC####" becomes, from the headings the pass noted.
-#include "app/Toc.h"
+#include "core/Toc.h"
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

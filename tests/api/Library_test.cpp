@@ -1,6 +1,6 @@
 // The library's interfaces, C++ and C: a document in memory in, the page and the messages
 // out, with every page option doing what its command-line option does.
-#include "app/Library.h"
+#include "api/Library.h"
 
 #include <gtest/gtest.h>
 

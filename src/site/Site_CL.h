@@ -12,10 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/Messages.h"
-#include "app/Options.h"
-#include "app/SiteState.h"
+#include "core/Messages.h"
+#include "core/Options.h"
 #include "site/LinkCheck.h"
+#include "site/SiteState.h"
 
 namespace tarvix {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "tarvix/tarvix.h"
 
 namespace tarvix {

@@ -1,12 +1,12 @@
-#include "app/CommandLine_CL.h"
+#include "core/CommandLine_CL.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/Options.h"
-#include "app/Parser_CL.h"
+#include "core/Options.h"
+#include "core/Parser_CL.h"
 #include "platform/Platform.h"
 #include "support/Usage.h"
 #include "text/Text.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/BaseFolder.h"
-#include "app/Parser_CL.h"
-#include "app/TemplateFill_CL.h"
+#include "core/BaseFolder.h"
+#include "core/Parser_CL.h"
+#include "core/TemplateFill_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

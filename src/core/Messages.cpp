@@ -1,5 +1,5 @@
 // The console message sink.
-#include "app/Messages.h"
+#include "core/Messages.h"
 
 #include "platform/Platform.h"
 

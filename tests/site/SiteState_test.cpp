@@ -1,6 +1,6 @@
 // The state file of a site run: what is written is read back the same, and anything else
 // is not trusted.
-#include "app/SiteState.h"
+#include "site/SiteState.h"
 
 #include <gtest/gtest.h>
 

@@ -15,12 +15,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/BaseFolder.h"
-#include "app/Messages.h"
-#include "app/Options.h"
-#include "app/TemporaryFile_CL.h"
-#include "app/Toc.h"
 #include "block/HeadingIds_CL.h"
+#include "core/BaseFolder.h"
+#include "core/Messages.h"
+#include "core/Options.h"
+#include "core/TemporaryFile_CL.h"
+#include "core/Toc.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
 #include "lex/Header.h"

@@ -1,6 +1,6 @@
 // The template filling: the same page as replacing the placeholders one after the other
 // over the whole page, its size known before it is written, and the bound kept.
-#include "app/TemplateFill_CL.h"
+#include "core/TemplateFill_CL.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The site run: the walk of the input folder, the pages converted on worker threads, the
 // copies, the state file and the summary.
-#include "app/Site_CL.h"
+#include "site/Site_CL.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +14,11 @@
 #include <unordered_set>
 #include <utility>
 
-#include "app/BuildIdentity.h"
-#include "app/CommandLine_CL.h"
-#include "app/Parser_CL.h"
+#include "core/CommandLine_CL.h"
+#include "core/Parser_CL.h"
 #include "lex/Header.h"
 #include "platform/Platform.h"
+#include "site/BuildIdentity.h"
 #include "site/LinkCheck.h"
 #include "tarvix/tarvix.h"
 #include "text/Text.h"

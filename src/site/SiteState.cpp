@@ -1,5 +1,5 @@
 // The state file of a site run: its text form, written and read back.
-#include "app/SiteState.h"
+#include "site/SiteState.h"
 
 #include <algorithm>
 #include <charconv>

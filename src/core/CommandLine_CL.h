@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 
 namespace tarvix {
 

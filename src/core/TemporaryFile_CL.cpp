@@ -1,5 +1,5 @@
 // The temporary output file.
-#include "app/TemporaryFile_CL.h"
+#include "core/TemporaryFile_CL.h"
 
 #include "platform/Platform.h"
 

@@ -1,14 +1,14 @@
 // The table of contents a template's "####TOC####" becomes: its nesting, its links and
 // texts, its place among the placeholders, and its sameness in either way of finishing a
 // document with forward references.
-#include "app/Toc.h"
+#include "core/Toc.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/Library.h"
-#include "app/Parser_CL.h"
+#include "api/Library.h"
+#include "core/Parser_CL.h"
 #include "support/Convert.h"
 
 namespace tarvix {
