@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Messages.h"
+#include "core/Options.h"
 
 namespace tarvix {
 
@@ -46,5 +47,8 @@ class CommandLine_CL {
 // output. Returns the exit status when the run ends there.
 [[nodiscard]] std::optional<int> AnswerCommandLine(const std::vector<std::string>& arguments,
                                                    MessageSink_CL& messages);
+
+// Fills `options` from `arguments`; 0 when the usage text was printed.
+[[nodiscard]] int ParseOptions(const std::vector<std::string>& arguments, Options& options);
 
 }  // namespace tarvix

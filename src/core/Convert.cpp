@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/BaseFolder.h"
 #include "core/Parser_CL.h"
 #include "core/TemplateFill_CL.h"
+#include "text/BaseFolder.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -76,8 +76,8 @@ constexpr std::size_t kReleaseMargin = std::size_t{1} << 20;
 void Parser_CL::Convert() {
   // A second pass is converting again: the first pass's body is of no more use.
   if (pass != 1) {
-    std::string().swap(firstPassBody_.html);
-    std::string().swap(firstPassBody_.text);
+    std::string().swap(firstPass_.body.html);
+    std::string().swap(firstPass_.body.text);
   }
   OutputPair body;
   // Nothing reads the body's source text.
@@ -87,11 +87,8 @@ void Parser_CL::Convert() {
   // The heading ids are counted in one table sized in advance: growing it would move
   // every id once more.
   headingIds.Reserve(estimate.headings);
-  tocHeadings_.reserve(estimate.headings);
-  // A guess made in another pass may be of another document.
-  for (HeadingGuess& guess : headingGuesses_)
-    guess.at = std::string::npos;
-  platform::AdviseLargeBuffer(tocHeadings_.data(), tocHeadings_.capacity() * sizeof(NotedHeading));
+  tocNotes_.Reserve(estimate.headings);
+  headingGuesses_.Forget();
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
   std::size_t nextRelease = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {
@@ -155,8 +152,8 @@ void Parser_CL::Convert() {
           inputChanged_ = true;
           return;
         }
-        if (unresolvedReference && pass == 1 && completeFirstPass_) {
-          firstPassBody_ = std::move(body);
+        if (unresolvedReference && pass == 1 && firstPass_.enabled) {
+          firstPass_.body = std::move(body);
         } else {
           EmitPage(body);
         }
@@ -192,7 +189,7 @@ void Parser_CL::EmitPage(OutputPair& body) {
   std::string& bodyHtml = body.html;
   if (tableOfContents) {
     // A caller that builds its own page gets the table of contents under the page's bound.
-    std::optional<std::string> made = TableOfContents(bodyHtml, maxPageSize);
+    std::optional<std::string> made = tocNotes_.Build(bodyHtml, maxPageSize, firstPass_);
     if (!made) {
       RefusePage();
       return;
@@ -260,7 +257,7 @@ void Parser_CL::EmitPage(OutputPair& body) {
       case 4:
         return options.rootRel;
       default: {
-        std::optional<std::string> made = TableOfContents(bodyHtml, maxPageSize);
+        std::optional<std::string> made = tocNotes_.Build(bodyHtml, maxPageSize, firstPass_);
         if (!made)
           return std::nullopt;
         toc = std::move(*made);
@@ -275,7 +272,7 @@ void Parser_CL::EmitPage(OutputPair& body) {
   }
   // A page in memory with the body once takes the body's buffer: the page then costs the
   // body's memory and the template's, not a second copy of the body.
-  const bool adopt = pageSink && !fillHoles_ && fill.BodyPlaces() == 1;
+  const bool adopt = pageSink && !firstPass_.filling && fill.BodyPlaces() == 1;
   if (pageSink)
     pageSink->Reserve(fill.Size(), adopt);
   PageWriter_CL writer([this](std::string_view bytes) { WritePage(bytes); },
@@ -294,7 +291,7 @@ void Parser_CL::WriteBodyAlone(std::string& html, std::uint64_t size) {
     RefusePage();
     return;
   }
-  if (pageSink && !fillHoles_) {
+  if (pageSink && !firstPass_.filling) {
     pageSink->Reserve(size, true);
     pageSink->AdoptBody(std::move(html));
     return;
@@ -310,32 +307,22 @@ void Parser_CL::RefusePage() {
 }
 
 std::uint64_t Parser_CL::BodySize(const std::string& html) const {
-  if (!fillHoles_)
+  if (!firstPass_.filling)
     return html.size();
-  std::uint64_t size = 0;
-  std::string value;
-  (void)WalkHoles(
-      html, [&size](std::string_view text) { size += text.size(); },
-      [&](std::size_t index) {
-        value.clear();
-        AppendHoleValue(index, value);
-        size += value.size();
-        return true;
-      });
-  return size;
+  return firstPass_.FilledSize(html);
 }
 
 void Parser_CL::WriteBody(const std::string& html) {
-  if (!fillHoles_) {
+  if (!firstPass_.filling) {
     WritePage(html);
     return;
   }
   std::string value;
-  (void)WalkHoles(
+  (void)FirstPass_CL::WalkHoles(
       html, [this](std::string_view text) { WritePage(text); },
       [&](std::size_t index) {
         value.clear();
-        AppendHoleValue(index, value);
+        firstPass_.AppendHoleValue(index, value);
         WritePage(value);
         return true;
       });
@@ -346,8 +333,7 @@ void Parser_CL::WritePage(std::string_view page) {
     pageSink->Write(page);
     return;
   }
-  if (out && !out->Write(page))
-    writeFailed_ = true;
+  output.Write(page);
 }
 
 }  // namespace tarvix

@@ -8,8 +8,7 @@
 #include <utility>
 
 #include "core/CommandLine_CL.h"
-#include "serve/Preview_CL.h"
-#include "site/Site_CL.h"
+#include "core/ConvertFile.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -64,9 +63,9 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
     Say(MessageKind::NoTemplateFile, "No TemplateFile", options.templateFile, reason);
     return 0;
   }
-  out = std::make_unique<platform::OutputStream>();
+  output.Prepare();
   if (options.outputFile.empty()) {
-    out->OpenStandardOutput();
+    output.OpenStandardOutput();
   } else {
     platform::FileStatus target;
     const bool targetExists = platform::StatusOf(options.outputFile, &target);
@@ -75,23 +74,21 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
       Say(MessageKind::OutputIsInput, "OutputFile is InputFile", options.outputFile);
       return 0;
     }
-    writingIntoTarget_ = targetExists && !options.replaceExt &&
-                         target.kind != platform::FileKind::Regular &&
-                         target.kind != platform::FileKind::Folder;
-    if (writingIntoTarget_) {
+    if (targetExists && !options.replaceExt && target.kind != platform::FileKind::Regular &&
+        target.kind != platform::FileKind::Folder) {
       // A device or a pipe takes the page as it is written: there is no file to replace.
-      if (!out->OpenNode(options.outputFile, &reason)) {
+      if (!output.OpenNode(options.outputFile, &reason)) {
         Say(MessageKind::OpenOutputFile, "Open Err OutputFile", options.outputFile, reason);
         return 0;
       }
     } else {
-      if (!tempFile.Create(std::string(kTemporaryPrefix), &reason, temporaryFolder)) {
+      if (!output.CreateTemporary(std::string(kTemporaryPrefix), temporaryFolder, &reason)) {
         Say(MessageKind::OpenTemporaryFile, "Open Err TemporaryFile",
             temporaryFolder.empty() ? platform::TemporaryFolder() : temporaryFolder, reason);
         return 0;
       }
-      if (!out->OpenFile(tempFile.path, &reason)) {
-        Say(MessageKind::OpenOutputFile, "Open Err OutputFile", tempFile.path, reason);
+      if (!output.OpenTemporary(&reason)) {
+        Say(MessageKind::OpenOutputFile, "Open Err OutputFile", output.TemporaryPath(), reason);
         return 0;
       }
     }
@@ -124,6 +121,19 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   return 1;
 }
 
+void Parser_CL::Say(const MessageRecord& record, MessageStream stream) {
+  messages->Record(record, pageOnStandardOutput_ ? MessageStream::Error : stream);
+}
+
+void Parser_CL::Say(MessageKind kind, std::string_view line, std::string_view path,
+                    std::string_view reason, MessageStream stream) {
+  Say(MessageRecord{kind, std::string(line), std::string(path), std::string(reason)}, stream);
+}
+
+void Parser_CL::Say(MessageKind kind, std::string_view line, MessageStream stream) {
+  Say(kind, line, {}, {}, stream);
+}
+
 bool Parser_CL::IsInputFile(const std::string& path) const {
   platform::FileStatus status;
   return platform::StatusOf(path, &status) && status.device == input_.device &&
@@ -135,12 +145,12 @@ void Parser_CL::ConvertPasses() {
   Convert();
   if (unresolvedReference && !inputChanged_) {
     ++pass;
-    if (CanCompleteFirstPass()) {
+    if (firstPass_.CanComplete()) {
       // What the second pass would print before its page: the include messages again.
-      for (const MessageRecord& message : passMessages_)
+      for (const MessageRecord& message : firstPass_.messages)
         Say(message);
-      fillHoles_ = true;
-      EmitPage(firstPassBody_);
+      firstPass_.filling = true;
+      EmitPage(firstPass_.body);
     } else {
       Reset();
       NextToken(false);
@@ -174,23 +184,20 @@ int Parser_CL::Run() {
     return pageTooLarge_ ? kStatusNotWritten : kStatusWritten;
   if (pageTooLarge_) {
     // Nothing of the page was written: the temporary file goes, the target stays.
-    out.reset();
-    tempFile.Discard();
+    output.Discard();
     return kStatusNotWritten;
   }
-  bool written = out->Close() && !writeFailed_;
-  const std::string writeFailure = out->FailureReason();
-  out.reset();
-  if (!written) {
-    // The temporary file, if any, is deleted with tempFile; an existing target stays.
+  std::string writeFailure;
+  if (!output.Close(&writeFailure)) {
+    // The temporary file, if any, is deleted with the output; an existing target stays.
     const std::string failed = options.outputFile.empty() ? std::string(kStandardOutputName)
-                               : writingIntoTarget_       ? options.outputFile
-                                                          : tempFile.path;
+                               : output.IntoNode()        ? options.outputFile
+                                                          : output.TemporaryPath();
     Say(MessageKind::WriteOutputFile, "Write Err OutputFile", failed, writeFailure,
         MessageStream::Error);
     return kStatusNotWritten;
   }
-  if (options.outputFile.empty() || writingIntoTarget_)
+  if (options.outputFile.empty() || output.IntoNode())
     return kStatusWritten;
   const std::string target = TargetPath();
   // The extension the document asked for can make the name of the document itself.
@@ -199,7 +206,7 @@ int Parser_CL::Run() {
     return kStatusNotStarted;
   }
   std::string reason;
-  if (!tempFile.Commit(target, &reason)) {
+  if (!output.Commit(target, &reason)) {
     Say(MessageKind::RenameOutputFile, "TemporaryFile rename error", target, reason,
         MessageStream::Error);
     return kStatusNotWritten;
@@ -216,7 +223,7 @@ std::string Parser_CL::TargetPath() const {
 void Parser_CL::Reset() {
   unresolvedReference = 0;
   headingIds.clear();
-  tocHeadings_.clear();
+  tocNotes_.Clear();
   ResetHeader(header);
   // The output is named the same way whichever pass writes the page.
   header.output_ext = initOutputExt_;
@@ -231,12 +238,7 @@ void Parser_CL::ResetAll() {
   linkReferences.clear();
   caretTargets.clear();
   highLight = HighLight_CL();
-  holes_.clear();
-  holeInKey_ = false;
-  holeAtTrimmedEdge_ = false;
-  fillHoles_ = false;
-  firstPassBody_ = OutputPair();
-  passMessages_.clear();
+  firstPass_.Clear();
   inputChanged_ = false;
   pageTooLarge_ = false;
   Reset();
@@ -250,81 +252,6 @@ void Parser_CL::UseDocument(std::string bytes, std::optional<std::string> baseFo
 void Parser_CL::UseDocumentView(std::string_view bytes, std::optional<std::string> baseFolder) {
   lex.OpenView(bytes);
   baseFolder_ = std::move(baseFolder);
-}
-
-int Parser_CL::NewHole(std::string key, bool caret, bool labelKey) {
-  holes_.push_back({std::move(key), caret, labelKey});
-  return static_cast<int>(holes_.size() - 1);
-}
-
-void Parser_CL::AppendHoleMarker(OutputPair& out, int hole) {
-  out.html.push_back('\0');
-  out.html += IntToText(hole);
-  out.html.push_back('\0');
-  out.MarkMarkup();
-}
-
-std::string Parser_CL::DefinitionKey(std::string key) {
-  if (!MakingHoles() || key.find('\0') == std::string::npos)
-    return key;
-  holeInKey_ = true;
-  std::string written;
-  (void)WalkHoles(
-      key, [&written](std::string_view text) { written.append(text); },
-      [](std::size_t) { return true; });
-  return written;
-}
-
-void Parser_CL::NoteTrimmed(std::string_view trimmed) {
-  if (MakingHoles() && !trimmed.empty() && (trimmed.front() == '\0' || trimmed.back() == '\0'))
-    holeAtTrimmedEdge_ = true;
-}
-
-bool Parser_CL::LabelAsSecondPassWrites(std::string_view key, std::string* written) const {
-  written->clear();
-  return WalkHoles(
-      key, [written](std::string_view text) { written->append(text); },
-      [this](std::size_t index) {
-        return index < holes_.size() && holes_[index].caret &&
-               caretTargets.find(holes_[index].key) == caretTargets.end();
-      });
-}
-
-bool Parser_CL::CanCompleteFirstPass() const {
-  if (!completeFirstPass_ || holeInKey_)
-    return false;
-  std::string written;
-  for (const Hole& hole : holes_) {
-    if (hole.caret) {
-      // A caret link that stays undefined writes nothing; where it stood at the edge of a
-      // trimmed heading or cell, the trimming would have seen other blanks.
-      if (holeAtTrimmedEdge_ && caretTargets.find(hole.key) == caretTargets.end())
-        return false;
-      continue;
-    }
-    // A reference whose label holds holes was not found, and the second pass looks for
-    // the label as it writes it then. No definition's key held a hole, so the second pass
-    // knows the same keys: where the label it writes is one of them, it would find it.
-    if (hole.labelKey && hole.key.find('\0') != std::string::npos &&
-        (!LabelAsSecondPassWrites(hole.key, &written) || linkReferences.count(written) != 0)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-void Parser_CL::AppendHoleValue(std::size_t index, std::string& out) const {
-  const Hole& hole = holes_[index];
-  if (hole.caret) {
-    const auto found = caretTargets.find(hole.key);
-    if (found == caretTargets.end())
-      return;  // an undefined caret link writes nothing
-    OutputPair link;
-    AppendCaretLink(link, found->second, hole.key);
-    out += link.html;
-  } else if (const auto found = linkReferences.find(hole.key); found != linkReferences.end()) {
-    AppendCleanUtf8(out, found->second);
-  }
 }
 
 Token Parser_CL::ReadLineStart(bool skipBlanks) {
@@ -356,15 +283,6 @@ Token Parser_CL::ReadLineStart(bool skipBlanks) {
     }
   }
   return t;
-}
-
-OutputPair& Parser_CL::ScratchPair() {
-  const auto depth = static_cast<std::size_t>(inlineDepth_);
-  while (scratchPairs_.size() <= depth)
-    scratchPairs_.emplace_back();
-  OutputPair& pair = scratchPairs_[depth];
-  pair.Clear();
-  return pair;
 }
 
 void Parser_CL::Restore(const ParserSnapshot& snapshot, Token* outToken) {
@@ -438,40 +356,6 @@ std::string Parser_CL::CollectCode(std::int32_t count) {
     NextToken(false);
   }
   return s;
-}
-
-int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments) {
-  // Our code throws nothing; this stops only what the standard library throws when an
-  // allocation fails, wherever in the conversion that happens.
-  try {
-    if (!parser.Init(arguments))
-      return kStatusNotStarted;
-    return parser.Run();
-  } catch (const std::bad_alloc&) {
-  }
-  // What the failed conversion had built is gone with the stack; the page's output is
-  // closed and its temporary file deleted before the message.
-  parser.out.reset();
-  parser.tempFile.Discard();
-  try {
-    parser.messages->Record({MessageKind::OutOfMemory, "Out of memory", {}, {}},
-                            MessageStream::Error);
-  } catch (const std::bad_alloc&) {
-  }
-  return kStatusNotWritten;
-}
-
-int Main(int argc, char** argv) {
-  platform::PrepareProcess();
-  const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
-  auto parser = std::make_unique<Parser_CL>();
-  if (const std::optional<int> status = AnswerCommandLine(arguments, *parser->messages))
-    return *status;
-  if (IsPreviewRun(arguments))
-    return RunPreview(arguments);
-  if (IsSiteRun(arguments))
-    return Site_CL(arguments).Run();
-  return ConvertFile(*parser, arguments);
 }
 
 }  // namespace tarvix

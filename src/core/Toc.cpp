@@ -1,7 +1,7 @@
 // The table of contents: the list "####TOC####" becomes, from the headings the pass noted.
 #include "core/Toc.h"
 
-#include "core/Parser_CL.h"
+#include "platform/Platform.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -116,22 +116,23 @@ std::uint64_t TableOfContentsSize(const std::vector<TocEntry>& entries) {
   return counted.size;
 }
 
-void Parser_CL::NoteHeading(std::size_t idAt, std::size_t idSize, std::size_t htmlSize) {
-  tocHeadings_.push_back({idAt, idSize, htmlSize});
+void TocNotes_CL::Reserve(std::size_t headings) {
+  notes_.reserve(headings);
+  platform::AdviseLargeBuffer(notes_.data(), notes_.capacity() * sizeof(NotedHeading));
 }
 
-std::optional<std::string> Parser_CL::TableOfContents(std::string_view bodyHtml,
-                                                      std::uint64_t limit) const {
+std::optional<std::string> TocNotes_CL::Build(std::string_view bodyHtml, std::uint64_t limit,
+                                              const FirstPass_CL& firstPass) const {
   std::vector<TocEntry> entries;
-  entries.reserve(tocHeadings_.size());
+  entries.reserve(notes_.size());
   std::string filled;
-  for (const NotedHeading& heading : tocHeadings_) {
+  for (const NotedHeading& heading : notes_) {
     // A completed first pass still has holes where a reference stood; the text a second
     // pass would show is the one with them filled.
     std::string_view html =
         bodyHtml.substr(heading.idAt + heading.idSize + kIdEnd.size(), heading.htmlSize);
-    if (fillHoles_ && html.find('\0') != std::string_view::npos) {
-      filled = FillHoles(html);
+    if (firstPass.filling && html.find('\0') != std::string_view::npos) {
+      filled = firstPass.FillHoles(html);
       html = filled;
     }
     const std::int32_t level = bodyHtml[heading.idAt - kIdStart.size() - 1] - '0';
@@ -143,17 +144,6 @@ std::optional<std::string> Parser_CL::TableOfContents(std::string_view bodyHtml,
   if (TableOfContentsSize(entries) > limit)
     return std::nullopt;
   return BuildTableOfContents(entries);
-}
-
-std::string Parser_CL::FillHoles(std::string_view html) const {
-  std::string out;
-  (void)WalkHoles(
-      html, [&out](std::string_view text) { out.append(text); },
-      [&](std::size_t index) {
-        AppendHoleValue(index, out);
-        return true;
-      });
-  return out;
 }
 
 }  // namespace tarvix

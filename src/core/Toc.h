@@ -2,10 +2,14 @@
 // headings that carry ids, built from what the heading renderer noted during the pass.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/FirstPass_CL.h"
 
 namespace tarvix {
 
@@ -43,5 +47,37 @@ struct TocEntry {
 // Heading HTML without its tags, trimmed: everything from a "<" to the ">" that ends it
 // (a ">" inside a quoted attribute value does not) is dropped; entities stay as written.
 [[nodiscard]] std::string WithoutTags(std::string_view html);
+
+// The headings with ids that a pass rendered, for the table of contents: slices of the
+// body, so that a heading copies nothing. A heading opens with "<h", its level's digit,
+// kIdStart, the id and kIdEnd; its HTML follows. So a noted heading's level is the digit
+// just before kIdStart.
+class TocNotes_CL {
+ public:
+  static constexpr std::string_view kIdStart = " id=\"";
+  static constexpr std::string_view kIdEnd = "\">";
+
+  virtual ~TocNotes_CL() = default;
+  // Room for `headings` notes, made before the pass so that noting moves none.
+  void Reserve(std::size_t headings);
+  void Clear() { notes_.clear(); }
+  // A heading as it is rendered: the places of its id and of its HTML in the body, which
+  // keeps what it wrote before.
+  void Note(std::size_t idAt, std::size_t idSize, std::size_t htmlSize) {
+    notes_.push_back({idAt, idSize, htmlSize});
+  }
+  // The list of the noted headings of `bodyHtml`, their holes filled when `firstPass` is
+  // filling them; none when it would be larger than `limit` bytes.
+  [[nodiscard]] std::optional<std::string> Build(std::string_view bodyHtml, std::uint64_t limit,
+                                                 const FirstPass_CL& firstPass) const;
+
+ private:
+  struct NotedHeading {
+    std::size_t idAt;
+    std::size_t idSize;
+    std::size_t htmlSize;
+  };
+  std::vector<NotedHeading> notes_;
+};
 
 }  // namespace tarvix

@@ -1,5 +1,7 @@
 // Everything that starts with `<`: HTML comments (which feed the document header), tags
 // passed into the page unchanged, and web or e-mail addresses between angle brackets.
+#include "lex/Angle.h"
+
 #include <string>
 #include <string_view>
 

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "core/CommandLine_CL.h"
+#include "core/ConvertFile.h"
 #include "core/Parser_CL.h"
 #include "lex/Header.h"
 #include "platform/Platform.h"

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ConvertFile.h"
 #include "core/Parser_CL.h"
 #include "platform/Platform.h"
 #include "support/Convert.h"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ConvertFile.h"
 #include "core/Parser_CL.h"
 #include "platform/Platform.h"
 #include "support/Convert.h"

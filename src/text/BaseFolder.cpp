@@ -1,5 +1,5 @@
 // Whether a document's template or include entry stays inside the base folder.
-#include "core/BaseFolder.h"
+#include "text/BaseFolder.h"
 
 #include "platform/Platform.h"
 
