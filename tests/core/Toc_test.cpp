@@ -136,3 +136,46 @@ TEST(Toc, SameWhetherTheFirstPassIsCompletedOrRepeated) {
 
 }  // namespace
 }  // namespace tarvix
+
+namespace tarvix {
+namespace {
+
+// The bytes of a literal, NULs included.
+template <std::size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
+TEST(TocNotes, ListsTheNotedSlicesOfTheBodyWithTheirHolesFilled) {
+  const std::string body = Bytes(
+      "<h1 id=\"a\">A &amp; b</h1>\n<p>x</p>\n<h2 id=\"b c\">B <em>e</em>\0"
+      "0\0</h2>\n");
+  TocNotes_CL notes;
+  notes.Reserve(2);
+  // Each note: where the id starts, its size, and the size of the HTML after the id's end.
+  const std::size_t a = body.find("a\">");
+  notes.Note(a, 1, std::string_view("A &amp; b").size());
+  const std::size_t b = body.find("b c");
+  notes.Note(b, 3, body.find("</h2>") - (b + 5));
+  ReferenceTable links;
+  ReferenceTable carets;
+  FirstPass_CL firstPass(links, carets);
+  ASSERT_EQ(firstPass.NewHole("n", true), 0);
+  carets["n"] = "#n";
+  firstPass.filling = true;
+  const std::string list =
+      "<ul class=\"toc\">\n"
+      "<li><a href=\"#a\">A &amp; b</a>\n"
+      "<ul>\n"
+      "<li><a href=\"#b%20c\">B e^n</a></li>\n"
+      "</ul>\n"
+      "</li>\n"
+      "</ul>";
+  EXPECT_EQ(notes.Build(body, list.size(), firstPass), list);
+  EXPECT_EQ(notes.Build(body, list.size() - 1, firstPass), std::nullopt);
+  notes.Clear();
+  EXPECT_EQ(notes.Build(body, list.size(), firstPass), "");
+}
+
+}  // namespace
+}  // namespace tarvix
