@@ -132,6 +132,42 @@ TEST(InPlaceWriter, FailureAroundInnerConstructsIsItsWholeSource) {
   }
 }
 
+TEST(InPlaceWriter, FailureOverAFailedSpanReadsNoStaleStretch) {
+  // A strong span fails around a long literal between emphases that matched: its HTML
+  // shrinks where the emphasis's tags become source, and the link around it, failing in
+  // turn over later markup, must not read the literal where it stood before.
+  const std::string amps = Repeat("&", 300);
+  for (const bool linkMatches : {false, true}) {
+    InPlaceWriter_CL writer;
+    OutputPair body;
+    body.keepText = false;
+    const InPlace link = writer.Begin(body, "[");
+    InlineRun linkText(writer, body);
+    linkText.Text("a ").Dispatch();
+    const InPlace strong = writer.Begin(body, "**");
+    InlineRun strongText(writer, body);
+    strongText.Dispatch();
+    Emphasis(writer, body, "j", true);
+    strongText.Text(amps).Dispatch();
+    Emphasis(writer, body, "m", true);
+    strongText.Return();
+    writer.WriteBack(body, strong, {});
+    // Markup after it: the link's failure rewrites up to there.
+    linkText.Text(" t&").Dispatch();
+    Emphasis(writer, body, "k", true);
+    linkText.Return();
+    if (linkMatches) {
+      body.text.push_back(']');
+      writer.Close(body, link, "<a href=\"u\">", "</a>", 1);
+      EXPECT_EQ(body.html,
+                "<a href=\"u\">a ***j*" + Repeat("&amp;", 300) + "*m* t&amp;<em>k</em></a>");
+    } else {
+      writer.WriteBack(body, link, {});
+      EXPECT_EQ(body.html, "[a ***j*" + Repeat("&amp;", 300) + "*m* t&amp;*k*");
+    }
+  }
+}
+
 TEST(InPlaceWriter, CutDropsTheHtmlAndKeepsThePairUsable) {
   // A definition or an image replaces what its construct wrote with HTML of its own.
   InPlaceWriter_CL writer;
