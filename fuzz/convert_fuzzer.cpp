@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/Library.h"
-#include "app/Parser_CL.h"
+#include "api/Library.h"
+#include "core/Parser_CL.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0)

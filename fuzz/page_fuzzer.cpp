@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/Library.h"
-#include "app/Parser_CL.h"
-#include "app/TemplateFill_CL.h"
+#include "api/Library.h"
+#include "core/Parser_CL.h"
+#include "core/TemplateFill_CL.h"
 
 namespace {
 

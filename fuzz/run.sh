@@ -20,7 +20,7 @@ mkdir -p "$out/corpus" "$out/page-corpus" "$out/findings"
 # The fuzzer converts and never serves: it takes the server that says it is not built.
 sources=$(ls src/*/*.cpp | grep -v -e 'src/app/main.cpp' -e '_win32.cpp' -e 'src/serve/HttpServer_CL.cpp')
 # The site run's sources name the build identity the build computes: made here the same way.
-cmake -DSOURCE_DIR="$PWD" -DOUTPUT="$out/generated/app/BuildIdentity.h" -P cmake/BuildIdentity.cmake
+cmake -DSOURCE_DIR="$PWD" -DOUTPUT="$out/generated/site/BuildIdentity.h" -P cmake/BuildIdentity.cmake
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc -Iinclude -I"$out/generated" -DTARVIX_STATIC)
 targets=(convert_fuzzer page_fuzzer)
 stale=0

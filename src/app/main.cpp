@@ -1,5 +1,5 @@
 // The program's entry point.
-#include "app/Parser_CL.h"
+#include "app/Main.h"
 
 int main(int argc, char** argv) {
   return tarvix::Main(argc, argv);

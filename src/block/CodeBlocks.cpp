@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 #include "text/Words.h"
 

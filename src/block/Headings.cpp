@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/Parser_CL.h"
-#include "text/Text.h"
+#include "core/Parser_CL.h"
 #include "text/ByteScan.h"
+#include "text/Text.h"
 #include "text/Words.h"
 
 namespace tarvix {
@@ -222,10 +222,8 @@ void Parser_CL::RenderHeading(OutputPair& out) {
   // known, its slot has arrived.
   const std::string_view bytes = lex.Bytes();
   const std::size_t at = LineAt(bytes, current());
-  if (at != std::string_view::npos && at == headingGuesses_[nextGuess_].at) {
-    nextGuess_ = 1 - nextGuess_;
-  } else {
-    HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
+  if (!headingGuesses_.MoveTo(at)) {
+    HeadingGuess& guess = headingGuesses_.Current();
     guess.at = at;
     guess.end = at == std::string_view::npos ? at : LineEnd(bytes, at);
     if (at == std::string_view::npos) {
@@ -237,10 +235,10 @@ void Parser_CL::RenderHeading(OutputPair& out) {
     }
     guess.hash = headingIds.Find(guess.id);
   }
-  const HeadingGuess& guess = headingGuesses_[1 - nextGuess_];
+  const HeadingGuess& guess = headingGuesses_.Current();
   const std::string_view raw =
       at == std::string_view::npos ? std::string_view() : bytes.substr(at, guess.end - at);
-  HeadingGuess& next = headingGuesses_[nextGuess_];
+  HeadingGuess& next = headingGuesses_.Ahead();
   next.at = NextHeadingLine(bytes, at == std::string_view::npos ? bytes.size() : guess.end);
   if (next.at != std::string_view::npos) {
     next.end = LineEnd(bytes, next.at);
@@ -257,24 +255,24 @@ void Parser_CL::RenderHeading(OutputPair& out) {
     lex.MoveTo(guess.end);
     NextToken(false);
   } else {
-    line = &ScratchPair();
+    line = &inPlace_.ScratchPair(inlineDepth_);
     RenderInline(InlineMode::Heading, *line, -1);
   }
 
   // The line rendered from its bytes as they stand: the guess is the id.
   const bool asGuessed = plain || (guess.clean && TrimBlanks(line->text) == TrimBlanks(raw));
   if (!asGuessed) {
-    headingText_.clear();
-    AppendCleanUtf8(headingText_, line->text);
-    (void)MakeId(headingText_, headingId_);
+    headingGuesses_.text.clear();
+    AppendCleanUtf8(headingGuesses_.text, line->text);
+    (void)MakeId(headingGuesses_.text, headingGuesses_.id);
   }
-  const std::string& id = asGuessed ? guess.id : headingId_;
+  const std::string& id = asGuessed ? guess.id : headingGuesses_.id;
   const std::uint64_t hash = asGuessed || id == guess.id ? guess.hash : headingIds.Find(id);
   const char digit = static_cast<char>('0' + level);
   // The tags around the heading, with its level's digit in place.
   const char open[] = {'<', 'h', digit, ' ', 'i', 'd', '=', '"'};
   const char close[] = {'<', '/', 'h', digit, '>', '\n'};
-  static_assert(std::string_view(" id=\"") == kIdStart);
+  static_assert(std::string_view(" id=\"") == TocNotes_CL::kIdStart);
   AppendText(out, plain ? raw : std::string_view(line->text));
   out.html.append(open, sizeof open);
   const std::size_t idAt = out.html.size();
@@ -285,18 +283,18 @@ void Parser_CL::RenderHeading(OutputPair& out) {
     out.html.append(IntToText(before));
   }
   const std::size_t idSize = out.html.size() - idAt;
-  out.html.append(kIdEnd);
+  out.html.append(TocNotes_CL::kIdEnd);
   const std::size_t htmlAt = out.html.size();
   if (plain) {
     AppendEscapedTo(out.html, TrimBlanks(raw));
   } else {
     const std::string_view trimmed = TrimBlanks(line->html);
-    NoteTrimmed(trimmed);
+    firstPass_.NoteTrimmed(trimmed, pass);
     out.html.append(trimmed);
   }
   const std::size_t htmlSize = out.html.size() - htmlAt;
   out.html.append(close, sizeof close);
-  NoteHeading(idAt, idSize, htmlSize);
+  tocNotes_.Note(idAt, idSize, htmlSize);
 }
 
 int Parser_CL::RenderParagraph(OutputPair& out) {

@@ -1,6 +1,6 @@
 // Bulleted and numbered lists. Nesting follows the indentation of each item's line; a
 // nested list is written between the items of its parent, after the item before it.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

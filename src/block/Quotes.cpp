@@ -1,7 +1,7 @@
 // Block quotes. The line-prefix rule of the token source hands out one depth token
 // whenever a line's count of `>` markers differs from the open depth; this renderer turns
 // the difference into tags. What lies between is rendered by the ordinary blocks.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 

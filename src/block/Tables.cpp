@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -66,7 +66,7 @@ bool Parser_CL::LineEndAhead() const {
 int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockStart,
                            std::size_t tableStart) {
   OutputPair source;  // what the lines read so far looked like, written only at a block start
-  OutputPair& cell = ScratchPair();
+  OutputPair& cell = inPlace_.ScratchPair(inlineDepth_);
   std::vector<std::string> headerCells;
   std::vector<std::int32_t> alignments;
 
@@ -175,7 +175,7 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
   for (std::size_t i = 0; i < columns; ++i) {
     html.append(kHeaderCellOpen[AlignIndex(alignments[i])]);
     const std::string_view trimmed = Trim(headerCells[i]);
-    NoteTrimmed(trimmed);
+    firstPass_.NoteTrimmed(trimmed, pass);
     html.append(trimmed);
     html.append("</th>\n");
   }
@@ -205,7 +205,7 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
   };
   auto writeCell = [&](std::size_t column, std::string_view trimmed) {
     html.append(kBodyCellOpen[AlignIndex(alignments[column])]);
-    NoteTrimmed(trimmed);
+    firstPass_.NoteTrimmed(trimmed, pass);
     html.append(trimmed);
     html.append(kCellClose);
   };

@@ -1,7 +1,7 @@
 // Delimited spans: emphasis, strong, strikethrough and code spans. Each renderer reads
 // the inside of its span through the dispatcher in its own mode, which returns at the
 // candidate closer; a span that does not close is written back as its source text.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 namespace {
@@ -17,7 +17,7 @@ void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineM
   const bool star = delimiter == kind::Star;
   const char d = star ? '*' : '_';
   // The opener's text, with the blank folded in front of it at a quoted line's start.
-  const InPlace at = BeginInPlace(out, current().Text());
+  const InPlace at = inPlace_.Begin(out, current().Text());
   NextToken(false);
   for (;;) {
     if (current().Is(kind::Eof))
@@ -29,7 +29,7 @@ void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineM
     if (star)
       lex.noBullet = false;
     if (!current().Is(delimiter) || current().IsDepth()) {
-      WriteBackInPlace(out, at, {});
+      inPlace_.WriteBack(out, at, {});
       return;
     }
     NextToken(false);
@@ -40,7 +40,7 @@ void Parser_CL::RenderEmphasis(OutputPair& out, std::uint32_t delimiter, InlineM
     out.html.push_back(d);
   }
   out.text.push_back(d);
-  CloseInPlace(out, at, "<em>", "</em>", 1);
+  inPlace_.Close(out, at, "<em>", "</em>", 1);
 }
 
 void Parser_CL::RenderStarEmphasis(OutputPair& out) {
@@ -53,15 +53,15 @@ void Parser_CL::RenderUnderscoreEmphasis(OutputPair& out) {
 
 void Parser_CL::RenderSpan(OutputPair& out, std::uint32_t opener, InlineMode mode,
                            std::string_view openTag, std::string_view closeTag) {
-  const InPlace at = BeginInPlace(out, current().Text());
+  const InPlace at = inPlace_.Begin(out, current().Text());
   NextToken(false);
   RenderInline(mode, out, -1);
   if (!current().Is(opener) || current().IsDepth()) {
-    WriteBackInPlace(out, at, {});
+    inPlace_.WriteBack(out, at, {});
     return;
   }
   current().AppendTextTo(out.text);
-  CloseInPlace(out, at, openTag, closeTag, current().TextSize());
+  inPlace_.Close(out, at, openTag, closeTag, current().TextSize());
   NextToken(false);
 }
 
@@ -76,7 +76,7 @@ void Parser_CL::RenderStrike(OutputPair& out) {
 void Parser_CL::RenderCodeSpan(OutputPair& out) {
   const std::int32_t n = current().count;
   const std::size_t close = lex.PlainCodeSpanEnd(n);
-  if (close != std::string_view::npos && inPlaceDepth_ == 0) {
+  if (close != std::string_view::npos && !inPlace_.AnyOpen()) {
     // A span that closes on its line, with no construct open around it that could fail
     // and need its source: its tags and bytes go straight into the pair.
     const std::size_t from = lex.Mark().pos - 1;
@@ -95,7 +95,7 @@ void Parser_CL::RenderCodeSpan(OutputPair& out) {
     NextToken(false);
     return;
   }
-  const InPlace at = BeginInPlace(out, current().Text());
+  const InPlace at = inPlace_.Begin(out, current().Text());
   // Backslashes are code text until the closing run.
   lex.escapes = 0;
   if (close != std::string_view::npos) {
@@ -113,11 +113,11 @@ void Parser_CL::RenderCodeSpan(OutputPair& out) {
   }
   if (!current().Is(kind::Backtick) || current().IsDepth()) {
     lex.escapes = 1;
-    WriteBackInPlace(out, at, {});
+    inPlace_.WriteBack(out, at, {});
     return;
   }
   current().AppendTextTo(out.text);
-  CloseInPlace(out, at, "<code>", "</code>", current().TextSize());
+  inPlace_.Close(out, at, "<code>", "</code>", current().TextSize());
   lex.escapes = 1;
   NextToken(false);
 }

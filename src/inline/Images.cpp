@@ -1,6 +1,6 @@
 // Images: "![text](url "title")" and "![text][id]", wrapped with -imagelink in a link to
 // the image itself that opens in a new window.
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 
@@ -12,7 +12,7 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
     out.MarkMarkup();  // text without its HTML
     return;
   }
-  const InPlace at = BeginInPlace(out, "![");
+  const InPlace at = inPlace_.Begin(out, "![");
   RenderInline(InlineMode::ImageText, out, -1);
   std::string s;
   std::string url;
@@ -26,12 +26,12 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
         ReadLinkTarget(s, std::string_view(out.html).substr(at.html + at.opener), url, title, hole);
   }
   if (!matched) {
-    WriteBackInPlace(out, at, s);
+    inPlace_.WriteBack(out, at, s);
     return;
   }
   // The alternative text is the source text of the inside; its HTML is dropped.
   const std::string_view alt = std::string_view(out.text).substr(at.text + 2);
-  CutInPlace(out, at);
+  inPlace_.Cut(out, at);
   auto emitImage = [&] {
     AppendHtml(out, "<img src=\"");
     AppendAddress(out, url, hole);
@@ -56,7 +56,7 @@ void Parser_CL::RenderImage(OutputPair& out, InlineMode mode) {
   }
   out.text += s;
   out.MarkMarkup();
-  EndInPlace(out, at);
+  inPlace_.End(out, at);
   NextToken(false);
 }
 

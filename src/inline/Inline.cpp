@@ -2,7 +2,7 @@
 // returns where its caller's context ends. The mode decides where that is.
 #include <algorithm>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -54,11 +54,6 @@ bool StopsAfterBreak(const Token& t) {
   }
 }
 
-// Bytes that escaping hands to the UTF-8 cleaner, which may join them into one character.
-bool IsCleanerByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x80 || c == 0;
-}
-
 // Writing a token: its text as read, and its text escaped as HTML.
 void WriteToken(OutputPair& out, const Token& t) {
   // An escaped character's text can continue a character begun by the text before it
@@ -97,232 +92,7 @@ constexpr PlainBytes kInlinePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789_"
 constexpr PlainBytes kUnderscorePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789", false);
 constexpr PlainBytes kCodePlain = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_\\", false);
 
-// Heads of failed constructs from this size on are escaped without a second buffer.
-constexpr std::size_t kLargeHead = std::size_t{1} << 20;
-// Shorter stretches of escaped source are escaped again rather than noted: a line of
-// small spans would otherwise cost a note per span, more memory than its text.
-constexpr std::size_t kMinStretch = 256;
-
 }  // namespace
-
-Parser_CL::InPlace Parser_CL::BeginInPlace(OutputPair& out, std::string_view opener) {
-  InPlace at;
-  if (!out.keepText) {
-    out.keepText = true;
-    at.ownsText = true;
-    // Text dropped before has no place in a tail.
-    out.tailValid = false;
-  }
-  if (inPlaceDepth_++ == 0)
-    stretchPair_ = &out;
-  at.text = out.text.size();
-  at.html = out.html.size();
-  at.markupEnd = out.markupEnd;
-  at.tailValid = out.tailValid;
-  at.tailHtml = out.tailHtml;
-  at.tailText = out.tailText;
-  out.BeginLiteral();
-  out.text.append(opener);
-  AppendEscapedTo(out.html, opener);
-  at.opener = out.html.size() - at.html;
-  at.openerText = opener.size();
-  return at;
-}
-
-void Parser_CL::WatchTail(const OutputPair& out, TailWatch& watch) {
-  if (inPlaceDepth_ == 0 || &out != stretchPair_) {
-    watch.valid = false;
-    return;
-  }
-  // The tail the last dispatch found is over: what it held up to the dispatch is a
-  // stretch. One that an inner run kept already overlaps it.
-  if (watch.valid && (!out.tailValid || out.tailHtml != watch.tailHtml) &&
-      watch.html - watch.tailHtml >= kMinStretch &&
-      (stretches_.empty() || stretches_.back().htmlEnd <= watch.tailHtml)) {
-    stretches_.push_back({watch.tailHtml, watch.html, watch.tailText, watch.text});
-  }
-  watch = {out.tailValid, out.tailHtml, out.tailText, out.html.size(), out.text.size()};
-}
-
-std::size_t Parser_CL::FirstStretchAfter(std::size_t html) const {
-  std::size_t k = stretches_.size();
-  while (k > 0 && stretches_[k - 1].htmlEnd > html)
-    --k;
-  return k;
-}
-
-void Parser_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text,
-                                 std::size_t htmlEnd, std::size_t textEnd) {
-  const std::string_view source(out.text);
-  if (htmlEnd - html >= kLargeHead || textEnd - text >= kLargeHead || &out != stretchPair_) {
-    const std::string_view headText = source.substr(text, textEnd - text);
-    if (headText.size() < kLargeHead) {
-      rewrite_.clear();
-      AppendEscapedTo(rewrite_, headText);
-      out.html.replace(html, htmlEnd - html, rewrite_);
-      if (rewrite_.capacity() >= kLargeHead)
-        std::string().swap(rewrite_);
-    } else {
-      // A large head is escaped behind the tail and rotated into place, so the HTML is
-      // never held twice.
-      out.html.erase(html, htmlEnd - html);
-      const std::size_t tailSize = out.html.size() - html;
-      AppendEscapedTo(out.html, headText);
-      std::rotate(out.html.begin() + static_cast<std::ptrdiff_t>(html),
-                  out.html.begin() + static_cast<std::ptrdiff_t>(html + tailSize), out.html.end());
-    }
-    return;
-  }
-  // A stretch is kept only where escaping its text apart from its neighbours gives what
-  // escaping them together gives: not where a character could run across its edge.
-  auto splits = [&source](std::size_t at) {
-    return at == 0 || at >= source.size() || !IsCleanerByte(source[at - 1]) ||
-           !IsCleanerByte(source[at]);
-  };
-  // The HTML before `keep` stays; the text from `done` on is not written yet.
-  std::size_t keep = html;
-  std::size_t done = text;
-  bool rebuilding = false;
-  rewrite_.clear();
-  for (std::size_t k = FirstStretchAfter(html); k < stretches_.size(); ++k) {
-    LiteralStretch s = stretches_[k];
-    if (s.html < html) {
-      s.html = html;
-      s.text = text;
-    }
-    if (s.htmlEnd > htmlEnd || s.textEnd > textEnd || s.text < done)
-      break;
-    if (s.text != text && !splits(s.text))
-      continue;
-    if (!splits(s.textEnd)) {
-      // A character may run on past its end: the stretch ends at the last place before
-      // where none can, and its HTML loses what the bytes after that place escape to.
-      std::size_t cut = s.textEnd;
-      while (cut > s.text && !splits(cut))
-        --cut;
-      piece_.clear();
-      AppendEscapedTo(piece_, source.substr(cut, s.textEnd - cut));
-      if (cut == s.text || piece_.size() >= s.htmlEnd - s.html)
-        continue;
-      s.htmlEnd -= piece_.size();
-      s.textEnd = cut;
-    }
-    if (!rebuilding && s.html == keep && s.text == done) {
-      keep = s.htmlEnd;
-      done = s.textEnd;
-      continue;
-    }
-    rebuilding = true;
-    AppendEscapedTo(rewrite_, source.substr(done, s.text - done));
-    rewrite_.append(out.html, s.html, s.htmlEnd - s.html);
-    done = s.textEnd;
-  }
-  AppendEscapedTo(rewrite_, source.substr(done, textEnd - done));
-  out.html.replace(keep, htmlEnd - keep, rewrite_);
-  // A large rewrite gives its buffer back rather than holding it for the run.
-  if (rewrite_.capacity() >= kLargeHead)
-    std::string().swap(rewrite_);
-}
-
-void Parser_CL::WriteBackInPlace(OutputPair& out, const InPlace& at, std::string_view more) {
-  // A pair that keeps no text drops the construct's text at the end: `more` need not join.
-  if (out.markupEnd > at.html) {
-    // The inside made markup: the HTML before the literal tail is escaped source again.
-    // The tail starts at a token whose first byte cannot continue a character begun
-    // before it, so escaping apart gives what escaping together gives.
-    if (out.tailValid && out.tailHtml >= at.html) {
-      RewriteAsLiteral(out, at.html, at.text, out.tailHtml, out.tailText);
-    } else {
-      RewriteAsLiteral(out, at.html, at.text, out.html.size(), out.text.size());
-    }
-    AppendEscapedTo(out.html, more);
-    out.markupEnd = at.markupEnd;
-  } else {
-    // The HTML is the escaped source already. The pieces join at token bounds, where
-    // escaping them apart gives what escaping them together gives.
-    AppendEscapedTo(out.html, more);
-  }
-  // The whole construct is literal now: the tail takes its stretches in.
-  if (&out == stretchPair_)
-    stretches_.resize(FirstStretchAfter(at.html));
-  if (!at.ownsText)
-    out.text.append(more);
-  // The whole construct is literal now, and continues the tail before it.
-  if (at.tailValid && !at.ownsText) {
-    out.tailValid = true;
-    out.tailHtml = at.tailHtml;
-    out.tailText = at.tailText;
-  } else {
-    out.tailValid = true;
-    out.tailHtml = at.html;
-    out.tailText = at.text;
-  }
-  EndInPlace(out, at);
-}
-
-void Parser_CL::CloseInPlace(OutputPair& out, const InPlace& at, std::string_view openTag,
-                             std::string_view closeTag, std::size_t closerText) {
-  if (&out == stretchPair_) {
-    // The closing tag ends the tail inside: what it holds is a stretch.
-    if (out.tailValid && out.html.size() - out.tailHtml >= kMinStretch &&
-        (stretches_.empty() || stretches_.back().htmlEnd <= out.tailHtml)) {
-      stretches_.push_back(
-          {out.tailHtml, out.html.size(), out.tailText, out.text.size() - closerText});
-    }
-    // The stretches inside move with the tag. The opener is no stretch any more: one
-    // that held it keeps what lies before the construct and what lies inside.
-    const std::size_t inside = at.html + at.opener;
-    std::size_t k = FirstStretchAfter(at.html);
-    if (k < stretches_.size() && stretches_[k].html < inside) {
-      LiteralStretch s = stretches_[k];
-      const LiteralStretch before{s.html, at.html, s.text, at.text};
-      s.html = inside;
-      s.text = at.text + at.openerText;
-      if (s.htmlEnd > inside) {
-        stretches_[k] = s;
-      } else {
-        stretches_.erase(stretches_.begin() + static_cast<std::ptrdiff_t>(k));
-      }
-      if (before.html < before.htmlEnd) {
-        stretches_.insert(stretches_.begin() + static_cast<std::ptrdiff_t>(k), before);
-        ++k;
-      }
-    }
-    for (std::size_t i = k; i < stretches_.size(); ++i) {
-      stretches_[i].html = stretches_[i].html + openTag.size() - at.opener;
-      stretches_[i].htmlEnd = stretches_[i].htmlEnd + openTag.size() - at.opener;
-    }
-  }
-  out.html.replace(at.html, at.opener, openTag);
-  out.html.append(closeTag);
-  out.MarkMarkup();
-  EndInPlace(out, at);
-}
-
-void Parser_CL::CutInPlace(OutputPair& out, const InPlace& at) {
-  out.html.resize(at.html);
-  if (&out != stretchPair_)
-    return;
-  const std::size_t k = FirstStretchAfter(at.html);
-  if (k < stretches_.size() && stretches_[k].html < at.html) {
-    stretches_[k].htmlEnd = at.html;
-    stretches_[k].textEnd = at.text;
-    stretches_.resize(k + 1);
-  } else {
-    stretches_.resize(k);
-  }
-}
-
-void Parser_CL::EndInPlace(OutputPair& out, const InPlace& at) {
-  if (at.ownsText) {
-    out.text.resize(at.text);
-    out.keepText = false;
-  }
-  if (--inPlaceDepth_ == 0) {
-    stretches_.clear();
-    stretchPair_ = nullptr;
-  }
-}
 
 bool Parser_CL::WritePlain(OutputPair& out, InlineMode mode, bool afterText) {
   // An escaped character may continue a character begun before it; WriteToken decides.
@@ -363,7 +133,7 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
   TailWatch watch;
   RunInline(mode, out, closeCount, watch);
   // The dispatch the run returned from is watched too.
-  WatchTail(out, watch);
+  inPlace_.WatchTail(out, watch);
 }
 
 void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount,
@@ -374,7 +144,7 @@ void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCo
   // The run writes straight into `out`: nothing reads the pair before the run returns,
   // so this is the same as collecting first and appending once.
   for (;;) {
-    WatchTail(out, watch);
+    inPlace_.WatchTail(out, watch);
     const Token& t = current();
     // A quoted passage that ends stops every run, as the end of input does.
     if (t.IsDepth())

@@ -1,7 +1,9 @@
 // Bracket constructs: inline and reference links, reference definitions, and caret links
 // with their definitions. A reference not yet defined marks the pass, and the driver
 // converts the document again with the tables filled.
-#include "app/Parser_CL.h"
+#include "inline/Links.h"
+
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -30,7 +32,7 @@ void AppendCaretLink(OutputPair& out, const std::string& target, const std::stri
 
 void Parser_CL::AppendAddress(OutputPair& out, const std::string& url, int hole) {
   if (hole >= 0) {
-    AppendHoleMarker(out, hole);
+    FirstPass_CL::AppendHoleMarker(out, hole);
   } else {
     AppendHtmlUtf8(out, url);
   }
@@ -96,8 +98,8 @@ bool Parser_CL::ReadLinkTarget(std::string& s, std::string_view labelHtml, std::
     } else {
       unresolvedReference = 1;
       url.clear();
-      if (MakingHoles())
-        hole = NewHole(key, false, id.empty());
+      if (firstPass_.MakingHoles(pass))
+        hole = firstPass_.NewHole(key, false, id.empty());
     }
     return true;
   }
@@ -113,7 +115,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
     out.MarkMarkup();
     return;
   }
-  const InPlace at = BeginInPlace(out, "[");
+  const InPlace at = inPlace_.Begin(out, "[");
   RenderInline(InlineMode::LinkText, out, -1);
   const std::size_t labelStart = at.html + at.opener;
 
@@ -123,21 +125,21 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
     const std::string url = CollectUntil(kind::Lf, -1);
     s += url;
     if (!current().Is(kind::Lf)) {
-      WriteBackInPlace(out, at, s);
+      inPlace_.WriteBack(out, at, s);
       return;
     }
     // The key is the label as HTML, so "[a & b]:" is found as "a &amp; b".
-    linkReferences[DefinitionKey(out.html.substr(labelStart))] = url;
+    linkReferences[firstPass_.DefinitionKey(out.html.substr(labelStart), pass)] = url;
     NextToken(false);
     // A definition writes no HTML.
-    CutInPlace(out, at);
+    inPlace_.Cut(out, at);
     out.MarkMarkup();
     out.text += s;
-    EndInPlace(out, at);
+    inPlace_.End(out, at);
     return;
   }
   if (!current().Is(kind::RightBracket)) {
-    WriteBackInPlace(out, at, {});
+    inPlace_.WriteBack(out, at, {});
     return;
   }
   std::string s = "]";
@@ -146,7 +148,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
   std::string title;
   int hole = -1;
   if (!ReadLinkTarget(s, std::string_view(out.html).substr(labelStart), url, title, hole)) {
-    WriteBackInPlace(out, at, s);
+    inPlace_.WriteBack(out, at, s);
     return;
   }
   OutputPair open;
@@ -158,7 +160,7 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
   }
   AppendHtml(open, "\">");
   out.text += s;
-  CloseInPlace(out, at, open.html, "</a>", s.size());
+  inPlace_.Close(out, at, open.html, "</a>", s.size());
   NextToken(false);
 }
 
@@ -173,8 +175,8 @@ void Parser_CL::FinishCaretLink(OutputPair& out, std::string& s, const std::stri
     AppendCaretLink(out, found->second, id);
   } else {
     unresolvedReference = 1;
-    if (MakingHoles())
-      AppendHoleMarker(out, NewHole(id, true));
+    if (firstPass_.MakingHoles(pass))
+      FirstPass_CL::AppendHoleMarker(out, firstPass_.NewHole(id, true));
     else
       out.MarkMarkup();
   }
@@ -198,7 +200,7 @@ void Parser_CL::RenderCaretBlock(OutputPair& out) {
   if (current().Is(kind::DefinitionClose)) {
     s += "]:";
     NextToken(false);
-    OutputPair& body = ScratchPair();
+    OutputPair& body = inPlace_.ScratchPair(inlineDepth_);
     RenderInline(InlineMode::Paragraph, body, -1);
     s += body.text;
     // The target is the body's source text, not its HTML.

@@ -1,9 +1,11 @@
 // Everything that starts with `<`: HTML comments (which feed the document header), tags
 // passed into the page unchanged, and web or e-mail addresses between angle brackets.
+#include "lex/Angle.h"
+
 #include <string>
 #include <string_view>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "app/BaseFolder.h"
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "lex/Lex_CL.h"
 #include "platform/Platform.h"
+#include "text/BaseFolder.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -300,14 +300,16 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
     if (!target.badOutputExt.empty()) {
       if (options.replaceExt)
         said.push_back({MessageKind::BadOutputExt,
-                        "Bad output_ext \"" + target.badOutputExt + "\" (ignored)", {}, {}});
+                        "Bad output_ext \"" + target.badOutputExt + "\" (ignored)",
+                        {},
+                        {}});
       target.badOutputExt.clear();
     }
     for (const MessageRecord& message : said) {
       Say(message);
       // The first pass keeps its messages: completing it repeats them as a second pass would.
       if (pass == 1)
-        passMessages_.push_back(message);
+        firstPass_.messages.push_back(message);
     }
   });
 }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/BaseFolder.h"
+#include "text/BaseFolder.h"
 
 namespace tarvix {
 

@@ -8,12 +8,12 @@
 #include <map>
 #include <thread>
 
-#include "app/CommandLine_CL.h"
-#include "app/Site_CL.h"
+#include "core/CommandLine_CL.h"
 #include "platform/Platform.h"
 #include "platform/Watch.h"
 #include "serve/HttpServer_CL.h"
 #include "serve/Reload.h"
+#include "site/Site_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/SiteState.h"
+#include "site/SiteState.h"
 #include "support/RunProgram.h"
 #include "support/ScopedTempDir.h"
 #include "support/SiteSummary.h"

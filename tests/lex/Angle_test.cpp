@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 #include "support/Convert.h"
 
 namespace tarvix {

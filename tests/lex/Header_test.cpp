@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Library.h"
-#include "app/Parser_CL.h"
+#include "api/Library.h"
+#include "core/Parser_CL.h"
 #include "support/Convert.h"
 #include "support/ScopedTempDir.h"
 

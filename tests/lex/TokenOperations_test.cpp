@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Parser_CL.h"
+#include "core/Parser_CL.h"
 
 namespace tarvix {
 namespace {

@@ -1,0 +1,230 @@
+// The in-place writer: opening and closing constructs in the caller's pair, and the
+// literal stretches that keep a failed construct from escaping its inside again.
+#include "core/InPlaceWriter_CL.h"
+
+#include <algorithm>
+
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// Heads of failed constructs from this size on are escaped without a second buffer.
+constexpr std::size_t kLargeHead = std::size_t{1} << 20;
+
+}  // namespace
+
+InPlace InPlaceWriter_CL::Begin(OutputPair& out, std::string_view opener) {
+  InPlace at;
+  if (!out.keepText) {
+    out.keepText = true;
+    at.ownsText = true;
+    // Text dropped before has no place in a tail.
+    out.tailValid = false;
+  }
+  if (depth_++ == 0)
+    stretchPair_ = &out;
+  at.text = out.text.size();
+  at.html = out.html.size();
+  at.markupEnd = out.markupEnd;
+  at.tailValid = out.tailValid;
+  at.tailHtml = out.tailHtml;
+  at.tailText = out.tailText;
+  out.BeginLiteral();
+  out.text.append(opener);
+  AppendEscapedTo(out.html, opener);
+  at.opener = out.html.size() - at.html;
+  at.openerText = opener.size();
+  return at;
+}
+
+std::size_t InPlaceWriter_CL::FirstStretchAfter(std::size_t html) const {
+  std::size_t k = stretches_.size();
+  while (k > 0 && stretches_[k - 1].htmlEnd > html)
+    --k;
+  return k;
+}
+
+void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text,
+                                        std::size_t htmlEnd, std::size_t textEnd) {
+  const std::string_view source(out.text);
+  if (htmlEnd - html >= kLargeHead || textEnd - text >= kLargeHead || &out != stretchPair_) {
+    const std::string_view headText = source.substr(text, textEnd - text);
+    if (headText.size() < kLargeHead) {
+      rewrite_.clear();
+      AppendEscapedTo(rewrite_, headText);
+      out.html.replace(html, htmlEnd - html, rewrite_);
+      if (rewrite_.capacity() >= kLargeHead)
+        std::string().swap(rewrite_);
+    } else {
+      // A large head is escaped behind the tail and rotated into place, so the HTML is
+      // never held twice.
+      out.html.erase(html, htmlEnd - html);
+      const std::size_t tailSize = out.html.size() - html;
+      AppendEscapedTo(out.html, headText);
+      std::rotate(out.html.begin() + static_cast<std::ptrdiff_t>(html),
+                  out.html.begin() + static_cast<std::ptrdiff_t>(html + tailSize), out.html.end());
+    }
+    return;
+  }
+  // A stretch is kept only where escaping its text apart from its neighbours gives what
+  // escaping them together gives: not where a character could run across its edge.
+  auto splits = [&source](std::size_t at) {
+    return at == 0 || at >= source.size() || !IsCleanerByte(source[at - 1]) ||
+           !IsCleanerByte(source[at]);
+  };
+  // The HTML before `keep` stays; the text from `done` on is not written yet.
+  std::size_t keep = html;
+  std::size_t done = text;
+  bool rebuilding = false;
+  rewrite_.clear();
+  for (std::size_t k = FirstStretchAfter(html); k < stretches_.size(); ++k) {
+    LiteralStretch s = stretches_[k];
+    if (s.html < html) {
+      s.html = html;
+      s.text = text;
+    }
+    if (s.htmlEnd > htmlEnd || s.textEnd > textEnd || s.text < done)
+      break;
+    if (s.text != text && !splits(s.text))
+      continue;
+    if (!splits(s.textEnd)) {
+      // A character may run on past its end: the stretch ends at the last place before
+      // where none can, and its HTML loses what the bytes after that place escape to.
+      std::size_t cut = s.textEnd;
+      while (cut > s.text && !splits(cut))
+        --cut;
+      piece_.clear();
+      AppendEscapedTo(piece_, source.substr(cut, s.textEnd - cut));
+      if (cut == s.text || piece_.size() >= s.htmlEnd - s.html)
+        continue;
+      s.htmlEnd -= piece_.size();
+      s.textEnd = cut;
+    }
+    if (!rebuilding && s.html == keep && s.text == done) {
+      keep = s.htmlEnd;
+      done = s.textEnd;
+      continue;
+    }
+    rebuilding = true;
+    AppendEscapedTo(rewrite_, source.substr(done, s.text - done));
+    rewrite_.append(out.html, s.html, s.htmlEnd - s.html);
+    done = s.textEnd;
+  }
+  AppendEscapedTo(rewrite_, source.substr(done, textEnd - done));
+  out.html.replace(keep, htmlEnd - keep, rewrite_);
+  // A large rewrite gives its buffer back rather than holding it for the run.
+  if (rewrite_.capacity() >= kLargeHead)
+    std::string().swap(rewrite_);
+}
+
+void InPlaceWriter_CL::WriteBack(OutputPair& out, const InPlace& at, std::string_view more) {
+  // A pair that keeps no text drops the construct's text at the end: `more` need not join.
+  if (out.markupEnd > at.html) {
+    // The inside made markup: the HTML before the literal tail is escaped source again.
+    // The tail starts at a token whose first byte cannot continue a character begun
+    // before it, so escaping apart gives what escaping together gives.
+    if (out.tailValid && out.tailHtml >= at.html) {
+      RewriteAsLiteral(out, at.html, at.text, out.tailHtml, out.tailText);
+    } else {
+      RewriteAsLiteral(out, at.html, at.text, out.html.size(), out.text.size());
+    }
+    AppendEscapedTo(out.html, more);
+    out.markupEnd = at.markupEnd;
+  } else {
+    // The HTML is the escaped source already. The pieces join at token bounds, where
+    // escaping them apart gives what escaping them together gives.
+    AppendEscapedTo(out.html, more);
+  }
+  // The whole construct is literal now: the tail takes its stretches in.
+  if (&out == stretchPair_)
+    stretches_.resize(FirstStretchAfter(at.html));
+  if (!at.ownsText)
+    out.text.append(more);
+  // The whole construct is literal now, and continues the tail before it.
+  if (at.tailValid && !at.ownsText) {
+    out.tailValid = true;
+    out.tailHtml = at.tailHtml;
+    out.tailText = at.tailText;
+  } else {
+    out.tailValid = true;
+    out.tailHtml = at.html;
+    out.tailText = at.text;
+  }
+  End(out, at);
+}
+
+void InPlaceWriter_CL::Close(OutputPair& out, const InPlace& at, std::string_view openTag,
+                             std::string_view closeTag, std::size_t closerText) {
+  if (&out == stretchPair_) {
+    // The closing tag ends the tail inside: what it holds is a stretch.
+    if (out.tailValid && out.html.size() - out.tailHtml >= kMinStretch &&
+        (stretches_.empty() || stretches_.back().htmlEnd <= out.tailHtml)) {
+      stretches_.push_back(
+          {out.tailHtml, out.html.size(), out.tailText, out.text.size() - closerText});
+    }
+    // The stretches inside move with the tag. The opener is no stretch any more: one
+    // that held it keeps what lies before the construct and what lies inside.
+    const std::size_t inside = at.html + at.opener;
+    std::size_t k = FirstStretchAfter(at.html);
+    if (k < stretches_.size() && stretches_[k].html < inside) {
+      LiteralStretch s = stretches_[k];
+      const LiteralStretch before{s.html, at.html, s.text, at.text};
+      s.html = inside;
+      s.text = at.text + at.openerText;
+      if (s.htmlEnd > inside) {
+        stretches_[k] = s;
+      } else {
+        stretches_.erase(stretches_.begin() + static_cast<std::ptrdiff_t>(k));
+      }
+      if (before.html < before.htmlEnd) {
+        stretches_.insert(stretches_.begin() + static_cast<std::ptrdiff_t>(k), before);
+        ++k;
+      }
+    }
+    for (std::size_t i = k; i < stretches_.size(); ++i) {
+      stretches_[i].html = stretches_[i].html + openTag.size() - at.opener;
+      stretches_[i].htmlEnd = stretches_[i].htmlEnd + openTag.size() - at.opener;
+    }
+  }
+  out.html.replace(at.html, at.opener, openTag);
+  out.html.append(closeTag);
+  out.MarkMarkup();
+  End(out, at);
+}
+
+void InPlaceWriter_CL::Cut(OutputPair& out, const InPlace& at) {
+  out.html.resize(at.html);
+  if (&out != stretchPair_)
+    return;
+  const std::size_t k = FirstStretchAfter(at.html);
+  if (k < stretches_.size() && stretches_[k].html < at.html) {
+    stretches_[k].htmlEnd = at.html;
+    stretches_[k].textEnd = at.text;
+    stretches_.resize(k + 1);
+  } else {
+    stretches_.resize(k);
+  }
+}
+
+void InPlaceWriter_CL::End(OutputPair& out, const InPlace& at) {
+  if (at.ownsText) {
+    out.text.resize(at.text);
+    out.keepText = false;
+  }
+  if (--depth_ == 0) {
+    stretches_.clear();
+    stretchPair_ = nullptr;
+  }
+}
+
+OutputPair& InPlaceWriter_CL::ScratchPair(int depth) {
+  const auto at = static_cast<std::size_t>(depth);
+  while (scratchPairs_.size() <= at)
+    scratchPairs_.emplace_back();
+  OutputPair& pair = scratchPairs_[at];
+  pair.Clear();
+  return pair;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,991 @@
+// The site run: the walk of the input folder, the pages converted on worker threads, the
+// copies, the state file and the summary.
+#include "site/Site_CL.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <new>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "core/CommandLine_CL.h"
+#include "core/ConvertFile.h"
+#include "core/Parser_CL.h"
+#include "lex/Header.h"
+#include "platform/Platform.h"
+#include "site/BuildIdentity.h"
+#include "site/LinkCheck.h"
+#include "tarvix/tarvix.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+constexpr std::string_view kDocumentExtension = ".md";
+constexpr std::string_view kPageExtension = ".html";
+// More threads than this would only wait for one another on the disk.
+constexpr int kMaxJobs = 256;
+// Folders nested deeper than this are not walked (and are reported): a deeper tree would
+// be a path longer than most systems open.
+constexpr std::size_t kMaxFolderDepth = 64;
+// A state file larger than this is no state we wrote: a few hundred bytes a page, with room
+// for long paths and many includes.
+constexpr std::uint64_t kStateBaseBytes = std::uint64_t{64} << 20;
+constexpr std::uint64_t kStateBytesPerDocument = 4096;
+// How long before a walk a folder must have last changed for its listing to be kept: well
+// over a tick of any file system's clock (two seconds on the coarsest).
+constexpr std::int64_t kSettledSeconds = 5;
+// How often a run writes its state while it works, so that a run that is killed loses at
+// most this much work.
+constexpr auto kStateInterval = std::chrono::seconds(2);
+// What a terminating signal leaves behind or a damaged state file is told in these words.
+constexpr std::string_view kStateIgnored = "StateFile ignored";
+constexpr std::string_view kTooDeep = "too deep";
+constexpr std::string_view kTwoSources = "Two sources for ";
+constexpr std::string_view kNotRemoved = ": not removed, changed since it was written";
+constexpr std::string_view kNotRemovable = ": not removed";
+// A page larger than this is not read back for its links; the check then skips it.
+constexpr std::uint64_t kMaxScannedPageBytes = std::uint64_t{256} << 20;
+// The options whose value names a file or folder: the state holds it resolved.
+constexpr std::string_view kPathOptions[] = {"t", "dbgt", "root", "syntax"};
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty())
+    return name;
+  if (name.empty())
+    return folder;
+  return folder + platform::kPathSeparator + name;
+}
+
+// `path` without separators at its end, unless it is nothing else (the root).
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == platform::kPathSeparator)
+    path.pop_back();
+  return path;
+}
+
+// True when `inner` is `outer` or lies below it; both absolute.
+bool Contains(const std::string& outer, const std::string& inner) {
+  const std::string a = WithoutTrailingSeparators(outer);
+  const std::string b = WithoutTrailingSeparators(inner);
+  if (a.empty() || b.empty())
+    return false;
+  if (a == b)
+    return true;
+  const std::string prefix =
+      a.back() == platform::kPathSeparator ? a : a + platform::kPathSeparator;
+  return b.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool Overlap(const std::string& a, const std::string& b) {
+  return Contains(a, b) || Contains(b, a);
+}
+
+// The absolute path of `path` with the links of its existing folders resolved; the part
+// that does not exist yet follows as written, and so does the last name unless
+// `resolveLast` (a link named as an input is looked at through its name). Empty when the
+// current folder is unknown.
+std::string Resolved(const std::string& path, bool resolveLast) {
+  const char separator = platform::kPathSeparator;
+  const std::string full = WithoutTrailingSeparators(platform::FullPath(path));
+  if (full.empty())
+    return full;
+  std::string head = full;
+  std::string tail;  // what is not resolved, each name after a separator
+  const auto cut = [&] {
+    const std::size_t at = head.rfind(separator);
+    if (at == std::string::npos || head.find(separator) == at)
+      return false;  // only the root is left
+    tail.insert(0, head, at);
+    head.resize(at);
+    return true;
+  };
+  if (!resolveLast && !cut())
+    return full;
+  for (;;) {
+    const std::string real = WithoutTrailingSeparators(platform::RealPath(head));
+    if (!real.empty())
+      return real.back() == separator && !tail.empty() ? real + tail.substr(1) : real + tail;
+    if (!cut())
+      return full;
+  }
+}
+
+bool IsOption(const std::string& argument, std::string_view name) {
+  return !argument.empty() && platform::IsOptionMarker(argument[0]) &&
+         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
+}
+
+bool IsDocument(const std::string& name) {
+  return EqualsIgnoreCase(ExtensionOf(name, false), kDocumentExtension);
+}
+
+std::string PageOf(const std::string& document) {
+  return WithoutExtension(document) + std::string(kPageExtension);
+}
+
+// True when `path`, as the state names it, lies below the output folder: relative, and
+// without an empty, "." or ".." step (nor, where '\' separates, a ':' that names a drive
+// or a stream). The state is input: nothing else is ever removed.
+bool IsBelowOutput(std::string_view path) {
+  if (path.empty())
+    return false;
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t end = from;
+    while (end < path.size() && path[end] != '/' && path[end] != platform::kPathSeparator)
+      ++end;
+    const std::string_view step = path.substr(from, end - from);
+    if (step.empty() || step == "." || step == ".." ||
+        (platform::kPathSeparator == '\\' && step.find(':') != std::string_view::npos))
+      return false;
+    if (end == path.size())
+      return true;
+    from = end + 1;
+  }
+}
+
+// The folders that hold `path` below the output folder, innermost last.
+void AddFoldersOf(const std::string& path, std::set<std::string>* folders) {
+  for (std::size_t at = path.find(platform::kPathSeparator); at != std::string::npos;
+       at = path.find(platform::kPathSeparator, at + 1))
+    folders->insert(path.substr(0, at));
+}
+
+// A duration as seconds with one decimal, without the locale's decimal sign.
+std::string Seconds(std::chrono::steady_clock::duration elapsed) {
+  const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 100;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+}  // namespace
+
+bool IsSiteRun(const std::vector<std::string>& arguments) {
+  const CommandLine_CL commandLine(arguments);
+  if (commandLine.CountPlain() == 0 || commandLine.HasOption("?"))
+    return false;
+  return !commandLine.OptionValue("o").empty() && platform::IsFolder(commandLine.FirstPlain());
+}
+
+Site_CL::Site_CL(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+
+std::vector<std::string> Site_CL::OtherArguments() const {
+  const auto isOption = IsOption;
+  std::vector<bool> drop(arguments_.size(), false);
+  bool inputFound = false;
+  // The first of each, as the options are read; a value is whatever argument follows.
+  bool outputFound = false;
+  bool jobsFound = false;
+  for (std::size_t i = 0; i < arguments_.size(); ++i) {
+    const std::string& a = arguments_[i];
+    if (!inputFound && !a.empty() && !platform::IsOptionMarker(a[0])) {
+      drop[i] = inputFound = true;
+    } else if ((!outputFound && isOption(a, "o")) || (!jobsFound && isOption(a, "j"))) {
+      (isOption(a, "o") ? outputFound : jobsFound) = true;
+      drop[i] = true;
+      if (i + 1 < arguments_.size())
+        drop[i + 1] = true;
+    } else if (isOption(a, "force") || isOption(a, "keep") || isOption(a, "strict")) {
+      // Options of the run as a whole: no page depends on them.
+      drop[i] = true;
+    }
+  }
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < arguments_.size(); ++i) {
+    if (!drop[i])
+      rest.push_back(arguments_[i]);
+  }
+  return rest;
+}
+
+std::string Site_CL::TargetOf(const std::string& document) const {
+  const std::string page = PageOf(document);
+  if (!options_.replaceExt)
+    return page;
+  // The extension the document's own comments ask for, as its run will find it; the
+  // page's name then decides which file it replaces or meets.
+  DocumentHeader header;
+  header.output_ext = ExtensionOf(page, true);
+  (void)ReadIncludeFile(header, Join(source_, document));
+  return WithoutExtension(page) + header.output_ext;
+}
+
+void Site_CL::Walk() {
+  // Each folder is walked once, at the first path that reaches it in the walk's order:
+  // links that stay inside the input folder can reach one folder along many paths, or one
+  // inside itself. The walk goes level by level, and in each level the folders themselves
+  // come before the links to folders, so a folder is walked at its own place.
+  struct Pending {
+    std::string relative;
+    bool link = false;
+  };
+  std::set<std::pair<std::uint64_t, std::uint64_t>> walked;
+  std::vector<Pending> level{{std::string(), false}};
+  for (std::size_t depth = 0; !level.empty(); ++depth) {
+    std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
+    std::vector<Pending> next;
+    for (const Pending& folder : level) {
+      const std::string folderPath = Join(source_, folder.relative);
+      platform::FileStatus status;
+      const bool known = platform::StatusOf(folderPath, &status);
+      if (known && !walked.insert({status.device, status.inode}).second)
+        continue;
+      if (depth >= kMaxFolderDepth) {
+        walkErrors_.push_back({folderPath, std::string(kTooDeep)});
+        continue;
+      }
+      std::vector<platform::FolderEntry> entries;
+      const auto previous = previousListings_.find(folder.relative);
+      if (known && status.changeTime != 0 && previous != previousListings_.end() &&
+          previous->second.changeTime == status.changeTime &&
+          previous->second.device == status.device && previous->second.inode == status.inode) {
+        // Listing a folder costs far more than a look at it; most folders of a site do not
+        // change between runs.
+        entries = std::move(previous->second.entries);
+      } else {
+        if (!platform::ListFolder(folderPath, &entries)) {
+          walkErrors_.push_back({folderPath, std::string()});
+          continue;
+        }
+        std::erase_if(entries, [](const platform::FolderEntry& entry) {
+          return entry.name.empty() || entry.name[0] == '.' ||
+                 (!entry.link && entry.kind == platform::EntryKind::Other);
+        });
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.name < b.name; });
+      }
+      // A listing is kept for the next walk only when the folder's last change lies well
+      // before this walk began: a change made while the walk lists it may fall on the same
+      // tick of the file system's clock, and would then go unseen.
+      if (known && status.changeTime != 0 &&
+          status.changeTime < walkStart_ - kSettledSeconds * platform::kStampUnitsPerSecond)
+        listings_.push_back(
+            {folder.relative, status.changeTime, status.device, status.inode, entries});
+      folders_.push_back(folder.relative);
+      for (platform::FolderEntry& entry : entries) {
+        const std::string relative = Join(folder.relative, entry.name);
+        // A link is followed only when it stays inside the input folder; what it leads to
+        // may have changed while its folder did not.
+        if (entry.link) {
+          const std::string real = platform::RealPath(Join(source_, relative));
+          if (real.empty() || !Contains(sourceReal_, real))
+            continue;
+          platform::FileStatus target;
+          entry.kind = !platform::StatusOf(real, &target)           ? platform::EntryKind::Other
+                       : target.kind == platform::FileKind::Regular ? platform::EntryKind::File
+                       : target.kind == platform::FileKind::Folder  ? platform::EntryKind::Folder
+                                                                    : platform::EntryKind::Other;
+        }
+        if (entry.kind == platform::EntryKind::File) {
+          (IsDocument(entry.name) ? documents_ : files_).push_back(relative);
+        } else if (entry.kind == platform::EntryKind::Folder) {
+          next.push_back({relative, entry.link});
+        }
+      }
+    }
+    level = std::move(next);
+  }
+  std::sort(documents_.begin(), documents_.end());
+  std::sort(files_.begin(), files_.end());
+  targets_.clear();
+  std::map<std::string, std::size_t> writers;
+  for (const std::string& document : documents_) {
+    targets_.push_back(TargetOf(document));
+    ++writers[targets_.back()];
+  }
+  // Two documents that write one page (a.md and a.MD) would take turns at it from run to
+  // run: neither is written, and both are told.
+  collides_.assign(documents_.size(), false);
+  for (std::size_t i = 0; i < documents_.size(); ++i)
+    collides_[i] = writers[targets_[i]] > 1;
+  // A file named like a page (a.html beside a.md) would be overwritten by it or overwrite
+  // it: the page wins.
+  std::erase_if(files_, [&](const std::string& file) { return writers.count(file) != 0; });
+}
+
+std::string Site_CL::StatePath(const std::string& path) const {
+  return PathRelativeTo(outputReal_, Resolved(path, false), platform::kPathSeparator);
+}
+
+std::string Site_CL::OptionsText() const {
+  std::string text =
+      "source\t" + PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
+  for (std::size_t i = 0; i < pageArguments_.size(); ++i) {
+    const std::string& a = pageArguments_[i];
+    text.append(1, '\n').append(a);
+    const bool namesPath = std::any_of(std::begin(kPathOptions), std::end(kPathOptions),
+                                       [&](std::string_view name) { return IsOption(a, name); });
+    if (namesPath && i + 1 < pageArguments_.size() && !pageArguments_[i + 1].empty()) {
+      ++i;
+      text.append(1, '\n').append(StatePath(pageArguments_[i]));
+    }
+  }
+  return text;
+}
+
+void Site_CL::FindStale(const SiteState& state) {
+  std::unordered_set<std::string> outputs(targets_.begin(), targets_.end());
+  outputs.insert(files_.begin(), files_.end());
+  std::unordered_set<std::string> seen;
+  for (const SitePage& page : state.pages) {
+    if (IsBelowOutput(page.target) && outputs.count(page.target) == 0 &&
+        seen.insert(page.target).second)
+      stalePages_.push_back(page);
+  }
+  for (const SiteInput& copy : state.copies) {
+    if (!IsBelowOutput(copy.path))
+      continue;
+    previousCopies_.emplace(copy.path, copy.stamp);
+    if (outputs.count(copy.path) == 0 && seen.insert(copy.path).second)
+      staleCopies_.push_back(copy);
+  }
+  for (const std::string& folder : state.folders) {
+    if (IsBelowOutput(folder))
+      stateFolders_.push_back(folder);
+  }
+}
+
+void Site_CL::AdoptState(SiteState state) {
+  previousFinished_ = state.finished;
+  // What an earlier run made is ours to remove whatever program or options made it.
+  FindStale(state);
+  if (state.program != programText_ || state.options != optionsText_)
+    return;
+  std::unordered_map<std::string, std::size_t> byDocument;
+  for (std::size_t i = 0; i < documents_.size(); ++i)
+    byDocument[documents_[i]] = i;
+  for (SitePage& page : state.pages) {
+    const auto found = byDocument.find(page.document);
+    if (found == byDocument.end())
+      continue;
+    const std::size_t i = found->second;
+    // The record must name the page this walk computes for its document; with -ext the
+    // document's own extension, which its run finds, may end the name.
+    bool valid = page.target == targets_[i];
+    if (!valid && options_.replaceExt) {
+      const std::string stem = WithoutExtension(PageOf(documents_[i]));
+      const std::string_view rest =
+          std::string_view(page.target).substr(std::min(stem.size(), page.target.size()));
+      valid = page.target.compare(0, stem.size(), stem) == 0 &&
+              rest.find(platform::kPathSeparator) == std::string_view::npos &&
+              rest.find('/') == std::string_view::npos && rest.find("..") == std::string_view::npos;
+    }
+    if (valid && !page.inputs.empty())
+      previous_[i] = std::move(page);
+  }
+}
+
+void Site_CL::RemoveLeftovers() {
+  for (const std::string& folder : folders_) {
+    const std::string path = Join(output_, folder);
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::ListFolder(path, &entries))
+      continue;
+    for (const platform::FolderEntry& entry : entries) {
+      if (entry.kind == platform::EntryKind::File && platform::IsTemporaryName(entry.name))
+        (void)platform::RemoveFile(Join(path, entry.name));
+    }
+  }
+}
+
+bool Site_CL::UpToDate(const SitePage& page) const {
+  if (page.inputs.empty() || !page.page.exists)
+    return false;
+  // A page emptied or edited behind our back is made again, as a missing one is.
+  // The output folder as named here leads the system to the same files as its resolved
+  // path, in fewer steps.
+  if (platform::StampOf(Join(output_, page.target)) != page.page)
+    return false;
+  for (const SiteInput& input : page.inputs) {
+    if (platform::StampOf(Join(output_, input.path)) != input.stamp)
+      return false;
+  }
+  return true;
+}
+
+void Site_CL::BeginWork() {
+  std::call_once(beginWork_, [this] {
+    // The output's file system tells the time: a file changed from now on has a change
+    // time at least this, whatever the clocks of this machine say.
+    TemporaryFile_CL probe;
+    if (probe.Create("Tarvix", nullptr, outputReal_))
+      workStart_ = platform::LatestChangeOf(probe.path);
+    probe.Discard();
+    // Before the first temporary file: a run killed from here on is known to the next.
+    (void)WriteState(false);
+    nextStateWrite_ =
+        (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
+  });
+}
+
+void Site_CL::Record(std::size_t index, std::optional<SitePage> record) {
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  records_[index] = std::move(record);
+  processed_[index] = true;
+}
+
+void Site_CL::ConvertPage(std::size_t index) {
+  const std::string& relative = documents_[index];
+  const std::string document = Join(source_, relative);
+  CollectedMessages_CL messages;
+  if (collides_[index]) {
+    messages.Message(std::string(kTwoSources) + Join(output_, targets_[index]),
+                     MessageStream::Error);
+    ++failed_;
+    Record(index, std::nullopt);
+    Report(document, messages);
+    return;
+  }
+  if (!options_.force && previous_[index] && UpToDate(*previous_[index])) {
+    Record(index, previous_[index]);
+    ++upToDate_;
+    Report(document, messages);
+    return;
+  }
+  // Regular files only: a pipe or a device put in a document's place since the walk would
+  // hold the conversion for ever.
+  platform::FileStatus found;
+  std::string reason;
+  if (!platform::StatusOf(document, &found, &reason) || found.kind != platform::FileKind::Regular) {
+    if (reason.empty())
+      reason = platform::NotRegularReason(found.kind);
+    messages.Message("Open Err InputFile", MessageStream::Output);
+    messages.Message(DetailLine(document, reason), MessageStream::Output);
+    ++failed_;
+    Record(index, std::nullopt);
+    Report(document, messages);
+    return;
+  }
+  BeginWork();
+  const std::string output = Join(output_, PageOf(relative));
+  std::vector<std::string> arguments{document, "-o", output};
+  arguments.insert(arguments.end(), pageArguments_.begin(), pageArguments_.end());
+  // Every input we know of is stamped before the conversion reads it, and again after: a
+  // change made while it runs leaves the page unrecorded, so the next run makes it again.
+  std::map<std::string, platform::FileStamp> before;
+  before[StatePath(document)] = platform::StampOf(document);
+  for (const std::string* named : {&options_.templateFile, &options_.debugTemplateFile}) {
+    if (!named->empty())
+      before.emplace(StatePath(*named), platform::StampOf(*named));
+  }
+  if (previous_[index]) {
+    for (const SiteInput& input : previous_[index]->inputs)
+      before.emplace(input.path, platform::StampOf(Join(outputReal_, input.path)));
+  }
+  int status = kStatusNotStarted;
+  std::optional<SitePage> record;
+  if (!platform::MakeFolders(FolderOf(output))) {
+    messages.Message("Open Err OutputFolder", MessageStream::Error);
+  } else {
+    auto parser = std::make_unique<Parser_CL>();
+    parser->messages = &messages;
+    parser->temporaryFolder = FolderOf(output);
+    status = ConvertFile(*parser, arguments);
+    if (status == kStatusWritten) {
+      const std::string target = parser->TargetPath();
+      NoteOutputChanged(StatePath(target));
+      record = SitePage{relative, StatePath(target), platform::StampOf(target), {}, {}};
+      std::vector<std::string> inputs{document};
+      inputs.insert(inputs.end(), parser->inputsRead.begin(), parser->inputsRead.end());
+      std::set<std::string> seen;
+      for (const std::string& path : inputs) {
+        std::string statePath = StatePath(path);
+        if (!seen.insert(statePath).second)
+          continue;
+        const platform::FileStamp after = platform::StampOf(path);
+        platform::FileStamp stamp = after;
+        bool steady;
+        if (const auto known = before.find(statePath); known != before.end()) {
+          steady = known->second == after;
+          stamp = known->second;
+        } else {
+          // Found by the conversion itself (a new include): unchanged since the work began
+          // means unchanged while it was read.
+          const std::optional<std::int64_t> changed = platform::LatestChangeOf(path);
+          steady = !changed ? !after.exists : workStart_ && *changed < *workStart_;
+        }
+        if (!steady) {
+          record.reset();
+          break;
+        }
+        record->inputs.push_back({std::move(statePath), stamp});
+      }
+      // The page's share of the link check, read from the bytes just written, so that a
+      // later run checks its links without reading it.
+      std::string html;
+      if (record && platform::ReadRegularFile(target, kMaxScannedPageBytes, &html) ==
+                        platform::ReadResult::kRead) {
+        PageLinks links = ScanPage(html);
+        record->links = FormatPageLinks(links);
+        pageLinks_[index] = std::move(links);
+      }
+    }
+  }
+  if (status == kStatusWritten) {
+    ++converted_;
+  } else {
+    ++failed_;
+  }
+  Record(index, std::move(record));
+  Report(document, messages);
+}
+
+void Site_CL::CopyFile(std::size_t index) {
+  const std::string& relative = files_[index];
+  const std::string from = Join(source_, relative);
+  const std::string to = Join(output_, relative);
+  CollectedMessages_CL messages;
+  if (isPageSource_[index]) {
+    Report(from, messages);
+    return;
+  }
+  const platform::FileStamp source = platform::StampOf(from);
+  platform::FileStamp copy = platform::StampOf(to);
+  bool made = true;
+  if (options_.force || !copy.exists || copy.size != source.size || copy.time != source.time) {
+    BeginWork();
+    if (platform::MakeFolders(FolderOf(to)) && platform::CopyFileAtomically(from, to)) {
+      ++copied_;
+      NoteOutputChanged(relative);
+      copy = platform::StampOf(to);
+    } else {
+      messages.Message("Copy Err File", MessageStream::Error);
+      ++failed_;
+      made = false;
+    }
+  }
+  {
+    // A copy that failed keeps what the previous run knew of the file in its place.
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    if (made) {
+      copies_[index] = copy;
+    } else if (const auto found = previousCopies_.find(relative); found != previousCopies_.end()) {
+      copies_[index] = found->second;
+    }
+  }
+  Report(from, messages);
+}
+
+bool Site_CL::WriteState(bool finished) {
+  SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}};
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+      const std::optional<SitePage>& record = processed_[i] ? records_[i] : previous_[i];
+      if (record)
+        state.pages.push_back(*record);
+    }
+    state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
+    for (std::size_t i = 0; i < copies_.size(); ++i) {
+      if (copies_[i]) {
+        state.copies.push_back({files_[i], *copies_[i]});
+      } else if (const auto found = previousCopies_.find(files_[i]);
+                 found != previousCopies_.end()) {
+        // Not done yet: the previous run's copy is still the one in place.
+        state.copies.push_back({files_[i], found->second});
+      }
+    }
+    state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
+    state.folders = stateFolders_;
+    state.listings = listings_;
+  }
+  const std::string text = FormatSiteState(state);
+  const std::lock_guard<std::mutex> lock(stateMutex_);
+  if (text == writtenState_)
+    return true;
+  if (!platform::WriteFileAtomically(statePath_, text))
+    return false;
+  writtenState_ = text;
+  return true;
+}
+
+void Site_CL::ClearProgress() {
+  if (progressWidth_ == 0)
+    return;
+  std::string blank(progressWidth_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  platform::PrintErrorText(blank);
+  progressWidth_ = 0;
+}
+
+void Site_CL::Report(const std::string& path, const CollectedMessages_CL& messages) {
+  const std::lock_guard<std::mutex> lock(reportMutex_);
+  if (!messages.lines.empty())
+    ClearProgress();
+  for (const CollectedMessages_CL::Line& line : messages.lines) {
+    const std::string text = path + ": " + line.text;
+    if (line.stream == MessageStream::Error) {
+      platform::PrintError(text);
+    } else {
+      platform::PrintMessage(text);
+    }
+  }
+  ++done_;
+  if (showProgress_) {
+    const std::string progress = std::to_string(done_) + "/" + std::to_string(total_);
+    platform::PrintErrorText("\r" + progress);
+    progressWidth_ = std::max(progressWidth_, progress.size());
+  }
+}
+
+int Site_CL::Run() {
+  // Memory that runs out anywhere in the run ends it as it ends a single page's.
+  try {
+    const int status = RunSite();
+    if (!outOfMemory_)
+      return status;
+  } catch (const std::bad_alloc&) {
+  }
+  try {
+    ClearProgress();
+    ConsoleMessages_CL().Message("Out of memory", MessageStream::Error);
+  } catch (const std::bad_alloc&) {
+  }
+  return kStatusNotWritten;
+}
+
+int Site_CL::RunSite() {
+  const auto start = std::chrono::steady_clock::now();
+  ConsoleMessages_CL console;
+  const CommandLine_CL commandLine(arguments_);
+  source_ = WithoutTrailingSeparators(commandLine.FirstPlain());
+  output_ = WithoutTrailingSeparators(commandLine.OptionValue("o"));
+  (void)ParseOptions(arguments_, options_);
+
+  // Pages written into the input folder would be read as documents by the next run, and an
+  // input inside the output would be overwritten by its own pages. The output folder's
+  // existing part is resolved before anything is made: through a link it may lie inside.
+  sourceReal_ = Resolved(source_, true);
+  if (Overlap(platform::FullPath(source_), platform::FullPath(output_)) ||
+      Overlap(sourceReal_, Resolved(output_, true))) {
+    console.Message("Input Folder and Output Folder may not contain each other",
+                    MessageStream::Output);
+    return 255;
+  }
+  if (!platform::MakeFolders(output_)) {
+    console.Message("Open Err OutputFolder", MessageStream::Output);
+    return 255;
+  }
+  outputReal_ = Resolved(output_, true);
+  statePath_ = Join(output_, std::string(kSiteStateName));
+
+  pageArguments_ = OtherArguments();
+  if (commandLine.OptionValue("root").empty())
+    pageArguments_.insert(pageArguments_.begin(), {"-root", output_});
+  programText_ = std::string(TARVIX_VERSION) + ' ' + kBuildIdentity;
+  optionsText_ = OptionsText();
+
+  // The state is read before the walk, which takes the folders' listings from it; only a
+  // state past the base bound waits for the walk, which tells how many documents it may
+  // speak for.
+  std::string stateText;
+  platform::ReadResult read = platform::ReadRegularFile(statePath_, kStateBaseBytes, &stateText);
+  SiteState state;
+  StateRead parsed =
+      read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  if (parsed == StateRead::kRead && state.program == programText_ &&
+      state.options == optionsText_) {
+    for (SiteListing& listing : state.listings)
+      previousListings_.emplace(listing.folder, std::move(listing));
+  }
+  walkStart_ = platform::FileClockNow();
+  Walk();
+  previousListings_.clear();
+  for (const WalkError& error : walkErrors_) {
+    console.Message(error.folder + ": Open Err Folder", MessageStream::Error);
+    if (!error.reason.empty())
+      console.Message(DetailLine(error.folder, error.reason), MessageStream::Error);
+  }
+
+  previous_.assign(documents_.size(), std::nullopt);
+  records_.assign(documents_.size(), std::nullopt);
+  processed_.assign(documents_.size(), false);
+  pageLinks_.assign(documents_.size(), std::nullopt);
+  copies_.assign(files_.size(), std::nullopt);
+  isPageSource_.assign(files_.size(), false);
+  // The state is input like any other: only a regular file of a sane size is read, and one
+  // that fails its check is ignored whole.
+  const std::uint64_t stateLimit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
+  if (read == platform::ReadResult::kTooLarge) {
+    read = platform::ReadRegularFile(statePath_, stateLimit, &stateText);
+    parsed =
+        read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  }
+  // A state under the name earlier programs gave it is read once, and gives way to the new.
+  const std::string earlierStatePath = Join(output_, std::string(kEarlierSiteStateName));
+  bool earlierState = false;
+  if (read == platform::ReadResult::kMissing &&
+      platform::ReadRegularFile(earlierStatePath, stateLimit, &stateText) ==
+          platform::ReadResult::kRead) {
+    parsed = ParseSiteState(stateText, &state);
+    earlierState = parsed != StateRead::kOther;
+    if (parsed == StateRead::kDamaged)
+      parsed = StateRead::kOther;
+  }
+  if (parsed == StateRead::kRead) {
+    // The new name has no file yet: the first write must make it, whatever it holds.
+    if (!earlierState)
+      writtenState_ = stateText;
+    AdoptState(std::move(state));
+  } else if (parsed == StateRead::kDamaged || read == platform::ReadResult::kNotRegular ||
+             read == platform::ReadResult::kTooLarge) {
+    console.Message(statePath_ + ": " + std::string(kStateIgnored), MessageStream::Error);
+  }
+  // A run that did not finish may have left temporary files; one that finished did not.
+  if (!previousFinished_)
+    RemoveLeftovers();
+
+  total_ = documents_.size() + files_.size();
+  showProgress_ = platform::StandardErrorIsTerminal();
+  int jobs =
+      options_.jobs > 0 ? options_.jobs : static_cast<int>(std::thread::hardware_concurrency());
+  jobs = std::clamp(jobs, 1, kMaxJobs);
+  jobs = static_cast<int>(
+      std::min<std::size_t>(static_cast<std::size_t>(jobs), std::max<std::size_t>(total_, 1)));
+  // What an earlier run made and no source makes now goes first: one of its files may stand
+  // where a folder of pages must be now (a file that became a folder of documents), or one
+  // of its folders where a file must. What turns out stale only once the pages are made,
+  // a copy of what a page used as its template, goes after them.
+  std::size_t removed = RemoveStale(console);
+  // The pages first: which files are their templates and includes is known only then.
+  RunTasks(0, documents_.size(), jobs);
+  if (outOfMemory_)
+    return kStatusNotWritten;
+  FindPageSources();
+  RunTasks(documents_.size(), total_, jobs);
+  if (outOfMemory_)
+    return kStatusNotWritten;
+
+  ClearProgress();
+  removed += RemoveStale(console);
+  const std::size_t broken = CheckLinks();
+  const bool stateWritten = WriteState(true);
+  // The state names each input relative to the output folder; the preview's watcher wants
+  // a path it can open from here.
+  for (const std::optional<SitePage>& record : records_) {
+    if (!record)
+      continue;
+    for (const SiteInput& input : record->inputs)
+      inputsUsed_.push_back(outputReal_ + platform::kPathSeparator + input.path);
+  }
+  if (!stateWritten)
+    console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
+  if (stateWritten && earlierState)
+    (void)platform::RemoveFile(earlierStatePath);
+  std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
+  if (options_.strict)
+    failed += broken;
+  console.Message(std::to_string(converted_) + " pages converted, " + std::to_string(upToDate_) +
+                      " up to date, " + std::to_string(copied_) + " files copied, " +
+                      std::to_string(removed) + " removed, " + std::to_string(broken) +
+                      " broken links, " + std::to_string(failed) + " failed in " +
+                      Seconds(std::chrono::steady_clock::now() - start) + " s",
+                  MessageStream::Error);
+  return failed > 0 ? 1 : 0;
+}
+
+void Site_CL::RunTasks(std::size_t first, std::size_t last, int jobs) {
+  std::atomic<std::size_t> next{first};
+  const auto work = [&] {
+    try {
+      for (;;) {
+        const std::size_t task = next.fetch_add(1);
+        if (task >= last)
+          return;
+        if (task < documents_.size()) {
+          ConvertPage(task);
+        } else {
+          CopyFile(task - documents_.size());
+        }
+        // Now and then the pages done so far are written down, by one worker at a time.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        std::int64_t due = nextStateWrite_.load();
+        if (due != 0 && now >= due && nextStateWrite_.compare_exchange_strong(due, 0)) {
+          (void)WriteState(false);
+          nextStateWrite_ =
+              (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      // The other workers stop at their next task; the run ends as out of memory.
+      outOfMemory_ = true;
+      next = last;
+    }
+  };
+  jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(jobs),
+                                                std::max<std::size_t>(last - first, 1)));
+  std::vector<std::thread> workers;
+  for (int i = 1; i < jobs; ++i) {
+    // A thread the system will not give is work the others take over.
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    } catch (const std::bad_alloc&) {
+      break;  // leaving with threads that run would end the process
+    }
+  }
+  work();
+  for (std::thread& worker : workers)
+    worker.join();
+}
+
+void Site_CL::FindPageSources() {
+  // Inputs are named relative to the output folder; a file of the walk is the input folder
+  // seen from there, then its path below it.
+  const std::string sourceSeen = PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
+  std::unordered_set<std::string> used;
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    if (!records_[i])
+      continue;
+    for (const SiteInput& input : records_[i]->inputs) {
+      if (input.path.compare(0, sourceSeen.size(), sourceSeen) == 0 &&
+          input.path.size() > sourceSeen.size() + 1 &&
+          input.path[sourceSeen.size()] == platform::kPathSeparator)
+        used.insert(input.path.substr(sourceSeen.size() + 1));
+    }
+  }
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    isPageSource_[i] = used.count(files_[i]) != 0;
+    // A copy an earlier run made of it is now a stale output.
+    if (const auto found = previousCopies_.find(files_[i]);
+        isPageSource_[i] && found != previousCopies_.end()) {
+      staleCopies_.push_back({found->first, found->second});
+      previousCopies_.erase(found);
+    }
+  }
+}
+
+void Site_CL::NoteOutputChanged(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(changedMutex_);
+  outputsChanged_.push_back(ToForwardSlashes(path));
+}
+
+std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
+  std::size_t removed = 0;
+  // Only a file that still holds what we wrote is ours: one changed by hand stays, and is
+  // ours no more. One we could not delete stays recorded, for the next run to try again.
+  const auto remove = [&](const std::string& path, const platform::FileStamp& stamp) {
+    const std::string file = Join(output_, path);
+    const platform::FileStamp now = platform::StampOf(file);
+    if (!now.exists)
+      return false;
+    if (now != stamp) {
+      console.Message(file + std::string(kNotRemoved), MessageStream::Error);
+      return false;
+    }
+    if (!platform::RemoveFile(file)) {
+      console.Message(file + std::string(kNotRemovable), MessageStream::Error);
+      return true;
+    }
+    ++removed;
+    NoteOutputChanged(path);
+    return false;
+  };
+  std::vector<SitePage> pages;
+  std::vector<SiteInput> copies;
+  if (!options_.keep) {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    pages.swap(stalePages_);
+    copies.swap(staleCopies_);
+  }
+  for (SitePage& page : pages) {
+    if (remove(page.target, page.page))
+      stalePages_.push_back(std::move(page));
+  }
+  for (SiteInput& copy : copies) {
+    if (remove(copy.path, copy.stamp))
+      staleCopies_.push_back(std::move(copy));
+  }
+
+  // The folders that hold this run's outputs stay; of the others, those left empty go,
+  // the deepest first so that a folder emptied by its subfolder's removal goes too.
+  std::set<std::string> folders;
+  for (std::size_t i = 0; i < documents_.size(); ++i)
+    AddFoldersOf(targets_[i], &folders);
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!isPageSource_[i])
+      AddFoldersOf(files_[i], &folders);
+  }
+  // The stale outputs that stay recorded (with -keep, all) keep their folders.
+  for (const SitePage& page : stalePages_)
+    AddFoldersOf(page.target, &folders);
+  for (const SiteInput& copy : staleCopies_)
+    AddFoldersOf(copy.path, &folders);
+  std::vector<std::string> old;
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    old.swap(stateFolders_);
+    stateFolders_.assign(folders.begin(), folders.end());
+  }
+  const auto depth = [](const std::string& path) {
+    return std::count(path.begin(), path.end(), platform::kPathSeparator);
+  };
+  std::sort(old.begin(), old.end(), [&](const std::string& a, const std::string& b) {
+    return depth(a) != depth(b) ? depth(a) > depth(b) : a < b;
+  });
+  old.erase(std::unique(old.begin(), old.end()), old.end());
+  for (const std::string& folder : old) {
+    if (folders.count(folder) == 0 && platform::RemoveEmptyFolder(Join(output_, folder)))
+      ++removed;
+  }
+  return removed;
+}
+
+std::size_t Site_CL::CheckLinks() {
+  std::vector<LinkPage> pages;
+  std::unordered_map<std::string, PathKind> known;
+  for (std::size_t i = 0; i < documents_.size(); ++i) {
+    std::optional<SitePage>& record = records_[i];
+    if (!record)
+      continue;
+    std::optional<PageLinks>& links = pageLinks_[i];
+    if (!links)
+      links = ParsePageLinks(record->links);
+    if (!links) {
+      // Without a record we can read (an older state's page): the page itself, once.
+      std::string html;
+      if (platform::ReadRegularFile(Join(output_, record->target), kMaxScannedPageBytes, &html) ==
+          platform::ReadResult::kRead) {
+        links = ScanPage(html);
+        record->links = FormatPageLinks(*links);
+      }
+    }
+    std::string path = ToForwardSlashes(record->target);
+    known.emplace(path, PathKind::File);
+    pages.push_back({Join(source_, documents_[i]), std::move(path), links ? &*links : nullptr});
+  }
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (copies_[i] && !isPageSource_[i])
+      known.emplace(ToForwardSlashes(files_[i]), PathKind::File);
+  }
+  // Anything else is asked of the system: files put into the output by hand, and folders.
+  const PathKindFn kindOf = [&](std::string_view path) {
+    if (const auto found = known.find(std::string(path)); found != known.end())
+      return found->second;
+    platform::FileStatus status;
+    if (!platform::StatusOf(Join(output_, ToNativeSeparators(path)), &status))
+      return PathKind::Missing;
+    if (status.kind == platform::FileKind::Regular)
+      return PathKind::File;
+    return status.kind == platform::FileKind::Folder ? PathKind::Folder : PathKind::Missing;
+  };
+  const std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  // A site whose links point at files it never had reports hundreds: one write for all.
+  std::string lines;
+  for (const BrokenLink& link : broken)
+    lines.append(BrokenLinkMessage(pages[link.page], link)).push_back('\n');
+  if (!lines.empty())
+    platform::PrintErrorText(lines);
+  return broken.size();
+}
+
+}  // namespace tarvix

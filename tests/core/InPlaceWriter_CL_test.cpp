@@ -1,0 +1,205 @@
+// Constructs written in place, driven as the inline dispatcher drives the writer: a match
+// wraps what its inside wrote, a failure leaves the escaped source of the whole
+// construct, inner constructs included, and long literal stretches that an inner
+// construct left behind survive the failure of the constructs around them unchanged.
+#include "core/InPlaceWriter_CL.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+namespace tarvix {
+namespace {
+
+// One inline run: it watches the pair's tail before each token it writes and once more
+// when it returns, as the dispatcher does.
+class InlineRun {
+ public:
+  InlineRun(InPlaceWriter_CL& writer, OutputPair& out) : writer_(writer), out_(out) {}
+  // A text token: its source and its escaped HTML.
+  InlineRun& Text(std::string_view source) {
+    writer_.WatchTail(out_, watch_);
+    out_.BeginLiteral();
+    AppendText(out_, source);
+    AppendEscaped(out_, source);
+    return *this;
+  }
+  // The dispatch of a construct's opener: the tail is watched first, as for any token.
+  InlineRun& Dispatch() {
+    writer_.WatchTail(out_, watch_);
+    return *this;
+  }
+  void Return() { writer_.WatchTail(out_, watch_); }
+
+ private:
+  InPlaceWriter_CL& writer_;
+  OutputPair& out_;
+  TailWatch watch_;
+};
+
+// `count` copies of `piece`.
+std::string Repeat(std::string_view piece, int count) {
+  std::string s;
+  for (int i = 0; i < count; ++i)
+    s.append(piece);
+  return s;
+}
+
+// An emphasis around `inside` that matches (closes on "*") or fails, in a run of its own.
+void Emphasis(InPlaceWriter_CL& writer, OutputPair& out, std::string_view inside, bool match) {
+  const InPlace at = writer.Begin(out, "*");
+  InlineRun(writer, out).Text(inside).Return();
+  if (!match) {
+    writer.WriteBack(out, at, {});
+    return;
+  }
+  out.text.push_back('*');
+  writer.Close(out, at, "<em>", "</em>", 1);
+}
+
+TEST(InPlaceWriter, MatchWrapsAndFailureWritesTheSourceBack) {
+  InPlaceWriter_CL writer;
+  {
+    // A body keeps no text: the construct keeps it while it runs, then drops it.
+    OutputPair body;
+    body.keepText = false;
+    InlineRun(writer, body).Text("a ").Return();
+    Emphasis(writer, body, "x<y", true);
+    EXPECT_EQ(body.html, "a <em>x&lt;y</em>");
+    EXPECT_EQ(body.text, "");
+    EXPECT_FALSE(body.keepText);
+    EXPECT_FALSE(writer.AnyOpen());
+  }
+  {
+    OutputPair body;
+    body.keepText = false;
+    Emphasis(writer, body, "b&c", false);
+    EXPECT_EQ(body.html, "*b&amp;c");
+    EXPECT_FALSE(writer.AnyOpen());
+  }
+  {
+    // A pair that keeps its text has the construct's source in it either way.
+    OutputPair cell;
+    Emphasis(writer, cell, "b&c", false);
+    Emphasis(writer, cell, "d", true);
+    EXPECT_EQ(cell.text, "*b&c*d*");
+    EXPECT_EQ(cell.html, "*b&amp;c<em>d</em>");
+  }
+}
+
+TEST(InPlaceWriter, FailureAroundInnerConstructsIsItsWholeSource) {
+  const std::string amps = Repeat("&", 300);
+  const std::string escapedAmps = Repeat("&amp;", 300);
+  struct Case {
+    const char* name;
+    bool innerMatches;
+    bool outerMatches;
+    bool longInside;  // the inner construct's inside outgrows the shortest kept stretch
+    std::string html;
+  };
+  const Case cases[] = {
+      {"short, inner matched", true, false, false, "[a *i* t&amp;"},
+      {"short, inner failed", false, false, false, "[a *i t&amp;"},
+      {"short, both matched", true, true, false, "<a href=\"u\">a <em>i</em> t&amp;</a>"},
+      {"long, inner failed, outer failed", false, false, true, "[a *" + escapedAmps + " t&amp;"},
+      {"long, inner failed, outer matched", false, true, true,
+       "<a href=\"u\">a *" + escapedAmps + " t&amp;</a>"},
+      {"long, inner matched, outer failed", true, false, true, "[a *" + escapedAmps + "* t&amp;"},
+      {"long, both matched", true, true, true,
+       "<a href=\"u\">a <em>" + escapedAmps + "</em> t&amp;</a>"},
+  };
+  for (const Case& c : cases) {
+    InPlaceWriter_CL writer;
+    OutputPair body;
+    body.keepText = false;
+    InlineRun(writer, body).Text("x ").Return();
+    const std::size_t before = body.html.size();
+    const InPlace link = writer.Begin(body, "[");
+    InlineRun linkText(writer, body);
+    linkText.Text("a ").Dispatch();
+    Emphasis(writer, body, c.longInside ? amps : "i", c.innerMatches);
+    linkText.Text(" t&").Return();
+    if (c.outerMatches) {
+      body.text.push_back(']');
+      writer.Close(body, link, "<a href=\"u\">", "</a>", 1);
+    } else {
+      writer.WriteBack(body, link, {});
+    }
+    EXPECT_EQ(body.html.substr(before), c.html) << c.name;
+    EXPECT_EQ(body.html.substr(0, before), "x ") << c.name;
+    EXPECT_FALSE(writer.AnyOpen()) << c.name;
+  }
+}
+
+TEST(InPlaceWriter, FailureOverAFailedSpanReadsNoStaleStretch) {
+  // A strong span fails around a long literal between emphases that matched: its HTML
+  // shrinks where the emphasis's tags become source, and the link around it, failing in
+  // turn over later markup, must not read the literal where it stood before.
+  const std::string amps = Repeat("&", 300);
+  for (const bool linkMatches : {false, true}) {
+    InPlaceWriter_CL writer;
+    OutputPair body;
+    body.keepText = false;
+    const InPlace link = writer.Begin(body, "[");
+    InlineRun linkText(writer, body);
+    linkText.Text("a ").Dispatch();
+    const InPlace strong = writer.Begin(body, "**");
+    InlineRun strongText(writer, body);
+    strongText.Dispatch();
+    Emphasis(writer, body, "j", true);
+    strongText.Text(amps).Dispatch();
+    Emphasis(writer, body, "m", true);
+    strongText.Return();
+    writer.WriteBack(body, strong, {});
+    // Markup after it: the link's failure rewrites up to there.
+    linkText.Text(" t&").Dispatch();
+    Emphasis(writer, body, "k", true);
+    linkText.Return();
+    if (linkMatches) {
+      body.text.push_back(']');
+      writer.Close(body, link, "<a href=\"u\">", "</a>", 1);
+      EXPECT_EQ(body.html,
+                "<a href=\"u\">a ***j*" + Repeat("&amp;", 300) + "*m* t&amp;<em>k</em></a>");
+    } else {
+      writer.WriteBack(body, link, {});
+      EXPECT_EQ(body.html, "[a ***j*" + Repeat("&amp;", 300) + "*m* t&amp;*k*");
+    }
+  }
+}
+
+TEST(InPlaceWriter, CutDropsTheHtmlAndKeepsThePairUsable) {
+  // A definition or an image replaces what its construct wrote with HTML of its own.
+  InPlaceWriter_CL writer;
+  OutputPair body;
+  body.keepText = false;
+  InlineRun(writer, body).Text("p ").Return();
+  const InPlace at = writer.Begin(body, "![");
+  InlineRun(writer, body).Text(Repeat("<", 300)).Return();
+  writer.Cut(body, at);
+  body.html.append("<img src=\"i.png\" />");
+  body.MarkMarkup();
+  writer.End(body, at);
+  Emphasis(writer, body, "e", false);
+  EXPECT_EQ(body.html, "p <img src=\"i.png\" />*e");
+  EXPECT_FALSE(writer.AnyOpen());
+}
+
+TEST(InPlaceWriter, ScratchPairsAreEmptyAndOnePerDepth) {
+  InPlaceWriter_CL writer;
+  OutputPair& first = writer.ScratchPair(0);
+  first.html = "used";
+  first.text = "used";
+  OutputPair& deeper = writer.ScratchPair(3);
+  deeper.html = "deeper";
+  // A pair asked for again comes back empty, and the deeper one was not moved by it.
+  OutputPair& again = writer.ScratchPair(0);
+  EXPECT_EQ(&again, &first);
+  EXPECT_EQ(again.html, "");
+  EXPECT_EQ(again.text, "");
+  EXPECT_EQ(deeper.html, "deeper");
+  EXPECT_NE(&writer.ScratchPair(1), &first);
+}
+
+}  // namespace
+}  // namespace tarvix
