@@ -41,8 +41,8 @@ struct TailWatch {
   std::size_t html = 0, text = 0;
 };
 
-// Begin and exactly one of WriteBack, Close, or Cut followed by End make a construct;
-// constructs nest. While any is open, the writer keeps the literal stretches of the
+// A construct is Begin, then WriteBack or Close (each ends it) or Cut and End; constructs
+// nest. While any is open, the writer keeps the literal stretches of the
 // outermost one's pair: stretches of its HTML that are the escaped source of their text
 // and that markup after them ended. A construct that fails rewrites only what lies
 // between them, so text that an inner construct already wrote back is not escaped again

@@ -1,8 +1,8 @@
 // Parser_CL: the one object of a run. It owns the options, the lexer, the output, the
 // reference tables, the brush table and the document header; every renderer is one of
 // its member operations, reading tokens through the operations below and writing only
-// into an OutputPair. The mechanisms the renderers share are members of their own types:
-// the in-place writer, the first pass's completion, the heading guesses, the TOC notes.
+// into an OutputPair. Its mechanisms are members of their own types: the in-place writer,
+// the first pass's completion, the heading guesses, the TOC notes and the page output.
 #pragma once
 
 #include <cstdint>
