@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Site_CL.h"
+#include "site/Site_CL.h"
 #include "support/ScopedTempDir.h"
 
 namespace tarvix::serve {
