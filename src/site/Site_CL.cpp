@@ -424,6 +424,12 @@ void Site_CL::BeginWork() {
   });
 }
 
+void Site_CL::RecordUpToDate(std::size_t index) {
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  records_[index] = std::move(previous_[index]);
+  processed_[index] = true;
+}
+
 void Site_CL::Record(std::size_t index, std::optional<SitePage> record) {
   const std::lock_guard<std::mutex> lock(recordsMutex_);
   records_[index] = std::move(record);
@@ -443,7 +449,7 @@ void Site_CL::ConvertPage(std::size_t index) {
     return;
   }
   if (!options_.force && previous_[index] && UpToDate(*previous_[index])) {
-    Record(index, previous_[index]);
+    RecordUpToDate(index);
     ++upToDate_;
     Report(document, messages);
     return;
@@ -573,13 +579,21 @@ void Site_CL::CopyFile(std::size_t index) {
 }
 
 bool Site_CL::WriteState(bool finished) {
-  SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}};
+  std::string text;
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
+    // This run's records and the listings are lent to the state for its formatting and
+    // taken back, not copied: they are most of what it holds. The previous run's records
+    // are copied, as a page's own task may be reading its record meanwhile.
+    SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}};
+    std::vector<std::size_t> lent;
     for (std::size_t i = 0; i < records_.size(); ++i) {
-      const std::optional<SitePage>& record = processed_[i] ? records_[i] : previous_[i];
-      if (record)
-        state.pages.push_back(*record);
+      if (processed_[i] && records_[i]) {
+        state.pages.push_back(std::move(*records_[i]));
+        lent.push_back(i);
+      } else if (!processed_[i] && previous_[i]) {
+        state.pages.push_back(*previous_[i]);
+      }
     }
     state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
     for (std::size_t i = 0; i < copies_.size(); ++i) {
@@ -593,9 +607,12 @@ bool Site_CL::WriteState(bool finished) {
     }
     state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
     state.folders = stateFolders_;
-    state.listings = listings_;
+    state.listings = std::move(listings_);
+    text = FormatSiteState(state);
+    listings_ = std::move(state.listings);
+    for (std::size_t k = 0; k < lent.size(); ++k)
+      *records_[lent[k]] = std::move(state.pages[k]);
   }
-  const std::string text = FormatSiteState(state);
   const std::lock_guard<std::mutex> lock(stateMutex_);
   if (text == writtenState_)
     return true;

@@ -93,6 +93,8 @@ class Site_CL {
   void ConvertPage(std::size_t index);
   void CopyFile(std::size_t index);
   void Record(std::size_t index, std::optional<SitePage> record);
+  // The same for a page that is up to date: its previous record, moved.
+  void RecordUpToDate(std::size_t index);
   // Writes the state file: the pages done so far and, while `finished` is false, the
   // previous records of those not done yet. False when it could not be written.
   bool WriteState(bool finished);
