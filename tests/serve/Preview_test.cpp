@@ -32,7 +32,7 @@ TEST(Preview, EndsWithItsMessageWhenItCannotStart) {
   for (const auto& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);
     EXPECT_EQ(r.status, 255) << c.arguments[0];
-    EXPECT_EQ(r.out, c.out) << c.arguments[0];
+    EXPECT_EQ(r.out, Lines(c.out)) << c.arguments[0];
     EXPECT_EQ(r.err, "") << c.arguments[0];
   }
   // Nothing was converted: the port is checked before the site run.
