@@ -207,8 +207,11 @@ void Parser_CL::EmitPage(OutputPair& body) {
     templatePath = options.debugTemplateFile;
     outsideReason.clear();
   }
-  if (!templatePath.empty())
+  if (!templatePath.empty()) {
     inputsRead.push_back(templatePath);
+    inputStamps.push_back(outsideReason.empty() ? platform::StampOf(templatePath)
+                                                : platform::FileStamp{});
+  }
 
   const std::uint64_t bodySize = BodySize(bodyHtml);
   std::string templateFile;

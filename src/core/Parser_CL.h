@@ -168,6 +168,7 @@ class Parser_CL {
   // The files the run looked for besides the document: the template it chose and every
   // include file named, found or not (a site run rebuilds the page when one changes).
   std::vector<std::string> inputsRead;
+  std::vector<platform::FileStamp> inputStamps;  // by inputsRead: as it was before the read
   // Where the page goes when set; `output` is then not used and stays closed.
   PageSink_CL* pageSink = nullptr;
   // The template's text, held by the caller: used where no template file is chosen.

@@ -200,7 +200,7 @@ void ResetHeader(DocumentHeader& header) {
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
                       std::vector<MessageRecord>* messages, std::vector<std::string>* looked,
-                      EntryRule rule) {
+                      EntryRule rule, std::vector<platform::FileStamp>* lookedStamps) {
   if (key.empty() || value.empty())
     return;
   const std::string trimmed(Trim(value));
@@ -235,6 +235,9 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       // reported as missing, with the line that says what it is.
       if (looked)
         looked->push_back(path);
+      // Stamped before it is read: a change made while the page is made is then seen.
+      if (lookedStamps)
+        lookedStamps->push_back(outside.empty() ? platform::StampOf(path) : platform::FileStamp{});
       std::string reason = outside;
       if ((!outside.empty() || !ReadIncludeFile(header, path, &reason)) && messages) {
         messages->push_back(
@@ -295,7 +298,8 @@ int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
   const std::string_view baseFolder = baseFolder_ ? std::string_view(*baseFolder_) : "";
   return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
     std::vector<MessageRecord> said;
-    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead, entryRule_);
+    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead, entryRule_,
+                     &inputStamps);
     // A bad extension is worth a word only where the extension would be used.
     if (!target.badOutputExt.empty()) {
       if (options.replaceExt)

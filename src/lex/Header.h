@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "text/BaseFolder.h"
 
 namespace tarvix {
@@ -32,12 +33,13 @@ void ResetHeader(DocumentHeader& header);
 // given; `rule` says where an include entry leads (one that `rule` keeps out is reported
 // missing). Empty keys or values change nothing, and an output_ext that is no
 // extension only sets `badOutputExt`. The path of each include file looked for goes to
-// `looked`.
+// `looked`, and its stamp as it was before it was read to `lookedStamps`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
                       std::vector<MessageRecord>* messages = nullptr,
                       std::vector<std::string>* looked = nullptr,
-                      EntryRule rule = EntryRule::Joined);
+                      EntryRule rule = EntryRule::Joined,
+                      std::vector<platform::FileStamp>* lookedStamps = nullptr);
 
 // Reads the comments of one include file into `header`; its own includes are ignored.
 // False when the file is missing, unreadable or no regular file (`reason` says which).

@@ -411,12 +411,6 @@ bool Site_CL::UpToDate(const SitePage& page) const {
 
 void Site_CL::BeginWork() {
   std::call_once(beginWork_, [this] {
-    // The output's file system tells the time: a file changed from now on has a change
-    // time at least this, whatever the clocks of this machine say.
-    TemporaryFile_CL probe;
-    if (probe.Create("Tarvix", nullptr, outputReal_))
-      workStart_ = platform::LatestChangeOf(probe.path);
-    probe.Discard();
     // Before the first temporary file: a run killed from here on is known to the next.
     (void)WriteState(false);
     nextStateWrite_ =
@@ -497,6 +491,11 @@ void Site_CL::ConvertPage(std::size_t index) {
       const std::string target = parser->TargetPath();
       NoteOutputChanged(StatePath(target));
       record = SitePage{relative, StatePath(target), platform::StampOf(target), {}, {}};
+      // What the conversion found itself (a new include) it stamped before reading it.
+      for (std::size_t k = 0; k < parser->inputsRead.size(); ++k) {
+        if (k < parser->inputStamps.size())
+          before.emplace(StatePath(parser->inputsRead[k]), parser->inputStamps[k]);
+      }
       std::vector<std::string> inputs{document};
       inputs.insert(inputs.end(), parser->inputsRead.begin(), parser->inputsRead.end());
       std::set<std::string> seen;
@@ -506,15 +505,10 @@ void Site_CL::ConvertPage(std::size_t index) {
           continue;
         const platform::FileStamp after = platform::StampOf(path);
         platform::FileStamp stamp = after;
-        bool steady;
+        bool steady = false;
         if (const auto known = before.find(statePath); known != before.end()) {
           steady = known->second == after;
           stamp = known->second;
-        } else {
-          // Found by the conversion itself (a new include): unchanged since the work began
-          // means unchanged while it was read.
-          const std::optional<std::int64_t> changed = platform::LatestChangeOf(path);
-          steady = !changed ? !after.exists : workStart_ && *changed < *workStart_;
         }
         if (!steady) {
           record.reset();

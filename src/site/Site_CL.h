@@ -133,7 +133,6 @@ class Site_CL {
   std::string writtenState_;  // the state file's text as last read or written
 
   std::once_flag beginWork_;
-  std::optional<std::int64_t> workStart_;  // set by BeginWork before any conversion
 
   std::mutex recordsMutex_;                       // guards what follows
   std::vector<std::optional<SitePage>> records_;  // by document, when it is up to date now
