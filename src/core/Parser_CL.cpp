@@ -29,6 +29,8 @@ constexpr PlainBytes kGatherPlain =
 // Gathers longer than this are the rare runaway kind (a definition without its line end
 // in a document of one line); the input behind them is given back this often.
 constexpr std::size_t kLongGather = std::size_t{4} << 20;
+// The input a gather keeps mapped behind it, for a construct that backtracks near it.
+constexpr std::size_t kGatherMargin = std::size_t{1} << 20;
 constexpr PlainBytes kCodeGatherPlain =
     MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]", false, true);
 
@@ -339,10 +341,12 @@ void Parser_CL::CollectInto(std::string& s, std::uint32_t code, std::int32_t cou
       // A gather this long can run to the end of the input: `s` takes room for all of it
       // at once, and the input read more than a margin ago goes back to the file.
       const std::size_t at = lex.Mark().pos;
-      if (nextRelease == kLongGather)
+      if (nextRelease == kLongGather) {
         s.reserve(s.size() + (lex.Bytes().size() - std::min(at, lex.Bytes().size())));
-      if (at > kLongGather)
-        lex.ReleaseBefore(at - kLongGather);
+        platform::AdviseLargeBuffer(s.data() + s.size(), s.capacity() - s.size());
+      }
+      if (at > kGatherMargin)
+        lex.ReleaseBefore(at - kGatherMargin);
       nextRelease = s.size() - start + kLongGather;
     }
     const Token& t = current();
