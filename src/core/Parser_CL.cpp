@@ -28,7 +28,7 @@ constexpr PlainBytes kGatherPlain =
     MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]`", false, true);
 // Gathers longer than this are the rare runaway kind (a definition without its line end
 // in a document of one line); the input behind them is given back this often.
-constexpr std::size_t kLongGather = std::size_t{4} << 20;
+constexpr std::size_t kLongGather = std::size_t{1} << 20;
 // The input a gather keeps mapped behind it, for a construct that backtracks near it.
 constexpr std::size_t kGatherMargin = std::size_t{1} << 20;
 constexpr PlainBytes kCodeGatherPlain =
