@@ -224,6 +224,9 @@ void InPlaceWriter_CL::Cut(OutputPair& out, const InPlace& at) {
 void InPlaceWriter_CL::End(OutputPair& out, const InPlace& at) {
   if (at.ownsText) {
     out.text.resize(at.text);
+    // A long construct's text goes back rather than staying held for the rest of the run.
+    if (out.text.empty() && out.text.capacity() >= kLargeHead)
+      std::string().swap(out.text);
     out.keepText = false;
   }
   if (--depth_ == 0) {
