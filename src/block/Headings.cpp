@@ -341,7 +341,8 @@ int Parser_CL::RenderParagraph(OutputPair& out) {
     }
     if (t.Is(kind::Pipe)) {
       const ParserSnapshot snapshot = Snapshot();
-      if (RenderTable(out, out.html.substr(contentStart), 0, htmlStart)) {
+      // A line with no end after it is no table row: the line so far is not copied out.
+      if (LineEndAhead() && RenderTable(out, out.html.substr(contentStart), 0, htmlStart)) {
         // A table replaces what the line held so far, in both halves of the pair.
         if (out.keepText)
           out.text.resize(textStart);

@@ -60,7 +60,10 @@ std::size_t OffsetIn(std::string_view bytes, const Token& t) {
 bool Parser_CL::LineEndAhead() const {
   const std::string_view bytes = lex.Bytes();
   const std::size_t at = std::min(lex.Mark().pos, bytes.size());
-  return bytes.substr(at > 0 ? at - 1 : 0).find_first_of("\r\n") != std::string_view::npos;
+  // Two scans for one byte each: a scan for either of two bytes goes a byte at a time, and
+  // a line without an end is read to the end of the input.
+  const std::string_view rest = bytes.substr(at > 0 ? at - 1 : 0);
+  return rest.find('\n') != std::string_view::npos || rest.find('\r') != std::string_view::npos;
 }
 
 int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockStart,

@@ -46,8 +46,9 @@ std::size_t InPlaceWriter_CL::FirstStretchAfter(std::size_t html) const {
 }
 
 void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text,
-                                        std::size_t htmlEnd, std::size_t textEnd) {
-  const std::string_view source(out.text);
+                                        std::size_t htmlEnd, std::size_t textEnd,
+                                        std::size_t sourceEnd) {
+  const std::string_view source = std::string_view(out.text).substr(0, sourceEnd);
   if (htmlEnd - html >= kLargeHead || textEnd - text >= kLargeHead || &out != stretchPair_) {
     const std::string_view headText = source.substr(text, textEnd - text);
     if (headText.size() < kLargeHead) {
@@ -120,14 +121,29 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
 
 void InPlaceWriter_CL::WriteBack(OutputPair& out, const InPlace& at, std::string_view more) {
   // A pair that keeps no text drops the construct's text at the end: `more` need not join.
+  if (at.ownsText) {
+    WriteBackFrom(out, at, more, out.text.size());
+  } else {
+    const std::size_t moreAt = out.text.size();
+    out.text.append(more);
+    WriteBackFrom(out, at, std::string_view(out.text).substr(moreAt), moreAt);
+  }
+}
+
+void InPlaceWriter_CL::WriteBackJoined(OutputPair& out, const InPlace& at, std::size_t moreAt) {
+  WriteBackFrom(out, at, std::string_view(out.text).substr(moreAt), moreAt);
+}
+
+void InPlaceWriter_CL::WriteBackFrom(OutputPair& out, const InPlace& at, std::string_view more,
+                                     std::size_t textEnd) {
   if (out.markupEnd > at.html) {
     // The inside made markup: the HTML before the literal tail is escaped source again.
     // The tail starts at a token whose first byte cannot continue a character begun
     // before it, so escaping apart gives what escaping together gives.
     if (out.tailValid && out.tailHtml >= at.html) {
-      RewriteAsLiteral(out, at.html, at.text, out.tailHtml, out.tailText);
+      RewriteAsLiteral(out, at.html, at.text, out.tailHtml, out.tailText, textEnd);
     } else {
-      RewriteAsLiteral(out, at.html, at.text, out.html.size(), out.text.size());
+      RewriteAsLiteral(out, at.html, at.text, out.html.size(), textEnd, textEnd);
     }
     AppendEscapedTo(out.html, more);
     out.markupEnd = at.markupEnd;
@@ -139,8 +155,6 @@ void InPlaceWriter_CL::WriteBack(OutputPair& out, const InPlace& at, std::string
   // The whole construct is literal now: the tail takes its stretches in.
   if (&out == stretchPair_)
     stretches_.resize(FirstStretchAfter(at.html));
-  if (!at.ownsText)
-    out.text.append(more);
   // The whole construct is literal now, and continues the tail before it.
   if (at.tailValid && !at.ownsText) {
     out.tailValid = true;
@@ -210,6 +224,9 @@ void InPlaceWriter_CL::Cut(OutputPair& out, const InPlace& at) {
 void InPlaceWriter_CL::End(OutputPair& out, const InPlace& at) {
   if (at.ownsText) {
     out.text.resize(at.text);
+    // A long construct's text goes back rather than staying held for the rest of the run.
+    if (out.text.empty() && out.text.capacity() >= kLargeHead)
+      std::string().swap(out.text);
     out.keepText = false;
   }
   if (--depth_ == 0) {

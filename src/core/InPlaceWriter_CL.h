@@ -60,6 +60,9 @@ class InPlaceWriter_CL {
   // No match: `more` (source read after the inside) joins the text, and the HTML becomes
   // the escaped source of the whole construct. Ends the construct.
   void WriteBack(OutputPair& out, const InPlace& at, std::string_view more);
+  // The same, where `more` is the pair's text from `moreAt` on: it joined the text
+  // already, read into place, and is not copied again.
+  void WriteBackJoined(OutputPair& out, const InPlace& at, std::size_t moreAt);
   // A match: the escaped opener becomes `openTag`, and `closeTag` follows the inside. The
   // closer's text, `closerText` bytes, joined the pair's text already. Ends the construct.
   void Close(OutputPair& out, const InPlace& at, std::string_view openTag,
@@ -104,9 +107,14 @@ class InPlaceWriter_CL {
   // construct that starts at `html` (the first may begin before it).
   [[nodiscard]] std::size_t FirstStretchAfter(std::size_t html) const;
   // Replaces the HTML from `html` to `htmlEnd` with the escaped text from `text` to
-  // `textEnd`, keeping the stretches inside as they are.
+  // `textEnd`, keeping the stretches inside as they are. The text past `sourceEnd` is not
+  // yet the construct's: no character runs into it.
+  // WriteBack's work once `more` is where it goes: the text up to `textEnd` is the
+  // construct's source before it.
+  void WriteBackFrom(OutputPair& out, const InPlace& at, std::string_view more,
+                     std::size_t textEnd);
   void RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text, std::size_t htmlEnd,
-                        std::size_t textEnd);
+                        std::size_t textEnd, std::size_t sourceEnd);
 
   int depth_ = 0;                            // constructs open in place
   const OutputPair* stretchPair_ = nullptr;  // the pair the outermost of them writes into

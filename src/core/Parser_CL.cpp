@@ -2,6 +2,7 @@
 // operations every renderer reads through.
 #include "core/Parser_CL.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -25,6 +26,11 @@ constexpr std::string_view kDepthText = ">";
 // included; each gatherer leaves out the kinds it stops at.
 constexpr PlainBytes kGatherPlain =
     MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]`", false, true);
+// Gathers longer than this are the rare runaway kind (a definition without its line end
+// in a document of one line); the input behind them is given back this often.
+constexpr std::size_t kLongGather = std::size_t{1} << 20;
+// The input a gather keeps mapped behind it, for a construct that backtracks near it.
+constexpr std::size_t kGatherMargin = std::size_t{1} << 20;
 constexpr PlainBytes kCodeGatherPlain =
     MakePlainBytes("().<>/|:-=!~&+#0123456789*_\\\"'[]", false, true);
 
@@ -311,6 +317,12 @@ std::string_view Parser_CL::TakePlain(const PlainBytes& plain, bool* endsInText,
 }
 
 std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
+  std::string s;
+  CollectInto(s, code, count);
+  return s;
+}
+
+void Parser_CL::CollectInto(std::string& s, std::uint32_t code, std::int32_t count) {
   // A terminator that a plain run could hold is left to the token-by-token check.
   PlainBytes plain = kGatherPlain;
   bool takePlain = true;
@@ -322,8 +334,21 @@ std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
              code == kind::Ordered || code == kind::Bullet) {
     takePlain = false;
   }
-  std::string s;
+  const std::size_t start = s.size();
+  std::size_t nextRelease = kLongGather;
   for (;;) {
+    if (s.size() - start >= nextRelease) {
+      // A gather this long can run to the end of the input: `s` takes room for all of it
+      // at once, and the input read more than a margin ago goes back to the file.
+      const std::size_t at = lex.Mark().pos;
+      if (nextRelease == kLongGather) {
+        s.reserve(s.size() + (lex.Bytes().size() - std::min(at, lex.Bytes().size())));
+        platform::AdviseLargeBuffer(s.data() + s.size(), s.capacity() - s.size());
+      }
+      if (at > kGatherMargin)
+        lex.ReleaseBefore(at - kGatherMargin);
+      nextRelease = s.size() - start + kLongGather;
+    }
     const Token& t = current();
     if (t.EndsGathering())
       break;
@@ -340,7 +365,6 @@ std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
     }
     NextToken(false);
   }
-  return s;
 }
 
 std::string Parser_CL::CollectCode(std::int32_t count) {

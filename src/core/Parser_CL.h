@@ -106,6 +106,10 @@ class Parser_CL {
   // count `count` unless -1), `]` as well when `code` is `]:`, or the end of input. The
   // terminator stays current. A line end adds "\n" for code, else a space.
   [[nodiscard]] std::string CollectUntil(std::uint32_t code, std::int32_t count);
+  // The same texts appended to `s`, which may hold the source read before them. A long
+  // gather sizes `s` once for the rest of the input and gives back the mapped input behind
+  // it, so that it holds the bytes once rather than in the map and in a doubling buffer.
+  void CollectInto(std::string& s, std::uint32_t code, std::int32_t count);
   // Code-span text up to a line end or a backtick run of `count`.
   [[nodiscard]] std::string CollectCode(std::int32_t count);
   // After a token written or gathered inside a line: the plain tokens after it as one slice

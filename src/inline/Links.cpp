@@ -120,21 +120,25 @@ void Parser_CL::RenderLink(OutputPair& out, InlineMode mode) {
   const std::size_t labelStart = at.html + at.opener;
 
   if (current().Is(kind::DefinitionClose)) {
-    std::string s = "]:";
+    // The source read from here on joins the pair's text whether the definition holds or
+    // not, so the address is gathered straight into it: one that runs to the end of a
+    // long line is then held once.
+    const std::size_t sourceAt = out.text.size();
+    out.text.append("]:");
     NextToken(false);
-    const std::string url = CollectUntil(kind::Lf, -1);
-    s += url;
+    const std::size_t urlAt = out.text.size();
+    CollectInto(out.text, kind::Lf, -1);
     if (!current().Is(kind::Lf)) {
-      inPlace_.WriteBack(out, at, s);
+      inPlace_.WriteBackJoined(out, at, sourceAt);
       return;
     }
     // The key is the label as HTML, so "[a & b]:" is found as "a &amp; b".
-    linkReferences[firstPass_.DefinitionKey(out.html.substr(labelStart), pass)] = url;
+    linkReferences[firstPass_.DefinitionKey(out.html.substr(labelStart), pass)] =
+        out.text.substr(urlAt);
     NextToken(false);
     // A definition writes no HTML.
     inPlace_.Cut(out, at);
     out.MarkMarkup();
-    out.text += s;
     inPlace_.End(out, at);
     return;
   }

@@ -168,6 +168,58 @@ TEST(InPlaceWriter, FailureOverAFailedSpanReadsNoStaleStretch) {
   }
 }
 
+TEST(InPlaceWriter, SourceReadIntoTheTextWritesBackAsSourcePassedIn) {
+  // A failed construct whose last source was read straight into the pair's text (a
+  // definition's address) must leave what passing that source in leaves: the text before
+  // it is rewritten on its own, even where a character could run across the joint.
+  const std::string amps = Repeat("&", 300);
+  struct Case {
+    const char* name;
+    std::string inside;  // an emphasis inside the link, matched; empty: none
+    std::string after;   // literal text after it
+    std::string more;    // the source read last
+    std::string html;
+  };
+  const Case cases[] = {
+      {"no markup", "", "b&", "]:u", "[a b&amp;]:u"},
+      {"markup, a character split at the joint", "i", "\xC3", "\xA9]",
+       "[a *i*\xEF\xBF\xBD\xEF\xBF\xBD]"},
+      {"long stretch inside", amps, "", "]:x<", "[a *" + Repeat("&amp;", 300) + "*]:x&lt;"},
+  };
+  for (const Case& c : cases) {
+    for (const bool joined : {false, true}) {
+      for (const bool keepsText : {false, true}) {
+        InPlaceWriter_CL writer;
+        OutputPair out;
+        out.keepText = keepsText;
+        const InPlace link = writer.Begin(out, "[");
+        InlineRun linkText(writer, out);
+        linkText.Text("a ").Dispatch();
+        if (!c.inside.empty())
+          Emphasis(writer, out, c.inside, true);
+        if (!c.after.empty())
+          linkText.Text(c.after);
+        linkText.Return();
+        if (joined) {
+          const std::size_t moreAt = out.text.size();
+          out.text.append(c.more);
+          writer.WriteBackJoined(out, link, moreAt);
+        } else {
+          writer.WriteBack(out, link, c.more);
+        }
+        const std::string label = std::string(c.name) + (joined ? ", read in" : ", passed in") +
+                                  (keepsText ? ", text kept" : "");
+        EXPECT_EQ(out.text, keepsText ? "[a " + (c.inside.empty() ? "" : "*" + c.inside + "*") +
+                                            c.after + c.more
+                                      : "")
+            << label;
+        EXPECT_FALSE(writer.AnyOpen()) << label;
+        EXPECT_EQ(out.html, c.html) << label;
+      }
+    }
+  }
+}
+
 TEST(InPlaceWriter, CutDropsTheHtmlAndKeepsThePairUsable) {
   // A definition or an image replaces what its construct wrote with HTML of its own.
   InPlaceWriter_CL writer;
