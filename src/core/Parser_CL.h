@@ -81,8 +81,7 @@ class Parser_CL {
   // Token operations. To advance always means NextToken.
   void NextToken(bool skipBlanks) {
     if (!atLineStart) {
-      // The scan builds its token in place: a token built aside and copied over would be
-      // read back in wider pieces than it was written, which waits for the writes.
+      // Built in place: a copy would be read back in wider pieces than written, and stall.
       static_assert(std::is_trivially_copyable_v<Token> && std::is_trivially_destructible_v<Token>);
       ::new (static_cast<void*>(&lex.current)) Token(lex.Scan(skipBlanks));
       if (lex.current.Is(kind::Lf))
@@ -106,9 +105,7 @@ class Parser_CL {
   // count `count` unless -1), `]` as well when `code` is `]:`, or the end of input. The
   // terminator stays current. A line end adds "\n" for code, else a space.
   [[nodiscard]] std::string CollectUntil(std::uint32_t code, std::int32_t count);
-  // The same texts appended to `s`, which may hold the source read before them. A long
-  // gather sizes `s` once for the rest of the input and gives back the mapped input behind
-  // it, so that it holds the bytes once rather than in the map and in a doubling buffer.
+  // The same appended to `s`, sized once for a long gather (the bytes are held once).
   void CollectInto(std::string& s, std::uint32_t code, std::int32_t count);
   // Code-span text up to a line end or a backtick run of `count`.
   [[nodiscard]] std::string CollectCode(std::int32_t count);
@@ -164,15 +161,14 @@ class Parser_CL {
   std::int32_t atLineStart = 1;
   std::int32_t quoteDepth = 0;
   DocumentHeader header;
-  // Where the page's temporary file is made (empty: the system's temporary folder). A site
-  // run makes it beside the page: renames across folders take turns, file-system wide.
+  // Where the page's temporary file is made (empty: the system's); a site run, beside it.
   std::string temporaryFolder;
   // Where the run's messages go; the console unless the caller names another sink.
   MessageSink_CL* messages = &console_;
-  // The files the run looked for besides the document: the template it chose and every
-  // include file named, found or not (a site run rebuilds the page when one changes).
+  // The files the run looked for besides the document (the template it chose, every include
+  // named, found or not) and their stamps before it read them: a site run's inputs.
   std::vector<std::string> inputsRead;
-  std::vector<platform::FileStamp> inputStamps;  // by inputsRead: as it was before the read
+  std::vector<platform::FileStamp> inputStamps;
   // Where the page goes when set; `output` is then not used and stays closed.
   PageSink_CL* pageSink = nullptr;
   // The template's text, held by the caller: used where no template file is chosen.
