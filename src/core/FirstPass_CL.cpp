@@ -24,7 +24,7 @@ void FirstPass_CL::AppendHoleMarker(OutputPair& out, int hole) {
 std::string FirstPass_CL::DefinitionKey(std::string key, std::int32_t pass) {
   if (!MakingHoles(pass) || key.find('\0') == std::string::npos)
     return key;
-  holeInKey_ = true;
+  holedKeys_.push_back(key);
   std::string written;
   (void)WalkHoles(
       key, [&written](std::string_view text) { written.append(text); },
@@ -48,9 +48,25 @@ bool FirstPass_CL::LabelAsSecondPassWrites(std::string_view key, std::string* wr
 }
 
 bool FirstPass_CL::CanComplete() const {
-  if (!enabled || holeInKey_)
+  if (!enabled)
     return false;
   std::string written;
+  // A definition's key was taken with its holes written as nothing. The second pass
+  // writes the label with each hole filled: the same key only where every hole stands
+  // for nothing at the end (a reference or caret link that no definition reached).
+  for (const std::string& key : holedKeys_) {
+    const bool same = WalkHoles(
+        key, [](std::string_view) {},
+        [&](std::size_t index) {
+          if (index >= holes_.size())
+            return false;
+          written.clear();
+          AppendHoleValue(index, written);
+          return written.empty();
+        });
+    if (!same)
+      return false;
+  }
   for (const Hole& hole : holes_) {
     if (hole.caret) {
       // A caret link that stays undefined writes nothing; where it stood at the edge of a
@@ -111,7 +127,7 @@ std::uint64_t FirstPass_CL::FilledSize(std::string_view html) const {
 
 void FirstPass_CL::Clear() {
   holes_.clear();
-  holeInKey_ = false;
+  holedKeys_.clear();
   holeAtTrimmedEdge_ = false;
   filling = false;
   body = OutputPair();

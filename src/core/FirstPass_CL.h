@@ -47,7 +47,8 @@ class FirstPass_CL {
   // The key a definition made from its label's HTML is kept under: the HTML as a pass
   // that makes no holes writes it. A hole stands where a link was not defined yet, and
   // such a link writes nothing there (a caret link) or an empty address. A key that held
-  // a hole keeps the first pass from being completed.
+  // a hole keeps the first pass from being completed unless each of its holes is still
+  // undefined at the end, when the second pass would write the same key.
   [[nodiscard]] std::string DefinitionKey(std::string key, std::int32_t pass);
   // HTML of a heading or cell as trimmed: a hole at either end of it stands where an
   // undefined caret link, which writes nothing, would have let the trimming see further.
@@ -82,7 +83,7 @@ class FirstPass_CL {
   const ReferenceTable& linkReferences_;
   const ReferenceTable& caretTargets_;
   std::vector<Hole> holes_;
-  bool holeInKey_ = false;
+  std::vector<std::string> holedKeys_;  // definitions' labels that held holes, as written
   bool holeAtTrimmedEdge_ = false;
 };
 

@@ -96,19 +96,27 @@ std::optional<std::string> Unescaped(std::string_view text) {
   return out;
 }
 
-// The fields of one line, split at tabs.
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
+// The fields of one line, split at tabs, into `fields`: one vector serves every line of a
+// file.
+void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
+  fields.clear();
   std::size_t from = 0;
   for (;;) {
     const std::size_t tab = line.find('\t', from);
     if (tab == std::string_view::npos) {
       fields.push_back(line.substr(from));
-      return fields;
+      return;
     }
     fields.push_back(line.substr(from, tab - from));
     from = tab + 1;
   }
+}
+
+template <class Number>
+void AppendNumber(std::string& out, Number value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
 }
 
 template <class Number>
@@ -119,9 +127,9 @@ bool ReadNumber(std::string_view text, Number* value, int base = 10) {
 
 void AppendStamp(std::string& out, const platform::FileStamp& stamp) {
   if (stamp.exists) {
-    out += std::to_string(stamp.time);
+    AppendNumber(out, stamp.time);
     out.push_back('\t');
-    out += std::to_string(stamp.size);
+    AppendNumber(out, stamp.size);
   } else {
     out.append(kMissing).push_back('\t');
     out.append(kMissing);
@@ -151,12 +159,13 @@ bool ParseRecords(std::string_view text, SiteState* state) {
   bool sawProgram = false;
   bool sawOptions = false;
   bool sawRun = false;
+  std::vector<std::string_view> fields;
   std::size_t from = 0;
   while (from < text.size()) {
     const std::size_t end = text.find('\n', from);
     const std::string_view line = text.substr(from, end - from);
     from = end + 1;
-    const std::vector<std::string_view> fields = Fields(line);
+    SplitFields(line, fields);
     const std::string_view kind = fields[0];
     if (kind == "program" && fields.size() >= 2 && !sawProgram) {
       std::optional<std::string> program = Unescaped(fields[1]);
@@ -250,8 +259,12 @@ bool ParseRecords(std::string_view text, SiteState* state) {
 
 }  // namespace
 
-std::string FormatSiteState(const SiteState& state) {
-  std::string out(kVersionLine);
+std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
+  std::string out;
+  // Room for the whole text at once: a state is often the size it was last time, and
+  // growing a string of this size step by step copies it and touches new memory each time.
+  out.reserve(expectedBytes + expectedBytes / 8 + 4096);
+  out.append(kVersionLine);
   out += "\nprogram\t";
   AppendEscaped(out, state.program);
   out += "\noptions\t";
@@ -283,11 +296,11 @@ std::string FormatSiteState(const SiteState& state) {
   }
   for (const SiteListing& listing : state.listings) {
     out += "listing\t";
-    out += std::to_string(listing.changeTime);
+    AppendNumber(out, listing.changeTime);
     out.push_back('\t');
-    out += std::to_string(listing.device);
+    AppendNumber(out, listing.device);
     out.push_back('\t');
-    out += std::to_string(listing.inode);
+    AppendNumber(out, listing.inode);
     out.push_back('\t');
     AppendEscaped(out, listing.folder);
     for (const platform::FolderEntry& entry : listing.entries) {
@@ -306,7 +319,7 @@ std::string WithCheckLine(std::string body) {
   const std::uint64_t sum = Checksum(body);
   const auto lines = std::count(body.begin(), body.end(), '\n');
   body.append(kCheck).push_back('\t');
-  body += std::to_string(lines);
+  AppendNumber(body, lines);
   body.push_back('\t');
   body += Hex(sum);
   body.push_back('\n');
@@ -322,8 +335,8 @@ StateRead ParseSiteState(std::string_view text, SiteState* state) {
     return StateRead::kDamaged;
   const std::size_t checkStart = text.rfind('\n', text.size() - 2) + 1;
   const std::string_view body = text.substr(0, checkStart);
-  const std::vector<std::string_view> check =
-      Fields(text.substr(checkStart, text.size() - 1 - checkStart));
+  std::vector<std::string_view> check;
+  SplitFields(text.substr(checkStart, text.size() - 1 - checkStart), check);
   std::size_t lines = 0;
   std::uint64_t sum = 0;
   if (check.size() != 3 || check[0] != kCheck || !ReadNumber(check[1], &lines) ||

@@ -82,7 +82,8 @@ struct SiteState {
 // In the texts a backslash, a tab, a line feed and a carriage return are written \\, \t,
 // \n and \r. A reader skips records of kinds it does not know and fields after those it
 // knows, so that a later program can add both within this version.
-[[nodiscard]] std::string FormatSiteState(const SiteState& state);
+// `expectedBytes`, when known (the size of the text written last), spares the growing.
+[[nodiscard]] std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes = 0);
 
 // `body` (whole lines) followed by the check line that vouches for it.
 [[nodiscard]] std::string WithCheckLine(std::string body);

@@ -263,10 +263,9 @@ void Site_CL::Walk() {
       // A listing is kept for the next walk only when the folder's last change lies well
       // before this walk began: a change made while the walk lists it may fall on the same
       // tick of the file system's clock, and would then go unseen.
-      if (known && status.changeTime != 0 &&
-          status.changeTime < walkStart_ - kSettledSeconds * platform::kStampUnitsPerSecond)
-        listings_.push_back(
-            {folder.relative, status.changeTime, status.device, status.inode, entries});
+      const bool keepListing =
+          known && status.changeTime != 0 &&
+          status.changeTime < walkStart_ - kSettledSeconds * platform::kStampUnitsPerSecond;
       folders_.push_back(folder.relative);
       for (platform::FolderEntry& entry : entries) {
         const std::string relative = Join(folder.relative, entry.name);
@@ -288,6 +287,10 @@ void Site_CL::Walk() {
           next.push_back({relative, entry.link});
         }
       }
+      // The kind found above for a link is not kept: the state writes a link as a link.
+      if (keepListing)
+        listings_.push_back({folder.relative, status.changeTime, status.device, status.inode,
+                             std::move(entries)});
     }
     level = std::move(next);
   }
@@ -602,7 +605,7 @@ bool Site_CL::WriteState(bool finished) {
     state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
     state.folders = stateFolders_;
     state.listings = std::move(listings_);
-    text = FormatSiteState(state);
+    text = FormatSiteState(state, stateBytes_.load());
     listings_ = std::move(state.listings);
     for (std::size_t k = 0; k < lent.size(); ++k)
       *records_[lent[k]] = std::move(state.pages[k]);
@@ -612,7 +615,8 @@ bool Site_CL::WriteState(bool finished) {
     return true;
   if (!platform::WriteFileAtomically(statePath_, text))
     return false;
-  writtenState_ = text;
+  stateBytes_ = text.size();
+  writtenState_ = std::move(text);
   return true;
 }
 
@@ -741,9 +745,10 @@ int Site_CL::RunSite() {
       parsed = StateRead::kOther;
   }
   if (parsed == StateRead::kRead) {
+    stateBytes_ = stateText.size();
     // The new name has no file yet: the first write must make it, whatever it holds.
     if (!earlierState)
-      writtenState_ = stateText;
+      writtenState_ = std::move(stateText);
     AdoptState(std::move(state));
   } else if (parsed == StateRead::kDamaged || read == platform::ReadResult::kNotRegular ||
              read == platform::ReadResult::kTooLarge) {

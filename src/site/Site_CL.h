@@ -152,6 +152,7 @@ class Site_CL {
 
   std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
+  std::atomic<std::size_t> stateBytes_{0};       // the size of the state last read or written
   std::vector<std::string> inputsUsed_;          // for InputsUsed
   std::mutex changedMutex_;                      // guards outputsChanged_ while pages are made
   std::vector<std::string> outputsChanged_;      // for OutputsChanged

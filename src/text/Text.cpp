@@ -141,6 +141,13 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
       ++i;
       continue;
     }
+    // Most letters of Japanese and Chinese text are three bytes whose lead byte allows any
+    // continuation byte second: they pass here without the full test.
+    if (c >= 0xE1 && c <= 0xEF && c != 0xED && size - i >= 3 && IsContinuation(bytes[i + 1]) &&
+        IsContinuation(bytes[i + 2])) {
+      i += 3;
+      continue;
+    }
     std::size_t bad = 1;
     if (c != 0) {
       const std::size_t length = SequenceLength(bytes + i, size - i, &bad);

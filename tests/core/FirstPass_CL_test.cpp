@@ -99,13 +99,24 @@ TEST(FirstPass, CompletesOnlyWhenTheSecondPassWouldWriteTheSame) {
     EXPECT_FALSE(firstPass.MakingHoles(1));
   }
   {
-    // A definition whose label holds a hole: its key is the label as the second pass
-    // writes it, and the pass cannot be completed.
+    // A definition whose label holds a hole: its key is the label with the hole written
+    // as nothing, which is what the second pass writes only while the hole stays empty.
     ReferenceTable links, carets;
     FirstPass_CL firstPass(links, carets);
     (void)firstPass.NewHole("c", true);
-    EXPECT_EQ(firstPass.DefinitionKey("a" + caretHole + "b", 1), "ab");
-    EXPECT_FALSE(firstPass.CanComplete());
+    const std::string addressHole = Bytes(
+        "\0"
+        "1\0");
+    (void)firstPass.NewHole("r", false);
+    EXPECT_EQ(firstPass.DefinitionKey("a" + caretHole + "b" + addressHole, 1), "ab");
+    EXPECT_TRUE(firstPass.CanComplete()) << "both still undefined";
+    links["r"] = "";
+    EXPECT_TRUE(firstPass.CanComplete()) << "an empty address writes nothing";
+    links["r"] = "u";
+    EXPECT_FALSE(firstPass.CanComplete()) << "the second pass writes the address";
+    links.erase("r");
+    carets["c"] = "#c";
+    EXPECT_FALSE(firstPass.CanComplete()) << "the second pass writes the caret link";
   }
   {
     // In the second pass keys are kept as they are and decide nothing.
@@ -159,6 +170,7 @@ TEST(FirstPass, ClearForgetsTheHolesAndTheBody) {
   firstPass.body.html = "kept";
   firstPass.filling = true;
   firstPass.messages.push_back({MessageKind::IncludeMissing, "said", {}, {}});
+  carets["c"] = "#c";  // the key's hole is filled: the second pass would write another key
   ASSERT_FALSE(firstPass.CanComplete());
   firstPass.Clear();
   EXPECT_TRUE(firstPass.CanComplete());

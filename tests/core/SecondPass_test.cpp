@@ -46,6 +46,13 @@ TEST(SecondPass, CompletedFirstPassMatchesSecondConversion) {
       "[k [^c] ][] [x][r]\n\n[^c]: c\n[r]: u\n",
       "[k [^c] ]: l\n[x][r] [y][k ]\n\n[^c]: c\n[r]: u\n",
       "[a [b][r] c][] [x][r]\n\n[r]: u\n",
+      // A definition's label holding a link that is never defined, or defined only after
+      // the definition, used before and after it.
+      "[x][k ] [k [^u] ]: l\n[y][k ] [z][r]\n\n[r]: u\n",
+      "[x][a  c] [a [b][q] c]: l\n[y][a  c] [z][r]\n\n[r]: u\n",
+      "[x][a  c] [a [b][q] c]: l\n[y][a  c] [z][r]\n\n[r]: u\n[q]: \n",
+      "[x][a  c] [a [b][q] c]: l\n[y][a  c] [z][r]\n\n[r]: u\n[q]: v\n",
+      "[k [^c] [^d] ]: l\n[x][k  ] [y][r]\n\n[^d]: d\n[r]: u\n",
   };
   for (const char* document : documents) {
     EXPECT_EQ(Convert(document, false), Convert(document, true)) << document;

@@ -55,6 +55,14 @@ TEST(TextTest, CleanUtf8ReplacesEachMaximalSubpart) {
             "a" + r + r + r + "b" + r + "c" + r + r + "d");
   // Bad bytes inside and right after a long ASCII run.
   EXPECT_EQ(CleanUtf8("abcdefg\xFFhijklmnop\x80"), "abcdefg" + r + "hijklmnop" + r);
+  // Three-byte letters (kana, han) beside their edges: a lead byte whose second byte is
+  // narrower, a letter cut short by the end or by the next letter, a stray continuation.
+  const std::string ka = "\xE3\x81\x8B";
+  EXPECT_EQ(CleanUtf8(ka + ka + "\xE3\x81" + ka + "\xEF\xBF" + "\xE3"), ka + ka + r + ka + r + r);
+  EXPECT_EQ(CleanUtf8(ka + "\xED\xBF\xBF" + ka + "\xED\x9F\xBF"),
+            ka + r + r + r + ka + "\xED\x9F\xBF");
+  EXPECT_EQ(CleanUtf8("\xEE\x80\x80\xEC\xBF\xBF\xE1\x80\x7F"),
+            "\xEE\x80\x80\xEC\xBF\xBF" + r + "\x7F");
 }
 
 // Long stretches where damage, well-formed characters and ASCII runs of every length
