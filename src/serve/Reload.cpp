@@ -17,8 +17,13 @@ constexpr std::size_t kMaxSnapshotFiles = 1000000;
 
 // The script compares paths decoded, as the server's event names them encoded and the
 // browser encodes its own URLs in its own way. A folder's URL stands for its index page.
+// When only the page's own file changed, and neither page runs a script but this one, the
+// new body is put in place of the old: no navigation, so the edit shows sooner and the
+// reader keeps their place. A changed head, a script of the page's own (which may have
+// worked on the body), a failed fetch or a change to anything else the page uses reloads it.
 const std::string_view kReloadScript = R"JS((function () {
   if (!window.EventSource) return;
+  var own = document.currentScript ? document.currentScript.textContent : null;
   function key(url) {
     try {
       var u = new URL(url, location.href);
@@ -29,21 +34,49 @@ const std::string_view kReloadScript = R"JS((function () {
       return null;
     }
   }
+  function onlyOwnScript(doc) {
+    for (var i = 0; i < doc.scripts.length; i++)
+      if (own === null || doc.scripts[i].textContent !== own) return false;
+    return true;
+  }
+  function sameAttributes(a, b) {
+    if (a.attributes.length !== b.attributes.length) return false;
+    for (var i = 0; i < a.attributes.length; i++)
+      if (b.getAttribute(a.attributes[i].name) !== a.attributes[i].value) return false;
+    return true;
+  }
   var source = new EventSource("/.tarvix/events");
+  function reload() {
+    source.close();
+    location.reload();
+  }
+  function refresh() {
+    if (!window.fetch || !window.DOMParser || !onlyOwnScript(document)) return reload();
+    fetch(location.href, { cache: "no-store" }).then(function (response) {
+      if (!response.ok) throw new Error(response.status);
+      return response.text();
+    }).then(function (html) {
+      var next = new DOMParser().parseFromString(html, "text/html");
+      if (next.head.innerHTML !== document.head.innerHTML || !onlyOwnScript(next) ||
+          !sameAttributes(next.documentElement, document.documentElement) ||
+          next.title !== document.title)
+        return reload();
+      document.body.replaceWith(document.adoptNode(next.body));
+    }).catch(reload);
+  }
   source.onmessage = function (event) {
     var changed = event.data.split("\n").map(key);
-    var used = [location.href];
+    var self = key(location.href);
+    var used = [];
     document.querySelectorAll("link[href]").forEach(function (e) { used.push(e.href); });
     document.querySelectorAll("[src]").forEach(function (e) { used.push(e.src); });
+    // What the page loaded, its own new bodies aside.
     performance.getEntriesByType("resource").forEach(function (e) { used.push(e.name); });
     for (var i = 0; i < used.length; i++) {
       var k = key(used[i]);
-      if (k !== null && changed.indexOf(k) >= 0) {
-        source.close();
-        location.reload();
-        return;
-      }
+      if (k !== null && k !== self && changed.indexOf(k) >= 0) return reload();
     }
+    if (self !== null && changed.indexOf(self) >= 0) refresh();
   };
 })();
 )JS";

@@ -12,8 +12,9 @@
 
 namespace tarvix::serve {
 
-// The script added to served pages. It reloads the page when an event names the page
-// itself or anything it loaded (style sheets, scripts, images, fonts).
+// The script added to served pages. It reloads the page when an event names anything it
+// loaded (style sheets, scripts, images, fonts), and when it names the page itself; a page
+// that runs no script of its own then takes its new body in place, without a navigation.
 extern const std::string_view kReloadScript;
 
 // Every file below the output folder by its path relative to it ('/' separated), with its
