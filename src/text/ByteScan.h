@@ -4,6 +4,7 @@
 // instructions are missing, no block is taken and the byte loops do all the work.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -71,6 +72,52 @@ inline std::uint32_t TextBytes16(const char* p) {
                                      _mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
   ok = _mm_or_si128(ok, _mm_cmplt_epi8(v, _mm_setzero_si128()));
   return static_cast<std::uint32_t>(_mm_movemask_epi8(ok));
+#else
+  (void)p;
+  return 0;
+#endif
+}
+
+// How many of the 16 bytes at `p`, from the first, are well-formed UTF-8 that ends where a
+// character ends, with no NUL: ASCII, two-byte and three-byte letters (Japanese, Chinese
+// and Korean text is mostly the latter). A letter that runs past the block ends the count
+// at its lead byte. 0 when the block starts with anything else or holds anything else
+// (damage, four-byte letters): the byte loop then decides exactly.
+inline std::size_t WellFormedUtf8Prefix16(const char* p) {
+#if defined(TARVIX_BYTE_SCAN)
+  const auto bits = [](__m128i m) { return static_cast<std::uint32_t>(_mm_movemask_epi8(m)); };
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if (bits(_mm_cmpeq_epi8(v, _mm_setzero_si128())) != 0)
+    return 0;
+  const std::uint32_t high = bits(v);
+  if (high == 0)
+    return 16;
+  // Signed compares: 0x80 to 0xBF are the lowest bytes of all.
+  const std::uint32_t continuation = bits(_mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0))));
+  const std::uint32_t lead2 =
+      bits(detail::InRange(v, static_cast<char>(0xC2), static_cast<char>(0xDF)));
+  const std::uint32_t lead3 =
+      bits(detail::InRange(v, static_cast<char>(0xE0), static_cast<char>(0xEF)));
+  if ((continuation | lead2 | lead3) != high)
+    return 0;
+  // After E0 the second byte is at least A0 (no overlong forms), after ED at most 9F (no
+  // surrogates); a lead at the block's end is looked at again in the next block.
+  const __m128i before = _mm_slli_si128(v, 1);
+  const __m128i overlong = _mm_and_si128(_mm_cmpeq_epi8(before, _mm_set1_epi8(static_cast<char>(0xE0))),
+                                         _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(0xA0))));
+  const __m128i surrogate = _mm_and_si128(_mm_cmpeq_epi8(before, _mm_set1_epi8(static_cast<char>(0xED))),
+                                          _mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(0x9F))));
+  if (bits(_mm_or_si128(overlong, surrogate)) != 0)
+    return 0;
+  // Each lead wants continuation bytes right after it and nowhere else: a lead where one
+  // is wanted, or one where none is, fails the comparison.
+  const std::uint32_t wanted = (lead2 << 1) | (lead3 << 1) | (lead3 << 2);
+  if ((wanted & 0xFFFF) != continuation)
+    return 0;
+  if (wanted <= 0xFFFF)
+    return 16;
+  // The last lead's letter goes on in the next block.
+  return static_cast<std::size_t>(31 - std::countl_zero(lead2 | lead3));
 #else
   (void)p;
   return 0;

@@ -1,5 +1,7 @@
 #include "text/Text.h"
 
+#include "text/ByteScan.h"
+
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -132,7 +134,13 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
   std::size_t runStart = 0;
   std::size_t i = 0;
   while (i < size) {
-    if (size - i >= 8 && IsPlainAsciiWord(bytes + i)) {
+    if (kBlockScan && size - i >= 16) {
+      const std::size_t taken = WellFormedUtf8Prefix16(s.data() + i);
+      if (taken != 0) {
+        i += taken;
+        continue;
+      }
+    } else if (size - i >= 8 && IsPlainAsciiWord(bytes + i)) {
       i += 8;
       continue;
     }

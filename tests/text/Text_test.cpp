@@ -75,7 +75,12 @@ TEST(TextTest, CleanUtf8KeepsOrderAcrossLongDamagedStretches) {
   };
   const Piece pieces[] = {{"\xFF", r},           {"\xC3\xA9", "\xC3\xA9"}, {"\xE2\x82z", r + "z"},
                           {"\x80\x80", r + r},   {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-                          {"\0"s, r},             {"\xED\xA0", r + r},     {"\xC3z", r + "z"}};
+                          {"\0"s, r},             {"\xED\xA0", r + r},     {"\xC3z", r + "z"},
+                          // Letters of Japanese, Hindi and Korean text, and their near misses.
+                          {"\xE3\x81\x8B\xE6\x97\xA5", "\xE3\x81\x8B\xE6\x97\xA5"},
+                          {"\xE0\xA4\x85", "\xE0\xA4\x85"}, {"\xED\x9F\xBF", "\xED\x9F\xBF"},
+                          {"\xE0\x9F\xBF", r + r + r},  {"\xED\xBF\xBF", r + r + r},
+                          {"\xE3\x81\xE3z", r + r + "z"}};
   std::string in;
   std::string expected;
   unsigned state = 7;
@@ -88,6 +93,13 @@ TEST(TextTest, CleanUtf8KeepsOrderAcrossLongDamagedStretches) {
     in += ascii + piece.in;
     expected += ascii + piece.out;
   }
+  // Letters only, long enough for many blocks, ending cut short.
+  for (int i = 0; i < 100; ++i) {
+    in += "\xE3\x81\x8B\xC3\xA9\xE3\x80\x82";
+    expected += "\xE3\x81\x8B\xC3\xA9\xE3\x80\x82";
+  }
+  in += "\xE3\x81";
+  expected += r;
   // A damaged stretch with no ASCII at all, far longer than a buffer.
   for (int i = 0; i < 2000; ++i) {
     in += "\xC3\xA9\xFF";
@@ -97,6 +109,36 @@ TEST(TextTest, CleanUtf8KeepsOrderAcrossLongDamagedStretches) {
   std::string out = "kept:";
   AppendCleanUtf8(out, in);
   EXPECT_EQ(out, "kept:" + expected);
+}
+
+// Text is looked at sixteen bytes at a time where it can be: where the blocks fall must not
+// change what comes out, and well-formed letters at every edge of their ranges stay.
+TEST(TextTest, CleanUtf8IsTheSameWhereverBlocksFall) {
+  const unsigned char alphabet[] = {'a',  0x00, 0x80, 0x9F, 0xA0, 0xBF, 0xC1, 0xC2,
+                                    0xDF, 0xE0, 0xE3, 0xED, 0xEF, 0xF0, 0xF4, 0xFF};
+  const std::string good[] = {"\xC2\x80",     "\xDF\xBF",     "\xE0\xA0\x80", "\xE0\xBF\xBF",
+                              "\xE1\x80\x80", "\xEC\xBF\xBF", "\xED\x80\x80", "\xED\x9F\xBF",
+                              "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "z"};
+  unsigned state = 11;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes;
+    std::string letters;
+    for (unsigned n = 20 + next() % 60; n > 0; --n) {
+      bytes.push_back(static_cast<char>(alphabet[next() % std::size(alphabet)]));
+      letters += good[next() % std::size(good)];
+    }
+    EXPECT_EQ(CleanUtf8(letters), letters);
+    const std::string clean = CleanUtf8(bytes);
+    for (std::size_t shift = 1; shift < 16; ++shift) {
+      const std::string pad(shift, 'p');
+      ASSERT_EQ(CleanUtf8(pad + bytes), pad + clean) << round << " " << shift;
+      ASSERT_EQ(CleanUtf8(pad + letters), pad + letters) << round << " " << shift;
+    }
+  }
 }
 
 TEST(TextTest, CleanUtf8ReplacesNul) {
