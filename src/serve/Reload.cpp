@@ -50,12 +50,16 @@ const std::string_view kReloadScript = R"JS((function () {
     source.close();
     location.reload();
   }
+  // Two edits close together fetch twice; only the later answer may show.
+  var fetches = 0;
   function refresh() {
     if (!window.fetch || !window.DOMParser || !onlyOwnScript(document)) return reload();
+    var mine = ++fetches;
     fetch(location.href, { cache: "no-store" }).then(function (response) {
       if (!response.ok) throw new Error(response.status);
       return response.text();
     }).then(function (html) {
+      if (mine !== fetches) return;
       var next = new DOMParser().parseFromString(html, "text/html");
       if (next.head.innerHTML !== document.head.innerHTML || !onlyOwnScript(next) ||
           !sameAttributes(next.documentElement, document.documentElement) ||
