@@ -238,12 +238,6 @@ struct FileStamp {
 // such files, and a later run removes them.
 [[nodiscard]] bool IsTemporaryName(std::string_view name);
 
-// The last time the file at `path` changed in any way (its status change time), in the
-// unit of FileStamp: its contents, its name or its status; a file renamed into place or
-// copied with an old modification time counts from the change. Nothing when nothing is
-// there.
-[[nodiscard]] std::optional<std::int64_t> LatestChangeOf(const std::string& path);
-
 // The time now, by the clock the file system stamps changes with, in the unit of FileStamp.
 [[nodiscard]] std::int64_t FileClockNow();
 

@@ -757,15 +757,6 @@ bool IsTemporaryName(std::string_view name) {
   return true;
 }
 
-std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0)
-    return std::nullopt;
-  // The status change time: the system sets it at every change, and no one can set it to
-  // another time (a modification time can lie in the future).
-  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
-}
-
 std::int64_t FileClockNow() {
   timespec now{};
   (void)clock_gettime(CLOCK_REALTIME, &now);

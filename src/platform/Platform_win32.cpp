@@ -693,22 +693,6 @@ bool IsTemporaryName(std::string_view name) {
   return true;
 }
 
-std::optional<std::int64_t> LatestChangeOf(const std::string& path) {
-  HANDLE file = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return std::nullopt;
-  // The change time: the system sets it at every change, and no one can set it to another
-  // time (a write time can lie in the future).
-  FILE_BASIC_INFO info;
-  const bool ok = GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info) != FALSE;
-  CloseHandle(file);
-  if (!ok)
-    return std::nullopt;
-  return static_cast<std::int64_t>(info.ChangeTime.QuadPart);
-}
-
 std::int64_t FileClockNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
