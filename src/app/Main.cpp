@@ -26,6 +26,8 @@ int Main(int argc, char** argv) {
     return RunPreview(arguments);
   if (IsSiteRun(arguments))
     return Site_CL(arguments).Run();
+  // One document, one conversion: the second core can make the page's memory ready.
+  parser->prefaultBody = true;
   return ConvertFile(*parser, arguments);
 }
 

@@ -177,6 +177,10 @@ class Parser_CL {
   std::string* tableOfContents = nullptr;
   // The largest page the run writes; a larger one is "Page too large" and nothing.
   std::uint64_t maxPageSize = kMaxPageSize;
+  // When set, a large document's body has its memory made ready by a second thread just
+  // ahead of the conversion. The program's single runs set it; a site run's workers and a
+  // library's callers already keep the machine's cores busy, or may not want a thread.
+  bool prefaultBody = false;
 
  private:
   // One message of the run through `messages`, with the file it concerns and the system's

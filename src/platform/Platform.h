@@ -117,6 +117,15 @@ class HeldSignals {
 // many megabytes otherwise costs a page fault every few kilobytes.
 void AdviseLargeBuffer(void* data, std::size_t size);
 
+// True where PrefaultForWriting can work.
+extern const bool kPrefaults;
+// Makes the memory of the `size` bytes at `data` ready to be written, without changing
+// what they hold: the system's work of giving a process fresh memory is done now, on the
+// calling thread, rather than at the first write into it. Only whole blocks of 64 KiB
+// inside the range are taken. False when the system could not (or cannot) do it; the
+// memory then stays as it was, to be made ready when it is first written.
+bool PrefaultForWriting(void* data, std::size_t size);
+
 // A document file mapped into memory read-only, instead of read into a buffer: its pages
 // come from the file as they are first touched, and ReleaseMapped gives back those the
 // conversion is done with, so a document costs only the window being read. While mapped,

@@ -31,6 +31,7 @@ namespace tarvix::platform {
 
 const char kPathSeparator = '\\';
 const std::int64_t kStampUnitsPerSecond = 10000000;
+const bool kPrefaults = false;
 
 namespace {
 
@@ -452,6 +453,12 @@ bool ReadStandardInput(std::string* bytes) {
 void AdviseLargeBuffer(void* /*data*/, std::size_t /*size*/) {
   // Windows gives large pages only to memory allocated for them, by an account holding the
   // "lock pages in memory" right; an existing buffer cannot be advised.
+}
+
+bool PrefaultForWriting(void* /*data*/, std::size_t /*size*/) {
+  // Memory the heap has committed is made ready at its first write; there is no advice
+  // that does it beforehand without writing into it.
+  return false;
 }
 
 bool CreateTemporaryFile(const std::string& prefix, std::string* path, std::string* reason,

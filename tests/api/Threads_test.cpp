@@ -10,6 +10,7 @@
 
 #include "core/ConvertFile.h"
 #include "core/Parser_CL.h"
+#include "core/PrefaultAhead_CL.h"
 #include "platform/Platform.h"
 #include "support/Convert.h"
 #include "support/ScopedTempDir.h"
@@ -193,6 +194,56 @@ TEST(Threads, MappedDocumentsConvertSideBySideAsAlone) {
   for (int t = 0; t < kThreads; ++t) {
     EXPECT_EQ(statuses[t], 0) << t;
     EXPECT_TRUE(pages[t] == alone[t]) << t;
+  }
+}
+
+TEST(Threads, PrefaultAheadLeavesWhatIsWritten) {
+  // The helper makes memory ready while the filler writes into the same buffer: every byte
+  // must be what the filler wrote, wherever the two met.
+  std::string buffer;
+  buffer.reserve(std::size_t{24} << 20);
+  const char* const data = buffer.data();
+  PrefaultAhead_CL ahead;
+  ahead.Start(buffer.data(), buffer.capacity(), std::size_t{4} << 20);
+  EXPECT_EQ(ahead.Running(), platform::kPrefaults);
+  constexpr std::size_t kPiece = 4096 + 17;  // pieces that straddle the helper's blocks
+  for (std::size_t n = 0; buffer.size() + kPiece <= (std::size_t{20} << 20); ++n) {
+    buffer.append(kPiece, static_cast<char>('a' + n % 26));
+    ahead.Reach(buffer.data(), buffer.size());
+  }
+  ahead.Stop();
+  EXPECT_FALSE(ahead.Running());
+  ASSERT_EQ(buffer.data(), data);
+  std::size_t wrong = 0;
+  for (std::size_t i = 0; i < buffer.size(); ++i)
+    wrong += buffer[i] != static_cast<char>('a' + (i / kPiece) % 26);
+  EXPECT_EQ(wrong, 0u);
+
+  // A buffer that moved away is no longer the helper's: it stops at the next Reach.
+  ahead.Start(buffer.data(), buffer.capacity(), std::size_t{1} << 20);
+  const std::string moved = buffer;
+  ahead.Reach(moved.data(), moved.size());
+  EXPECT_FALSE(ahead.Running());
+}
+
+TEST(Threads, PrefaultedBodyGivesTheSamePage) {
+  // Large enough for the program's single run to make the body's memory ready on a second
+  // thread; the page must be the one the library makes without it, both passes included.
+  ScopedTempDir dir;
+  const std::string piece =
+      "# Part\n\nWords with a forward [ref] and *emphasis*, `code` and <https://x.example/>.\n\n"
+      "| a | b |\n|:-|-:|\n| 1 | 2 |\n\n- item\n  - inner\n\n```cpp\nint x;\n```\n\n";
+  const std::string document =
+      Repeat(piece, (std::size_t{5} << 20) / piece.size()) + "[ref]: target.html\n";
+  const std::string path = dir.WriteFile("big.md", document);
+  for (const bool prefault : {true, false}) {
+    CollectedMessages_CL messages;
+    Parser_CL parser;
+    parser.messages = &messages;
+    parser.prefaultBody = prefault;
+    EXPECT_EQ(ConvertFile(parser, {path, "-o", dir.PathOf("big.html")}), 0) << prefault;
+    EXPECT_TRUE(ReplaceAll(dir.ReadFile("big.html"), "\r\n", "\n") == ConvertDocument(document).page)
+        << prefault;
   }
 }
 
