@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/Platform.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -233,6 +234,14 @@ void InPlaceWriter_CL::End(OutputPair& out, const InPlace& at) {
     stretches_.clear();
     stretchPair_ = nullptr;
   }
+}
+
+void InPlaceWriter_CL::GrowText(std::string& text) {
+  std::string grown;
+  grown.reserve(text.capacity() * 2);
+  platform::AdviseLargeBuffer(grown.data(), grown.capacity());
+  grown.append(text);
+  text.swap(grown);
 }
 
 OutputPair& InPlaceWriter_CL::ScratchPair(int depth) {

@@ -52,6 +52,11 @@ class InPlaceWriter_CL {
   // Shorter stretches of escaped source are escaped again rather than noted: a line of
   // small spans would otherwise cost a note per span, more memory than its text.
   static constexpr std::size_t kMinStretch = 256;
+  // A construct held open across a long stretch of the document keeps its source text
+  // beside the page; from this size on, that text grows ahead of need, in steps backed by
+  // large pages, rather than a few kilobytes of fresh memory at a time.
+  static constexpr std::size_t kLargeText = std::size_t{4} << 20;
+  static constexpr std::size_t kTextRoom = std::size_t{1} << 20;
 
   virtual ~InPlaceWriter_CL() = default;
 
@@ -78,11 +83,13 @@ class InPlaceWriter_CL {
   // Keeps the stretch the watched dispatch ended, then watches the next one. Called at
   // each dispatch of the inline run, so its common case (nothing open in place, or
   // another pair) stays here, in line.
-  void WatchTail(const OutputPair& out, TailWatch& watch) {
+  void WatchTail(OutputPair& out, TailWatch& watch) {
     if (depth_ == 0 || &out != stretchPair_) {
       watch.valid = false;
       return;
     }
+    if (out.text.size() >= kLargeText && out.text.capacity() - out.text.size() < kTextRoom)
+      [[unlikely]] GrowText(out.text);
     // The tail the last dispatch found is over: what it held up to the dispatch is a
     // stretch. One that an inner run kept already overlaps it.
     if (watch.valid && (!out.tailValid || out.tailHtml != watch.tailHtml) &&
@@ -99,6 +106,10 @@ class InPlaceWriter_CL {
   [[nodiscard]] OutputPair& ScratchPair(int depth);
 
  private:
+  // Moves `text` into a buffer twice its capacity, advised for large pages before it is
+  // written.
+  static void GrowText(std::string& text);
+
   struct LiteralStretch {
     std::size_t html = 0, htmlEnd = 0;  // the HTML, and the text it escapes
     std::size_t text = 0, textEnd = 0;

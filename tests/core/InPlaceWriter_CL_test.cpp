@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/Convert.h"
+
 namespace tarvix {
 namespace {
 
@@ -251,6 +253,20 @@ TEST(InPlaceWriter, ScratchPairsAreEmptyAndOnePerDepth) {
   EXPECT_EQ(again.text, "");
   EXPECT_EQ(deeper.html, "deeper");
   EXPECT_NE(&writer.ScratchPair(1), &first);
+}
+
+TEST(InPlaceWriter, ConstructsOpenAcrossMegabytesKeepEveryByte) {
+  // Past a few megabytes the source text kept beside the page moves to larger buffers while
+  // the constructs stay open. A match still wraps the whole inside; a failure takes the
+  // source of the span that matched before the move (its HTML is no escaped source) back
+  // from that text.
+  constexpr std::size_t kTimes = (std::size_t{15} << 19) / 10;  // 7.5 MB of words
+  const std::string words = Repeat("ab \"cd\" ", kTimes);
+  const std::string escaped = Repeat("ab &quot;cd&quot; ", kTimes);
+  EXPECT_TRUE(ToHtml("*ab **x** " + words + "end*\n") ==
+              "<p><em>ab <strong>x</strong> " + escaped + "end</em> </p>\n");
+  EXPECT_TRUE(ToHtml("*ab _cd **x** " + words + "end\n") ==
+              "<p>*ab _cd **x** " + escaped + "end </p>\n");
 }
 
 }  // namespace
