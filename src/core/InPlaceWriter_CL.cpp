@@ -236,9 +236,9 @@ void InPlaceWriter_CL::End(OutputPair& out, const InPlace& at) {
   }
 }
 
-void InPlaceWriter_CL::GrowText(std::string& text) {
+void InPlaceWriter_CL::GrowText(std::string& text, std::size_t unread) {
   std::string grown;
-  grown.reserve(text.capacity() * 2);
+  grown.reserve(text.size() + std::min(text.capacity(), unread + kTextRoom));
   platform::AdviseLargeBuffer(grown.data(), grown.capacity());
   grown.append(text);
   text.swap(grown);

@@ -83,13 +83,15 @@ class InPlaceWriter_CL {
   // Keeps the stretch the watched dispatch ended, then watches the next one. Called at
   // each dispatch of the inline run, so its common case (nothing open in place, or
   // another pair) stays here, in line.
-  void WatchTail(OutputPair& out, TailWatch& watch) {
+  // `unread` is how much of the document is still to be read.
+  void WatchTail(OutputPair& out, TailWatch& watch, std::size_t unread) {
     if (depth_ == 0 || &out != stretchPair_) {
       watch.valid = false;
       return;
     }
-    if (out.text.size() >= kLargeText && out.text.capacity() - out.text.size() < kTextRoom)
-      [[unlikely]] GrowText(out.text);
+    const std::size_t room = out.text.capacity() - out.text.size();
+    if (out.text.size() >= kLargeText && room < kTextRoom && unread > room) [[unlikely]]
+      GrowText(out.text, unread);
     // The tail the last dispatch found is over: what it held up to the dispatch is a
     // stretch. One that an inner run kept already overlaps it.
     if (watch.valid && (!out.tailValid || out.tailHtml != watch.tailHtml) &&
@@ -106,9 +108,10 @@ class InPlaceWriter_CL {
   [[nodiscard]] OutputPair& ScratchPair(int depth);
 
  private:
-  // Moves `text` into a buffer twice its capacity, advised for large pages before it is
-  // written.
-  static void GrowText(std::string& text);
+  // Moves `text` into a larger buffer, advised for large pages before it is written: room
+  // for what is left of the document (the text holds each byte of it once) and a little
+  // more, at most twice the capacity it had.
+  static void GrowText(std::string& text, std::size_t unread);
 
   struct LiteralStretch {
     std::size_t html = 0, htmlEnd = 0;  // the HTML, and the text it escapes

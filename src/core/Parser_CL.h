@@ -5,6 +5,7 @@
 // the first pass's completion, the heading guesses, the TOC notes and the page output.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -193,6 +194,10 @@ class Parser_CL {
   // True when `path` names the input file itself (links followed).
   [[nodiscard]] bool IsInputFile(const std::string& path) const;
   [[nodiscard]] const Token& current() const { return lex.current; }
+  // How much of the document is still to be read.
+  [[nodiscard]] std::size_t Unread() const {
+    return lex.InputSize() - std::min(lex.Mark().pos, lex.InputSize());
+  }
   // The first pass, and the second when a reference came before its definition.
   void ConvertPasses();
   // The dispatcher's loop (RenderInline), watching the tail at each dispatch.

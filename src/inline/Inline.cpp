@@ -133,7 +133,7 @@ void Parser_CL::RenderInline(InlineMode mode, OutputPair& out, std::int32_t clos
   TailWatch watch;
   RunInline(mode, out, closeCount, watch);
   // The dispatch the run returned from is watched too.
-  inPlace_.WatchTail(out, watch);
+  inPlace_.WatchTail(out, watch, Unread());
 }
 
 void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount,
@@ -144,7 +144,7 @@ void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCo
   // The run writes straight into `out`: nothing reads the pair before the run returns,
   // so this is the same as collecting first and appending once.
   for (;;) {
-    inPlace_.WatchTail(out, watch);
+    inPlace_.WatchTail(out, watch, Unread());
     const Token& t = current();
     // A quoted passage that ends stops every run, as the end of input does.
     if (t.IsDepth())
