@@ -195,6 +195,8 @@ int Parser_CL::RenderTable(OutputPair& out, std::string firstCell, int atBlockSt
     if (html.size() < nextCheck && html.capacity() - html.size() >= kRowRoomLeft)
       return;
     nextCheck = html.size() + std::max(kRowCheck, html.size() - rowsHtml);
+    // A long table is one block: the body's helper hears of it here.
+    prefault_.Reach(html);
     if (at == std::string_view::npos || rowsFrom == std::string_view::npos || at <= rowsFrom)
       return;
     const std::size_t rate = (html.size() - rowsHtml) / (at - rowsFrom) + 1;

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "core/Parser_CL.h"
-#include "core/PrefaultAhead_CL.h"
 #include "core/TemplateFill_CL.h"
 #include "text/BaseFolder.h"
 #include "text/Text.h"
@@ -97,16 +96,20 @@ void Parser_CL::Convert() {
   tocNotes_.Reserve(estimate.headings);
   headingGuesses_.Forget();
   platform::AdviseLargeBuffer(body.html.data(), body.html.capacity());
-  PrefaultAhead_CL prefault;
+  // The helper stops however the pass ends, before the body goes.
+  struct StopAtEnd {
+    PrefaultAhead_CL& helper;
+    ~StopAtEnd() { helper.Stop(); }
+  } stopAtEnd{prefault_};
   if (prefaultBody && lex.Bytes().size() >= kPrefaultFrom)
-    prefault.Start(body.html.data(), body.html.capacity(), kPrefaultAhead);
+    prefault_.Start(body.html, kPrefaultAhead);
   std::size_t nextRelease = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {
     if (lex.Mark().pos >= nextRelease) {
       lex.ReleaseBefore(lex.Mark().pos - kReleaseMargin);
       nextRelease = lex.Mark().pos + kReleaseEvery;
     }
-    prefault.Reach(body.html.data(), body.html.size());
+    prefault_.Reach(body.html);
     tableRowFlag = 1;
     const Token& t = current();
     switch (t.code) {
@@ -152,7 +155,7 @@ void Parser_CL::Convert() {
         break;
       case kind::Eof:
         // The body is complete: what follows moves or fills it, alone.
-        prefault.Stop();
+        prefault_.Stop();
         // Quotes still open when the input ends without a line end are closed here: no
         // line start follows to close them.
         while (quoteDepth > 0) {

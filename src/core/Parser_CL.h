@@ -23,6 +23,7 @@
 #include "core/Options.h"
 #include "core/PageOutput_CL.h"
 #include "core/PageSink_CL.h"
+#include "core/PrefaultAhead_CL.h"
 #include "core/Toc.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
@@ -241,6 +242,9 @@ class Parser_CL {
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   int inlineDepth_ = 0;
   InPlaceWriter_CL inPlace_;
+  // Makes the body's memory ready ahead of the pass (with prefaultBody); long blocks such
+  // as tables tell it how far they wrote.
+  PrefaultAhead_CL prefault_;
   HeadingGuesses_CL headingGuesses_;
   std::string codeText_;  // a fenced block's code, kept for the next block
   std::string codeInfo_;

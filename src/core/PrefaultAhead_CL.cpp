@@ -20,14 +20,15 @@ constexpr auto kPause = std::chrono::milliseconds(1);
 
 }  // namespace
 
-void PrefaultAhead_CL::Start(char* data, std::size_t size, std::size_t ahead) {
+void PrefaultAhead_CL::Start(std::string& buffer, std::size_t ahead) {
   Stop();
-  if (!platform::kPrefaults || data == nullptr || size == 0 || ahead == 0)
+  if (!platform::kPrefaults || buffer.capacity() == 0 || ahead == 0)
     return;
-  data_ = data;
-  size_ = size;
+  buffer_ = &buffer;
+  data_ = buffer.data();
+  size_ = buffer.capacity();
   ahead_ = ahead;
-  reached_.store(0, std::memory_order_relaxed);
+  reached_.store(buffer.size(), std::memory_order_relaxed);
   stop_.store(false, std::memory_order_relaxed);
   // Without a thread the conversion simply meets its memory as it writes.
   try {
@@ -39,15 +40,18 @@ void PrefaultAhead_CL::Start(char* data, std::size_t size, std::size_t ahead) {
 }
 
 void PrefaultAhead_CL::Stop() {
-  if (!running_)
-    return;
-  stop_.store(true, std::memory_order_relaxed);
-  thread_.join();
-  running_ = false;
+  if (running_) {
+    stop_.store(true, std::memory_order_relaxed);
+    thread_.join();
+    running_ = false;
+  }
+  buffer_ = nullptr;
+  data_ = nullptr;
 }
 
 void PrefaultAhead_CL::Work() {
-  std::size_t done = 0;
+  // What the filler wrote already (a buffer it moved into holds a copy) is ready.
+  std::size_t done = reached_.load(std::memory_order_relaxed);
   while (!stop_.load(std::memory_order_relaxed) && done < size_) {
     const std::size_t reached = reached_.load(std::memory_order_relaxed);
     const std::size_t want = reached >= size_ ? size_ : reached + std::min(ahead_, size_ - reached);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 #include <thread>
 
 namespace tarvix {
@@ -19,28 +20,31 @@ class PrefaultAhead_CL {
   PrefaultAhead_CL(const PrefaultAhead_CL&) = delete;
   PrefaultAhead_CL& operator=(const PrefaultAhead_CL&) = delete;
 
-  // Starts the helper over the `size` bytes at `data`: it makes ready the memory up to
-  // `ahead` bytes past the last Reach, never past the end. Does nothing where the system
-  // cannot prefault or will not give a thread.
-  void Start(char* data, std::size_t size, std::size_t ahead);
-  // The filler has written the first `used` bytes of the buffer now at `data`. A buffer
-  // that moved (it outgrew its reserve) is no longer the helper's: it stops.
-  void Reach(const char* data, std::size_t used) {
-    if (!running_)
+  // Starts the helper over the reserve of `buffer`: it makes ready the memory up to
+  // `ahead` bytes past the buffer's size at the last Reach, never past its capacity. Does
+  // nothing where the system cannot prefault or will not give a thread.
+  void Start(std::string& buffer, std::size_t ahead);
+  // The filler has written into `buffer` so far (any other string is not the helper's
+  // and is ignored). A buffer that moved (it outgrew its reserve) is followed: the helper
+  // starts again on its new place.
+  void Reach(std::string& buffer) {
+    if (&buffer != buffer_)
       return;
-    if (data != data_) {
-      Stop();
+    if (buffer.data() != data_) {
+      Start(buffer, ahead_);
       return;
     }
-    reached_.store(used, std::memory_order_relaxed);
+    reached_.store(buffer.size(), std::memory_order_relaxed);
   }
   [[nodiscard]] bool Running() const { return running_; }
-  // Stops the helper and waits for it; the buffer is then the filler's alone.
+  // Stops the helper and waits for it; the buffer is then the filler's alone, and later
+  // Reaches do nothing.
   void Stop();
 
  private:
   void Work();
 
+  std::string* buffer_ = nullptr;
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t ahead_ = 0;
