@@ -244,7 +244,8 @@ TEST(Threads, PrefaultedBodyGivesTheSamePage) {
     parser.messages = &messages;
     parser.prefaultBody = prefault;
     EXPECT_EQ(ConvertFile(parser, {path, "-o", dir.PathOf("big.html")}), 0) << prefault;
-    EXPECT_TRUE(ReplaceAll(dir.ReadFile("big.html"), "\r\n", "\n") == ConvertDocument(document).page)
+    EXPECT_TRUE(ReplaceAll(dir.ReadFile("big.html"), "\r\n", "\n") ==
+                ConvertDocument(document).page)
         << prefault;
   }
 }
