@@ -89,9 +89,11 @@ class InPlaceWriter_CL {
       watch.valid = false;
       return;
     }
-    const std::size_t room = out.text.capacity() - out.text.size();
-    if (out.text.size() >= kLargeText && room < kTextRoom && unread > room) [[unlikely]]
-      GrowText(out.text, unread);
+    if (out.text.size() >= kLargeText) [[unlikely]] {
+      const std::size_t room = out.text.capacity() - out.text.size();
+      if (room < kTextRoom && unread > room)
+        GrowText(out.text, unread);
+    }
     // The tail the last dispatch found is over: what it held up to the dispatch is a
     // stretch. One that an inner run kept already overlaps it.
     if (watch.valid && (!out.tailValid || out.tailHtml != watch.tailHtml) &&

@@ -10,19 +10,6 @@
 namespace tarvix {
 namespace {
 
-// What escaping does with each byte: 0 copy, 1 an entity, 2 hand to the UTF-8 cleaner
-// (bytes of multi-byte characters, and NUL).
-constexpr std::array<unsigned char, 256> MakeClassTable() {
-  std::array<unsigned char, 256> t{};
-  for (int b = 0x80; b < 256; ++b)
-    t[b] = 2;
-  t[0] = 2;
-  for (char c : std::string_view("\"&'<>\\"))
-    t[static_cast<unsigned char>(c)] = 1;
-  return t;
-}
-constexpr std::array<unsigned char, 256> kEscapeClass = MakeClassTable();
-
 std::string_view EntityFor(char c) {
   switch (c) {
     case '"':
@@ -110,7 +97,7 @@ void AppendEscaped(OutputPair& pair, std::string_view s) {
   AppendEscapedTo(pair.html, s);
 }
 
-void AppendEscaped(OutputPair& pair, const Token& t) {
+void AppendEscapedToken(OutputPair& pair, const Token& t) {
   if (t.flags & Token::kLeadingSpace)
     pair.html.push_back(' ');
   AppendEscapedTo(pair.html, t.Slice());

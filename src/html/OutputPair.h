@@ -2,12 +2,26 @@
 // made, both UTF-8. A construct that fails to match writes its source back as text.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 #include "lex/Token.h"
 
 namespace tarvix {
+
+// What escaping does with each byte: 0 copy, 1 an entity, 2 hand to the UTF-8 cleaner
+// (bytes of multi-byte characters, and NUL).
+constexpr std::array<unsigned char, 256> MakeEscapeClassTable() {
+  std::array<unsigned char, 256> t{};
+  for (int b = 0x80; b < 256; ++b)
+    t[b] = 2;
+  t[0] = 2;
+  for (char c : std::string_view("\"&'<>\\"))
+    t[static_cast<unsigned char>(c)] = 1;
+  return t;
+}
+inline constexpr std::array<unsigned char, 256> kEscapeClass = MakeEscapeClassTable();
 
 struct OutputPair {
   std::string text;  // source bytes as read
@@ -70,7 +84,16 @@ void AppendHtmlUtf8(OutputPair& pair, std::string_view s);
 void AppendHtmlUtf8(OutputPair& pair, const Token& t);
 // Appends source text to `html` as characters, HTML-escaped.
 void AppendEscaped(OutputPair& pair, std::string_view s);
-void AppendEscaped(OutputPair& pair, const Token& t);
+void AppendEscapedToken(OutputPair& pair, const Token& t);
+inline void AppendEscaped(OutputPair& pair, const Token& t) {
+  // Delimiters and punctuation written as text are single bytes that escaping keeps: they
+  // cost no call.
+  if (t.size == 1 && t.flags == 0 && kEscapeClass[static_cast<unsigned char>(t.data[0])] == 0) {
+    pair.html.push_back(t.data[0]);
+    return;
+  }
+  AppendEscapedToken(pair, t);
+}
 
 // Appends `s` to `out` cleaned to UTF-8 and with `"`, `&`, `'`, `<`, `>` and the backslash
 // replaced by their entities (the backslash shows as a yen sign).

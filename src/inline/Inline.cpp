@@ -95,15 +95,18 @@ constexpr PlainBytes kCodePlain = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_
 }  // namespace
 
 bool Parser_CL::WritePlain(OutputPair& out, InlineMode mode, bool afterText) {
-  // An escaped character may continue a character begun before it; WriteToken decides.
-  const std::int32_t next = lex.PeekChar();
-  if (next < 0 || (out.keepText && !out.text.empty() && IsCleanerByte(out.text.back()) &&
-                   IsCleanerByte(static_cast<char>(next)))) {
-    return afterText;
-  }
   const PlainBytes& plain = mode == InlineMode::CodeSpan             ? kCodePlain
                             : mode == InlineMode::UnderscoreEmphasis ? kUnderscorePlain
                                                                      : kInlinePlain;
+  // Most often a delimiter follows: nothing to take.
+  if (lex.NoPlainAt(plain))
+    return afterText;
+  // An escaped character may continue a character begun before it; WriteToken decides.
+  const std::int32_t next = lex.PeekChar();
+  if (out.keepText && !out.text.empty() && IsCleanerByte(out.text.back()) &&
+      IsCleanerByte(static_cast<char>(next))) {
+    return afterText;
+  }
   bool escaped = true;
   const std::string_view run = TakePlain(plain, &afterText, &escaped);
   if (!run.empty()) {

@@ -14,16 +14,6 @@ namespace {
 
 constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 
-// Bytes that end a run of ordinary characters.
-constexpr std::array<bool, 256> MakeStopTable() {
-  std::array<bool, 256> t{};
-  for (char c : std::string_view(" \t\n\r!\"')*-/:<=>[\\]_`|~")) {
-    t[static_cast<unsigned char>(c)] = true;
-  }
-  return t;
-}
-constexpr std::array<bool, 256> kStopsText = MakeStopTable();
-
 // Bytes that start a run of ordinary characters.
 constexpr std::array<bool, 256> MakeTextStartTable() {
   std::array<bool, 256> t{};

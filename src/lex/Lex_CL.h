@@ -47,6 +47,16 @@ constexpr PlainBytes MakePlainBytes(std::string_view take, bool underscoreAfterT
   return plain;
 }
 
+// Bytes that end a run of ordinary characters.
+constexpr std::array<bool, 256> MakeStopTable() {
+  std::array<bool, 256> t{};
+  for (char c : std::string_view(" \t\n\r!\"')*-/:<=>[\\]_`|~")) {
+    t[static_cast<unsigned char>(c)] = true;
+  }
+  return t;
+}
+inline constexpr std::array<bool, 256> kStopsText = MakeStopTable();
+
 // A stretch of tokens taken at once: the bytes from `begin` to `end` are their texts.
 struct PlainRun {
   std::size_t begin = 0;
@@ -109,6 +119,15 @@ class Lex_CL {
   // and the marked short kinds. Stops at a token boundary, so the scan goes on from `end`
   // exactly as if each token had been scanned. The current token is left as it is.
   [[nodiscard]] PlainRun TakePlain(const PlainBytes& plain);
+  // True when TakePlain would take nothing because of the current character alone: one
+  // that ends a word, is no blank and that `plain` does not admit. A delimiter after a
+  // token is the common case, and it costs no call.
+  [[nodiscard]] bool NoPlainAt(const PlainBytes& plain) const {
+    if (curChar_ < 0)
+      return true;
+    const auto c = static_cast<unsigned char>(curChar_);
+    return kStopsText[c] && c != ' ' && c != '\t' && !plain.take[c];
+  }
   void SkipSpaces() {
     while (current.Is(kind::Sp))
       Next();

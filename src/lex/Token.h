@@ -74,7 +74,11 @@ struct Token {
   void AppendTextTo(std::string& out) const {
     if (flags & kLeadingSpace)
       out.push_back(' ');
-    out.append(data, size);
+    if (size == 1) {
+      out.push_back(data[0]);
+    } else {
+      out.append(data, size);
+    }
     if (flags & kTrailingLineEnd)
       out.push_back('\n');
   }

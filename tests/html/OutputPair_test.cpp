@@ -105,5 +105,25 @@ TEST(OutputPair, TokenAppendsKeepFoldedSpaceAndBreak) {
   EXPECT_EQ(pair.html, " &lt; <  \n&yen;");
 }
 
+// A one-byte token escapes as the same byte in a longer text would, whichever way it is
+// written, with and without a blank folded in front.
+TEST(OutputPair, OneByteTokensEscapeAsText) {
+  for (int c = 0; c < 256; ++c) {
+    const std::string byte(1, static_cast<char>(c));
+    for (const bool blank : {false, true}) {
+      Token t;
+      t.data = byte.data();
+      t.size = 1;
+      t.flags = blank ? Token::kLeadingSpace : 0;
+      OutputPair pair;
+      AppendEscaped(pair, t);
+      EXPECT_EQ(pair.html, Escaped((blank ? " " : "") + byte)) << "byte " << c;
+      OutputPair text;
+      AppendText(text, t);
+      EXPECT_EQ(text.text, (blank ? " " : "") + byte) << "byte " << c;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarvix

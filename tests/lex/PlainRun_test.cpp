@@ -210,5 +210,33 @@ TEST(PlainRun, TakesWhatTheTableAdmits) {
   EXPECT_EQ(run.end, 0u);
 }
 
+// The quick refusal before a plain run must never refuse a run TakePlain would take: each
+// byte as the current character, before each kind of byte, with each table.
+TEST(PlainRun, QuickRefusalTakesNothing) {
+  const PlainBytes* tables[] = {&kWords, &kAll, &kGlued};
+  const std::string after[] = {"", "a", " ", "  x", "*", "_", "-", "\n", "\x80"};
+  for (const PlainBytes* plain : tables) {
+    for (int c = 0; c < 256; ++c) {
+      for (const std::string& rest : after) {
+        const std::string doc = std::string(1, static_cast<char>(c)) + rest;
+        Lex_CL lex;
+        lex.OpenBytes(doc);
+        if (!lex.NoPlainAt(*plain))
+          continue;
+        const PlainRun run = lex.TakePlain(*plain);
+        EXPECT_EQ(run.end, run.begin) << "byte " << c << " before \"" << rest << "\"";
+      }
+    }
+  }
+  // It does refuse the delimiters a table leaves out, and the end of the input.
+  Lex_CL lex;
+  lex.OpenBytes("*a");
+  EXPECT_TRUE(lex.NoPlainAt(kWords));
+  lex.OpenBytes("");
+  EXPECT_TRUE(lex.NoPlainAt(kWords));
+  lex.OpenBytes("a*");
+  EXPECT_FALSE(lex.NoPlainAt(kWords));
+}
+
 }  // namespace
 }  // namespace tarvix
