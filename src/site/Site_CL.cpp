@@ -580,14 +580,15 @@ bool Site_CL::WriteState(bool finished) {
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     // This run's records and the listings are lent to the state for its formatting and
-    // taken back, not copied: they are most of what it holds. The previous run's records
-    // are copied, as a page's own task may be reading its record meanwhile.
+    // taken back, not copied: they are most of what it holds. A page not made yet is
+    // written with the previous run's record, copied, as its own task may be reading it
+    // meanwhile; each lent record is taken back from its own place among them.
     SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}};
-    std::vector<std::size_t> lent;
+    std::vector<std::pair<std::size_t, std::size_t>> lent;  // record, place in the state
     for (std::size_t i = 0; i < records_.size(); ++i) {
       if (processed_[i] && records_[i]) {
+        lent.emplace_back(i, state.pages.size());
         state.pages.push_back(std::move(*records_[i]));
-        lent.push_back(i);
       } else if (!processed_[i] && previous_[i]) {
         state.pages.push_back(*previous_[i]);
       }
@@ -607,8 +608,8 @@ bool Site_CL::WriteState(bool finished) {
     state.listings = std::move(listings_);
     text = FormatSiteState(state, stateBytes_.load());
     listings_ = std::move(state.listings);
-    for (std::size_t k = 0; k < lent.size(); ++k)
-      *records_[lent[k]] = std::move(state.pages[k]);
+    for (const auto& [record, place] : lent)
+      *records_[record] = std::move(state.pages[place]);
   }
   const std::lock_guard<std::mutex> lock(stateMutex_);
   if (text == writtenState_)

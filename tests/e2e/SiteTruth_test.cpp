@@ -3,12 +3,14 @@
 // in the output, and the sources it must refuse or report rather than skip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -193,6 +195,61 @@ TEST(SiteTruth, PageChangedInTheOutputIsMadeAgain) {
   EXPECT_EQ(dir.ReadFile("out/b.html"), b);
   r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(SummaryOf(r.err).upToDate, 3) << r.err;
+}
+
+// The state written while a page was still being made handed every record after that page
+// the record before it: the run reported each page's broken links under the next page's
+// name, and the run after it made unchanged pages again. Here one page has a thousand
+// inputs to look at, the last one changed, while the other worker gets through the pages
+// after it.
+TEST(SiteTruth, StateWrittenMidRunKeepsEachPagesRecord) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("site/inc"));
+  std::string slow = "<!--\n";
+  for (int k = 0; k < 1000; ++k) {
+    const std::string include = "inc/i" + std::to_string(k) + ".txt";
+    dir.WriteFile("site/" + include, "<!--\nkeywords: k\n-->\n");
+    slow += "include: " + include + "\n";
+  }
+  dir.WriteFile("site/d130.md", slow + "-->\n[x](missing130.html)\n");
+  std::map<std::string, std::string> expected;  // broken link messages, by document
+  for (int k = 100; k < 160; ++k) {
+    const std::string name = "d" + std::to_string(k);
+    if (k != 130)
+      dir.WriteFile("site/" + name + ".md", "[x](missing" + std::to_string(k) + ".html)\n");
+    expected[Native("site/" + name + ".md")] =
+        "broken link \"missing" + std::to_string(k) + ".html\" (no such file)";
+  }
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out", "-j", "2"}).status, 0);
+  // Which worker gets where first is the system's choice: a few rounds make it likely that
+  // one of them writes the state with pages after the slow one done.
+  const std::string last = dir.PathOf("site/inc/i999.txt");
+  RunResult r;
+  for (int round = 0; round < 4 && !HasFailure(); ++round) {
+    fs::last_write_time(last, fs::last_write_time(last) + std::chrono::seconds(10));
+    r = RunProgram(dir.path(), {"site", "-o", "out", "-j", "2"});
+    EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
+    std::map<std::string, std::string> reported;
+    for (std::string_view rest = r.err; !rest.empty();) {
+      std::string_view line = rest.substr(0, rest.find('\n'));
+      rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+      if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+      if (const std::size_t colon = line.find(": broken link "); colon != std::string_view::npos)
+        reported[std::string(line.substr(0, colon))] = line.substr(colon + 2);
+    }
+    EXPECT_EQ(reported, expected) << "round " << round;
+    std::map<std::string, int> records;
+    for (const SitePage& page : ReadState(dir).pages)
+      ++records[page.document];
+    EXPECT_EQ(records.size(), 60u);
+    for (const auto& [document, count] : records)
+      EXPECT_EQ(count, 1) << document;
+  }
+
+  r = RunProgram(dir.path(), {"site", "-o", "out", "-j", "2"});
+  EXPECT_EQ(SummaryOf(r.err).converted, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 60) << r.err;
 }
 
 // Documents more than 63 folders deep were skipped without a word.
