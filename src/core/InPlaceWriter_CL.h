@@ -16,7 +16,7 @@ namespace tarvix {
 
 // Bytes that escaping hands to the UTF-8 cleaner, which may join them into one character.
 [[nodiscard]] inline bool IsCleanerByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x80 || c == 0;
+  return kEscapeClass[static_cast<unsigned char>(c)] == 2;
 }
 
 // A construct begun in place. The HTML starts as the escaped opener, which is what a
