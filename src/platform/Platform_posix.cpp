@@ -21,6 +21,7 @@
 
 #include "platform/Cleanup.h"
 #include "platform/Platform.h"
+#include "platform/Posix.h"
 
 namespace tarvix::platform {
 
@@ -56,6 +57,8 @@ void SetReason(std::string* reason, int code) {
     *reason = ErrnoText(code);
 }
 
+}  // namespace
+
 // The process's file-creation mask. Reading it with umask() means setting it for a moment,
 // which would change the files another conversion's thread creates meanwhile, so it is
 // read from the system's account of the process, once; only where there is none is it
@@ -80,6 +83,8 @@ mode_t ProcessUmask() {
 mode_t NewFileMode() {
   return 0666 & ~ProcessUmask();
 }
+
+namespace {
 
 FileKind KindOf(mode_t mode) {
   if (S_ISREG(mode))
