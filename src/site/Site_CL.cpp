@@ -991,6 +991,14 @@ int Site_CL::RunSite() {
     if (!state.made.empty())
       AdoptState(std::move(state));
   }
+  for (const WalkError& error : walkErrors_) {
+    const auto below = [&](const std::string& path) { return IsWithin(error.relative, path); };
+    if (std::any_of(keptPages_.begin(), keptPages_.end(),
+                    [&](const SitePage& page) { return below(page.document); }) ||
+        std::any_of(keptCopies_.begin(), keptCopies_.end(),
+                    [&](const SiteInput& copy) { return below(copy.path); }))
+      console.Message(error.folder + std::string(kOutputsKept), MessageStream::Error);
+  }
   // A run that did not finish may have left temporary files; one that finished did not.
   if (!previousFinished_)
     RemoveLeftovers();
