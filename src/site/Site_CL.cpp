@@ -486,7 +486,13 @@ void Site_CL::AdoptState(SiteState state) {
 }
 
 void Site_CL::RemoveLeftovers() {
-  for (const std::string& folder : folders_)
+  // The folders of this walk, and those an earlier run wrote into, whose sources may be
+  // gone by now.
+  std::set<std::string> folders(folders_.begin(), folders_.end());
+  folders.insert(stateFolders_.begin(), stateFolders_.end());
+  for (const SiteInput& made : staleMade_)
+    folders.insert(FolderPart(made.path));
+  for (const std::string& folder : folders)
     (void)out_.RemoveTemporaries(folder);
 }
 
@@ -579,7 +585,11 @@ void Site_CL::ConvertPage(std::size_t index) {
   std::optional<SitePage> record;
   reason.clear();
   const platform::BelowResult folder = out_.MakeFolders(FolderPart(targets_[index]), &reason);
-  if (folder == platform::BelowResult::kLink) {
+  // A link in the page's place is seen before the conversion: the single run's checks
+  // would follow it.
+  if (folder == platform::BelowResult::kLink ||
+      (folder == platform::BelowResult::kDone &&
+       out_.Look(targets_[index]) == platform::BelowKind::kLink)) {
     SayLink(targets_[index], kNotWritten);
   } else if (folder != platform::BelowResult::kDone) {
     messages.Message("Open Err OutputFolder", MessageStream::Error);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,7 +30,7 @@ namespace fs = std::filesystem;
 
 // Starts the program in `folder`; its standard output and error go to `out` and `err`.
 pid_t StartProgram(const std::string& folder, const std::vector<std::string>& arguments,
-                   const std::string& out, const std::string& err) {
+                   const std::string& out, const std::string& err, bool asUser = false) {
   std::vector<std::string> strings{TARVIX_PROGRAM};
   strings.insert(strings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -45,6 +47,10 @@ pid_t StartProgram(const std::string& folder, const std::vector<std::string>& ar
     dup2(errFd, 2);
     if (chdir(folder.c_str()) != 0)
       _exit(126);
+    // The superuser reads any folder: without these two (numbers 1 and 2 of the system's
+    // list) it is held to the folders' modes as any user is.
+    if (asUser && (prctl(PR_CAPBSET_DROP, 1, 0, 0, 0) != 0 || prctl(PR_CAPBSET_DROP, 2, 0, 0, 0) != 0))
+      _exit(125);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -201,6 +207,110 @@ TEST(SiteSignals, DocumentTurnedIntoAFifoIsReported) {
   const Summary s = SummaryOf(dir.ReadFile("run.err"));
   EXPECT_EQ(s.converted, 1000);
   EXPECT_EQ(s.failed, 1);
+}
+
+// The files below `folder` but the run's own state and journal, relative to it.
+std::set<std::string> OutputsBelow(const std::string& folder) {
+  std::set<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name != ".ht-tarvix-site" && name != ".ht-tarvix-made")
+      found.insert(fs::relative(entry.path(), folder).string());
+  }
+  return found;
+}
+
+// A folder of SRC that could not be read was taken as gone: its pages and their folder
+// were removed although the documents were there.
+TEST(SiteSignals, UnreadableFolderKeepsItsOutputs) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("site/docs"));
+  dir.WriteFile("site/index.md", "# Home\n");
+  for (const char* name : {"a", "b", "c"})
+    dir.WriteFile(std::string("site/docs/") + name + ".md", "# Doc\n");
+  dir.WriteFile("site/docs/pic.svg", "<svg/>");
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  const std::set<std::string> made = OutputsBelow(dir.PathOf("out"));
+  ASSERT_EQ(made.size(), 5u);
+  fs::permissions(dir.PathOf("site/docs"), fs::perms::none);
+  const pid_t child = StartProgram(dir.path(), {"site", "-o", "out"}, dir.PathOf("run.out"),
+                                   dir.PathOf("run.err"), true);
+  const int status = WaitFor(child);
+  fs::permissions(dir.PathOf("site/docs"), fs::perms::owner_all);
+  const std::string err = dir.ReadFile("run.err");
+  ASSERT_NE(status, 125) << "the capabilities could not be dropped";
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("site/docs: Open Err Folder"), std::string::npos) << err;
+  EXPECT_NE(err.find("site/docs: outputs kept, the folder could not be read"), std::string::npos)
+      << err;
+  EXPECT_EQ(OutputsBelow(dir.PathOf("out")), made);
+  // Readable again: nothing to make, and the state still knows every page.
+  const RunResult again = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(SummaryOf(again.err).upToDate, 4) << again.err;
+  fs::remove_all(dir.PathOf("site/docs"));
+  const RunResult gone = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(OutputsBelow(dir.PathOf("out")), std::set<std::string>{"index.html"}) << gone.err;
+}
+
+// kill -9 between writing pages and recording them: once their documents were deleted,
+// those pages stayed for good (3,000 of them after ten rounds).
+TEST(SiteSignals, PagesOfAKilledRunAreStillKnownAsOurs) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("site"));
+  dir.WriteFile("site/index.md", "# Home\n");
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  int killedMidway = 0;
+  for (int round = 0; round < 6; ++round) {
+    const std::string folder = "site/r" + std::to_string(round);
+    fs::create_directories(dir.PathOf(folder));
+    for (int i = 0; i < 300; ++i)
+      dir.WriteFile(folder + "/d" + std::to_string(i) + ".md", "# Page " + std::to_string(i) + "\n");
+    const pid_t child = StartProgram(dir.path(), {"site", "-o", "out", "-j", "2"},
+                                     dir.PathOf("run.out"), dir.PathOf("run.err"));
+    // Killed once some of the pages are there, at a moment that varies from round to round.
+    const bool started =
+        WaitForFile(child, dir.PathOf("out/r" + std::to_string(round) + "/d1" +
+                                      std::to_string(round) + ".html"));
+    std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
+    kill(child, SIGKILL);
+    killedMidway += WaitFor(child) == 128 + SIGKILL && started;
+    fs::remove_all(dir.PathOf(folder));
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(OutputsBelow(dir.PathOf("out")), std::set<std::string>{"index.html"})
+        << "round " << round << "\n"
+        << r.err;
+  }
+  EXPECT_GE(killedMidway, 3);
+}
+
+// Stale pages were looked at, then unlinked: a file renamed onto one in between was
+// deleted (1,279 of 24,995).
+TEST(SiteSignals, FileRenamedOntoAStalePageStays) {
+  ScopedTempDir dir;
+  constexpr int kPages = 1500;
+  fs::create_directories(dir.PathOf("site"));
+  for (int i = 0; i < kPages; ++i)
+    dir.WriteFile("site/p" + std::to_string(i) + ".md", "# " + std::to_string(i) + "\n");
+  ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  fs::remove_all(dir.PathOf("site"));
+  fs::create_directories(dir.PathOf("site"));
+  // The user's own files, each with bytes of its own, renamed onto the stale pages while
+  // the run removes them.
+  for (int i = 0; i < kPages; ++i)
+    dir.WriteFile("out/u" + std::to_string(i), "user " + std::to_string(i));
+  const pid_t child = StartProgram(dir.path(), {"site", "-o", "out"}, dir.PathOf("run.out"),
+                                   dir.PathOf("run.err"));
+  for (int i = 0; i < kPages; ++i)
+    fs::rename(dir.PathOf("out/u" + std::to_string(i)),
+               dir.PathOf("out/p" + std::to_string(i) + ".html"));
+  EXPECT_EQ(WaitFor(child), 0) << dir.ReadFile("run.err");
+  std::set<std::string> contents;
+  for (const std::string& name : OutputsBelow(dir.PathOf("out")))
+    contents.insert(dir.ReadFile("out/" + name));
+  for (int i = 0; i < kPages; ++i)
+    EXPECT_EQ(contents.count("user " + std::to_string(i)), 1u) << i;
 }
 
 }  // namespace
