@@ -93,10 +93,6 @@ bool Contains(const std::string& outer, const std::string& inner) {
   return b.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool Overlap(const std::string& a, const std::string& b) {
-  return Contains(a, b) || Contains(b, a);
-}
-
 // The absolute path of `path` with the links of its existing folders resolved; the part
 // that does not exist yet follows as written, and so does the last name unless
 // `resolveLast` (a link named as an input is looked at through its name). Empty when the
@@ -284,6 +280,9 @@ void Site_CL::Walk() {
     bool link = false;
   };
   std::set<std::pair<std::uint64_t, std::uint64_t>> walked;
+  // An output inside the input is never walked: its pages are no documents.
+  if (outputFolder_)
+    walked.insert(*outputFolder_);
   std::vector<Pending> level{{std::string(), false}};
   for (std::size_t depth = 0; !level.empty(); ++depth) {
     std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
@@ -890,12 +889,13 @@ int Site_CL::RunSite() {
   output_ = WithoutTrailingSeparators(commandLine.OptionValue("o"));
   (void)ParseOptions(arguments_, options_);
 
-  // Pages written into the input folder would be read as documents by the next run, and an
-  // input inside the output would be overwritten by its own pages. The output folder's
-  // existing part is resolved before anything is made: through a link it may lie inside.
+  // An input inside the output would be overwritten by its own pages. An output inside
+  // the input is a folder of the project, as documentation repositories keep it: the walk
+  // leaves it out. The output folder's existing part is resolved before anything is made:
+  // through a link it may lie around the input.
   sourceReal_ = Resolved(source_, true);
-  if (Overlap(platform::FullPath(source_), platform::FullPath(output_)) ||
-      Overlap(sourceReal_, Resolved(output_, true))) {
+  if (Contains(platform::FullPath(output_), platform::FullPath(source_)) ||
+      Contains(Resolved(output_, true), sourceReal_)) {
     console.Message("Input Folder and Output Folder may not contain each other",
                     MessageStream::Output);
     return 255;
@@ -905,6 +905,10 @@ int Site_CL::RunSite() {
     return 255;
   }
   outputReal_ = Resolved(output_, true);
+  // The output folder itself, wherever a walk of the input meets it.
+  platform::FileStatus outputStatus;
+  if (platform::StatusOf(output_, &outputStatus))
+    outputFolder_ = {outputStatus.device, outputStatus.inode};
   statePath_ = Join(output_, std::string(kSiteStateName));
 
   pageArguments_ = OtherArguments();

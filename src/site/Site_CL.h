@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -129,6 +130,8 @@ class Site_CL {
   std::string output_;
   std::string sourceReal_;  // resolved, absolute
   std::string outputReal_;
+  // The output folder's identity: the walk leaves it out where it lies inside the input.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> outputFolder_;
   std::string statePath_;
   std::string programText_;
   std::string optionsText_;

@@ -259,25 +259,46 @@ TEST(Site, FailingPageLeavesTheOthers) {
   EXPECT_TRUE(fs::is_regular_file(dir.PathOf("out/docs/a.html")));
 }
 
-TEST(Site, FoldersThatContainEachOtherAreRefused) {
+TEST(Site, InputInsideOutputIsRefused) {
   ScopedTempDir dir;
   WriteSite(dir);
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"site", "-o", Native("site/out")},
-        std::vector<std::string>{Native("site/docs"), "-o", "site"},
+       {std::vector<std::string>{Native("site/docs"), "-o", "site"},
         std::vector<std::string>{"site", "-o", Native("site/")},
-        std::vector<std::string>{"site", "-o", Native("./site/docs/../out/x/..")}}) {
+        std::vector<std::string>{Native("site/docs/deep"), "-o", Native("./site/x/../docs")}}) {
     const RunResult r = RunProgram(dir.path(), arguments);
     EXPECT_EQ(r.status, 255) << arguments[2];
     EXPECT_EQ(r.out, Lines("Input Folder and Output Folder may not contain each other\n"));
     EXPECT_EQ(r.err, "");
   }
-  EXPECT_FALSE(fs::exists(dir.PathOf("site/out")));
+  EXPECT_FALSE(fs::exists(dir.PathOf("site/x")));
   // Without -o a folder is still an input that cannot be read.
   const RunResult r = RunProgram(dir.path(), {"site"});
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, Lines("Open Err InputFile\ntarvix: site: Is a directory\n"));
+}
+
+// The layout of most documentation repositories, the output in a folder of the project:
+// refused, although the walk can leave the output out.
+TEST(Site, OutputInsideInputIsLeftOutOfTheWalk) {
+  ScopedTempDir dir;
+  WriteSite(dir);
+  for (int round = 0; round < 3; ++round) {
+    const RunResult r = RunProgram(dir.path(), {"site", "-o", Native("site/_site")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Summary s = SummaryOf(r.err);
+    EXPECT_EQ(s.converted + s.upToDate, 4) << r.err;
+    EXPECT_EQ(s.converted, round == 0 ? 4 : 0) << r.err;
+    EXPECT_EQ(s.removed, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(dir.PathOf("site/_site/docs/a.html")));
+    // Neither its pages nor the copies in it are taken as the site's own.
+    EXPECT_FALSE(fs::exists(dir.PathOf("site/_site/_site")));
+  }
+  // From the project's folder, as such a repository is built.
+  const RunResult r = RunProgram(dir.PathOf("site"), {".", "-o", "_site"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(dir.PathOf("site/_site/_site")));
 }
 
 TEST(Site, MessagesOfParallelPagesDoNotInterleave) {
