@@ -80,8 +80,10 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
       Say(MessageKind::OutputIsInput, "OutputFile is InputFile", options.outputFile);
       return 0;
     }
-    if (targetExists && !options.replaceExt && target.kind != platform::FileKind::Regular &&
-        target.kind != platform::FileKind::Folder) {
+    if (pageSink) {
+      // The caller gives the page its file (a site run, below its output folder).
+    } else if (targetExists && !options.replaceExt && target.kind != platform::FileKind::Regular &&
+               target.kind != platform::FileKind::Folder) {
       // A device or a pipe takes the page as it is written: there is no file to replace.
       if (!output.OpenNode(options.outputFile, &reason)) {
         Say(MessageKind::OpenOutputFile, "Open Err OutputFile", options.outputFile, reason);
@@ -186,8 +188,18 @@ int Parser_CL::Run() {
     ConvertPasses();
   }
   // A page handed to the caller's sink has nothing left to close or commit.
-  if (pageSink)
-    return pageTooLarge_ ? kStatusNotWritten : kStatusWritten;
+  if (pageSink) {
+    if (pageTooLarge_)
+      return kStatusNotWritten;
+    // A named output the caller writes: the extension the document asked for may still
+    // make the name of the document itself.
+    const std::string target = TargetPath();
+    if (!options.outputFile.empty() && target != options.outputFile && IsInputFile(target)) {
+      Say(MessageKind::OutputIsInput, "OutputFile is InputFile", target);
+      return kStatusNotStarted;
+    }
+    return kStatusWritten;
+  }
   if (pageTooLarge_) {
     // Nothing of the page was written: the temporary file goes, the target stays.
     output.Discard();

@@ -171,7 +171,8 @@ class Parser_CL {
   // named, found or not) and their stamps before it read them: a site run's inputs.
   std::vector<std::string> inputsRead;
   std::vector<platform::FileStamp> inputStamps;
-  // Where the page goes when set; `output` is then not used and stays closed.
+  // Where the page goes when set; `output` is then not used and stays closed. With an
+  // output file named, the caller writes the page there (TargetPath) itself.
   PageSink_CL* pageSink = nullptr;
   // The template's text, held by the caller: used where no template file is chosen.
   std::optional<std::string> templateText;

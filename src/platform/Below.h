@@ -71,6 +71,7 @@ class BelowFolder {
 
  private:
   friend class NewFileBelow;
+  friend class AppendFileBelow;
   // The folder holding the last name of `relative`, opened without links, and that name.
   // kDone, kMissing, kLink or kFailed.
   [[nodiscard]] BelowResult OpenParent(std::string_view relative, bool make, int* folder,
@@ -104,8 +105,11 @@ class NewFileBelow {
   // the file keeps its temporary name. False when anything written failed.
   [[nodiscard]] bool Finish(bool durable, FileIdentity* identity, std::string* reason = nullptr);
   // Gives the finished file its name, replacing a regular file there in one step. kLink
-  // when the name is a link now (it stays), kChanged when it is no regular file.
-  [[nodiscard]] BelowResult Commit(bool durable, std::string* reason = nullptr);
+  // when the name is a link now (it stays), kChanged when it is no regular file. With
+  // `anyFile`, a name that is ours alone (the run's state), whatever is there but a folder
+  // is replaced: the name itself, never what a link there names.
+  [[nodiscard]] BelowResult Commit(bool durable, std::string* reason = nullptr,
+                                   bool anyFile = false);
   // The file's path as the messages show it.
   [[nodiscard]] std::string ShownPath() const;
 
@@ -123,6 +127,30 @@ class NewFileBelow {
   bool failed_ = false;
   std::uint32_t mode_ = 0;
   int slot_ = -1;
+};
+
+// A file below a BelowFolder that lines are appended to, each line in one write: what a run
+// notes before a step that it might not live to record elsewhere.
+class AppendFileBelow {
+ public:
+  AppendFileBelow() = default;
+  ~AppendFileBelow();
+  AppendFileBelow(const AppendFileBelow&) = delete;
+  AppendFileBelow& operator=(const AppendFileBelow&) = delete;
+
+  // Opens `relative` for appending, made when missing; kLink when it or a folder on its
+  // way is a link, kChanged when it is no regular file.
+  [[nodiscard]] BelowResult Open(const BelowFolder& below, std::string_view relative,
+                                 std::string* reason = nullptr);
+  [[nodiscard]] bool IsOpen() const { return fd_ >= 0 || file_ != nullptr; }
+  // Appends `bytes` in one write; false when it failed.
+  bool Append(std::string_view bytes);
+  // Closes the file; `identity`, when given, gets what it is then.
+  void Close(FileIdentity* identity = nullptr);
+
+ private:
+  int fd_ = -1;           // POSIX
+  void* file_ = nullptr;  // Windows
 };
 
 // True when `name` is of the form temporary files below a folder get: ".tarvix-", ten

@@ -517,14 +517,17 @@ bool NewFileBelow::Finish(bool durable, FileIdentity* identity, std::string* rea
   return true;
 }
 
-BelowResult NewFileBelow::Commit(bool durable, std::string* reason) {
+BelowResult NewFileBelow::Commit(bool durable, std::string* reason, bool anyFile) {
   if (fd_ < 0 || folder_ < 0) {
     SetReason(reason, EBADF);
     return BelowResult::kFailed;
   }
   struct stat info;
   mode_t mode = mode_;
-  if (fstatat(folder_, name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+  const bool found = fstatat(folder_, name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+  if (found && anyFile && !S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) {
+    // Replaced as it is: the rename takes the name, whatever it named.
+  } else if (found) {
     if (S_ISLNK(info.st_mode)) {
       Discard();
       return BelowResult::kLink;
@@ -570,6 +573,66 @@ BelowResult NewFileBelow::Commit(bool durable, std::string* reason) {
 
 std::string NewFileBelow::ShownPath() const {
   return below_ == nullptr ? temporary_ : JoinShown(below_->Path(), relativeFolder_, temporary_);
+}
+
+AppendFileBelow::~AppendFileBelow() {
+  Close();
+}
+
+BelowResult AppendFileBelow::Open(const BelowFolder& below, std::string_view relative,
+                                  std::string* reason) {
+  Close();
+  int folder = -1;
+  std::string name;
+  const BelowResult opened = below.OpenParent(relative, false, &folder, &name, reason);
+  if (opened != BelowResult::kDone)
+    return opened;
+  const int fd = openat(folder, name.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                        NewFileMode());
+  const int code = errno;
+  BelowResult result = BelowResult::kDone;
+  struct stat info;
+  if (fd < 0) {
+    result = code == ELOOP ? BelowResult::kLink : BelowResult::kFailed;
+    if (result == BelowResult::kFailed)
+      SetReason(reason, code);
+  } else if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    result = BelowResult::kChanged;
+  } else if (fd <= STDERR_FILENO) {
+    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (fd_ < 0)
+      result = BelowResult::kFailed;
+  } else {
+    fd_ = fd;
+  }
+  if (fd >= 0 && fd != fd_)
+    close(fd);
+  close(folder);
+  return result;
+}
+
+bool AppendFileBelow::Append(std::string_view bytes) {
+  if (fd_ < 0)
+    return false;
+  for (;;) {
+    const ssize_t written = write(fd_, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR)
+      continue;
+    return written == static_cast<ssize_t>(bytes.size());
+  }
+}
+
+void AppendFileBelow::Close(FileIdentity* identity) {
+  if (identity != nullptr)
+    *identity = FileIdentity();
+  if (fd_ < 0)
+    return;
+  struct stat info;
+  if (identity != nullptr && fstat(fd_, &info) == 0)
+    *identity = IdentityOf(info);
+  close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace tarvix::platform

@@ -136,13 +136,36 @@ void AppendStamp(std::string& out, const platform::FileStamp& stamp) {
   }
 }
 
-// An input's or a copy's line: its kind, its stamp and its path.
-void AppendStampedLine(std::string& out, std::string_view kind, const SiteInput& file) {
+// The identity fields, when known: a record without them reads as before.
+void AppendIdentity(std::string& out, std::uint64_t device, std::uint64_t inode) {
+  if (device == 0 && inode == 0)
+    return;
+  out.push_back('\t');
+  AppendNumber(out, device);
+  out.push_back('\t');
+  AppendNumber(out, inode);
+}
+
+// An input's or a copy's line: its kind, its stamp and its path, and for what the run made
+// the file's identity.
+void AppendStampedLine(std::string& out, std::string_view kind, const SiteInput& file,
+                       bool identity) {
   out += kind;
   AppendStamp(out, file.stamp);
   out.push_back('\t');
   AppendEscaped(out, file.path);
+  if (identity)
+    AppendIdentity(out, file.device, file.inode);
   out.push_back('\n');
+}
+
+// The identity fields at `fields[at]` and after, when there; false when they are there but
+// are no numbers.
+bool ReadIdentity(const std::vector<std::string_view>& fields, std::size_t at,
+                  std::uint64_t* device, std::uint64_t* inode) {
+  if (fields.size() < at + 2)
+    return true;
+  return ReadNumber(fields[at], device) && ReadNumber(fields[at + 1], inode);
 }
 
 bool ReadStamp(std::string_view time, std::string_view size, platform::FileStamp* stamp) {
@@ -188,7 +211,8 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       std::optional<std::string> document = Unescaped(fields[1]);
       std::optional<std::string> target = Unescaped(fields[2]);
       SitePage page;
-      if (!document || !target || !ReadStamp(fields[3], fields[4], &page.page))
+      if (!document || !target || !ReadStamp(fields[3], fields[4], &page.page) ||
+          !ReadIdentity(fields, 5, &page.device, &page.inode))
         return false;
       page.document = std::move(*document);
       page.target = std::move(*target);
@@ -209,13 +233,14 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       if (!links)
         return false;
       state->pages.back().links = std::move(*links);
-    } else if (kind == "copy" && fields.size() >= 4) {
+    } else if ((kind == "copy" || kind == "made") && fields.size() >= 4) {
       SiteInput copy;
       std::optional<std::string> path = Unescaped(fields[3]);
-      if (!path || !ReadStamp(fields[1], fields[2], &copy.stamp))
+      if (!path || !ReadStamp(fields[1], fields[2], &copy.stamp) ||
+          !ReadIdentity(fields, 4, &copy.device, &copy.inode))
         return false;
       copy.path = std::move(*path);
-      state->copies.push_back(std::move(copy));
+      (kind == "copy" ? state->copies : state->made).push_back(std::move(copy));
     } else if (kind == "folder" && fields.size() >= 2) {
       std::optional<std::string> folder = Unescaped(fields[1]);
       if (!folder)
@@ -248,7 +273,8 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       }
       state->listings.push_back(std::move(listing));
     } else if (kind == "program" || kind == "options" || kind == "run" || kind == "page" ||
-               kind == "input" || kind == "links" || kind == "copy" || kind == "folder" ||
+               kind == "input" || kind == "links" || kind == "copy" || kind == "made" ||
+               kind == "folder" ||
                kind == "listing" || kind == kCheck) {
       // One of ours, but not as we write it.
       return false;
@@ -278,9 +304,10 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
     AppendEscaped(out, page.target);
     out.push_back('\t');
     AppendStamp(out, page.page);
+    AppendIdentity(out, page.device, page.inode);
     out.push_back('\n');
     for (const SiteInput& input : page.inputs)
-      AppendStampedLine(out, "input\t", input);
+      AppendStampedLine(out, "input\t", input, false);
     if (!page.links.empty()) {
       out += "links\t";
       AppendEscaped(out, page.links);
@@ -288,7 +315,9 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
     }
   }
   for (const SiteInput& copy : state.copies)
-    AppendStampedLine(out, "copy\t", copy);
+    AppendStampedLine(out, "copy\t", copy, true);
+  for (const SiteInput& made : state.made)
+    AppendStampedLine(out, "made\t", made, true);
   for (const std::string& folder : state.folders) {
     out += "folder\t";
     AppendEscaped(out, folder);
@@ -313,6 +342,34 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
     out.push_back('\n');
   }
   return WithCheckLine(std::move(out));
+}
+
+std::string FormatMadeLine(const SiteInput& made) {
+  std::string line;
+  AppendStampedLine(line, "made\t", made, true);
+  return line;
+}
+
+std::vector<SiteInput> ParseMadeLines(std::string_view text) {
+  std::vector<SiteInput> made;
+  std::vector<std::string_view> fields;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t end = text.find('\n', from);
+    if (end == std::string_view::npos)
+      break;
+    SplitFields(text.substr(from, end - from), fields);
+    from = end + 1;
+    SiteInput file;
+    std::optional<std::string> path;
+    if (fields.size() != 6 || fields[0] != "made" ||
+        !ReadStamp(fields[1], fields[2], &file.stamp) || !file.stamp.exists ||
+        !(path = Unescaped(fields[3])) || !ReadIdentity(fields, 4, &file.device, &file.inode))
+      continue;
+    file.path = std::move(*path);
+    made.push_back(std::move(file));
+  }
+  return made;
 }
 
 std::string WithCheckLine(std::string body) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Below.h"
 #include "platform/Platform.h"
 
 namespace tarvix {
@@ -24,6 +25,9 @@ inline constexpr std::string_view kEarlierSiteStateName = ".tarvix-site";
 struct SiteInput {
   std::string path;  // relative to the output folder
   platform::FileStamp stamp;
+  // For a file the run made (a copy), which file it was: 0 and 0 when not known.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
 };
 
 struct SitePage {
@@ -34,6 +38,8 @@ struct SitePage {
   // The page's ids and relative links as the link check keeps them (FormatPageLinks);
   // empty when not known, and the page is then read again.
   std::string links;
+  std::uint64_t device = 0;  // which file the page was: 0 and 0 when not known
+  std::uint64_t inode = 0;
 };
 
 // A folder of the input as the walk listed it: what the next walk takes instead of listing it
@@ -59,19 +65,31 @@ struct SiteState {
   // folders below the output folder that hold what the run made: what a later run may
   // remove once their sources are gone.
   std::vector<SiteInput> copies;
+  // The files a run that was still going had made and was about to give their names, each
+  // with its identity: they are its own even if it ended before it recorded them.
+  std::vector<SiteInput> made;
   std::vector<std::string> folders;
   std::vector<SiteListing> listings;
 };
+
+// The identity of the file a page or copy record made.
+[[nodiscard]] inline platform::FileIdentity IdentityOf(const SitePage& page) {
+  return {page.device, page.inode, page.page};
+}
+[[nodiscard]] inline platform::FileIdentity IdentityOf(const SiteInput& file) {
+  return {file.device, file.inode, file.stamp};
+}
 
 // The text of the state file, one record a line:
 //   tarvix-site 2
 //   program <TAB> TEXT
 //   options <TAB> TEXT
 //   run <TAB> finished | going
-//   page <TAB> DOCUMENT <TAB> TARGET <TAB> TIME <TAB> SIZE
+//   page <TAB> DOCUMENT <TAB> TARGET <TAB> TIME <TAB> SIZE <TAB> DEVICE <TAB> INODE
 //   input <TAB> TIME <TAB> SIZE <TAB> PATH      (TIME and SIZE "-" for a missing file)
 //   links <TAB> RECORD                          (the page's links, see FormatPageLinks)
-//   copy <TAB> TIME <TAB> SIZE <TAB> PATH
+//   copy <TAB> TIME <TAB> SIZE <TAB> PATH <TAB> DEVICE <TAB> INODE
+//   made <TAB> TIME <TAB> SIZE <TAB> PATH <TAB> DEVICE <TAB> INODE
 //   folder <TAB> PATH
 //   listing <TAB> CHANGE <TAB> DEVICE <TAB> INODE <TAB> FOLDER [<TAB> ENTRY]...
 //                                               (ENTRY: f, d or l for a file, a folder or
@@ -87,6 +105,16 @@ struct SiteState {
 
 // `body` (whole lines) followed by the check line that vouches for it.
 [[nodiscard]] std::string WithCheckLine(std::string body);
+
+// The name of the journal beside the state: one "made" line (as in the state) for each file
+// a run is about to give its name, written before it does.
+inline constexpr std::string_view kSiteJournalName = ".ht-tarvix-made";
+
+// The journal's line for `made`.
+[[nodiscard]] std::string FormatMadeLine(const SiteInput& made);
+// The journal's lines that are whole and as we write them, in order; the others (the last,
+// cut short by a run that was killed while writing it) are skipped.
+[[nodiscard]] std::vector<SiteInput> ParseMadeLines(std::string_view text);
 
 // How a state file's text was found.
 enum class StateRead {

@@ -16,6 +16,7 @@
 
 #include "core/CommandLine_CL.h"
 #include "core/ConvertFile.h"
+#include "core/PageSink_CL.h"
 #include "core/Parser_CL.h"
 #include "lex/Header.h"
 #include "platform/Platform.h"
@@ -50,6 +51,15 @@ constexpr std::string_view kTooDeep = "too deep";
 constexpr std::string_view kTwoSources = "Two sources for ";
 constexpr std::string_view kNotRemoved = ": not removed, changed since it was written";
 constexpr std::string_view kNotRemovable = ": not removed";
+constexpr std::string_view kNotWritten = "not written";
+constexpr std::string_view kNotRemovedWord = "not removed";
+constexpr std::string_view kKeptAs = ": not removed, not ours; it is now ";
+constexpr std::string_view kOutputsKept = ": outputs kept, the folder could not be read";
+constexpr std::string_view kOtherSite = ": made from another folder ";
+constexpr std::string_view kOtherSiteDetail =
+    "use another output folder, or remove this one to make it from here";
+// The first line of the options the state records: the input folder, seen from the output.
+constexpr std::string_view kSourceLine = "source\t";
 // A page larger than this is not read back for its links; the check then skips it.
 constexpr std::uint64_t kMaxScannedPageBytes = std::uint64_t{256} << 20;
 // The options whose value names a file or folder: the state holds it resolved.
@@ -130,25 +140,50 @@ std::string PageOf(const std::string& document) {
   return WithoutExtension(document) + std::string(kPageExtension);
 }
 
-// True when `path`, as the state names it, lies below the output folder: relative, and
-// without an empty, "." or ".." step (nor, where '\' separates, a ':' that names a drive
-// or a stream). The state is input: nothing else is ever removed.
-bool IsBelowOutput(std::string_view path) {
+// True when `path`, as the state names it, is a path the walk could give: names that are
+// plain (IsPlainName) and none a dot-name (the walk leaves those out), separated by the
+// system's separator. The state is input: nothing else is ever written or removed.
+bool IsWalkPath(std::string_view path) {
   if (path.empty())
     return false;
   std::size_t from = 0;
   for (;;) {
-    std::size_t end = from;
-    while (end < path.size() && path[end] != '/' && path[end] != platform::kPathSeparator)
-      ++end;
-    const std::string_view step = path.substr(from, end - from);
-    if (step.empty() || step == "." || step == ".." ||
-        (platform::kPathSeparator == '\\' && step.find(':') != std::string_view::npos))
+    std::size_t end = path.find(platform::kPathSeparator, from);
+    if (end == std::string_view::npos)
+      end = path.size();
+    const std::string_view name = path.substr(from, end - from);
+    if (!platform::IsPlainName(name) || name[0] == '.')
       return false;
     if (end == path.size())
       return true;
     from = end + 1;
   }
+}
+
+// True when `target` is a page that `document` may have written: its own name with the
+// page's extension or, with -ext, another extension in the same folder.
+bool TargetFits(const std::string& document, const std::string& target) {
+  if (!IsWalkPath(target) || IsDocument(target))
+    return false;
+  if (target == PageOf(document))
+    return true;
+  const std::string stem = WithoutExtension(document);
+  return target.size() >= stem.size() && target.compare(0, stem.size(), stem) == 0 &&
+         target.find(platform::kPathSeparator, stem.size()) == std::string::npos &&
+         target.find('/', stem.size()) == std::string::npos;
+}
+
+// The folder part of a path below the output folder ("" for a name at its top).
+std::string FolderPart(const std::string& relative) {
+  const std::size_t at = relative.rfind(platform::kPathSeparator);
+  return at == std::string::npos ? std::string() : relative.substr(0, at);
+}
+
+// True when `relative` is `folder` or lies below it ("" holds everything).
+bool IsWithin(const std::string& folder, const std::string& relative) {
+  return folder.empty() || relative == folder ||
+         (relative.size() > folder.size() && relative.compare(0, folder.size(), folder) == 0 &&
+          relative[folder.size()] == platform::kPathSeparator);
 }
 
 // The folders that hold `path` below the output folder, innermost last.
@@ -157,6 +192,29 @@ void AddFoldersOf(const std::string& path, std::set<std::string>* folders) {
        at = path.find(platform::kPathSeparator, at + 1))
     folders->insert(path.substr(0, at));
 }
+
+// Takes a page's bytes in memory: the site run writes them below the output folder itself,
+// and reads its links from them.
+class PageText_CL final : public PageSink_CL {
+ public:
+  void Reserve(std::uint64_t size, bool adoptsBody) override {
+    size_ = static_cast<std::size_t>(size);
+    if (!adoptsBody)
+      bytes.reserve(size_);
+  }
+  void Write(std::string_view text) override { bytes.append(text); }
+  void AdoptBody(std::string&& body) override {
+    std::string page = std::move(body);
+    page.reserve(size_);
+    page.insert(0, bytes);
+    bytes = std::move(page);
+  }
+
+  std::string bytes;
+
+ private:
+  std::size_t size_ = 0;
+};
 
 // A duration as seconds with one decimal, without the locale's decimal sign.
 std::string Seconds(std::chrono::steady_clock::duration elapsed) {
@@ -237,7 +295,7 @@ void Site_CL::Walk() {
       if (known && !walked.insert({status.device, status.inode}).second)
         continue;
       if (depth >= kMaxFolderDepth) {
-        walkErrors_.push_back({folderPath, std::string(kTooDeep)});
+        walkErrors_.push_back({folderPath, folder.relative, std::string(kTooDeep)});
         continue;
       }
       std::vector<platform::FolderEntry> entries;
@@ -250,11 +308,11 @@ void Site_CL::Walk() {
         entries = std::move(previous->second.entries);
       } else {
         if (!platform::ListFolder(folderPath, &entries)) {
-          walkErrors_.push_back({folderPath, std::string()});
+          walkErrors_.push_back({folderPath, folder.relative, std::string()});
           continue;
         }
         std::erase_if(entries, [](const platform::FolderEntry& entry) {
-          return entry.name.empty() || entry.name[0] == '.' ||
+          return !platform::IsPlainName(entry.name) || entry.name[0] == '.' ||
                  (!entry.link && entry.kind == platform::EntryKind::Other);
         });
         std::sort(entries.begin(), entries.end(),
@@ -332,26 +390,69 @@ std::string Site_CL::OptionsText() const {
   return text;
 }
 
+bool Site_CL::BelowUnreadable(const std::string& relative) const {
+  return std::any_of(walkErrors_.begin(), walkErrors_.end(),
+                     [&](const WalkError& error) { return IsWithin(error.relative, relative); });
+}
+
+void Site_CL::CheckStateRecords(SiteState* state) const {
+  std::erase_if(state->pages, [](const SitePage& page) {
+    return !IsWalkPath(page.document) || !IsDocument(page.document) ||
+           !TargetFits(page.document, page.target);
+  });
+  const auto notCopy = [](const SiteInput& copy) {
+    return !IsWalkPath(copy.path) || IsDocument(copy.path);
+  };
+  std::erase_if(state->copies, notCopy);
+  std::erase_if(state->made, [](const SiteInput& made) { return !IsWalkPath(made.path); });
+  std::erase_if(state->folders, [](const std::string& folder) { return !IsWalkPath(folder); });
+  // A listing is the walk's own result: a name in it that no fresh listing keeps, or a
+  // folder that no walk reaches, and the folder is listed again.
+  std::erase_if(state->listings, [](const SiteListing& listing) {
+    return (!listing.folder.empty() && !IsWalkPath(listing.folder)) ||
+           std::any_of(listing.entries.begin(), listing.entries.end(),
+                       [](const platform::FolderEntry& entry) {
+                         return !platform::IsPlainName(entry.name) || entry.name[0] == '.';
+                       });
+  });
+}
+
 void Site_CL::FindStale(const SiteState& state) {
   std::unordered_set<std::string> outputs(targets_.begin(), targets_.end());
   outputs.insert(files_.begin(), files_.end());
   std::unordered_set<std::string> seen;
   for (const SitePage& page : state.pages) {
-    if (IsBelowOutput(page.target) && outputs.count(page.target) == 0 &&
-        seen.insert(page.target).second)
-      stalePages_.push_back(page);
+    if (outputs.count(page.target) != 0 || !seen.insert(page.target).second)
+      continue;
+    (BelowUnreadable(page.document) ? keptPages_ : stalePages_).push_back(page);
   }
   for (const SiteInput& copy : state.copies) {
-    if (!IsBelowOutput(copy.path))
-      continue;
-    previousCopies_.emplace(copy.path, copy.stamp);
+    previousCopies_.emplace(copy.path, copy);
     if (outputs.count(copy.path) == 0 && seen.insert(copy.path).second)
-      staleCopies_.push_back(copy);
+      (BelowUnreadable(copy.path) ? keptCopies_ : staleCopies_).push_back(copy);
   }
-  for (const std::string& folder : state.folders) {
-    if (IsBelowOutput(folder))
-      stateFolders_.push_back(folder);
+  // What a run made but may not have recorded: where this walk writes it anyway, it will
+  // be written again; elsewhere it is stale like any output.
+  for (const SiteInput& made : state.made) {
+    if (outputs.count(made.path) == 0)
+      (BelowUnreadable(made.path) ? keptMade_ : staleMade_).push_back(made);
   }
+  for (const std::string& folder : state.folders)
+    stateFolders_.push_back(folder);
+}
+
+void Site_CL::ReadJournal(SiteState* state) {
+  std::string text;
+  const std::string name(kSiteJournalName);
+  const std::uint64_t limit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
+  if (out_.Read(name, limit, &text) != platform::ReadResult::kRead)
+    return;
+  journalFound_ = true;
+  std::vector<SiteInput> made = ParseMadeLines(text);
+  std::erase_if(made, [](const SiteInput& file) { return !IsWalkPath(file.path); });
+  state->made.insert(state->made.end(), std::make_move_iterator(made.begin()),
+                     std::make_move_iterator(made.end()));
+  state->finished = false;
 }
 
 void Site_CL::AdoptState(SiteState state) {
@@ -385,25 +486,18 @@ void Site_CL::AdoptState(SiteState state) {
 }
 
 void Site_CL::RemoveLeftovers() {
-  for (const std::string& folder : folders_) {
-    const std::string path = Join(output_, folder);
-    std::vector<platform::FolderEntry> entries;
-    if (!platform::ListFolder(path, &entries))
-      continue;
-    for (const platform::FolderEntry& entry : entries) {
-      if (entry.kind == platform::EntryKind::File && platform::IsTemporaryName(entry.name))
-        (void)platform::RemoveFile(Join(path, entry.name));
-    }
-  }
+  for (const std::string& folder : folders_)
+    (void)out_.RemoveTemporaries(folder);
 }
 
 bool Site_CL::UpToDate(const SitePage& page) const {
   if (page.inputs.empty() || !page.page.exists)
     return false;
-  // A page emptied or edited behind our back is made again, as a missing one is.
-  // The output folder as named here leads the system to the same files as its resolved
-  // path, in fewer steps.
-  if (platform::StampOf(Join(output_, page.target)) != page.page)
+  // A page emptied or edited behind our back is made again, as a missing one is, and so
+  // is one whose name leads through a link now.
+  platform::FileIdentity found;
+  if (out_.Look(page.target, &found) != platform::BelowKind::kFile || found.stamp != page.page ||
+      (page.inode != 0 && found != IdentityOf(page)))
     return false;
   for (const SiteInput& input : page.inputs) {
     if (platform::StampOf(Join(output_, input.path)) != input.stamp)
@@ -483,17 +577,31 @@ void Site_CL::ConvertPage(std::size_t index) {
   }
   int status = kStatusNotStarted;
   std::optional<SitePage> record;
-  if (!platform::MakeFolders(FolderOf(output))) {
+  reason.clear();
+  const platform::BelowResult folder = out_.MakeFolders(FolderPart(targets_[index]), &reason);
+  if (folder == platform::BelowResult::kLink) {
+    SayLink(targets_[index], kNotWritten);
+  } else if (folder != platform::BelowResult::kDone) {
     messages.Message("Open Err OutputFolder", MessageStream::Error);
+    if (!reason.empty())
+      messages.Message(DetailLine(Join(output_, FolderPart(targets_[index])), reason),
+                       MessageStream::Error);
   } else {
     auto parser = std::make_unique<Parser_CL>();
+    PageText_CL page;
     parser->messages = &messages;
-    parser->temporaryFolder = FolderOf(output);
+    parser->pageSink = &page;
     status = ConvertFile(*parser, arguments);
+    // The page's name below the output folder: with -ext, what its own header asked for.
+    const std::string target =
+        options_.replaceExt ? WithoutExtension(PageOf(relative)) + parser->header.output_ext
+                            : PageOf(relative);
+    platform::FileIdentity made;
+    if (status == kStatusWritten && !WriteBelow(target, page.bytes, nullptr, &made, messages))
+      status = kStatusNotWritten;
     if (status == kStatusWritten) {
-      const std::string target = parser->TargetPath();
-      NoteOutputChanged(StatePath(target));
-      record = SitePage{relative, StatePath(target), platform::StampOf(target), {}, {}};
+      NoteOutputChanged(target);
+      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode};
       // What the conversion found itself (a new include) it stamped before reading it.
       for (std::size_t k = 0; k < parser->inputsRead.size(); ++k) {
         if (k < parser->inputStamps.size())
@@ -519,12 +627,10 @@ void Site_CL::ConvertPage(std::size_t index) {
         }
         record->inputs.push_back({std::move(statePath), stamp});
       }
-      // The page's share of the link check, read from the bytes just written, so that a
-      // later run checks its links without reading it.
-      std::string html;
-      if (record && platform::ReadRegularFile(target, kMaxScannedPageBytes, &html) ==
-                        platform::ReadResult::kRead) {
-        PageLinks links = ScanPage(html);
+      // The page's share of the link check, from the bytes just written, so that a later
+      // run checks its links without reading it.
+      if (record && page.bytes.size() <= kMaxScannedPageBytes) {
+        PageLinks links = ScanPage(page.bytes);
         record->links = FormatPageLinks(links);
         pageLinks_[index] = std::move(links);
       }
@@ -539,26 +645,107 @@ void Site_CL::ConvertPage(std::size_t index) {
   Report(document, messages);
 }
 
+void Site_CL::SayLink(const std::string& relative, std::string_view what) {
+  const std::lock_guard<std::mutex> lock(reportMutex_);
+  ClearProgress();
+  platform::PrintError(Join(output_, relative) + ": " + std::string(what) + ", a link");
+}
+
+bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
+                         const std::string* copyFrom, platform::FileIdentity* identity,
+                         CollectedMessages_CL& messages) {
+  platform::NewFileBelow file;
+  std::string reason;
+  const platform::BelowResult created = file.Create(out_, relative, &reason);
+  if (created == platform::BelowResult::kLink) {
+    SayLink(relative, kNotWritten);
+    return false;
+  }
+  if (created != platform::BelowResult::kDone) {
+    messages.Message(copyFrom ? "Copy Err File" : "Open Err TemporaryFile",
+                     copyFrom ? MessageStream::Error : MessageStream::Output);
+    if (!reason.empty())
+      messages.Message(DetailLine(Join(output_, FolderPart(relative)), reason),
+                       copyFrom ? MessageStream::Error : MessageStream::Output);
+    return false;
+  }
+  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason) : file.Write(bytes);
+  if (!written || !file.Finish(false, identity, &reason)) {
+    messages.Message(copyFrom ? "Copy Err File" : "Write Err OutputFile", MessageStream::Error);
+    if (!reason.empty())
+      messages.Message(DetailLine(file.ShownPath(), reason), MessageStream::Error);
+    return false;
+  }
+  {
+    // Known as ours before it has its name: a run killed from here on leaves nothing the
+    // next one cannot tell as its own.
+    const std::lock_guard<std::mutex> lock(journalMutex_);
+    if (!journal_.IsOpen()) {
+      std::string why;
+      const platform::BelowResult opened =
+          journal_.Open(out_, std::string(kSiteJournalName), &why);
+      if (opened == platform::BelowResult::kLink) {
+        SayLink(std::string(kSiteJournalName), kNotWritten);
+        return false;
+      }
+      if (opened != platform::BelowResult::kDone) {
+        messages.Message(Join(output_, std::string(kSiteJournalName)) + ": Write Err StateFile",
+                         MessageStream::Error);
+        return false;
+      }
+    }
+    if (!journal_.Append(FormatMadeLine({relative, identity->stamp, identity->device, identity->inode}))) {
+      messages.Message(Join(output_, std::string(kSiteJournalName)) + ": Write Err StateFile",
+                       MessageStream::Error);
+      return false;
+    }
+  }
+  const platform::BelowResult committed = file.Commit(false, &reason);
+  if (committed == platform::BelowResult::kLink) {
+    SayLink(relative, kNotWritten);
+    return false;
+  }
+  if (committed != platform::BelowResult::kDone) {
+    messages.Message(copyFrom ? "Copy Err File" : "TemporaryFile rename error",
+                     MessageStream::Error);
+    if (!reason.empty())
+      messages.Message(DetailLine(Join(output_, relative), reason), MessageStream::Error);
+    return false;
+  }
+  return true;
+}
+
 void Site_CL::CopyFile(std::size_t index) {
   const std::string& relative = files_[index];
   const std::string from = Join(source_, relative);
-  const std::string to = Join(output_, relative);
   CollectedMessages_CL messages;
   if (isPageSource_[index]) {
     Report(from, messages);
     return;
   }
   const platform::FileStamp source = platform::StampOf(from);
-  platform::FileStamp copy = platform::StampOf(to);
-  bool made = true;
-  if (options_.force || !copy.exists || copy.size != source.size || copy.time != source.time) {
+  platform::FileIdentity copy;
+  const platform::BelowKind found = out_.Look(relative, &copy);
+  bool made = found != platform::BelowKind::kLink;
+  if (!made) {
+    SayLink(relative, kNotWritten);
+    ++failed_;
+  } else if (options_.force || found != platform::BelowKind::kFile ||
+             copy.stamp.size != source.size || copy.stamp.time != source.time) {
     BeginWork();
-    if (platform::MakeFolders(FolderOf(to)) && platform::CopyFileAtomically(from, to)) {
+    const platform::BelowResult folder = out_.MakeFolders(FolderPart(relative));
+    if (folder == platform::BelowResult::kLink) {
+      SayLink(relative, kNotWritten);
+      ++failed_;
+      made = false;
+    } else if (folder != platform::BelowResult::kDone) {
+      messages.Message("Copy Err File", MessageStream::Error);
+      ++failed_;
+      made = false;
+    } else if (WriteBelow(relative, {}, &from, &copy, messages)) {
       ++copied_;
       NoteOutputChanged(relative);
-      copy = platform::StampOf(to);
     } else {
-      messages.Message("Copy Err File", MessageStream::Error);
       ++failed_;
       made = false;
     }
@@ -568,8 +755,8 @@ void Site_CL::CopyFile(std::size_t index) {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     if (made) {
       copies_[index] = copy;
-    } else if (const auto found = previousCopies_.find(relative); found != previousCopies_.end()) {
-      copies_[index] = found->second;
+    } else if (const auto known = previousCopies_.find(relative); known != previousCopies_.end()) {
+      copies_[index] = IdentityOf(known->second);
     }
   }
   Report(from, messages);
@@ -583,7 +770,7 @@ bool Site_CL::WriteState(bool finished) {
     // taken back, not copied: they are most of what it holds. A page not made yet is
     // written with the previous run's record, copied, as its own task may be reading it
     // meanwhile; each lent record is taken back from its own place among them.
-    SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}};
+    SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}, {}};
     std::vector<std::pair<std::size_t, std::size_t>> lent;  // record, place in the state
     for (std::size_t i = 0; i < records_.size(); ++i) {
       if (processed_[i] && records_[i]) {
@@ -594,16 +781,20 @@ bool Site_CL::WriteState(bool finished) {
       }
     }
     state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
+    state.pages.insert(state.pages.end(), keptPages_.begin(), keptPages_.end());
     for (std::size_t i = 0; i < copies_.size(); ++i) {
       if (copies_[i]) {
-        state.copies.push_back({files_[i], *copies_[i]});
+        const platform::FileIdentity& copy = *copies_[i];
+        state.copies.push_back({files_[i], copy.stamp, copy.device, copy.inode});
       } else if (const auto found = previousCopies_.find(files_[i]);
                  found != previousCopies_.end()) {
         // Not done yet: the previous run's copy is still the one in place.
-        state.copies.push_back({files_[i], found->second});
+        state.copies.push_back(found->second);
       }
     }
     state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
+    state.copies.insert(state.copies.end(), keptCopies_.begin(), keptCopies_.end());
+    state.made = keptMade_;
     state.folders = stateFolders_;
     state.listings = std::move(listings_);
     text = FormatSiteState(state, stateBytes_.load());
@@ -614,7 +805,21 @@ bool Site_CL::WriteState(bool finished) {
   const std::lock_guard<std::mutex> lock(stateMutex_);
   if (text == writtenState_)
     return true;
-  if (!platform::WriteFileAtomically(statePath_, text))
+  // On the disk before its name, and its name before we go on: a crash leaves the old
+  // state or the new one.
+  platform::NewFileBelow file;
+  platform::FileIdentity written;
+  const platform::BelowResult created = file.Create(out_, std::string(kSiteStateName));
+  if (created == platform::BelowResult::kLink)
+    SayLink(std::string(kSiteStateName), kNotWritten);
+  if (created != platform::BelowResult::kDone || !file.Write(text) ||
+      !file.Finish(true, &written))
+    return false;
+  // The state's name is ours alone: whatever was put there is replaced, not followed.
+  const platform::BelowResult committed = file.Commit(true, nullptr, true);
+  if (committed == platform::BelowResult::kLink)
+    SayLink(std::string(kSiteStateName), kNotWritten);
+  if (committed != platform::BelowResult::kDone)
     return false;
   stateBytes_ = text.size();
   writtenState_ = std::move(text);
@@ -685,7 +890,7 @@ int Site_CL::RunSite() {
                     MessageStream::Output);
     return 255;
   }
-  if (!platform::MakeFolders(output_)) {
+  if (!platform::MakeFolders(output_) || !out_.Open(output_)) {
     console.Message("Open Err OutputFolder", MessageStream::Output);
     return 255;
   }
@@ -702,10 +907,29 @@ int Site_CL::RunSite() {
   // state past the base bound waits for the walk, which tells how many documents it may
   // speak for.
   std::string stateText;
-  platform::ReadResult read = platform::ReadRegularFile(statePath_, kStateBaseBytes, &stateText);
+  const std::string stateName(kSiteStateName);
+  platform::ReadResult read = out_.Read(stateName, kStateBaseBytes, &stateText);
   SiteState state;
   StateRead parsed =
       read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+  // An output folder belongs to one site: another's pages are no stale pages of ours.
+  if (parsed == StateRead::kRead) {
+    const std::string_view recorded = std::string_view(state.options).substr(
+        0, std::min(state.options.find('\n'), state.options.size()));
+    const std::string_view ours = std::string_view(optionsText_).substr(
+        0, std::min(optionsText_.find('\n'), optionsText_.size()));
+    if (recorded.substr(0, kSourceLine.size()) == kSourceLine && recorded != ours) {
+      const std::string other(recorded.substr(kSourceLine.size()));
+      const std::string shown = platform::FullPath(
+          other.empty() || other[0] == platform::kPathSeparator ? other
+                                                                : Join(outputReal_, other));
+      console.Message(output_ + std::string(kOtherSite) + "\"" + shown + "\"",
+                      MessageStream::Error);
+      console.Message(DetailLine(output_, kOtherSiteDetail), MessageStream::Error);
+      return 255;
+    }
+    CheckStateRecords(&state);
+  }
   if (parsed == StateRead::kRead && state.program == programText_ &&
       state.options == optionsText_) {
     for (SiteListing& listing : state.listings)
@@ -730,30 +954,50 @@ int Site_CL::RunSite() {
   // that fails its check is ignored whole.
   const std::uint64_t stateLimit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
   if (read == platform::ReadResult::kTooLarge) {
-    read = platform::ReadRegularFile(statePath_, stateLimit, &stateText);
+    read = out_.Read(stateName, stateLimit, &stateText);
     parsed =
         read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state) : StateRead::kOther;
+    if (parsed == StateRead::kRead)
+      CheckStateRecords(&state);
   }
   // A state under the name earlier programs gave it is read once, and gives way to the new.
-  const std::string earlierStatePath = Join(output_, std::string(kEarlierSiteStateName));
+  const std::string earlierStateName(kEarlierSiteStateName);
+  platform::FileIdentity earlierIdentity;
   bool earlierState = false;
   if (read == platform::ReadResult::kMissing &&
-      platform::ReadRegularFile(earlierStatePath, stateLimit, &stateText) ==
-          platform::ReadResult::kRead) {
+      out_.Look(earlierStateName, &earlierIdentity) == platform::BelowKind::kFile &&
+      out_.Read(earlierStateName, stateLimit, &stateText) == platform::ReadResult::kRead) {
     parsed = ParseSiteState(stateText, &state);
     earlierState = parsed != StateRead::kOther;
     if (parsed == StateRead::kDamaged)
       parsed = StateRead::kOther;
+    if (parsed == StateRead::kRead)
+      CheckStateRecords(&state);
   }
+  if (parsed != StateRead::kRead)
+    state = SiteState();
+  ReadJournal(&state);
   if (parsed == StateRead::kRead) {
     stateBytes_ = stateText.size();
     // The new name has no file yet: the first write must make it, whatever it holds.
     if (!earlierState)
       writtenState_ = std::move(stateText);
     AdoptState(std::move(state));
-  } else if (parsed == StateRead::kDamaged || read == platform::ReadResult::kNotRegular ||
-             read == platform::ReadResult::kTooLarge) {
-    console.Message(statePath_ + ": " + std::string(kStateIgnored), MessageStream::Error);
+  } else {
+    if (parsed == StateRead::kDamaged || read == platform::ReadResult::kNotRegular ||
+        read == platform::ReadResult::kTooLarge)
+      console.Message(statePath_ + ": " + std::string(kStateIgnored), MessageStream::Error);
+    // Without a state, what the journal names is still known to be ours.
+    if (!state.made.empty())
+      AdoptState(std::move(state));
+  }
+  for (const WalkError& error : walkErrors_) {
+    const auto below = [&](const std::string& path) { return IsWithin(error.relative, path); };
+    if (std::any_of(keptPages_.begin(), keptPages_.end(),
+                    [&](const SitePage& page) { return below(page.document); }) ||
+        std::any_of(keptCopies_.begin(), keptCopies_.end(),
+                    [&](const SiteInput& copy) { return below(copy.path); }))
+      console.Message(error.folder + std::string(kOutputsKept), MessageStream::Error);
   }
   // A run that did not finish may have left temporary files; one that finished did not.
   if (!previousFinished_)
@@ -795,7 +1039,19 @@ int Site_CL::RunSite() {
   if (!stateWritten)
     console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
   if (stateWritten && earlierState)
-    (void)platform::RemoveFile(earlierStatePath);
+    (void)out_.RemoveIfSame(earlierStateName, earlierIdentity);
+  if (stateWritten) {
+    // The state now records all the journal told: it has done its work.
+    const std::lock_guard<std::mutex> lock(journalMutex_);
+    platform::FileIdentity journal;
+    journal_.Close(&journal);
+    if (journal.inode != 0 || journalFound_ ||
+        out_.Look(std::string(kSiteJournalName), &journal) == platform::BelowKind::kFile) {
+      if (journal.inode == 0)
+        (void)out_.Look(std::string(kSiteJournalName), &journal);
+      (void)out_.RemoveIfSame(std::string(kSiteJournalName), journal);
+    }
+  }
   std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
   if (options_.strict)
     failed += broken;
@@ -875,7 +1131,7 @@ void Site_CL::FindPageSources() {
     // A copy an earlier run made of it is now a stale output.
     if (const auto found = previousCopies_.find(files_[i]);
         isPageSource_[i] && found != previousCopies_.end()) {
-      staleCopies_.push_back({found->first, found->second});
+      staleCopies_.push_back(found->second);
       previousCopies_.erase(found);
     }
   }
@@ -888,38 +1144,72 @@ void Site_CL::NoteOutputChanged(const std::string& path) {
 
 std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   std::size_t removed = 0;
-  // Only a file that still holds what we wrote is ours: one changed by hand stays, and is
-  // ours no more. One we could not delete stays recorded, for the next run to try again.
-  const auto remove = [&](const std::string& path, const platform::FileStamp& stamp) {
+  // Only the very file we wrote, still as we wrote it, is ours: one changed by hand stays,
+  // and is ours no more, and so does one reached through a link. One we could not delete
+  // stays recorded, for the next run to try again. `quiet`: a file a run may not have got
+  // as far as naming, where anything else found is no surprise.
+  const auto remove = [&](const std::string& path, const platform::FileIdentity& identity,
+                          bool quiet) {
     const std::string file = Join(output_, path);
-    const platform::FileStamp now = platform::StampOf(file);
-    if (!now.exists)
-      return false;
-    if (now != stamp) {
-      console.Message(file + std::string(kNotRemoved), MessageStream::Error);
+    if (identity.inode == 0 && identity.device == 0) {
+      // A record without the file's identity (an earlier program's) cannot tell it.
+      if (!quiet && out_.Look(path) == platform::BelowKind::kFile)
+        console.Message(file + std::string(kNotRemoved), MessageStream::Error);
       return false;
     }
-    if (!platform::RemoveFile(file)) {
-      console.Message(file + std::string(kNotRemovable), MessageStream::Error);
-      return true;
+    std::string keptAs;
+    switch (out_.RemoveIfSame(path, identity, &keptAs)) {
+      case platform::BelowResult::kDone:
+        ++removed;
+        NoteOutputChanged(path);
+        return false;
+      case platform::BelowResult::kMissing:
+        return false;
+      case platform::BelowResult::kLink:
+        SayLink(path, kNotRemovedWord);
+        ++failed_;
+        return false;
+      case platform::BelowResult::kChanged:
+        if (!keptAs.empty()) {
+          console.Message(file + std::string(kKeptAs) + Join(FolderPart(file), keptAs),
+                          MessageStream::Error);
+        } else if (!quiet) {
+          console.Message(file + std::string(kNotRemoved), MessageStream::Error);
+        }
+        return false;
+      case platform::BelowResult::kFailed:
+        break;
     }
-    ++removed;
-    NoteOutputChanged(path);
-    return false;
+    console.Message(file + std::string(kNotRemovable), MessageStream::Error);
+    return true;
   };
   std::vector<SitePage> pages;
   std::vector<SiteInput> copies;
-  if (!options_.keep) {
+  std::vector<SiteInput> made;
+  {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
-    pages.swap(stalePages_);
-    copies.swap(staleCopies_);
+    if (!options_.keep) {
+      pages.swap(stalePages_);
+      copies.swap(staleCopies_);
+      made.swap(staleMade_);
+    } else {
+      // Kept for a later run without -keep.
+      keptMade_.insert(keptMade_.end(), staleMade_.begin(), staleMade_.end());
+      staleMade_.clear();
+    }
+  }
+  for (const SiteInput& file : made) {
+    if (remove(file.path, IdentityOf(file), true)) {
+      const std::lock_guard<std::mutex> lock(recordsMutex_);
+      keptMade_.push_back(file);
+    }
   }
   for (SitePage& page : pages) {
-    if (remove(page.target, page.page))
+    if (remove(page.target, IdentityOf(page), false))
       stalePages_.push_back(std::move(page));
   }
   for (SiteInput& copy : copies) {
-    if (remove(copy.path, copy.stamp))
+    if (remove(copy.path, IdentityOf(copy), false))
       staleCopies_.push_back(std::move(copy));
   }
 
@@ -932,11 +1222,16 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
     if (!isPageSource_[i])
       AddFoldersOf(files_[i], &folders);
   }
-  // The stale outputs that stay recorded (with -keep, all) keep their folders.
-  for (const SitePage& page : stalePages_)
-    AddFoldersOf(page.target, &folders);
-  for (const SiteInput& copy : staleCopies_)
-    AddFoldersOf(copy.path, &folders);
+  // The stale outputs that stay recorded (with -keep, all), and those kept, keep their
+  // folders.
+  for (const std::vector<SitePage>* list : {&stalePages_, &keptPages_}) {
+    for (const SitePage& page : *list)
+      AddFoldersOf(page.target, &folders);
+  }
+  for (const std::vector<SiteInput>* list : {&staleCopies_, &keptCopies_, &keptMade_}) {
+    for (const SiteInput& copy : *list)
+      AddFoldersOf(copy.path, &folders);
+  }
   std::vector<std::string> old;
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
@@ -951,7 +1246,8 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   });
   old.erase(std::unique(old.begin(), old.end()), old.end());
   for (const std::string& folder : old) {
-    if (folders.count(folder) == 0 && platform::RemoveEmptyFolder(Join(output_, folder)))
+    if (folders.count(folder) == 0 &&
+        out_.RemoveEmptyFolder(folder) == platform::BelowResult::kDone)
       ++removed;
   }
   return removed;

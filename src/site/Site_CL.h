@@ -14,6 +14,7 @@
 
 #include "core/Messages.h"
 #include "core/Options.h"
+#include "platform/Below.h"
 #include "site/LinkCheck.h"
 #include "site/SiteState.h"
 
@@ -71,7 +72,25 @@ class Site_CL {
   // Takes the previous run's records that still describe a document of this walk.
   void AdoptState(SiteState state);
   // Keeps what the previous run made whose source this walk no longer has: stale outputs.
+  // What lies below a folder of the input that could not be read is kept instead.
   void FindStale(const SiteState& state);
+  // True when `relative` (as the input folder names it) lies below a folder the walk
+  // could not read: nothing there is known to be gone.
+  [[nodiscard]] bool BelowUnreadable(const std::string& relative) const;
+  // Drops what the state says that no walk of ours could have made: it narrows a run, and
+  // never names a file elsewhere.
+  void CheckStateRecords(SiteState* state) const;
+  // The journal of files made but maybe not recorded, left by a run that did not finish.
+  void ReadJournal(SiteState* state);
+  // Writes `bytes` (or, when `copyFrom` is given, that file's bytes and time) as the file
+  // `relative` below the output folder, through no link; notes it in the journal before it
+  // takes its name. False, with the reason said in `messages` or on the console, when not.
+  [[nodiscard]] bool WriteBelow(const std::string& relative, std::string_view bytes,
+                                const std::string* copyFrom, platform::FileIdentity* identity,
+                                CollectedMessages_CL& messages);
+  // Says that `relative` below the output folder was not written or removed ("what"),
+  // since a link is on its way. The caller counts it as failed.
+  void SayLink(const std::string& relative, std::string_view what);
   // Removes the temporary files an interrupted run left in the output's folders.
   void RemoveLeftovers();
   // Does the tasks [first, last) (the documents, then the files) on `jobs` threads,
@@ -125,7 +144,8 @@ class Site_CL {
   std::int64_t walkStart_ = 0;  // by the file system's clock
   struct WalkError {
     std::string folder;
-    std::string reason;  // empty when the system gave none
+    std::string relative;  // below the input folder
+    std::string reason;    // empty when the system gave none
   };
   std::vector<WalkError> walkErrors_;
   std::vector<std::optional<SitePage>> previous_;  // by document, when still valid
@@ -137,18 +157,30 @@ class Site_CL {
   std::mutex recordsMutex_;                       // guards what follows
   std::vector<std::optional<SitePage>> records_;  // by document, when it is up to date now
   std::vector<bool> processed_;
-  // By file: the copy's stamp when it is a copy of its source now; unset while not done.
-  std::vector<std::optional<platform::FileStamp>> copies_;
+  // By file: the copy's identity when it is a copy of its source now; unset while not done.
+  std::vector<std::optional<platform::FileIdentity>> copies_;
   // What the state records beside this run's own: the previous run's outputs whose sources
   // are gone (until removed, or for good with -keep), and the folders the outputs lie in.
   std::vector<SitePage> stalePages_;
   std::vector<SiteInput> staleCopies_;
   std::vector<std::string> stateFolders_;
+  // The previous run's outputs below a folder of the input that could not be read: kept.
+  std::vector<SitePage> keptPages_;
+  std::vector<SiteInput> keptCopies_;
+  // Files a run made but may not have recorded (its journal): removed where they are what
+  // it made, silently where they are not (it may not have got that far); kept as above.
+  std::vector<SiteInput> staleMade_;
+  std::vector<SiteInput> keptMade_;
 
   // By document: the page's links, set by the thread that converts it, or by the check.
   std::vector<std::optional<PageLinks>> pageLinks_;
   std::vector<bool> isPageSource_;  // by file: a page's template or include, not copied
-  std::unordered_map<std::string, platform::FileStamp> previousCopies_;  // path: stamp
+  std::unordered_map<std::string, SiteInput> previousCopies_;  // by path
+
+  platform::BelowFolder out_;  // the output folder, below which nothing is reached by a link
+  std::mutex journalMutex_;    // guards journal_
+  platform::AppendFileBelow journal_;
+  bool journalFound_ = false;  // an earlier run's journal was there
 
   std::mutex stateMutex_;                        // one state write at a time, and writtenState_
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks

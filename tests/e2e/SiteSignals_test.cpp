@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -83,7 +84,7 @@ std::vector<std::string> TemporaryFilesBelow(const std::string& folder) {
   std::error_code error;
   for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind(".Tarvix", 0) == 0)
+    if (name.rfind(".Tarvix", 0) == 0 || name.rfind(".tarvix-", 0) == 0)
       found.push_back(entry.path().string());
   }
   return found;
@@ -136,18 +137,27 @@ TEST(SiteSignals, LeftoversOfAKilledRunAreRemoved) {
   (void)WaitForFile(child, dir.PathOf("out/f3"));
   kill(child, SIGKILL);
   EXPECT_EQ(WaitFor(child), 128 + SIGKILL);
-  // Whatever the kill left, and more of the same names; a file of ours that merely starts
-  // alike is not one.
+  // Whatever the kill left, and more of the same names; a user's file that merely looks
+  // alike (the sweep once took ".TarvixBackup") is not one of ours.
   fs::create_directories(dir.PathOf("out/f5"));
-  for (const char* left : {"out/.TarvixAb12Cd", "out/f5/.Tarvix000000"})
+  for (const char* left : {"out/.tarvix-Ab12Cd34Ef.tmp", "out/f5/.tarvix-0000000000.tmp"})
     dir.WriteFile(left, "partial");
-  dir.WriteFile("out/.Tarvix-notes", "mine");
+  const std::vector<std::string> mine{"out/.Tarvix-notes", "out/.TarvixBackup",
+                                      "out/f5/.tarvix-0000000000.tmp.old",
+                                      "out/.tarvix-short.tmp"};
+  for (const std::string& name : mine)
+    dir.WriteFile(name, "mine");
   const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(r.status, 0) << r.err;
   const Summary s = SummaryOf(r.err);
   EXPECT_EQ(s.converted + s.upToDate, 1500);
-  EXPECT_EQ(TemporaryFilesBelow(dir.PathOf("out")),
-            std::vector<std::string>{dir.PathOf("out/.Tarvix-notes")});
+  std::vector<std::string> left = TemporaryFilesBelow(dir.PathOf("out"));
+  std::vector<std::string> expected;
+  for (const std::string& name : mine)
+    expected.push_back(dir.PathOf(name));
+  std::sort(left.begin(), left.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 }
 
 // A FIFO in the state file's place hung the run; the zero device aborted it.
