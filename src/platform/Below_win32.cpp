@@ -693,7 +693,7 @@ bool NewFileBelow::Finish(bool durable, FileIdentity* identity, std::string* rea
   return true;
 }
 
-BelowResult NewFileBelow::Commit(bool durable, std::string* reason) {
+BelowResult NewFileBelow::Commit(bool durable, std::string* reason, bool anyFile) {
   if (file_ == nullptr || below_ == nullptr) {
     SetReason(reason, ERROR_INVALID_HANDLE);
     return BelowResult::kFailed;
@@ -725,7 +725,17 @@ BelowResult NewFileBelow::Commit(bool durable, std::string* reason) {
     SetReason(reason, ERROR_FILE_NOT_FOUND);
     return fail(BelowResult::kChanged);
   }
-  if (LookAt(target, &there)) {
+  const bool found = LookAt(target, &there);
+  const DWORD lookError = found ? ERROR_SUCCESS : GetLastError();
+  if (found && anyFile && there.kind != BelowKind::kFolder && there.kind != BelowKind::kFile) {
+    // Replaced as it is. A link to a folder is a folder entry, which no rename replaces:
+    // it goes first (RemoveDirectoryW removes the link, never the folder it names).
+    if ((there.info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        !RemoveDirectoryW(target.c_str())) {
+      SetReason(reason, GetLastError());
+      return fail(BelowResult::kFailed);
+    }
+  } else if (found) {
     if (there.kind == BelowKind::kLink)
       return fail(BelowResult::kLink);
     if (there.kind != BelowKind::kFile) {
@@ -737,8 +747,8 @@ BelowResult NewFileBelow::Commit(bool durable, std::string* reason) {
       SetReason(reason, ERROR_ACCESS_DENIED);
       return fail(BelowResult::kFailed);
     }
-  } else if (const DWORD code = GetLastError(); !IsNotFound(code)) {
-    SetReason(reason, code);
+  } else if (!IsNotFound(lookError)) {
+    SetReason(reason, lookError);
     return fail(BelowResult::kFailed);
   }
   // The rename needs our handle gone: it was opened to let no one rename the file.
@@ -760,6 +770,63 @@ BelowResult NewFileBelow::Commit(bool durable, std::string* reason) {
 
 std::string NewFileBelow::ShownPath() const {
   return below_ == nullptr ? temporary_ : JoinShown(below_->Path(), relativeFolder_, temporary_);
+}
+
+AppendFileBelow::~AppendFileBelow() {
+  Close();
+}
+
+BelowResult AppendFileBelow::Open(const BelowFolder& below, std::string_view relative,
+                                  std::string* reason) {
+  Close();
+  Walk walk;
+  std::string name;
+  const BelowResult opened = WalkToParent(below.handle_, relative, &walk, &name, reason);
+  if (opened != BelowResult::kDone)
+    return opened;
+  // Append access alone: every write lands at the end of the file. The name may be renamed
+  // or removed while we hold the file, as on POSIX: the lines go to the file, not the name.
+  constexpr DWORD kAccess =
+      FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+  Handle file(CreateFileW(walk.PathOf(name).c_str(), kAccess, kLookShare, nullptr, OPEN_ALWAYS,
+                          kNoFollow, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+    SetReason(reason, GetLastError());
+    return BelowResult::kFailed;
+  }
+  switch (KindOf(file.get(), info)) {
+    case BelowKind::kFile:
+      file_ = file.Release();
+      return BelowResult::kDone;
+    case BelowKind::kLink:
+      return BelowResult::kLink;
+    default:
+      return BelowResult::kChanged;
+  }
+}
+
+bool AppendFileBelow::Append(std::string_view bytes) {
+  if (file_ == nullptr || bytes.size() > MAXDWORD)
+    return false;
+  DWORD written = 0;
+  return WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+void AppendFileBelow::Close(FileIdentity* identity) {
+  if (identity != nullptr)
+    *identity = FileIdentity();
+  if (file_ == nullptr)
+    return;
+  BY_HANDLE_FILE_INFORMATION info;
+  // As in Finish: a time set through the handle keeps the close from stamping the file
+  // anew, so the identity given is still the file's afterwards.
+  if (identity != nullptr && GetFileInformationByHandle(file_, &info) &&
+      SetFileTime(file_, nullptr, nullptr, &info.ftLastWriteTime))
+    *identity = IdentityOf(info);
+  CloseHandle(file_);
+  file_ = nullptr;
 }
 
 }  // namespace tarvix::platform

@@ -285,6 +285,18 @@ TEST_F(BelowWin32, LinksBelowTheFolderAreNotFollowed) {
   EXPECT_EQ(onLink.Commit(false), BelowResult::kLink);
   EXPECT_EQ(below_.RemoveIfSame("page.html", identity), BelowResult::kLink);
   EXPECT_EQ(below_.RemoveEmptyFolder("link"), BelowResult::kLink);
+  AppendFileBelow journal;
+  EXPECT_EQ(journal.Open(below_, "page.html"), BelowResult::kLink);
+
+  // A name that is ours alone takes the file in the link's place, to the link's both kinds.
+  for (const char* name : {"page.html", "link"}) {
+    NewFileBelow state;
+    ASSERT_EQ(state.Create(below_, name), BelowResult::kDone);
+    EXPECT_TRUE(state.Write("state"));
+    ASSERT_TRUE(state.Finish(false, &identity));
+    EXPECT_EQ(state.Commit(false, nullptr, true), BelowResult::kDone) << name;
+    EXPECT_EQ(below_.Look(name), BelowKind::kFile) << name;
+  }
   EXPECT_EQ(dir_.ReadFile("outside/target.html"), "not ours");
   EXPECT_FALSE(fs::exists(outside / "sub"));
   EXPECT_TRUE(Temporaries().empty());
