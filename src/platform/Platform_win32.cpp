@@ -26,14 +26,13 @@
 
 #include "platform/Cleanup.h"
 #include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace tarvix::platform {
 
 const char kPathSeparator = '\\';
 const std::int64_t kStampUnitsPerSecond = 10000000;
 const bool kPrefaults = false;
-
-namespace {
 
 std::wstring Wide(std::string_view text) {
   if (text.empty()) {
@@ -63,6 +62,8 @@ std::string Narrow(std::wstring_view text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr, nullptr);
   return narrow;
 }
+
+namespace {
 
 // The console behind `stream`, or null when the stream goes to a file or a pipe.
 HANDLE ConsoleOf(std::FILE* stream) {
@@ -107,8 +108,8 @@ void WriteText(std::FILE* stream, std::string_view text) {
   std::fflush(stream);
 }
 
-// The words for a Windows error code. The common ones are given the words the POSIX build
-// uses, so a message reads the same on both systems; others are the system's own.
+}  // namespace
+
 std::string ErrorText(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -161,6 +162,8 @@ std::string ErrorText(DWORD code) {
     words = "Error " + std::to_string(code);
   return words;
 }
+
+namespace {
 
 void SetReason(std::string* reason, DWORD code) {
   if (reason != nullptr)
