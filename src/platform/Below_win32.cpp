@@ -632,6 +632,24 @@ bool NewFileBelow::Write(std::string_view bytes) {
   return true;
 }
 
+bool NewFileBelow::WriteText(std::string_view bytes) {
+  // As the page's text-mode stream writes it: each line feed goes out as CR LF.
+  std::string piece;
+  while (!bytes.empty()) {
+    const std::size_t take = std::min<std::size_t>(bytes.size(), 1 << 20);
+    piece.clear();
+    for (const char c : bytes.substr(0, take)) {
+      if (c == '\n')
+        piece.push_back('\r');
+      piece.push_back(c);
+    }
+    if (!Write(piece))
+      return false;
+    bytes.remove_prefix(take);
+  }
+  return true;
+}
+
 bool NewFileBelow::CopyFrom(const std::string& from, std::string* reason) {
   const Handle source(CreateFileW(Wide(from).c_str(), GENERIC_READ, kLookShare, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));

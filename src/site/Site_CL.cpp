@@ -701,7 +701,7 @@ bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
                        copyFrom ? MessageStream::Error : MessageStream::Output);
     return false;
   }
-  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason) : file.Write(bytes);
+  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason) : file.WriteText(bytes);
   if (!written || !file.Finish(false, identity, &reason)) {
     messages.Message(copyFrom ? "Copy Err File" : "Write Err OutputFile", MessageStream::Error);
     if (!reason.empty())

@@ -83,7 +83,7 @@ class Site_CL {
   void CheckStateRecords(SiteState* state) const;
   // The journal of files made but maybe not recorded, left by a run that did not finish.
   void ReadJournal(SiteState* state);
-  // Writes `bytes` (or, when `copyFrom` is given, that file's bytes and time) as the file
+  // Writes the page `bytes` (or, when `copyFrom` is given, that file's bytes and time) as the file
   // `relative` below the output folder, through no link; notes it in the journal before it
   // takes its name. False, with the reason said in `messages` or on the console, when not.
   [[nodiscard]] bool WriteBelow(const std::string& relative, std::string_view bytes,
