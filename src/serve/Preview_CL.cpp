@@ -179,11 +179,18 @@ int RunPreview(const std::vector<std::string>& arguments) {
   std::vector<std::string> written;  // the outputs the last rerun wrote or removed
   const auto rerun = [&] {
     Site_CL site(siteArguments);
-    (void)site.Run();
+    const int status = site.Run();
     inputs = site.InputsUsed();
     written = site.OutputsChanged();
+    return status;
   };
-  rerun();
+  // A first run that could not start (the folders contain each other, no output folder)
+  // leaves nothing worth serving: the preview ends as the site run would.
+  if (rerun() == 255) {
+    if (!temporary.empty())
+      RemoveTree(temporary, 0);
+    return 255;
+  }
   server.Start();
   platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
 
@@ -214,7 +221,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
     }
     if (!changed)
       continue;
-    rerun();
+    (void)rerun();
     // The run knows what it wrote and removed: no look over the whole output folder
     // stands between an edit and the pages' reload.
     const std::vector<std::string> paths = serve::UrlPathsOf(std::move(written));
