@@ -48,6 +48,7 @@ constexpr OptionRow kOptionTable[] = {
      "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"},
     {"port", true, "    -port N    the preview's port (default 8000; 0: any free one)\n"},
     {"bind", true, "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
+    {"host", true, "    -host NAME one more Host name the preview answers to\n"},
     {"keep", false, "    -keep      keep the outputs of a site run whose sources are gone\n"},
     {"strict", false, "    -strict    count the broken links of a site run as failures\n"},
     {"-version", false, "    --version  print the version\n"},

@@ -22,6 +22,8 @@ namespace {
 constexpr std::string_view kServeOption = "serve";
 constexpr std::string_view kPortOption = "port";
 constexpr std::string_view kBindOption = "bind";
+// More Host names the preview answers to (repeatable), beyond localhost and its addresses.
+constexpr std::string_view kHostOption = "host";
 constexpr std::uint16_t kDefaultPort = 8000;
 constexpr std::string_view kDefaultAddress = "127.0.0.1";
 constexpr std::string_view kTemporaryPrefix = "tarvix-preview-";
@@ -48,7 +50,8 @@ std::vector<std::string> SiteArguments(const std::vector<std::string>& arguments
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (IsOptionNamed(arguments[i], kServeOption))
       continue;
-    if (IsOptionNamed(arguments[i], kPortOption) || IsOptionNamed(arguments[i], kBindOption)) {
+    if (IsOptionNamed(arguments[i], kPortOption) || IsOptionNamed(arguments[i], kBindOption) ||
+        IsOptionNamed(arguments[i], kHostOption)) {
       ++i;
       continue;
     }
@@ -164,6 +167,12 @@ int RunPreview(const std::vector<std::string>& arguments) {
   while (output.size() > 1 && output.back() == platform::kPathSeparator)
     output.pop_back();
   serve::HttpServer_CL server(output);
+  std::vector<std::string> hosts;
+  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (IsOptionNamed(arguments[i], kHostOption))
+      hosts.push_back(arguments[i + 1]);
+  }
+  server.AllowHosts(hosts);
   if (!server.Listen(address, port, &reason)) {
     platform::PrintMessage("Open Err Port");
     platform::PrintMessage(std::string(kProgramName) + ": " + address + ":" + std::to_string(port) +
@@ -179,11 +188,18 @@ int RunPreview(const std::vector<std::string>& arguments) {
   std::vector<std::string> written;  // the outputs the last rerun wrote or removed
   const auto rerun = [&] {
     Site_CL site(siteArguments);
-    (void)site.Run();
+    const int status = site.Run();
     inputs = site.InputsUsed();
     written = site.OutputsChanged();
+    return status;
   };
-  rerun();
+  // A first run that could not start (the folders contain each other, no output folder)
+  // leaves nothing worth serving: the preview ends as the site run would.
+  if (rerun() == 255) {
+    if (!temporary.empty())
+      RemoveTree(temporary, 0);
+    return 255;
+  }
   server.Start();
   platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
 
@@ -214,7 +230,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
     }
     if (!changed)
       continue;
-    rerun();
+    (void)rerun();
     // The run knows what it wrote and removed: no look over the whole output folder
     // stands between an edit and the pages' reload.
     const std::vector<std::string> paths = serve::UrlPathsOf(std::move(written));

@@ -21,6 +21,7 @@ constexpr char kHelpLines[] =
     "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"
     "    -port N    the preview's port (default 8000; 0: any free one)\n"
     "    -bind ADDR the preview's address (default 127.0.0.1)\n"
+    "    -host NAME one more Host name the preview answers to\n"
     "    -keep      keep the outputs of a site run whose sources are gone\n"
     "    -strict    count the broken links of a site run as failures\n"
     "    --version  print the version\n"
