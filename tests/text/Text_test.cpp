@@ -181,7 +181,7 @@ std::string ReferenceClean(std::string_view s) {
       if (length == 1 || CouldComplete(p + i, k, length))
         taken = k;
     }
-    if (b != 0 && taken == length) {
+    if (length != 0 && b != 0 && taken == length) {
       out.append(s.substr(i, length));
       i += length;
     } else {
