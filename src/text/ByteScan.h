@@ -168,8 +168,8 @@ inline Utf8Claims16 Utf8Claims16Of(const char* p) {
     return bits(_mm_cmplt_epi8(v1, _mm_set1_epi8(static_cast<char>(end))));
   };
   second = ((lead2 | lead3 | lead4) & ~(e0 | ed | f0 | f4) & cont1) |
-           (e0 & bits(in(v1, 0xA0, 0xBF))) | (ed & under(0xA0)) |
-           (f0 & bits(in(v1, 0x90, 0xBF))) | (f4 & under(0x90));
+           (e0 & bits(in(v1, 0xA0, 0xBF))) | (ed & under(0xA0)) | (f0 & bits(in(v1, 0x90, 0xBF))) |
+           (f4 & under(0x90));
   third = second & (lead3 | lead4) & cont2;
   fourth = third & lead4 & cont3;
 #else
@@ -179,20 +179,29 @@ inline Utf8Claims16 Utf8Claims16Of(const char* p) {
     const unsigned char c = b[k];
     const std::uint32_t bit = 1u << k;
     unsigned char low = 0x80, high = 0xBF;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
+    if (c == 0xE0)
+      low = 0xA0;
+    if (c == 0xED)
+      high = 0x9F;
+    if (c == 0xF0)
+      low = 0x90;
+    if (c == 0xF4)
+      high = 0x8F;
     const bool isLead = c >= 0xC2 && c <= 0xF4;
-    if (c != 0 && c < 0x80) ascii |= bit;
-    if (c >= 0xC2 && c <= 0xDF) lead2 |= bit;
-    if (c >= 0xE0 && c <= 0xEF) lead3 |= bit;
-    if (c >= 0xF0 && c <= 0xF4) lead4 |= bit;
+    if (c != 0 && c < 0x80)
+      ascii |= bit;
+    if (c >= 0xC2 && c <= 0xDF)
+      lead2 |= bit;
+    if (c >= 0xE0 && c <= 0xEF)
+      lead3 |= bit;
+    if (c >= 0xF0 && c <= 0xF4)
+      lead4 |= bit;
     if (isLead && b[k + 1] >= low && b[k + 1] <= high) {
       second |= bit;
       if (c >= 0xE0 && cont(b[k + 2])) {
         third |= bit;
-        if (c >= 0xF0 && cont(b[k + 3])) fourth |= bit;
+        if (c >= 0xF0 && cont(b[k + 3]))
+          fourth |= bit;
       }
     }
   }

@@ -1,7 +1,5 @@
 #include "text/Text.h"
 
-#include "text/ByteScan.h"
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "text/ByteScan.h"
 
 namespace tarvix {
 
@@ -146,8 +145,8 @@ char* WriteCleanBlock(const char* p, std::size_t n, std::uint32_t keep, std::uin
   for (std::size_t k = 0; k < n; ++k) {
     const std::uint32_t kept = 0u - (keep >> k & 1);
     const std::uint32_t starts = ~claimed >> k & 1;
-    const std::uint32_t word = (ByteWord(static_cast<unsigned char>(p[k])) & kept) |
-                               (kReplacementWord & ~kept);
+    const std::uint32_t word =
+        (ByteWord(static_cast<unsigned char>(p[k])) & kept) | (kReplacementWord & ~kept);
     std::memcpy(dst, &word, sizeof word);
     dst += (1 & kept) | (3 * starts & ~kept);
   }

@@ -174,8 +174,12 @@ std::string ReferenceClean(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const unsigned char b = p[i];
-    const std::size_t length =
-        b < 0x80 ? 1 : b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    const std::size_t length = b < 0x80    ? 1
+                               : b >= 0xF8 ? 0
+                               : b >= 0xF0 ? 4
+                               : b >= 0xE0 ? 3
+                               : b >= 0xC0 ? 2
+                                           : 0;
     std::size_t taken = 0;
     for (std::size_t k = std::min(length, s.size() - i); k > 0 && taken == 0; --k) {
       if (length == 1 || CouldComplete(p + i, k, length))
