@@ -186,8 +186,10 @@ int RunPreview(const std::vector<std::string>& arguments) {
   const std::vector<std::string> siteArguments = SiteArguments(arguments, temporary);
   std::vector<std::string> inputs;
   std::vector<std::string> written;  // the outputs the last rerun wrote or removed
+  std::vector<std::string> brokenLinks;  // the lines of the last rerun's broken links
   const auto rerun = [&] {
     Site_CL site(siteArguments);
+    site.SayLinksAsChanges(&brokenLinks);
     const int status = site.Run();
     inputs = site.InputsUsed();
     written = site.OutputsChanged();

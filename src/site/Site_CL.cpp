@@ -54,6 +54,8 @@ constexpr std::string_view kNotRemovable = ": not removed";
 constexpr std::string_view kNotWritten = "not written";
 constexpr std::string_view kNotRemovedWord = "not removed";
 constexpr std::string_view kKeptAs = ": not removed, not ours; it is now ";
+// Before a broken link of the run before that is broken no more.
+constexpr std::string_view kFixed = "fixed: ";
 constexpr std::string_view kOutputsKept = ": outputs kept, the folder could not be read";
 constexpr std::string_view kOtherSite = ": made from another folder ";
 constexpr std::string_view kOtherSiteDetail =
@@ -1388,8 +1390,22 @@ std::size_t Site_CL::CheckLinks() {
   }
   // A site whose links point at files it never had reports hundreds: one write for all.
   std::string lines;
-  for (const std::string& line : out)
-    lines.append(line).push_back('\n');
+  if (linkLines_ != nullptr) {
+    const std::unordered_set<std::string> before(linkLines_->begin(), linkLines_->end());
+    const std::unordered_set<std::string> now(out.begin(), out.end());
+    for (const std::string& line : out) {
+      if (before.count(line) == 0)
+        lines.append(line).push_back('\n');
+    }
+    for (const std::string& line : *linkLines_) {
+      if (now.count(line) == 0)
+        lines.append(kFixed).append(line).push_back('\n');
+    }
+    *linkLines_ = std::move(out);
+  } else {
+    for (const std::string& line : out)
+      lines.append(line).push_back('\n');
+  }
   if (!lines.empty())
     platform::PrintErrorText(lines);
   return broken.size();

@@ -52,6 +52,10 @@ class Site_CL {
   // folder with '/' between names, in no particular order: what a live preview tells the
   // pages open in a browser.
   [[nodiscard]] const std::vector<std::string>& OutputsChanged() const { return outputsChanged_; }
+  // With `lines` set, the broken links are said as a change from `lines` (those of the run
+  // before): each that appeared, and each that went away after "fixed: "; `lines` then
+  // gets this run's. The preview's way: the whole list again on every save buries the news.
+  void SayLinksAsChanges(std::vector<std::string>* lines) { linkLines_ = lines; }
 
  private:
   // Run without the guard against exhausted memory.
@@ -191,6 +195,7 @@ class Site_CL {
   std::vector<std::string> inputsUsed_;          // for InputsUsed
   std::mutex changedMutex_;                      // guards outputsChanged_ while pages are made
   std::vector<std::string> outputsChanged_;      // for OutputsChanged
+  std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};
