@@ -307,4 +307,12 @@ void PrintText(std::string_view text);
 // Text without a line end on the standard error stream (a progress line redrawn with "\r").
 void PrintErrorText(std::string_view text);
 
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+// True when `reason`, a failed write's words, says the reading end of a pipe was closed.
+[[nodiscard]] bool IsClosedPipeReason(std::string_view reason);
+// Ends the process as a filter ends whose reader went away: by SIGPIPE on POSIX systems
+// (status 141 in a shell, as cat's), with status 1 on Windows, which has no such signal.
+[[noreturn]] void EndAsClosedPipe();
+
 }  // namespace tarvix::platform

@@ -795,4 +795,15 @@ void PrintErrorText(std::string_view text) {
   WriteText(stderr, text);
 }
 
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+bool IsClosedPipeReason(std::string_view reason) {
+  // A write through the C stream says EPIPE; one through the handle, what ReasonText gives.
+  return reason == ErrnoText(EPIPE) || reason == "Broken pipe";
+}
+
+void EndAsClosedPipe() {
+  std::_Exit(1);
+}
+
 }  // namespace tarvix::platform

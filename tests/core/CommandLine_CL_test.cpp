@@ -60,10 +60,10 @@ TEST(CommandLine, OptionValueIsTheNextArgumentWhateverItIs) {
 }
 
 TEST(CommandLine, UnknownOptionsSkipValuesAndDashIsPlain) {
-  const CommandLine_CL line({"-", "--o", "x.html", "-t", "-weird", "-Root", "r", "-syntax",
+  const CommandLine_CL line({"-", "--out", "x.html", "-t", "-weird", "-Root", "r", "-syntax",
                              "--help", "-j", "3", "-force", "--VERSION", "-verbose", "-ext", "-?",
                              "-o"});
-  EXPECT_EQ(line.UnknownOptions(), (std::vector<std::string>{"--o", "-verbose"}));
+  EXPECT_EQ(line.UnknownOptions(), (std::vector<std::string>{"--out", "-verbose"}));
   // "-" alone is the standard input: the input file, not an option.
   EXPECT_EQ(line.FirstPlain(), "-");
   EXPECT_EQ(line.HasOption(""), 0);
