@@ -44,7 +44,7 @@ int Main(int argc, char** argv) {
   // is "-o x"); the single run reads it as given, to tell where its input file was.
   const std::vector<std::string> canonical = commandLine.Canonical();
   Run run = Run::Single;
-  if (!commandLine.FirstPlain().empty() && !OnlyAnswers(commandLine)) {
+  if (!OnlyAnswers(commandLine)) {
     if (IsPreviewRun(canonical)) {
       run = Run::Preview;
     } else if (IsSiteRun(canonical)) {

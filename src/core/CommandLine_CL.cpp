@@ -68,8 +68,7 @@ constexpr std::string_view kUsageOption = "?";
 // The text of an option argument after its marker ("-", "--", on Windows "/"); nothing
 // when the argument is no option. "-" alone is the standard input.
 std::optional<std::string_view> OptionText(std::string_view argument) {
-  if (argument.empty() || !platform::IsOptionMarker(argument[0]) ||
-      argument == kStandardInputName)
+  if (argument.empty() || !platform::IsOptionMarker(argument[0]) || argument == kStandardInputName)
     return std::nullopt;
   std::string_view text = argument.substr(1);
   if (argument[0] == '-' && !text.empty() && text[0] == '-')
@@ -116,11 +115,19 @@ std::string HelpText() {
   for (const OptionRow& row : kOptionTable) {
     const std::string dashes = row.helpLine.find("--") != std::string_view::npos ? "--" : "-";
     if (!row.longName.empty())
-      names.append(names.empty() ? "" : ", ").append("--").append(row.longName).append(" for ")
-          .append(dashes).append(row.name);
+      names.append(names.empty() ? "" : ", ")
+          .append("--")
+          .append(row.longName)
+          .append(" for ")
+          .append(dashes)
+          .append(row.name);
     if (!row.shortName.empty())
-      names.append(names.empty() ? "" : ", ").append("-").append(row.shortName).append(" for ")
-          .append(dashes).append(row.name);
+      names.append(names.empty() ? "" : ", ")
+          .append("-")
+          .append(row.shortName)
+          .append(" for ")
+          .append(dashes)
+          .append(row.name);
   }
   help.append("Also: ").append(names).append(".\n").append(kHelpSpellings);
   return help;

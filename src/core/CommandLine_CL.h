@@ -34,8 +34,8 @@ struct OptionRow {
   std::string_view longName;   // another name, for "--output"; empty when none
   std::string_view shortName;  // another name, for "-h"; empty when none
   bool takesValue;
-  unsigned products;           // the runs that use it (kSingleRun, ...)
-  std::string_view helpLine;   // empty: the usage text shows the option
+  unsigned products;          // the runs that use it (kSingleRun, ...)
+  std::string_view helpLine;  // empty: the usage text shows the option
 };
 
 // The row an option argument names ("-O", "--output", "--output=x.html"); nullptr when it
@@ -97,8 +97,8 @@ class CommandLine_CL {
 // --version (with `versionText`) and --help on standard output. `siteRun`: the run is a
 // site run or the preview, whose extra arguments are told apart. Returns the exit status
 // when the run ends there.
-[[nodiscard]] std::optional<int> AnswerCommandLine(const CommandLine_CL& commandLine,
-                                                   bool siteRun, std::string_view versionText,
+[[nodiscard]] std::optional<int> AnswerCommandLine(const CommandLine_CL& commandLine, bool siteRun,
+                                                   std::string_view versionText,
                                                    MessageSink_CL& messages);
 
 // True when the command line only asks for the usage text, the help or the version, so

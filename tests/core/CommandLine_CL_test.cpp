@@ -87,15 +87,21 @@ TEST(CommandLine, EverySpellingReadsTheSameAndTheOneSpellingReadsAgainAlike) {
   };
   const Case cases[] = {
       {{"in.md", "--output=o.html", "-T=t.html", "--JOBS", "3", "--strict"},
-       {"in.md", "-o", "o.html", "-t", "t.html", "-j", "3", "-strict"}, {}, false},
+       {"in.md", "-o", "o.html", "-t", "t.html", "-j", "3", "-strict"},
+       {},
+       false},
       {{"in.md", "--Template", "-x.html", "-h", "-V", "--?"},
-       {"in.md", "-t", "-x.html", "-help", "-version", "-?"}, {}, false},
+       {"in.md", "-t", "-x.html", "-help", "-version", "-?"},
+       {},
+       false},
       // A value in the option's argument is no plain argument; one given as the next is.
       {{"--output=o.html", "in.md"}, {"in.md", "-o", "o.html"}, {}, true},
       {{"-o", "o.html", "in.md", "b.md"}, {"o.html", "-o", "o.html"}, {"in.md", "b.md"}, true},
       // '=' makes no flag; "--" alone and a mistyped name stay as given.
       {{"in.md", "-ext=1", "--", "--outputs=x", "-o="},
-       {"in.md", "-ext=1", "--", "--outputs=x", "-o", ""}, {}, false},
+       {"in.md", "-ext=1", "--", "--outputs=x", "-o", ""},
+       {},
+       false},
       // Without an input the one spelling keeps its first place empty.
       {{"--output=o.html"}, {"", "-o", "o.html"}, {}, false},
   };

@@ -176,9 +176,13 @@ TEST(CommandLineConventions, EverySpellingOfAnOptionIsTheOption) {
       {{"doc.md", "-o="}, "", plain, ""},
       // A flag takes no value: with one it is no option of ours.
       {{"doc.md", "-imagelink=1"}, "", plain, "tarvix: unknown option -imagelink=1 (ignored)\n"},
-      {{"doc.md", "--outputs=g.html"}, "", plain,
+      {{"doc.md", "--outputs=g.html"},
+       "",
+       plain,
        "tarvix: unknown option --outputs=g.html (ignored)\n"},
-      {{"doc.md", "a.md", "-o", "h.html", "b.md"}, "h.html", plain,
+      {{"doc.md", "a.md", "-o", "h.html", "b.md"},
+       "h.html",
+       plain,
        "tarvix: a.md: ignored (one document per run; name a folder for a site)\n"
        "tarvix: b.md: ignored (one document per run; name a folder for a site)\n"},
   };
@@ -218,7 +222,8 @@ TEST(CommandLineConventions, MissingInputAfterAnOptionSaysWhereTheInputGoes) {
        ""},
       // A flag before the input, or the input first, is no reason for the hint.
       {{"-imagelink", "gone.md", "-o", "out.html"},
-       "No InputFile\ntarvix: gone.md: No such file or directory\n", ""},
+       "No InputFile\ntarvix: gone.md: No such file or directory\n",
+       ""},
   };
   for (const Case& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);

@@ -188,7 +188,8 @@ TEST(OutputFile, UnwritableStandardOutputIsReported) {
        1}};
   if (!kWindows) {
     cases.push_back({StdoutMode::kDevFull,
-                     "Write Err OutputFile\ntarvix: standard output: No space left on device\n", 1});
+                     "Write Err OutputFile\ntarvix: standard output: No space left on device\n",
+                     1});
     // A reader that went away (tarvix doc.md | head) ends the run as it ends cat: by
     // SIGPIPE, without a word; it used to print "Broken pipe" and end with status 1.
     cases.push_back({StdoutMode::kBrokenPipe, "", 128 + 13});
