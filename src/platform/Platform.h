@@ -323,4 +323,12 @@ enum class BelowRead { kRead, kOutside, kNotRegular, kFailed };
                                       bool textMode, std::string* bytes, FileKind* kind,
                                       std::string* reason);
 
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+// True when `reason`, a failed write's words, says the reading end of a pipe was closed.
+[[nodiscard]] bool IsClosedPipeReason(std::string_view reason);
+// Ends the process as a filter ends whose reader went away: by SIGPIPE on POSIX systems
+// (status 141 in a shell, as cat's), with status 1 on Windows, which has no such signal.
+[[noreturn]] void EndAsClosedPipe();
+
 }  // namespace tarvix::platform

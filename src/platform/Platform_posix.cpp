@@ -1041,4 +1041,22 @@ BelowRead ReadFileBelow(const std::string& folder, const std::string& relative, 
   return BelowRead::kRead;
 }
 
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+bool IsClosedPipeReason(std::string_view reason) {
+  return reason == ErrnoText(EPIPE);
+}
+
+void EndAsClosedPipe() {
+  // The signal was ignored so that every other failed write is reported; this one ends
+  // the process by it, unblocked in case a section holds the terminating signals.
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+  raise(SIGPIPE);
+  std::_Exit(128 + SIGPIPE);
+}
+
 }  // namespace tarvix::platform

@@ -902,4 +902,15 @@ BelowRead ReadFileBelow(const std::string& folder, const std::string& relative, 
   return BelowRead::kRead;
 }
 
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+bool IsClosedPipeReason(std::string_view reason) {
+  // A write through the C stream says EPIPE; one through the handle, what ReasonText gives.
+  return reason == ErrnoText(EPIPE) || reason == "Broken pipe";
+}
+
+void EndAsClosedPipe() {
+  std::_Exit(1);
+}
+
 }  // namespace tarvix::platform

@@ -37,25 +37,17 @@ constexpr auto kPollInterval = std::chrono::seconds(1);
 // The temporary output folder is removed to this depth; the site run writes none deeper.
 constexpr std::size_t kMaxRemoveDepth = 80;
 
-bool IsOptionNamed(const std::string& argument, std::string_view name) {
-  return !argument.empty() && platform::IsOptionMarker(argument[0]) && argument != "-" &&
-         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
-}
-
 // The arguments of the site run: the preview's own options left out, and `-o` added when
 // the preview writes into a folder of its own.
 std::vector<std::string> SiteArguments(const std::vector<std::string>& arguments,
                                        const std::string& temporaryOutput) {
   std::vector<std::string> site;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (IsOptionNamed(arguments[i], kServeOption))
-      continue;
-    if (IsOptionNamed(arguments[i], kPortOption) || IsOptionNamed(arguments[i], kBindOption) ||
-        IsOptionNamed(arguments[i], kHostOption)) {
-      ++i;
-      continue;
-    }
-    site.push_back(arguments[i]);
+    const OptionRow* row = FindOptionRow(arguments[i]);
+    const std::size_t taken = row != nullptr && row->takesValue && i + 1 < arguments.size() ? 2 : 1;
+    if (row == nullptr || (row->products & kSiteRun) != 0)
+      site.insert(site.end(), arguments.begin() + i, arguments.begin() + i + taken);
+    i += taken - 1;
   }
   if (!temporaryOutput.empty()) {
     site.push_back("-o");

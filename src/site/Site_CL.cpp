@@ -126,8 +126,7 @@ std::string Resolved(const std::string& path, bool resolveLast) {
 }
 
 bool IsOption(const std::string& argument, std::string_view name) {
-  return !argument.empty() && platform::IsOptionMarker(argument[0]) &&
-         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
+  return IsOptionNamed(argument, name);
 }
 
 bool IsDocument(const std::string& name) {
@@ -269,10 +268,15 @@ std::vector<std::string> Site_CL::OtherArguments() const {
       (isOption(a, "o") ? outputFound : jobsFound) = true;
       drop[i] = true;
       if (i + 1 < arguments_.size())
-        drop[i + 1] = true;
-    } else if (isOption(a, "force") || isOption(a, "keep") || isOption(a, "strict")) {
+        drop[++i] = true;
+    } else if (const OptionRow* row = FindOptionRow(a);
+               row != nullptr && (row->products & kSingleRun) == 0) {
       // Options of the run as a whole: no page depends on them.
       drop[i] = true;
+      if (row->takesValue && i + 1 < arguments_.size())
+        drop[++i] = true;
+    } else if (row != nullptr && row->takesValue) {
+      ++i;  // its value stays with it, whatever it looks like
     }
   }
   std::vector<std::string> rest;
