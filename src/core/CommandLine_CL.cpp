@@ -49,6 +49,8 @@ constexpr OptionRow kOptionTable[] = {
      "    -port N    the preview's port (default 8000; 0: any free one)\n"},
     {"bind", "", "", true, kPreviewRun,
      "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
+    {"host", "", "", true, kPreviewRun,
+     "    -host NAME one more Host name the preview answers to\n"},
     {"keep", "", "", false, kSiteRuns,
      "    -keep      keep the outputs of a site run whose sources are gone\n"},
     {"strict", "", "", false, kSiteRuns,
