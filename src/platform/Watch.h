@@ -13,6 +13,10 @@ namespace tarvix::platform {
 struct WatchedFolder {
   std::string path;
   bool subfolders = false;  // everything below it too, not only its own entries
+  // A folder below it left out with everything below it (the output folder, when it lies
+  // inside the input: its own writes are no news). Empty: none. Where the system watches a
+  // whole tree at once (Windows), it is watched all the same.
+  std::string skip;
 };
 
 enum class WatchWait { Changed, Quiet, Failed };

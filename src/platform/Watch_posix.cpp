@@ -63,8 +63,13 @@ bool FolderWatch::Start(const std::vector<WatchedFolder>& folders) {
     bool subfolders;
   };
   std::vector<Pending> pending;
-  for (const WatchedFolder& folder : folders)
+  std::set<std::pair<std::uint64_t, std::uint64_t>> skipped;
+  for (const WatchedFolder& folder : folders) {
     pending.push_back({folder.path, 0, folder.subfolders});
+    FileStatus skip;
+    if (!folder.skip.empty() && StatusOf(folder.skip, &skip))
+      skipped.insert({skip.device, skip.inode});
+  }
   while (!pending.empty()) {
     const Pending folder = std::move(pending.back());
     pending.pop_back();
@@ -86,7 +91,12 @@ bool FolderWatch::Start(const std::vector<WatchedFolder>& folders) {
       if (entry.kind != EntryKind::Folder || entry.link || entry.name.empty() ||
           entry.name[0] == '.')
         continue;
-      pending.push_back({folder.path + "/" + entry.name, folder.depth + 1, true});
+      const std::string path = folder.path + "/" + entry.name;
+      FileStatus status;
+      if (!skipped.empty() && StatusOf(path, &status) &&
+          skipped.count({status.device, status.inode}) != 0)
+        continue;
+      pending.push_back({path, folder.depth + 1, true});
     }
   }
   return true;

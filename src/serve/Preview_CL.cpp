@@ -87,8 +87,9 @@ SourceState ReadSourceState(const std::string& source, const std::vector<std::st
 // of each file the pages used that lies elsewhere (a file is watched through its folder,
 // as editors replace a file by renaming a new one onto it).
 std::vector<platform::WatchedFolder> WatchedFolders(const std::string& source,
+                                                    const std::string& output,
                                                     const std::vector<std::string>& inputs) {
-  std::vector<platform::WatchedFolder> folders{{source, true}};
+  std::vector<platform::WatchedFolder> folders{{source, true, output}};
   const std::string sourceFull = platform::FullPath(source + platform::kPathSeparator);
   std::map<std::string, bool> seen;
   for (const std::string& input : inputs) {
@@ -100,7 +101,7 @@ std::vector<platform::WatchedFolder> WatchedFolders(const std::string& source,
       folder.pop_back();
     if (!folder.empty() && platform::IsFolder(folder) && !seen[folder]) {
       seen[folder] = true;
-      folders.push_back({folder, false});
+      folders.push_back({folder, false, {}});
     }
   }
   return folders;
@@ -198,7 +199,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
   platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
 
   platform::FolderWatch watch;
-  bool polling = !watch.Start(WatchedFolders(source, inputs));
+  bool polling = !watch.Start(WatchedFolders(source, output, inputs));
   SourceState polled = polling ? ReadSourceState(source, inputs) : SourceState();
   auto nextPoll = std::chrono::steady_clock::now() + kPollInterval;
   while (!platform::StopRequested()) {
@@ -231,7 +232,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
     if (!paths.empty())
       server.Reload(paths);
     // New folders below the input and new templates or include files are watched too.
-    if (!polling && !watch.Start(WatchedFolders(source, inputs))) {
+    if (!polling && !watch.Start(WatchedFolders(source, output, inputs))) {
       polling = true;
       polled = ReadSourceState(source, inputs);
     } else if (polling) {

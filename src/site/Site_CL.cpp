@@ -213,27 +213,30 @@ class PageText_CL final : public PageSink_CL {
   std::size_t size_ = 0;
 };
 
-// True when `text` (a template's or a document's bytes) holds the link `target` as written,
-// or, for a link that climbs to the root first, as the root's placeholder and the rest.
-bool HoldsLink(std::string_view text, std::string_view target) {
+// How `text` (a template's or a document's bytes) spells the link `target` of a page made
+// with it: as written, or, for a link that climbs to the root first, as the root's
+// placeholder and the rest. Empty when it does not hold it.
+std::string SpellingOf(std::string_view text, std::string_view target) {
+  constexpr std::string_view kRoot = "####ROOT####";
   if (target.empty())
-    return false;
+    return {};
   if (text.find(target) != std::string_view::npos)
-    return true;
+    return std::string(target);
   std::string_view rest = target;
   while (rest.substr(0, 3) == "../" || rest.substr(0, 2) == "./")
-    rest.remove_prefix(rest[0] == '.' && rest[1] == '/' ? 2 : 3);
-  if (rest.size() == target.size() && target != ".")
-    return false;
-  for (std::size_t at = text.find("####ROOT####"); at != std::string_view::npos;
-       at = text.find("####ROOT####", at + 1)) {
-    std::string_view after = text.substr(at + 12);
-    if (!after.empty() && after[0] == '/')
+    rest.remove_prefix(rest[1] == '/' ? 2 : 3);
+  if (rest.size() == target.size() || rest.empty())
+    return {};
+  for (std::size_t at = text.find(kRoot); at != std::string_view::npos;
+       at = text.find(kRoot, at + 1)) {
+    std::string_view after = text.substr(at + kRoot.size());
+    const bool slash = !after.empty() && after[0] == '/';
+    if (slash)
       after.remove_prefix(1);
     if (after.substr(0, rest.size()) == rest)
-      return true;
+      return std::string(kRoot) + (slash ? "/" : "") + std::string(rest);
   }
-  return false;
+  return {};
 }
 
 // A duration as seconds with one decimal, without the locale's decimal sign.
@@ -1350,19 +1353,23 @@ std::size_t Site_CL::CheckLinks() {
     }
     return at->second;
   };
-  const auto sourceOf = [&](const BrokenLink& link) -> const std::string* {
+  // The template (or include) a broken link comes from, and how it spells the link there.
+  const auto sourceOf = [&](const BrokenLink& link) -> std::optional<std::pair<std::string, std::string>> {
     const SitePage& record = *recordOf[link.page];
     if (record.inputs.size() < 2)
-      return nullptr;
+      return std::nullopt;
     const std::optional<std::string>& document = textOf(record.inputs[0].path);
-    if (!document || HoldsLink(*document, link.target))
-      return nullptr;
+    if (!document || !SpellingOf(*document, link.target).empty())
+      return std::nullopt;
     for (std::size_t k = 1; k < record.inputs.size(); ++k) {
       const std::optional<std::string>& text = textOf(record.inputs[k].path);
-      if (text && HoldsLink(*text, link.target))
-        return &record.inputs[k].path;
+      if (!text)
+        continue;
+      std::string spelling = SpellingOf(*text, link.target);
+      if (!spelling.empty())
+        return std::pair(record.inputs[k].path, std::move(spelling));
     }
-    return nullptr;
+    return std::nullopt;
   };
   struct Shared {
     std::size_t pages = 0;
@@ -1371,8 +1378,8 @@ std::size_t Site_CL::CheckLinks() {
   std::map<std::pair<std::string, std::string>, Shared> shared;  // by template, link
   std::vector<std::string> out;
   for (const BrokenLink& link : broken) {
-    if (const std::string* from = sourceOf(link)) {
-      auto [at, added] = shared.try_emplace({*from, link.target});
+    if (std::optional<std::pair<std::string, std::string>> from = sourceOf(link)) {
+      auto [at, added] = shared.try_emplace(std::move(*from));
       if (added) {
         at->second.line = out.size();
         out.emplace_back();

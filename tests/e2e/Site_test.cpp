@@ -348,6 +348,37 @@ TEST(Site, UnknownOptionIsRefusedBeforeAnythingIsDone) {
   EXPECT_GT(SummaryOf(r.err).broken, 0) << r.err;
 }
 
+// A template's missing style sheet was reported once per page, under each document, and
+// the template was never named.
+TEST(Site, TemplatesBrokenLinkIsSaidOnceForTheTemplate) {
+  ScopedTempDir dir;
+  for (const char* folder : {"site/tpl", "site/docs/deep"})
+    fs::create_directories(dir.PathOf(folder));
+  dir.WriteFile("site/tpl/page.html",
+                "<link href=\"####ROOT####/gone.css\"><a href=\"missing.html\">x</a>\n"
+                "####BODY####\n");
+  for (const char* document : {"index.md", "docs/a.md", "docs/deep/b.md"})
+    dir.WriteFile(std::string("site/") + document, "# T\n");
+  // A document's own broken link, even one the template also holds, stays its own line.
+  dir.WriteFile("site/docs/own.md", "[there](nowhere.html) [m](missing.html)\n");
+  const std::vector<std::string> arguments{"site", "-o", "out", "-t", Native("site/tpl/page.html")};
+  for (int round = 0; round < 2; ++round) {
+    const RunResult r = RunProgram(dir.path(), arguments);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(SummaryOf(r.err).broken, 8 + 1) << r.err;
+    const std::string tpl = Native("site/tpl/page.html");
+    for (const std::string& line :
+         {tpl + ": broken link \"####ROOT####/gone.css\" (in 4 pages)",
+          tpl + ": broken link \"missing.html\" (in 3 pages)",
+          Native("site/docs/own.md") + ": broken link \"missing.html\" (no such file)",
+          Native("site/docs/own.md") + ": broken link \"nowhere.html\" (no such file)"})
+      EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << line << "\n" << r.err;
+    // Nothing of the template's under a document.
+    EXPECT_EQ(r.err.find(Native("site/docs/a.md") + ": broken"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+  }
+}
+
 TEST(Site, MessagesOfParallelPagesDoNotInterleave) {
   ScopedTempDir dir;
   fs::create_directories(dir.PathOf("site"));

@@ -26,7 +26,7 @@ TEST(Watch, TellsChangesBelowWatchedFolders) {
   std::filesystem::create_directories(dir.PathOf("templates"));
   dir.WriteFile("templates/page.html", "t");
   FolderWatch watch;
-  if (!watch.Start({{dir.PathOf("src"), true}, {dir.PathOf("templates"), false}}))
+  if (!watch.Start({{dir.PathOf("src"), true, {}}, {dir.PathOf("templates"), false, {}}}))
     GTEST_SKIP() << "this system cannot watch folders (the preview polls)";
   if (kWindows && std::getenv("WINEPREFIX") != nullptr)
     GTEST_SKIP() << "wine does not report these changes to a folder watch";
@@ -50,7 +50,7 @@ TEST(Watch, TellsChangesBelowWatchedFolders) {
   while (watch.Wait(50) == WatchWait::Changed) {
   }
   dir.WriteFile("src/deep/b.md", "x");
-  ASSERT_TRUE(watch.Start({{dir.PathOf("src"), true}, {dir.PathOf("templates"), false}}));
+  ASSERT_TRUE(watch.Start({{dir.PathOf("src"), true, {}}, {dir.PathOf("templates"), false, {}}}));
   EXPECT_EQ(watch.Wait(kPatience), WatchWait::Changed);
   while (watch.Wait(50) == WatchWait::Changed) {
   }

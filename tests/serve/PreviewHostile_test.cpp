@@ -246,6 +246,58 @@ TEST_F(PreviewHostile, AnswersOnlyItsOwnHostNames) {
   EXPECT_EQ(preview.Stop(SIGINT), 0);
 }
 
+// How often `needle` occurs in `text`.
+std::size_t Occurrences(const std::string& text, const std::string& needle) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++n;
+  return n;
+}
+
+// Waits until the preview's standard error holds `runs` summary lines; false after a minute.
+bool WaitForRuns(const ScopedTempDir& dir, std::size_t runs) {
+  const auto end = Clock::now() + std::chrono::minutes(1);
+  while (Clock::now() < end) {
+    if (Occurrences(FileBytes(dir.PathOf("preview.err")), " failed in ") >= runs)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+TEST_F(PreviewHostile, RerunSaysOnlyTheBrokenLinksThatChanged) {
+  // Every save printed the whole list of broken links again, burying the one it changed.
+  dir.WriteFile("site/index.md", "[a](a.html) [b](b.html)\n");
+  RunningPreview preview(dir, {"site", "-serve", "-port", "0"});
+  ASSERT_NE(preview.Port(), 0);
+  ASSERT_TRUE(WaitForRuns(dir, 1));
+  dir.WriteFile("site/a.md", "# A\n");
+  dir.WriteFile("site/index.md", "[a](a.html) [c](c.html)\n");
+  ASSERT_TRUE(WaitForRuns(dir, 2)) << FileBytes(dir.PathOf("preview.err"));
+  // The rerun of the changed page may come in one run or two: either way each line once.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(preview.Stop(SIGINT), 0);
+  const std::string err = FileBytes(dir.PathOf("preview.err"));
+  const std::string index = "site/index.md: broken link ";
+  EXPECT_EQ(Occurrences(err, index + "\"a.html\" (no such file)\n"), 2u) << err;
+  EXPECT_EQ(Occurrences(err, "fixed: " + index + "\"a.html\" (no such file)\n"), 1u) << err;
+  EXPECT_EQ(Occurrences(err, "fixed: " + index + "\"b.html\" (no such file)\n"), 1u) << err;
+  EXPECT_EQ(Occurrences(err, index + "\"c.html\" (no such file)\n"), 1u) << err;
+}
+
+TEST_F(PreviewHostile, OutputInsideTheInputIsNotWalked) {
+  RunningPreview preview(dir, {"site", "-serve", "-port", "0", "-o", "site/_site"});
+  ASSERT_NE(preview.Port(), 0);
+  ASSERT_TRUE(WaitForRuns(dir, 1));
+  dir.WriteFile("site/more.md", "# More\n");
+  ASSERT_TRUE(WaitForRuns(dir, 2)) << FileBytes(dir.PathOf("preview.err"));
+  EXPECT_EQ(preview.Stop(SIGINT), 0);
+  EXPECT_TRUE(fs::exists(dir.PathOf("site/_site/more.html")));
+  EXPECT_FALSE(fs::exists(dir.PathOf("site/_site/_site")));
+  EXPECT_EQ(Occurrences(FileBytes(dir.PathOf("preview.err")), "0 failed"), 2u)
+      << FileBytes(dir.PathOf("preview.err"));
+}
+
 TEST_F(PreviewHostile, HangupStopsAndRemovesTheTemporaryFolder) {
   // Closing the terminal ended the preview by the signal (129) and left its folder.
   RunningPreview preview(dir, {"site", "-serve", "-port", "0"}, 0, dir.PathOf("tmp"));
