@@ -232,21 +232,6 @@ struct FileStamp {
 // The absolute path of `path` with every link resolved; empty when it does not exist.
 [[nodiscard]] std::string RealPath(const std::string& path);
 
-// Copies `from` onto `to` in one step: into a new file beside `to`, renamed onto it once
-// complete, with `from`'s modification time, so an unchanged copy can be recognised. A
-// read-only `to` is refused, as ReplaceFile refuses it; any failure leaves `to` as it was.
-[[nodiscard]] bool CopyFileAtomically(const std::string& from, const std::string& to);
-
-// Writes `bytes` as the file `path` in one step, the same way. The file reaches the disk
-// before its rename and the rename before the call returns (fsync of the file and its
-// folder; FlushFileBuffers on Windows), so a crash leaves the old file or the new one.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes);
-
-// True when `name` is one the temporary files made beside a target get (CopyFileAtomically,
-// WriteFileAtomically, CreateTemporaryFile with a folder): a run that was killed leaves
-// such files, and a later run removes them.
-[[nodiscard]] bool IsTemporaryName(std::string_view name);
-
 // The time now, by the clock the file system stamps changes with, in the unit of FileStamp.
 [[nodiscard]] std::int64_t FileClockNow();
 

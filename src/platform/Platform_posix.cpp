@@ -149,25 +149,6 @@ std::string FolderPrefix(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// True when `target` exists and nobody may write it: a file the user protected.
-bool IsProtected(const std::string& target) {
-  struct stat info;
-  return stat(target.c_str(), &info) == 0 && (info.st_mode & kWriteBits) == 0;
-}
-
-// Gives the new file `fd` at `temporary` (registered in `slot`) its mode, closes it and
-// renames it onto `target`; the new file is removed when anything fails.
-bool Publish(int fd, bool ok, mode_t mode, const std::string& temporary, int slot,
-             const std::string& target) {
-  ok = ok && fchmod(fd, mode) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok)
-    unlink(temporary.c_str());
-  UnregisterCleanupFile(slot);
-  return ok;
-}
-
 // Creates a file from `pattern` (ending in "XXXXXX"), storing its path in `path`; returns the
 // open descriptor or -1.
 int CreateUniqueFile(const std::string& pattern, std::string* path) {
@@ -720,69 +701,6 @@ std::string RealPath(const std::string& path) {
   std::string result(resolved);
   std::free(resolved);
   return result;
-}
-
-bool CopyFileAtomically(const std::string& from, const std::string& to) {
-  if (IsProtected(to))
-    return false;
-  // Not blocking: a FIFO put in the file's place is refused below rather than waited on.
-  const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (source < 0)
-    return false;
-  struct stat info;
-  if (fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(source);
-    return false;
-  }
-  std::string temporary;
-  int slot = -1;
-  const int fd = CreateRegisteredFile(FolderPrefix(to) + ".TarvixXXXXXX", &temporary, &slot);
-  if (fd < 0) {
-    close(source);
-    return false;
-  }
-  bool ok = CopyContents(source, fd);
-  close(source);
-  const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
-  ok = ok && futimens(fd, times) == 0;
-  // The copy may be run as the source could (a script), as far as the mask allows.
-  const mode_t mode = (info.st_mode & 0777) & ~ProcessUmask();
-  return Publish(fd, ok, mode, temporary, slot, to);
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  if (IsProtected(path))
-    return false;
-  std::string temporary;
-  int slot = -1;
-  const int fd = CreateRegisteredFile(FolderPrefix(path) + ".TarvixXXXXXX", &temporary, &slot);
-  if (fd < 0)
-    return false;
-  bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  ok = ok && fsync(fd) == 0;
-  if (!Publish(fd, ok, NewFileMode(), temporary, slot, path))
-    return false;
-  // The rename is a change of the folder: on disk only once the folder is.
-  const std::string folder = FolderPrefix(path);
-  const int folderFd =
-      open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd < 0)
-    return false;
-  ok = fsync(folderFd) == 0;
-  close(folderFd);
-  return ok;
-}
-
-bool IsTemporaryName(std::string_view name) {
-  // mkstemp's pattern: our prefix, then six letters or digits.
-  constexpr std::string_view kPrefix = ".Tarvix";
-  if (name.size() != kPrefix.size() + 6 || name.substr(0, kPrefix.size()) != kPrefix)
-    return false;
-  for (char c : name.substr(kPrefix.size())) {
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-      return false;
-  }
-  return true;
 }
 
 std::int64_t FileClockNow() {

@@ -642,67 +642,6 @@ std::string RealPath(const std::string& path) {
   return Narrow(buffer);
 }
 
-bool CopyFileAtomically(const std::string& from, const std::string& to) {
-  const std::wstring target = Wide(to);
-  if (IsProtected(target))
-    return false;
-  const std::wstring temporary = TemporaryBeside(target);
-  if (temporary.empty())
-    return false;
-  // CopyFileW keeps the modification time; a read-only source would make a copy that the
-  // next run could not replace.
-  bool ok = CopyFileW(Wide(from).c_str(), temporary.c_str(), FALSE) != FALSE;
-  const DWORD attributes = GetFileAttributesW(temporary.c_str());
-  if (ok && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-    ok = SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
-  return Publish(ok, temporary, target);
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::wstring target = Wide(path);
-  if (IsProtected(target))
-    return false;
-  const std::wstring temporary = TemporaryBeside(target);
-  if (temporary.empty())
-    return false;
-  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool ok = file != INVALID_HANDLE_VALUE;
-  std::size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-    DWORD written = 0;
-    ok = WriteFile(file, bytes.data() + done, piece, &written, nullptr) != FALSE && written > 0;
-    done += written;
-  }
-  // On disk before the rename, and the rename on disk before we return.
-  ok = ok && FlushFileBuffers(file) != FALSE;
-  if (file != INVALID_HANDLE_VALUE)
-    ok = CloseHandle(file) != FALSE && ok;
-  ok = ok && MoveFileExW(temporary.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  if (!ok)
-    DeleteFileW(temporary.c_str());
-  return ok;
-}
-
-bool IsTemporaryName(std::string_view name) {
-  // GetTempFileName's pattern: three letters of our prefix, one to four hex digits, ".tmp".
-  // The digits come in either case (wine writes them in lower case).
-  constexpr std::string_view kPrefix = "Tar";
-  constexpr std::string_view kSuffix = ".tmp";
-  if (name.size() < kPrefix.size() + 1 + kSuffix.size() ||
-      name.size() > kPrefix.size() + 4 + kSuffix.size() ||
-      name.substr(0, kPrefix.size()) != kPrefix ||
-      name.substr(name.size() - kSuffix.size()) != kSuffix)
-    return false;
-  for (char c : name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size())) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')))
-      return false;
-  }
-  return true;
-}
-
 std::int64_t FileClockNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

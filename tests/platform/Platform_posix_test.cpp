@@ -392,10 +392,12 @@ TEST(PlatformPosix, ReadFileBelowFollowsOnlyLinksThatStayBelow) {
     EXPECT_EQ(ReadFileBelow(dir.PathOf("base"), c.relative, true, &bytes, &kind, &reason), c.result)
         << c.relative;
     EXPECT_EQ(bytes, c.bytes) << c.relative;
-    if (c.result == BelowRead::kFailed)
+    if (c.result == BelowRead::kFailed) {
       EXPECT_EQ(reason, c.reason) << c.relative;
-    if (c.result == BelowRead::kNotRegular)
+    }
+    if (c.result == BelowRead::kNotRegular) {
       EXPECT_EQ(kind, c.kind) << c.relative;
+    }
   }
 }
 

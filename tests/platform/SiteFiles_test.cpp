@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Below.h"
 #include "platform/Platform.h"
 #include "support/RunProgram.h"
 #include "support/ScopedTempDir.h"
@@ -57,59 +58,47 @@ TEST(SiteFiles, ListFolderStampAndMakeFolders) {
   EXPECT_EQ(RealPath(dir.PathOf("nothing")), "");
 }
 
+// Writes `bytes` (or copies `from`) as `relative` below `below`; the commit's result.
+BelowResult WriteBelow(const BelowFolder& below, const std::string& relative,
+                       std::string_view bytes, const std::string* from = nullptr) {
+  NewFileBelow file;
+  FileIdentity identity;
+  BelowResult result = file.Create(below, relative);
+  if (result != BelowResult::kDone)
+    return result;
+  if (!(from ? file.CopyFrom(*from) : file.Write(bytes)) || !file.Finish(true, &identity))
+    return BelowResult::kFailed;
+  return file.Commit(true);
+}
+
 TEST(SiteFiles, CopiesAndWritesReplaceInOneStep) {
   ScopedTempDir dir;
   fs::create_directories(dir.PathOf("out"));
+  BelowFolder below;
+  ASSERT_TRUE(below.Open(dir.PathOf("out")));
   const std::string from = dir.WriteFile("pic.svg", "<svg/>");
   fs::last_write_time(from, fs::last_write_time(from) - std::chrono::hours(5));
   const std::string to = dir.PathOf(Native("out/pic.svg"));
   dir.WriteFile("out/pic.svg", "old");
-  ASSERT_TRUE(CopyFileAtomically(from, to));
+  ASSERT_EQ(WriteBelow(below, "pic.svg", {}, &from), BelowResult::kDone);
   EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
   // The copy keeps the source's time, so an unchanged copy is known by its stamp.
   EXPECT_EQ(StampOf(to), StampOf(from));
-  EXPECT_FALSE(CopyFileAtomically(dir.PathOf("missing"), to));
+  const std::string missing = dir.PathOf("missing");
+  EXPECT_NE(WriteBelow(below, "pic.svg", {}, &missing), BelowResult::kDone);
   EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
 
-  ASSERT_TRUE(WriteFileAtomically(dir.PathOf(Native("out/state")), "one\ntwo\n"));
+  ASSERT_EQ(WriteBelow(below, "state", "one\ntwo\n"), BelowResult::kDone);
   EXPECT_EQ(dir.ReadFile("out/state"), "one\ntwo\n");
-  EXPECT_FALSE(WriteFileAtomically(dir.PathOf(Native("none/state")), "x"));
+  EXPECT_NE(WriteBelow(below, "none/state", "x"), BelowResult::kDone);
 
   // A protected target stays; nothing is left beside it.
   fs::permissions(to, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  dir.WriteFile("new.svg", "<new/>");
-  EXPECT_FALSE(CopyFileAtomically(dir.PathOf("new.svg"), to));
-  EXPECT_FALSE(WriteFileAtomically(to, "x"));
+  const std::string fresh = dir.WriteFile("new.svg", "<new/>");
+  EXPECT_EQ(WriteBelow(below, "pic.svg", {}, &fresh), BelowResult::kFailed);
   EXPECT_EQ(dir.ReadFile("out/pic.svg"), "<svg/>");
   EXPECT_EQ(FolderEntries(dir.PathOf("out")), (std::vector<std::string>{"pic.svg", "state"}));
   fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-}
-
-// The names our temporary files get beside a target, and nothing that merely looks alike:
-// a run removes such names from the output folder.
-TEST(SiteFiles, TemporaryNamesAreOursAlone) {
-  // Each name a file made beside a target gets is recognised.
-  ScopedTempDir dir;
-  for (int i = 0; i < 3; ++i) {
-    std::string made;
-    ASSERT_TRUE(CreateTemporaryFile("Tarvix", &made, nullptr, dir.path()));
-  }
-  for (const std::string& name : FolderEntries(dir.path()))
-    EXPECT_TRUE(IsTemporaryName(name)) << name;
-  const char* notOurs[] = {"",
-                           ".Tarvix",
-                           ".Tarvix12345",
-                           ".Tarvix1234567",
-                           ".Tarvix-notes",
-                           ".TarvixAB_DEF",
-                           "Tarvix123456",
-                           "a.html",
-                           ".tarvix-site",
-                           "Tar.tmp",
-                           "TarGHIJ.tmp",
-                           "Tar12345.tmp"};
-  for (const char* name : notOurs)
-    EXPECT_FALSE(IsTemporaryName(name)) << name;
 }
 
 TEST(SiteFiles, ReadRegularFileKeepsToItsLimit) {
@@ -149,14 +138,15 @@ TEST(SiteFiles, PagesCommittedOnManyThreadsKeepTheMask) {
   // page committed on another thread meanwhile got 0666, and the mask could stay 0.
   ScopedTempDir dir;
   const mode_t mask = ::umask(022);
+  BelowFolder below;
+  ASSERT_TRUE(below.Open(dir.path()));
   constexpr int kThreads = 6;
   constexpr int kFiles = 150;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&dir, t] {
+    threads.emplace_back([&below, t] {
       for (int i = 0; i < kFiles; ++i) {
-        const std::string name = dir.PathOf(std::to_string(t) + "-" + std::to_string(i));
-        (void)WriteFileAtomically(name, "x");
+        (void)WriteBelow(below, std::to_string(t) + "-" + std::to_string(i), "x");
       }
     });
   }
