@@ -1,4 +1,4 @@
-// The preview's server where the build has no HTTP library (the Windows cross-build): it
+// The preview's server where the build has no HTTP library (the fuzzers' build): it
 // never listens, and says why.
 #include "serve/HttpServer_CL.h"
 
@@ -18,6 +18,8 @@ bool HttpServer_CL::Listen(const std::string&, std::uint16_t, std::string* err) 
 std::uint16_t HttpServer_CL::Port() const {
   return 0;
 }
+
+void HttpServer_CL::AllowHosts(const std::vector<std::string>&) {}
 
 void HttpServer_CL::Start() {}
 
