@@ -22,6 +22,10 @@ const chromiumFlags = [
 // No wait in this test may last longer than this: a reload that never comes fails it.
 const timeoutMs = 10000;
 
+// Every preview started: a test that fails midway must not leave one running, which would
+// keep this script (and the CI leg that runs it) waiting on its output for ever.
+const started = [];
+
 function fail(message) {
   throw new Error(message);
 }
@@ -30,6 +34,7 @@ function fail(message) {
 function startPreview(args, cwd) {
   return new Promise((resolve, reject) => {
     const child = spawn(program, args, { cwd, stdio: ["ignore", "pipe", "pipe"] });
+    started.push(child);
     let out = "";
     let err = "";
     child.stderr.on("data", (d) => (err += d));
@@ -206,5 +211,9 @@ try {
   console.error(`browser test failed: ${error.message}`);
   process.exitCode = 1;
 } finally {
+  for (const child of started) {
+    if (child.exitCode === null && child.signalCode === null)
+      child.kill("SIGKILL");
+  }
   await browser.close();
 }
