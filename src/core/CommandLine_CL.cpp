@@ -50,6 +50,9 @@ constexpr OptionRow kOptionTable[] = {
     {"bind", true, "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
     {"keep", false, "    -keep      keep the outputs of a site run whose sources are gone\n"},
     {"strict", false, "    -strict    count the broken links of a site run as failures\n"},
+    {"new", false, "    -new       make a starter site in the folder named (which must be empty)\n"},
+    {"nohighlighter", false,
+     "    -nohighlighter  write no highlighter folder into a site run's output\n"},
     {"-version", false, "    --version  print the version\n"},
     {"-help", false, "    --help     this help with every option\n"},
 };
@@ -214,6 +217,7 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
   options.force = commandLine.HasOption("force");
   options.keep = commandLine.HasOption("keep");
   options.strict = commandLine.HasOption("strict");
+  options.noHighlighter = commandLine.HasOption("nohighlighter");
   return 1;
 }
 

@@ -233,6 +233,17 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       if (!links)
         return false;
       state->pages.back().links = std::move(*links);
+    } else if (kind == "about" && fields.size() >= 4) {
+      if (state->pages.empty() || (fields[1] != "b" && fields[1] != "-"))
+        return false;
+      std::optional<std::string> navigation = Unescaped(fields[2]);
+      std::optional<std::string> title = Unescaped(fields[3]);
+      if (!navigation || !title)
+        return false;
+      SitePage& page = state->pages.back();
+      page.brushes = fields[1] == "b";
+      page.navigation = std::move(*navigation);
+      page.title = std::move(*title);
     } else if ((kind == "copy" || kind == "made") && fields.size() >= 4) {
       SiteInput copy;
       std::optional<std::string> path = Unescaped(fields[3]);
@@ -273,7 +284,7 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       }
       state->listings.push_back(std::move(listing));
     } else if (kind == "program" || kind == "options" || kind == "run" || kind == "page" ||
-               kind == "input" || kind == "links" || kind == "copy" || kind == "made" ||
+               kind == "input" || kind == "links" || kind == "about" || kind == "copy" || kind == "made" ||
                kind == "folder" ||
                kind == "listing" || kind == kCheck) {
       // One of ours, but not as we write it.
@@ -313,6 +324,11 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
       AppendEscaped(out, page.links);
       out.push_back('\n');
     }
+    out += page.brushes ? "about\tb\t" : "about\t-\t";
+    AppendEscaped(out, page.navigation);
+    out.push_back('\t');
+    AppendEscaped(out, page.title);
+    out.push_back('\n');
   }
   for (const SiteInput& copy : state.copies)
     AppendStampedLine(out, "copy\t", copy, true);

@@ -245,7 +245,8 @@ std::vector<std::string> Site_CL::OtherArguments() const {
       drop[i] = true;
       if (i + 1 < arguments_.size())
         drop[i + 1] = true;
-    } else if (isOption(a, "force") || isOption(a, "keep") || isOption(a, "strict")) {
+    } else if (isOption(a, "force") || isOption(a, "keep") || isOption(a, "strict") ||
+               isOption(a, "nohighlighter")) {
       // Options of the run as a whole: no page depends on them.
       drop[i] = true;
     }
@@ -496,7 +497,8 @@ void Site_CL::RemoveLeftovers() {
 }
 
 bool Site_CL::UpToDate(const SitePage& page) const {
-  if (page.inputs.empty() || !page.page.exists)
+  if (page.inputs.empty() || !page.page.exists ||
+      (!page.navigation.empty() && page.navigation != navigation_.Sum()))
     return false;
   // A page emptied or edited behind our back is made again, as a missing one is, and so
   // is one whose name leads through a link now.
@@ -600,6 +602,8 @@ void Site_CL::ConvertPage(std::size_t index) {
     PageText_CL page;
     parser->messages = &messages;
     parser->pageSink = &page;
+    PageFacts facts;
+    PreparePage(*parser, index, &facts);
     status = ConvertFile(*parser, arguments);
     // The page's name below the output folder: with -ext, what its own header asked for.
     const std::string target =
@@ -610,7 +614,8 @@ void Site_CL::ConvertPage(std::size_t index) {
       status = kStatusNotWritten;
     if (status == kStatusWritten) {
       NoteOutputChanged(target);
-      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode};
+      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode, {}, {}, false};
+      DescribePage(*parser, facts, index, &*record);
       // What the conversion found itself (a new include) it stamped before reading it.
       for (std::size_t k = 0; k < parser->inputsRead.size(); ++k) {
         if (k < parser->inputStamps.size())
@@ -730,6 +735,10 @@ void Site_CL::CopyFile(std::size_t index) {
   CollectedMessages_CL messages;
   if (isPageSource_[index]) {
     Report(from, messages);
+    return;
+  }
+  if (IsHighlighterFile(index)) {
+    WriteHighlighterFile(index);
     return;
   }
   const platform::FileStamp source = platform::StampOf(from);
@@ -951,6 +960,7 @@ int Site_CL::RunSite() {
   }
   walkStart_ = platform::FileClockNow();
   Walk();
+  AddHighlighter();
   previousListings_.clear();
   for (const WalkError& error : walkErrors_) {
     console.Message(error.folder + ": Open Err Folder", MessageStream::Error);
@@ -1017,6 +1027,7 @@ int Site_CL::RunSite() {
   if (!previousFinished_)
     RemoveLeftovers();
 
+  BeginNavigation();
   total_ = documents_.size() + files_.size();
   showProgress_ = platform::StandardErrorIsTerminal();
   int jobs =
@@ -1033,7 +1044,11 @@ int Site_CL::RunSite() {
   RunTasks(0, documents_.size(), jobs);
   if (outOfMemory_)
     return kStatusNotWritten;
+  RedoNavigation(jobs);
+  if (outOfMemory_)
+    return kStatusNotWritten;
   FindPageSources();
+  SettleHighlighter();
   RunTasks(documents_.size(), total_, jobs);
   if (outOfMemory_)
     return kStatusNotWritten;
