@@ -84,10 +84,6 @@ void Site_CL::RedoNavigation(int jobs) {
   }
   if (redo.empty())
     return;
-  {
-    const std::lock_guard<std::mutex> lock(reportMutex_);
-    total_ += redo.size();
-  }
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     try {

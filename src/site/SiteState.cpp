@@ -324,11 +324,13 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
       AppendEscaped(out, page.links);
       out.push_back('\n');
     }
-    out += page.brushes ? "about\tb\t" : "about\t-\t";
-    AppendEscaped(out, page.navigation);
-    out.push_back('\t');
-    AppendEscaped(out, page.title);
-    out.push_back('\n');
+    if (page.brushes || !page.navigation.empty() || !page.title.empty()) {
+      out += page.brushes ? "about\tb\t" : "about\t-\t";
+      AppendEscaped(out, page.navigation);
+      out.push_back('\t');
+      AppendEscaped(out, page.title);
+      out.push_back('\n');
+    }
   }
   for (const SiteInput& copy : state.copies)
     AppendStampedLine(out, "copy\t", copy, true);

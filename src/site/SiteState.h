@@ -95,7 +95,8 @@ struct SiteState {
 //   links <TAB> RECORD                          (the page's links, see FormatPageLinks)
 //   about <TAB> b | - <TAB> NAVIGATION <TAB> TITLE
 //                                               (a brush used or not, the sum of its
-//                                                navigation, its title)
+//                                                navigation, its title; left out when
+//                                                the page has none of the three)
 //   copy <TAB> TIME <TAB> SIZE <TAB> PATH <TAB> DEVICE <TAB> INODE
 //   made <TAB> TIME <TAB> SIZE <TAB> PATH <TAB> DEVICE <TAB> INODE
 //   folder <TAB> PATH

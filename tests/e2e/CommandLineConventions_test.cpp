@@ -23,6 +23,8 @@ constexpr char kHelpLines[] =
     "    -bind ADDR the preview's address (default 127.0.0.1)\n"
     "    -keep      keep the outputs of a site run whose sources are gone\n"
     "    -strict    count the broken links of a site run as failures\n"
+    "    -new       make a starter site in the folder named (which must be empty)\n"
+    "    -nohighlighter  write no highlighter folder into a site run's output\n"
     "    --version  print the version\n"
     "    --help     this help with every option\n";
 
