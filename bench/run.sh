@@ -15,6 +15,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v cc >/dev/null || need+=(gcc)
 command -v cmark >/dev/null || need+=(cmark)
+command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/md4c-html.h ] || need+=(libmd4c-dev libmd4c-html0-dev)
 [ -x /usr/bin/time ] || need+=(time)
 if [ ${#need[@]} -gt 0 ]; then
@@ -42,6 +43,18 @@ for k in "${hostile[@]}"; do
   gen "hostile-$k-10MB.md" "$k" 10000000
   gen "hostile-$k-50MB.md" "$k" 50000000
 done
+# Random bytes 32-255 with no line end, as a broken upload or a binary file sent as a
+# document: 2.5 MB from Python's generator with seed 5, repeated to the size.
+random_bytes() {
+  [ -s "$docs/$1" ] || python3 -c '
+import random, sys
+r = random.Random(5)
+chunk = bytes(r.randrange(32, 256) for _ in range(2500000))
+size = int(sys.argv[1])
+sys.stdout.buffer.write((chunk * (size // len(chunk) + 1))[:size])' "$2" > "$docs/$1"
+}
+random_bytes random-bytes-10MB.md 10000000
+random_bytes random-bytes-50MB.md 50000000
 
 now() { date +%s%N; }
 # Wall time in nanoseconds of one run.
@@ -56,7 +69,8 @@ peak_kb() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1; }
 
 # Measures one document with `n` paired runs; prints one row, and "BAR" lines it misses.
 # bar: real (0.75 x md4c's time, 2 x input + 16 MB), construct (no slower than md4c),
-# hostile (30 MB/s, 3 x input + 16 MB or input + 1.1 x page + 16 MB), none.
+# hostile (30 MB/s, 3 x input + 16 MB or input + 1.1 x page + 16 MB), random (the same
+# at 60 MB/s: random bytes should cost what text costs), none.
 # In the hostile catalogue cmark is left out: several samples take it minutes a run, and
 # no bar there looks at it (its column shows "-").
 measure() {
@@ -69,7 +83,7 @@ measure() {
     local a b c
     a=$(one "$out/tarvix" "$f")
     b=$(one "$out/md4c_driver" "$f")
-    if [ "$bar" = hostile ]; then c=0; else c=$(one cmark "$f"); fi
+    if [ "$bar" = hostile ] || [ "$bar" = random ]; then c=0; else c=$(one cmark "$f"); fi
     tt+=("$a"); tm+=("$b"); tc+=("$c")
     rm+=("$(awk -v a="$a" -v b="$b" 'BEGIN{printf "%.4f", a/b}')")
     rc+=("$(awk -v a="$a" -v b="$c" 'BEGIN{printf "%.4f", b ? a/b : 0}')")
@@ -95,10 +109,12 @@ measure() {
       if (ptm > 2 * mb + 16) printf "BAR %s: peak %.1f MB, above %.1f\n", name, ptm, 2 * mb + 16
     } else if (bar == "construct") {
       if (qm > 1.0) printf "BAR %s: time %.2f x md4c, slower than md4c\n", name, qm
-    } else if (bar == "hostile") {
+    } else if (bar == "hostile" || bar == "random") {
       limit = 3 * mb + 16
       if (page > 2 * b) limit = mb + 1.1 * page / 1e6 + 16
-      if (b / 1e3 / (mt / 1e6) < 30) printf "BAR %s: %.1f MB/s, below 30\n", name, b / 1e3 / (mt / 1e6)
+      speed = bar == "random" ? 60 : 30
+      if (b / 1e3 / (mt / 1e6) < speed)
+        printf "BAR %s: %.1f MB/s, below %d\n", name, b / 1e3 / (mt / 1e6), speed
       if (ptm > limit) printf "BAR %s: peak %.1f MB, above %.1f\n", name, ptm, limit
     }
   }'
@@ -128,6 +144,8 @@ for k in "${hostile[@]}"; do
   measure "$docs/hostile-$k-10MB.md" 3 hostile
   measure "$docs/hostile-$k-50MB.md" 3 hostile
 done
+measure "$docs/random-bytes-10MB.md" 3 random
+measure "$docs/random-bytes-50MB.md" 3 random
 echo
 echo "(MB/s per program, medians; t/md4c and t/cmark: medians of tarvix's time over the"
 echo " peer's in paired runs, below 1 is faster; peak: maximum resident set; BAR lines name"

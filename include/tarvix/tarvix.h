@@ -2,6 +2,14 @@
    The only header a user includes; C++ callers get namespace tarvix, C callers and other
    languages the tarvix_ functions and plain structs at the end.
 
+   Languages: a C caller needs C99 or later (a C89 compiler still reads the C++ part's //
+   comments, though it skips that part); a C++ caller needs C++20 or later (the results
+   compare with defaulted operator==), which the CMake package asks for by itself and
+   pkg-config leaves to the caller's -std=c++20. The library is C++
+   inside: a C program links the shared library (which brings its C++ runtime), or the
+   static one with the C++ runtime named, as "pkg-config --libs tarvix" and the CMake
+   package do for it.
+
    Documents: any byte sequence is a valid document. NUL bytes and ill-formed UTF-8 are
    accepted (the body shows them as U+FFFD; header values keep them as written), and no
    input makes a conversion fail or loop; only memory can run out. A document holds at most 2147483647 bytes (2 GiB less

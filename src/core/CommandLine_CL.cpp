@@ -2,6 +2,7 @@
 #include "core/CommandLine_CL.h"
 
 #include <charconv>
+#include <optional>
 #include <utility>
 
 #include "core/Parser_CL.h"
@@ -26,48 +27,131 @@ constexpr std::string_view kUsage =
 
 constexpr std::string_view kSyntaxFolderName = "SyntaxHighlighter";
 
-// Every option the program knows, by its name after the marker ("--version" is "-version").
-// Those the usage text leaves out have a line of their own in the help text, after it.
-struct OptionRow {
-  std::string_view name;
-  bool takesValue;
-  std::string_view helpLine;  // empty: the usage text shows the option
-};
+// Every option the program knows. Those the usage text leaves out have a line of their
+// own in the help text, after it; the single run ignores the options of the other runs.
+constexpr unsigned kEveryRun = kSingleRun | kSiteRun | kPreviewRun;
+constexpr unsigned kSiteRuns = kSiteRun | kPreviewRun;
 constexpr OptionRow kOptionTable[] = {
-    {"o", true, ""},
-    {"t", true, ""},
-    {"dbgt", true, ""},
-    {"root", true, "    -root      Site Root Folder (default: the Output File's Folder)\n"},
-    {"syntax", true, ""},
-    {"imagelink", false, ""},
-    {"ext", false, ""},
-    {"?", false, ""},
-    {"j", true, "    -j N       convert N pages at once in a site run\n"},
-    {"force", false, "    -force     convert every page of a site run\n"},
-    {"serve", false,
+    {"o", "output", "", true, kEveryRun, ""},
+    {"t", "template", "", true, kEveryRun, ""},
+    {"dbgt", "", "", true, kEveryRun, ""},
+    {"root", "", "", true, kEveryRun,
+     "    -root      Site Root Folder (default: the Output File's Folder)\n"},
+    {"syntax", "", "", true, kEveryRun, ""},
+    {"imagelink", "", "", false, kEveryRun, ""},
+    {"ext", "", "", false, kEveryRun, ""},
+    {"?", "", "", false, kEveryRun, ""},
+    {"j", "jobs", "", true, kSiteRuns, "    -j N       convert N pages at once in a site run\n"},
+    {"force", "", "", false, kSiteRuns, "    -force     convert every page of a site run\n"},
+    {"serve", "", "", false, kPreviewRun,
      "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"},
-    {"port", true, "    -port N    the preview's port (default 8000; 0: any free one)\n"},
-    {"bind", true, "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
-    {"keep", false, "    -keep      keep the outputs of a site run whose sources are gone\n"},
-    {"strict", false, "    -strict    count the broken links of a site run as failures\n"},
-    {"new", false, "    -new       make a starter site in the folder named (which must be empty)\n"},
-    {"nohighlighter", false,
+    {"port", "", "", true, kPreviewRun,
+     "    -port N    the preview's port (default 8000; 0: any free one)\n"},
+    {"bind", "", "", true, kPreviewRun,
+     "    -bind ADDR the preview's address (default 127.0.0.1)\n"},
+    {"host", "", "", true, kPreviewRun,
+     "    -host NAME one more Host name the preview answers to\n"},
+    {"keep", "", "", false, kSiteRuns,
+     "    -keep      keep the outputs of a site run whose sources are gone\n"},
+    {"strict", "", "", false, kSiteRuns,
+     "    -strict    count the broken links of a site run as failures\n"},
+    {"new", "", "", false, kSiteRun,
+     "    -new       make a starter site in the folder named (which must be empty)\n"},
+    {"nohighlighter", "", "", false, kSiteRuns,
      "    -nohighlighter  write no highlighter folder into a site run's output\n"},
-    {"-version", false, "    --version  print the version\n"},
-    {"-help", false, "    --help     this help with every option\n"},
+    {"version", "", "V", false, kEveryRun, "    --version  print the version\n"},
+    {"help", "", "h", false, kEveryRun, "    --help     this help with every option\n"},
 };
 
-constexpr std::string_view kVersionOption = "-version";
-constexpr std::string_view kHelpOption = "-help";
+constexpr std::string_view kHelpSpellings =
+    "Every option may also be written --name, and a value also as --name=VALUE or "
+    "-name=VALUE.\n";
+
+constexpr std::string_view kVersionOption = "version";
+constexpr std::string_view kHelpOption = "help";
 constexpr std::string_view kUsageOption = "?";
 
-const OptionRow* FindOption(std::string_view name) {
-  for (const OptionRow& row : kOptionTable) {
-    if (EqualsIgnoreCase(name, row.name))
-      return &row;
-  }
-  return nullptr;
+// The text of an option argument after its marker ("-", "--", on Windows "/"); nothing
+// when the argument is no option. "-" alone is the standard input.
+std::optional<std::string_view> OptionText(std::string_view argument) {
+  if (argument.empty() || !platform::IsOptionMarker(argument[0]) || argument == kStandardInputName)
+    return std::nullopt;
+  std::string_view text = argument.substr(1);
+  if (argument[0] == '-' && !text.empty() && text[0] == '-')
+    text.remove_prefix(1);
+  return text;
 }
+
+// An option's text read against the table: its row (nullptr: none), and the value given
+// after '=' in the same argument.
+struct OptionMatch {
+  const OptionRow* row = nullptr;
+  bool inlineValue = false;
+  std::string_view value;
+};
+
+OptionMatch MatchOption(std::string_view text) {
+  OptionMatch match;
+  std::string_view name = text;
+  if (const std::size_t equals = text.find('='); equals != std::string_view::npos) {
+    name = text.substr(0, equals);
+    match.inlineValue = true;
+    match.value = text.substr(equals + 1);
+  }
+  for (const OptionRow& row : kOptionTable) {
+    if (EqualsIgnoreCase(name, row.name) ||
+        (!row.longName.empty() && EqualsIgnoreCase(name, row.longName)) ||
+        (!row.shortName.empty() && EqualsIgnoreCase(name, row.shortName))) {
+      // A flag with "=VALUE" is no spelling of the flag.
+      if (match.inlineValue && !row.takesValue)
+        break;
+      match.row = &row;
+      return match;
+    }
+  }
+  return OptionMatch{};
+}
+
+std::string HelpText() {
+  std::string help(kUsage);
+  for (const OptionRow& row : kOptionTable)
+    help += row.helpLine;
+  // The other names, from the table: "--output for -o", "-h for --help".
+  std::string names;
+  for (const OptionRow& row : kOptionTable) {
+    const std::string dashes = row.helpLine.find("--") != std::string_view::npos ? "--" : "-";
+    if (!row.longName.empty())
+      names.append(names.empty() ? "" : ", ")
+          .append("--")
+          .append(row.longName)
+          .append(" for ")
+          .append(dashes)
+          .append(row.name);
+    if (!row.shortName.empty())
+      names.append(names.empty() ? "" : ", ")
+          .append("-")
+          .append(row.shortName)
+          .append(" for ")
+          .append(dashes)
+          .append(row.name);
+  }
+  help.append("Also: ").append(names).append(".\n").append(kHelpSpellings);
+  return help;
+}
+
+}  // namespace
+
+const OptionRow* FindOptionRow(std::string_view argument) {
+  const std::optional<std::string_view> text = OptionText(argument);
+  return text ? MatchOption(*text).row : nullptr;
+}
+
+bool IsOptionNamed(std::string_view argument, std::string_view name) {
+  const OptionRow* row = FindOptionRow(argument);
+  return row != nullptr && EqualsIgnoreCase(row->name, name);
+}
+
+namespace {
 
 // The folder of the output file. A name without any folder part lies in the current
 // folder (not at the root of the file system).
@@ -92,84 +176,133 @@ std::string RelativeForPage(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-CommandLine_CL::CommandLine_CL(std::vector<std::string> arguments)
-    : arguments_(std::move(arguments)) {}
-
-bool CommandLine_CL::IsOption(const std::string& argument) const {
-  return !argument.empty() && platform::IsOptionMarker(argument[0]) &&
-         argument != kStandardInputName;
+CommandLine_CL::CommandLine_CL(std::vector<std::string> arguments) {
+  bool valueOptionSeen = false;
+  // A plain argument: the first is the input file, the others are extra. A value given as
+  // the next argument is plain too, unless it looks like an option, as it always was.
+  const auto plain = [&](const std::string& argument, bool isValue) {
+    ++countPlain_;
+    if (!hasInput_) {
+      input_ = argument;
+      hasInput_ = true;
+      valueBeforeInput_ = valueOptionSeen;
+    } else if (!isValue) {
+      extraPlain_.push_back(argument);
+    }
+  };
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string& argument = arguments[i];
+    const std::optional<std::string_view> text = OptionText(argument);
+    if (!text) {
+      plain(argument, false);
+      continue;
+    }
+    const OptionMatch match = MatchOption(*text);
+    Given given{match.row, argument, std::string(match.value)};
+    if (match.row != nullptr && match.row->takesValue) {
+      valueOptionSeen = true;
+      if (!match.inlineValue && i + 1 < arguments.size()) {
+        given.value = arguments[++i];
+        if (!OptionText(given.value))
+          plain(given.value, true);
+      }
+    }
+    options_.push_back(std::move(given));
+  }
 }
 
 int CommandLine_CL::HasOption(std::string_view name) const {
-  if (name.empty())
-    return 0;
-  for (const std::string& a : arguments_) {
-    if (IsOption(a) && EqualsIgnoreCase(std::string_view(a).substr(1), name))
+  for (const Given& given : options_) {
+    if (given.row != nullptr && !name.empty() && EqualsIgnoreCase(given.row->name, name))
       return 1;
   }
   return 0;
 }
 
 std::string CommandLine_CL::OptionValue(std::string_view name) const {
-  for (std::size_t i = 0; i < arguments_.size(); ++i) {
-    const std::string& a = arguments_[i];
-    if (IsOption(a) && EqualsIgnoreCase(std::string_view(a).substr(1), name)) {
-      return i + 1 < arguments_.size() ? arguments_[i + 1] : std::string();
-    }
+  for (const Given& given : options_) {
+    if (given.row != nullptr && EqualsIgnoreCase(given.row->name, name))
+      return given.value;
   }
   return {};
 }
 
 std::string CommandLine_CL::FirstPlain() const {
-  for (const std::string& a : arguments_) {
-    if (!IsOption(a))
-      return a;
-  }
-  return {};
+  return input_;
 }
 
 int CommandLine_CL::CountPlain() const {
-  int n = 0;
-  for (const std::string& a : arguments_)
-    n += IsOption(a) ? 0 : 1;
-  return n;
+  return countPlain_;
 }
 
 std::vector<std::string> CommandLine_CL::UnknownOptions() const {
   std::vector<std::string> unknown;
-  for (std::size_t i = 0; i < arguments_.size(); ++i) {
-    const std::string& a = arguments_[i];
-    if (!IsOption(a))
-      continue;
-    const OptionRow* row = FindOption(std::string_view(a).substr(1));
-    if (!row) {
-      unknown.push_back(a);
-    } else if (row->takesValue) {
-      ++i;
-    }
+  for (const Given& given : options_) {
+    if (given.row == nullptr)
+      unknown.push_back(given.argument);
   }
   return unknown;
 }
 
-std::optional<int> AnswerCommandLine(const std::vector<std::string>& arguments,
-                                     MessageSink_CL& messages) {
-  const CommandLine_CL commandLine(arguments);
-  for (const std::string& option : commandLine.UnknownOptions()) {
-    messages.Message(std::string(kProgramName) + ": unknown option " + option + " (ignored)",
+std::vector<std::string> CommandLine_CL::ExtraPlain() const {
+  return extraPlain_;
+}
+
+bool CommandLine_CL::ValueBeforeInput() const {
+  return valueBeforeInput_;
+}
+
+std::vector<std::string> CommandLine_CL::Canonical() const {
+  std::vector<std::string> canonical;
+  // Always first, empty when there is none: a value read again must never become the input.
+  canonical.push_back(input_);
+  for (const Given& given : options_) {
+    if (given.row == nullptr) {
+      canonical.push_back(given.argument);
+      continue;
+    }
+    canonical.push_back("-" + std::string(given.row->name));
+    if (given.row->takesValue)
+      canonical.push_back(given.value);
+  }
+  return canonical;
+}
+
+bool OnlyAnswers(const CommandLine_CL& commandLine) {
+  return commandLine.HasOption(kUsageOption) || commandLine.HasOption(kVersionOption) ||
+         commandLine.HasOption(kHelpOption);
+}
+
+std::optional<int> AnswerCommandLine(const CommandLine_CL& commandLine, bool siteRun,
+                                     std::string_view versionText, MessageSink_CL& messages) {
+  const std::string program(kProgramName);
+  const std::vector<std::string> unknown = commandLine.UnknownOptions();
+  // A site run records its options and rebuilds every page when they change: a mistyped
+  // option would cost a full rebuild and still do nothing, so it stops the run instead.
+  if (siteRun && !unknown.empty()) {
+    for (const std::string& option : unknown) {
+      messages.Message(program + ": unknown option " + option + " (nothing was done)",
+                       MessageStream::Error);
+    }
+    return 255;
+  }
+  for (const std::string& option : unknown)
+    messages.Message(program + ": unknown option " + option + " (ignored)", MessageStream::Error);
+  for (const std::string& extra : commandLine.ExtraPlain()) {
+    messages.Message(program + ": " + extra +
+                         (siteRun ? ": ignored (one folder per site run)"
+                                  : ": ignored (one document per run; name a folder for a site)"),
                      MessageStream::Error);
   }
   // The usage text keeps its status; ParseOptions shows it.
   if (commandLine.HasOption(kUsageOption))
     return std::nullopt;
   if (commandLine.HasOption(kVersionOption)) {
-    platform::PrintText(std::string(kProgramName) + " " + Version() + "\n");
+    platform::PrintText(std::string(versionText));
     return 0;
   }
   if (commandLine.HasOption(kHelpOption)) {
-    std::string help(kUsage);
-    for (const OptionRow& row : kOptionTable)
-      help += row.helpLine;
-    platform::PrintText(help);
+    platform::PrintText(HelpText());
     return 0;
   }
   return std::nullopt;
@@ -182,6 +315,7 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
     return 0;
   }
   options.inputFile = commandLine.FirstPlain();
+  options.inputAfterValue = commandLine.ValueBeforeInput();
   options.outputFile = commandLine.OptionValue("o");
   options.templateFile = commandLine.OptionValue("t");
   options.debugTemplateFile = commandLine.OptionValue("dbgt");

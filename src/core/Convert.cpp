@@ -245,13 +245,19 @@ void Parser_CL::EmitPage(OutputPair& body) {
 
   std::string templatePath = options.templateFile;
   std::string outsideReason;
+  // Set when the template is an entry kept inside the base folder: it is then read below
+  // the folder, from the file opened there, not by its path.
+  std::optional<std::string> insideEntry;
   if (!header.template_.empty() && baseFolder_) {
-    templatePath = EntryPath(*baseFolder_, ToNativeSeparators(CleanUtf8(header.template_)),
-                             entryRule_, &outsideReason);
+    std::string entry = ToNativeSeparators(CleanUtf8(header.template_));
+    templatePath = EntryPath(*baseFolder_, entry, entryRule_, &outsideReason);
+    if (entryRule_ == EntryRule::Inside)
+      insideEntry = std::move(entry);
   }
   if (!options.debugTemplateFile.empty()) {
     templatePath = options.debugTemplateFile;
     outsideReason.clear();
+    insideEntry.reset();
   }
   if (!templatePath.empty()) {
     inputsRead.push_back(templatePath);
@@ -273,13 +279,20 @@ void Parser_CL::EmitPage(OutputPair& body) {
     // no ordinary file (a device whose reading would never end); the line after the
     // message says which it was.
     std::string reason = outsideReason;
-    platform::FileStatus status;
-    bool found = reason.empty() && platform::StatusOf(templatePath, &status, &reason);
-    if (found && status.kind != platform::FileKind::Regular) {
-      reason = platform::NotRegularReason(status.kind);
-      found = false;
+    bool found = false;
+    if (insideEntry) {
+      found = reason.empty() &&
+              ReadInsideEntry(*baseFolder_, *insideEntry, true, &templateFile, &reason);
+    } else {
+      platform::FileStatus status;
+      found = reason.empty() && platform::StatusOf(templatePath, &status, &reason);
+      if (found && status.kind != platform::FileKind::Regular) {
+        reason = platform::NotRegularReason(status.kind);
+        found = false;
+      }
+      found = found && platform::ReadWholeFile(templatePath, true, &templateFile, &reason);
     }
-    if (!found || !platform::ReadWholeFile(templatePath, true, &templateFile, &reason)) {
+    if (!found) {
       Say(MessageKind::TemplateMissing, "Template File Not Find \"" + templatePath + "\"",
           templatePath, reason);
       WriteBodyAlone(bodyHtml, bodySize);

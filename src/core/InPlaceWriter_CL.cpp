@@ -52,7 +52,11 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
   const std::string_view source = std::string_view(out.text).substr(0, sourceEnd);
   if (htmlEnd - html >= kLargeHead || textEnd - text >= kLargeHead || &out != stretchPair_) {
     const std::string_view headText = source.substr(text, textEnd - text);
-    if (headText.size() < kLargeHead) {
+    if (htmlEnd == out.html.size()) {
+      // Nothing follows: the head is escaped into its place, not into a buffer first.
+      out.html.resize(html);
+      AppendEscapedTo(out.html, headText);
+    } else if (headText.size() < kLargeHead) {
       rewrite_.clear();
       AppendEscapedTo(rewrite_, headText);
       out.html.replace(html, htmlEnd - html, rewrite_);
@@ -112,6 +116,13 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
     AppendEscapedTo(rewrite_, source.substr(done, s.text - done));
     rewrite_.append(out.html, s.html, s.htmlEnd - s.html);
     done = s.textEnd;
+  }
+  if (!rebuilding && htmlEnd == out.html.size()) {
+    // Only escaped text is left to write and nothing follows it: it goes into its place
+    // at once, not through the buffer.
+    out.html.resize(keep);
+    AppendEscapedTo(out.html, source.substr(done, textEnd - done));
+    return;
   }
   AppendEscapedTo(rewrite_, source.substr(done, textEnd - done));
   out.html.replace(keep, htmlEnd - keep, rewrite_);

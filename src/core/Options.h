@@ -8,6 +8,9 @@ namespace tarvix {
 
 struct Options {
   std::string inputFile;
+  // An option that takes a value came before the input file: a missing input is then
+  // most likely that option's value, and its message says where the input goes.
+  std::int32_t inputAfterValue = 0;
   std::string outputFile;  // empty: the page goes to the standard output
   std::string templateFile;
   std::string debugTemplateFile;  // wins over every other template

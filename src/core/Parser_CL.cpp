@@ -48,6 +48,8 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
   std::string reason;
   if (!fromStandardInput) {
     if (!platform::StatusOf(options.inputFile, &input_, &reason)) {
+      if (options.inputAfterValue && !reason.empty())
+        reason += " (the input file comes first: tarvix INPUT -o OUTPUT)";
       Say(MessageKind::NoInputFile, "No InputFile", options.inputFile, reason);
       return 0;
     }
@@ -207,6 +209,10 @@ int Parser_CL::Run() {
   }
   std::string writeFailure;
   if (!output.Close(&writeFailure)) {
+    // A reader that stopped early (tarvix doc.md | head) is no failure of ours: the run
+    // ends as any filter in that pipe would, without a word.
+    if (options.outputFile.empty() && platform::IsClosedPipeReason(writeFailure))
+      platform::EndAsClosedPipe();
     // The temporary file, if any, is deleted with the output; an existing target stays.
     const std::string failed = options.outputFile.empty() ? std::string(kStandardOutputName)
                                : output.IntoNode()        ? options.outputFile
@@ -225,6 +231,13 @@ int Parser_CL::Run() {
   }
   std::string reason;
   if (!output.Commit(target, &reason)) {
+    // The system's words for a missing folder name the file; the folder is what to mend.
+    const std::string folder = FolderOf(target);
+    if (!folder.empty() && !platform::IsFolder(folder)) {
+      Say(MessageKind::RenameOutputFile, "TemporaryFile rename error", folder, "no such folder",
+          MessageStream::Error);
+      return kStatusNotWritten;
+    }
     Say(MessageKind::RenameOutputFile, "TemporaryFile rename error", target, reason,
         MessageStream::Error);
     return kStatusNotWritten;

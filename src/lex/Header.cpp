@@ -239,7 +239,19 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       if (lookedStamps)
         lookedStamps->push_back(outside.empty() ? platform::StampOf(path) : platform::FileStamp{});
       std::string reason = outside;
-      if ((!outside.empty() || !ReadIncludeFile(header, path, &reason)) && messages) {
+      bool read = false;
+      if (outside.empty() && rule == EntryRule::Inside) {
+        // Read from the file opened below the folder, not by its path again, which a link
+        // swapped in since the look may lead out of it.
+        std::string bytes;
+        read = ReadInsideEntry(std::string(baseFolder), ToNativeSeparators(CleanUtf8(trimmed)),
+                               false, &bytes, &reason);
+        if (read)
+          ReadIncludeBytes(header, std::move(bytes));
+      } else if (outside.empty()) {
+        read = ReadIncludeFile(header, path, &reason);
+      }
+      if (!read && messages) {
         messages->push_back(
             {MessageKind::IncludeMissing, "Include File Not Find \"" + path + "\"", path, reason});
       }
@@ -250,22 +262,9 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
   }
 }
 
-bool ReadIncludeFile(DocumentHeader& header, const std::string& path, std::string* reason) {
-  // A folder, a device or a pipe holds no comments; reading one might never end.
-  platform::FileStatus status;
-  if (!platform::StatusOf(path, &status, reason))
-    return false;
-  if (status.kind != platform::FileKind::Regular) {
-    if (reason)
-      *reason = platform::NotRegularReason(status.kind);
-    return false;
-  }
-  Lex_CL lex;
-  if (!lex.Open(path)) {
-    if (reason)
-      *reason = platform::ReadFailureReason(path);
-    return false;
-  }
+namespace {
+
+void ReadIncludeComments(DocumentHeader& header, Lex_CL& lex) {
   lex.Next();
   LexerSource source{lex};
   std::string raw;
@@ -289,7 +288,34 @@ bool ReadIncludeFile(DocumentHeader& header, const std::string& path, std::strin
     }
     SkipIncludeTag(source);
   }
+}
+
+}  // namespace
+
+bool ReadIncludeFile(DocumentHeader& header, const std::string& path, std::string* reason) {
+  // A folder, a device or a pipe holds no comments; reading one might never end.
+  platform::FileStatus status;
+  if (!platform::StatusOf(path, &status, reason))
+    return false;
+  if (status.kind != platform::FileKind::Regular) {
+    if (reason)
+      *reason = platform::NotRegularReason(status.kind);
+    return false;
+  }
+  Lex_CL lex;
+  if (!lex.Open(path)) {
+    if (reason)
+      *reason = platform::ReadFailureReason(path);
+    return false;
+  }
+  ReadIncludeComments(header, lex);
   return true;
+}
+
+void ReadIncludeBytes(DocumentHeader& header, std::string bytes) {
+  Lex_CL lex;
+  lex.OpenBytes(std::move(bytes));
+  ReadIncludeComments(header, lex);
 }
 
 int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {

@@ -46,4 +46,7 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
 bool ReadIncludeFile(DocumentHeader& header, const std::string& path,
                      std::string* reason = nullptr);
 
+// Reads the comments of an include file's `bytes`, read already, into `header`.
+void ReadIncludeBytes(DocumentHeader& header, std::string bytes);
+
 }  // namespace tarvix

@@ -98,6 +98,9 @@ class NewFileBelow {
                                    std::string* reason = nullptr);
   // Appends `bytes`; false once a write failed.
   bool Write(std::string_view bytes);
+  // Appends `bytes` as a page goes into its file: in text mode on Windows (each line feed
+  // becomes CR LF), as they are elsewhere.
+  bool WriteText(std::string_view bytes);
   // Copies what the regular file `from` holds, and later gives the file its time of
   // modification. False when it could not be read or written.
   [[nodiscard]] bool CopyFrom(const std::string& from, std::string* reason = nullptr);

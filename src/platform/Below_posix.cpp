@@ -5,7 +5,11 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#if __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#endif
 
 #include <random>
 
@@ -71,10 +75,53 @@ BelowResult WhyNotFolder(int folder, const std::string& name, int code, std::str
   return BelowResult::kFailed;
 }
 
+// Opens `relative` below `root` in one call where the system can, no link followed on
+// the way or at its end (with O_PATH | O_NOFOLLOW, a link at the end is opened as itself).
+// -1 with errno set; ENOSYS where there is no such call, and the caller walks name by name.
+int OpenBeneath(int root, const std::string& relative, int flags) {
+#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how);
+  if (fd < 0 && (errno == EPERM || errno == EINVAL || errno == E2BIG))
+    errno = ENOSYS;  // refused as a call (a filter, an older kernel): walk instead
+  return static_cast<int>(fd);
+#else
+  (void)root;
+  (void)relative;
+  (void)flags;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+std::string Joined(const std::vector<std::string_view>& names) {
+  std::string path;
+  for (const std::string_view name : names) {
+    if (!path.empty())
+      path.push_back('/');
+    path.append(name);
+  }
+  return path;
+}
+
 // Opens the folders `names` one below the other from `start`, making those missing when
 // `make`; `*opened` gets the last one's descriptor (a copy of `start` for none).
 BelowResult OpenFolders(int start, const std::vector<std::string_view>& names, bool make,
                         int* opened, std::string* reason) {
+  if (!names.empty()) {
+    // Most folders of a run exist already: one call for the whole way.
+    const int fd = OpenBeneath(start, Joined(names), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+      *opened = fd;
+      return BelowResult::kDone;
+    }
+    if (errno == ELOOP)
+      return BelowResult::kLink;
+    if (errno == ENOENT && !make)
+      return BelowResult::kMissing;
+  }
   int current = fcntl(start, F_DUPFD_CLOEXEC, 0);
   if (current < 0) {
     SetReason(reason, errno);
@@ -205,6 +252,30 @@ BelowResult BelowFolder::OpenParent(std::string_view relative, bool make, int* f
 BelowKind BelowFolder::Look(std::string_view relative, FileIdentity* identity) const {
   if (identity != nullptr)
     *identity = FileIdentity();
+  struct stat info;
+  std::vector<std::string_view> names;
+  if (fd_ >= 0 && SplitNames(relative, &names)) {
+    const int fd = OpenBeneath(fd_, std::string(relative), O_PATH | O_NOFOLLOW);
+    if (fd >= 0) {
+      const bool found = fstat(fd, &info) == 0;
+      close(fd);
+      if (!found)
+        return BelowKind::kOther;
+      if (S_ISLNK(info.st_mode))
+        return BelowKind::kLink;
+      if (S_ISDIR(info.st_mode))
+        return BelowKind::kFolder;
+      if (!S_ISREG(info.st_mode))
+        return BelowKind::kOther;
+      if (identity != nullptr)
+        *identity = IdentityOf(info);
+      return BelowKind::kFile;
+    }
+    if (errno == ELOOP)
+      return BelowKind::kLink;
+    if (errno == ENOENT || errno == ENOTDIR)
+      return BelowKind::kMissing;
+  }
   int folder = -1;
   std::string name;
   switch (OpenParent(relative, false, &folder, &name, nullptr)) {
@@ -217,7 +288,6 @@ BelowKind BelowFolder::Look(std::string_view relative, FileIdentity* identity) c
     default:
       return BelowKind::kOther;
   }
-  struct stat info;
   const bool found = fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
   const int code = errno;
   close(folder);
@@ -448,6 +518,10 @@ bool NewFileBelow::Write(std::string_view bytes) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+bool NewFileBelow::WriteText(std::string_view bytes) {
+  return Write(bytes);
 }
 
 bool NewFileBelow::CopyFrom(const std::string& from, std::string* reason) {

@@ -307,4 +307,28 @@ void PrintText(std::string_view text);
 // Text without a line end on the standard error stream (a progress line redrawn with "\r").
 void PrintErrorText(std::string_view text);
 
+// ---- Files read below a folder that a link swapped in meanwhile must not leave ----
+
+// How ReadFileBelow ended.
+enum class BelowRead { kRead, kOutside, kNotRegular, kFailed };
+
+// Reads the file `relative` names below `folder` ("" is the current folder), opening it
+// once and reading what was opened: a link on the way may lead elsewhere below the folder,
+// never out of it, so a name that is checked and then swapped for a link cannot hand us a
+// file outside. `relative` has the system's separators and is not absolute. kOutside when
+// the way leaves the folder; kNotRegular (with `kind`) for a folder, device or pipe, which
+// is not read; kFailed with the system's words in `reason` (a missing file, no permission).
+// `textMode` as ReadWholeFile takes it.
+[[nodiscard]] BelowRead ReadFileBelow(const std::string& folder, const std::string& relative,
+                                      bool textMode, std::string* bytes, FileKind* kind,
+                                      std::string* reason);
+
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+// True when `reason`, a failed write's words, says the reading end of a pipe was closed.
+[[nodiscard]] bool IsClosedPipeReason(std::string_view reason);
+// Ends the process as a filter ends whose reader went away: by SIGPIPE on POSIX systems
+// (status 141 in a shell, as cat's), with status 1 on Windows, which has no such signal.
+[[noreturn]] void EndAsClosedPipe();
+
 }  // namespace tarvix::platform

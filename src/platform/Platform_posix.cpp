@@ -910,4 +910,153 @@ void PrintErrorText(std::string_view text) {
   std::fflush(stderr);
 }
 
+// ---- Files read below a folder that a link swapped in meanwhile must not leave ----
+
+namespace {
+
+// The folders a walk below a folder holds open, the first being the folder itself.
+class FolderChain {
+ public:
+  FolderChain() = default;
+  ~FolderChain() {
+    for (const int fd : fds_)
+      close(fd);
+  }
+  FolderChain(const FolderChain&) = delete;
+  FolderChain& operator=(const FolderChain&) = delete;
+  void Push(int fd) { fds_.push_back(fd); }
+  // False at the first folder: a ".." there would leave it.
+  [[nodiscard]] bool Pop() {
+    if (fds_.size() <= 1)
+      return false;
+    close(fds_.back());
+    fds_.pop_back();
+    return true;
+  }
+  [[nodiscard]] int Last() const { return fds_.back(); }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// Puts the names of `path` ('/' between them) before those `pending` holds.
+void PrependNames(std::string_view path, std::vector<std::string>* pending) {
+  std::vector<std::string> names;
+  std::size_t from = 0;
+  while (from <= path.size()) {
+    std::size_t end = path.find('/', from);
+    if (end == std::string_view::npos)
+      end = path.size();
+    if (end > from)
+      names.emplace_back(path.substr(from, end - from));
+    from = end + 1;
+  }
+  // `pending` is kept last name first, so that the next is taken from its back.
+  pending->insert(pending->end(), names.rbegin(), names.rend());
+}
+
+}  // namespace
+
+BelowRead ReadFileBelow(const std::string& folder, const std::string& relative, bool /*textMode*/,
+                        std::string* bytes, FileKind* kind, std::string* reason) {
+  bytes->clear();
+  if (!relative.empty() && relative[0] == '/')
+    return BelowRead::kOutside;
+  FolderChain chain;
+  const int base = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (base < 0) {
+    SetReason(reason, errno);
+    return BelowRead::kFailed;
+  }
+  chain.Push(base);
+  // One name at a time, links never followed by the system: a link is read and its names
+  // walked like the entry's own, so each step is taken from a folder already open below
+  // the base, and ".." can climb no higher than the base.
+  std::vector<std::string> pending;
+  PrependNames(relative, &pending);
+  int links = 0;
+  int file = -1;
+  while (!pending.empty()) {
+    const std::string name = std::move(pending.back());
+    pending.pop_back();
+    if (name == ".")
+      continue;
+    if (name == "..") {
+      if (!chain.Pop())
+        return BelowRead::kOutside;
+      continue;
+    }
+    const bool last = pending.empty();
+    const int flags =
+        O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NONBLOCK | O_NOCTTY : O_DIRECTORY);
+    const int fd = openat(chain.Last(), name.c_str(), flags);
+    if (fd >= 0) {
+      if (last)
+        file = fd;
+      else
+        chain.Push(fd);
+      continue;
+    }
+    const int openError = errno;
+    char target[PATH_MAX];
+    const ssize_t length = (openError == ELOOP || openError == ENOTDIR)
+                               ? readlinkat(chain.Last(), name.c_str(), target, sizeof target)
+                               : -1;
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
+      SetReason(reason, openError);
+      return BelowRead::kFailed;
+    }
+    if (++links > kMaxLinkDepth) {
+      SetReason(reason, ELOOP);
+      return BelowRead::kFailed;
+    }
+    if (target[0] == '/')
+      return BelowRead::kOutside;
+    PrependNames(std::string_view(target, static_cast<std::size_t>(length)), &pending);
+  }
+  if (file < 0) {
+    // The entry named the folder itself, or one above which it came back to.
+    *kind = FileKind::Folder;
+    return BelowRead::kNotRegular;
+  }
+  struct stat info;
+  if (fstat(file, &info) != 0) {
+    SetReason(reason, errno);
+    close(file);
+    return BelowRead::kFailed;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *kind = KindOf(info.st_mode);
+    close(file);
+    return BelowRead::kNotRegular;
+  }
+  // Opened without waiting in case it was a pipe; a regular file reads alike either way.
+  (void)fcntl(file, F_SETFL, fcntl(file, F_GETFL) & ~O_NONBLOCK);
+  const bool read = AppendAll(file, bytes, reason);
+  close(file);
+  if (!read) {
+    bytes->clear();
+    return BelowRead::kFailed;
+  }
+  return BelowRead::kRead;
+}
+
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+bool IsClosedPipeReason(std::string_view reason) {
+  return reason == ErrnoText(EPIPE);
+}
+
+void EndAsClosedPipe() {
+  // The signal was ignored so that every other failed write is reported; this one ends
+  // the process by it, unblocked in case a section holds the terminating signals.
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+  raise(SIGPIPE);
+  std::_Exit(128 + SIGPIPE);
+}
+
 }  // namespace tarvix::platform

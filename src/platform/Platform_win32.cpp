@@ -26,14 +26,13 @@
 
 #include "platform/Cleanup.h"
 #include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace tarvix::platform {
 
 const char kPathSeparator = '\\';
 const std::int64_t kStampUnitsPerSecond = 10000000;
 const bool kPrefaults = false;
-
-namespace {
 
 std::wstring Wide(std::string_view text) {
   if (text.empty()) {
@@ -63,6 +62,8 @@ std::string Narrow(std::wstring_view text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr, nullptr);
   return narrow;
 }
+
+namespace {
 
 // The console behind `stream`, or null when the stream goes to a file or a pipe.
 HANDLE ConsoleOf(std::FILE* stream) {
@@ -107,8 +108,8 @@ void WriteText(std::FILE* stream, std::string_view text) {
   std::fflush(stream);
 }
 
-// The words for a Windows error code. The common ones are given the words the POSIX build
-// uses, so a message reads the same on both systems; others are the system's own.
+}  // namespace
+
 std::string ErrorText(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -161,6 +162,8 @@ std::string ErrorText(DWORD code) {
     words = "Error " + std::to_string(code);
   return words;
 }
+
+namespace {
 
 void SetReason(std::string* reason, DWORD code) {
   if (reason != nullptr)
@@ -793,6 +796,121 @@ void PrintText(std::string_view text) {
 
 void PrintErrorText(std::string_view text) {
   WriteText(stderr, text);
+}
+
+// ---- Files read below a folder that a link swapped in meanwhile must not leave ----
+
+namespace {
+
+// The path the system reached through an open handle, links resolved; empty when it
+// cannot say.
+std::wstring FinalPathOf(HANDLE handle) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED);
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                       FILE_NAME_NORMALIZED);
+  }
+  if (length == 0 || length >= buffer.size())
+    return {};
+  buffer.resize(length);
+  return buffer;
+}
+
+// Opens `path` to read it, folders too (their handle tells what they are).
+HANDLE OpenToRead(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+BelowRead ReadFileBelow(const std::string& folder, const std::string& relative, bool textMode,
+                        std::string* bytes, FileKind* kind, std::string* reason) {
+  bytes->clear();
+  const std::wstring base = Wide(folder.empty() ? std::string(".") : folder);
+  HANDLE baseHandle = OpenToRead(base);
+  if (baseHandle == INVALID_HANDLE_VALUE) {
+    SetReason(reason, GetLastError());
+    return BelowRead::kFailed;
+  }
+  std::wstring below = FinalPathOf(baseHandle);
+  CloseHandle(baseHandle);
+  // The system follows the links as it opens; the handle then says where it arrived, and
+  // only what lies below the folder is read from it, through that same handle.
+  HANDLE file = OpenToRead(base + L"\\" + Wide(relative));
+  if (file == INVALID_HANDLE_VALUE) {
+    SetReason(reason, GetLastError());
+    return BelowRead::kFailed;
+  }
+  const std::wstring reached = FinalPathOf(file);
+  if (!below.empty() && below.back() != L'\\')
+    below.push_back(L'\\');
+  const bool inside =
+      !below.empty() && reached.size() > below.size() &&
+      CompareStringOrdinal(reached.c_str(), static_cast<int>(below.size()), below.c_str(),
+                           static_cast<int>(below.size()), TRUE) == CSTR_EQUAL;
+  if (!inside) {
+    CloseHandle(file);
+    return reached.empty() && !below.empty() ? BelowRead::kFailed : BelowRead::kOutside;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD type = GetFileType(file);
+  if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *kind = type == FILE_TYPE_PIPE   ? FileKind::Pipe
+            : type != FILE_TYPE_DISK ? FileKind::Device
+                                     : FileKind::Folder;
+    CloseHandle(file);
+    return BelowRead::kNotRegular;
+  }
+  // The C runtime takes the handle over, so that text mode reads as ReadWholeFile's does.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                 _O_RDONLY | (textMode ? _O_TEXT : _O_BINARY));
+  if (fd < 0) {
+    CloseHandle(file);
+    SetReason(reason, ERROR_INVALID_HANDLE);
+    return BelowRead::kFailed;
+  }
+  std::FILE* stream = _fdopen(fd, textMode ? "rt" : "rb");
+  if (stream == nullptr) {
+    _close(fd);
+    SetReason(reason, ERROR_INVALID_HANDLE);
+    return BelowRead::kFailed;
+  }
+  bool ok = true;
+  char buffer[65536];
+  for (;;) {
+    errno = 0;
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, stream);
+    if (got == 0) {
+      ok = std::ferror(stream) == 0;
+      if (!ok)
+        SetErrnoReason(reason, errno);
+      break;
+    }
+    bytes->append(buffer, got);
+  }
+  std::fclose(stream);
+  if (!ok) {
+    bytes->clear();
+    return BelowRead::kFailed;
+  }
+  return BelowRead::kRead;
+}
+
+// --- A reader that closed the page's pipe -----------------------------------------------
+
+bool IsClosedPipeReason(std::string_view reason) {
+  // A write through the C stream says EPIPE; one through the handle, what ReasonText gives.
+  return reason == ErrnoText(EPIPE) || reason == "Broken pipe";
+}
+
+void EndAsClosedPipe() {
+  std::_Exit(1);
 }
 
 }  // namespace tarvix::platform

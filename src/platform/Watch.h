@@ -41,7 +41,7 @@ class FolderWatch {
   std::unique_ptr<State> state_;
 };
 
-// Makes interrupt and termination (Ctrl+C and closing the console on Windows) ask the
+// Makes interrupt, termination and hangup (Ctrl+C and closing the console on Windows) ask the
 // process to stop, which StopRequested tells, instead of ending it: a program that serves
 // until stopped then ends the way it chooses.
 void StopOnSignals();

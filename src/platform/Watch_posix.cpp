@@ -124,7 +124,9 @@ WatchWait FolderWatch::Wait(int) {
 #endif
 
 void StopOnSignals() {
-  for (int signal : {SIGINT, SIGTERM}) {
+  // A closed terminal sends a hangup: the preview ends as at an interrupt, its temporary
+  // folder removed.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);

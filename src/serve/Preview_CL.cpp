@@ -22,6 +22,8 @@ namespace {
 constexpr std::string_view kServeOption = "serve";
 constexpr std::string_view kPortOption = "port";
 constexpr std::string_view kBindOption = "bind";
+// More Host names the preview answers to (repeatable), beyond localhost and its addresses.
+constexpr std::string_view kHostOption = "host";
 constexpr std::uint16_t kDefaultPort = 8000;
 constexpr std::string_view kDefaultAddress = "127.0.0.1";
 constexpr std::string_view kTemporaryPrefix = "tarvix-preview-";
@@ -35,24 +37,17 @@ constexpr auto kPollInterval = std::chrono::seconds(1);
 // The temporary output folder is removed to this depth; the site run writes none deeper.
 constexpr std::size_t kMaxRemoveDepth = 80;
 
-bool IsOptionNamed(const std::string& argument, std::string_view name) {
-  return !argument.empty() && platform::IsOptionMarker(argument[0]) && argument != "-" &&
-         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
-}
-
 // The arguments of the site run: the preview's own options left out, and `-o` added when
 // the preview writes into a folder of its own.
 std::vector<std::string> SiteArguments(const std::vector<std::string>& arguments,
                                        const std::string& temporaryOutput) {
   std::vector<std::string> site;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (IsOptionNamed(arguments[i], kServeOption))
-      continue;
-    if (IsOptionNamed(arguments[i], kPortOption) || IsOptionNamed(arguments[i], kBindOption)) {
-      ++i;
-      continue;
-    }
-    site.push_back(arguments[i]);
+    const OptionRow* row = FindOptionRow(arguments[i]);
+    const std::size_t taken = row != nullptr && row->takesValue && i + 1 < arguments.size() ? 2 : 1;
+    if (row == nullptr || (row->products & kSiteRun) != 0)
+      site.insert(site.end(), arguments.begin() + i, arguments.begin() + i + taken);
+    i += taken - 1;
   }
   if (!temporaryOutput.empty()) {
     site.push_back("-o");
@@ -164,6 +159,12 @@ int RunPreview(const std::vector<std::string>& arguments) {
   while (output.size() > 1 && output.back() == platform::kPathSeparator)
     output.pop_back();
   serve::HttpServer_CL server(output);
+  std::vector<std::string> hosts;
+  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (IsOptionNamed(arguments[i], kHostOption))
+      hosts.push_back(arguments[i + 1]);
+  }
+  server.AllowHosts(hosts);
   if (!server.Listen(address, port, &reason)) {
     platform::PrintMessage("Open Err Port");
     platform::PrintMessage(std::string(kProgramName) + ": " + address + ":" + std::to_string(port) +
@@ -177,13 +178,22 @@ int RunPreview(const std::vector<std::string>& arguments) {
   const std::vector<std::string> siteArguments = SiteArguments(arguments, temporary);
   std::vector<std::string> inputs;
   std::vector<std::string> written;  // the outputs the last rerun wrote or removed
+  std::vector<std::string> brokenLinks;  // the lines of the last rerun's broken links
   const auto rerun = [&] {
     Site_CL site(siteArguments);
-    (void)site.Run();
+    site.SayLinksAsChanges(&brokenLinks);
+    const int status = site.Run();
     inputs = site.InputsUsed();
     written = site.OutputsChanged();
+    return status;
   };
-  rerun();
+  // A first run that could not start (the folders contain each other, no output folder)
+  // leaves nothing worth serving: the preview ends as the site run would.
+  if (rerun() == 255) {
+    if (!temporary.empty())
+      RemoveTree(temporary, 0);
+    return 255;
+  }
   server.Start();
   platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
 
@@ -214,7 +224,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
     }
     if (!changed)
       continue;
-    rerun();
+    (void)rerun();
     // The run knows what it wrote and removed: no look over the whole output folder
     // stands between an edit and the pages' reload.
     const std::vector<std::string> paths = serve::UrlPathsOf(std::move(written));

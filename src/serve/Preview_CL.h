@@ -12,7 +12,8 @@ namespace tarvix {
 [[nodiscard]] bool IsPreviewRun(const std::vector<std::string>& arguments);
 
 // Runs the preview until interrupt or termination; returns the exit status: 0 once
-// stopped, 255 when it could not start (no input folder, no port, no temporary folder).
+// stopped, 255 when it could not start (no input folder, no port, no temporary folder, a
+// first site run that refused, as when the folders contain each other).
 [[nodiscard]] int RunPreview(const std::vector<std::string>& arguments);
 
 }  // namespace tarvix

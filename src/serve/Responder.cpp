@@ -144,6 +144,70 @@ bool Below(const std::string& rootReal, const std::string& real) {
   return separated && real.compare(0, rootReal.size(), rootReal) == 0;
 }
 
+// True when a name of `real` below `rootReal` starts with ".": a link inside the output
+// folder may lead to the state file or another hidden name the path itself does not show.
+bool HiddenBelow(const std::string& rootReal, const std::string& real) {
+  for (std::size_t i = rootReal.size(); i < real.size(); ++i) {
+    if ((i == rootReal.size() || real[i - 1] == platform::kPathSeparator) && real[i] == '.')
+      return true;
+  }
+  return false;
+}
+
+// True when `text` at `at` starts with `word` (ASCII case ignored) and the name ends there.
+bool TagAt(std::string_view text, std::size_t at, std::string_view word) {
+  if (!EqualsIgnoreCase(text.substr(at, word.size()), word))
+    return false;
+  if (at + word.size() >= text.size())
+    return true;
+  const char next = text[at + word.size()];
+  return next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\n' ||
+         next == '\r' || next == '\f';
+}
+
+// Where `needle` (ASCII case ignored) first comes in `text` from `from`; npos when nowhere.
+std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from) {
+  for (std::size_t i = from; i + needle.size() <= text.size(); ++i) {
+    if (EqualsIgnoreCase(text.substr(i, needle.size()), needle))
+      return i;
+  }
+  return std::string_view::npos;
+}
+
+// The offset of the last "</body>" outside a comment, a script or a style sheet, where the
+// browser reads it as the body's end; npos when there is none. One that is unterminated
+// runs to the end of the page.
+std::size_t BodyEndOutsideScripts(std::string_view page) {
+  constexpr std::string_view kBodyEnd = "</body>";
+  constexpr std::string_view kRawElements[] = {"script", "style"};
+  std::size_t found = std::string_view::npos;
+  std::size_t at = 0;
+  while ((at = page.find('<', at)) != std::string_view::npos) {
+    if (page.compare(at, 4, "<!--") == 0) {
+      const std::size_t end = page.find("-->", at + 4);
+      if (end == std::string_view::npos)
+        break;
+      at = end + 3;
+      continue;
+    }
+    bool raw = false;
+    for (const std::string_view element : kRawElements) {
+      if (!TagAt(page, at + 1, element))
+        continue;
+      const std::size_t end = FindIgnoreCase(page, "</" + std::string(element), at + 1);
+      at = end == std::string_view::npos ? page.size() : end + 2 + element.size();
+      raw = true;
+      break;
+    }
+    if (raw)
+      continue;
+    if (EqualsIgnoreCase(page.substr(at, kBodyEnd.size()), kBodyEnd))
+      found = at;
+    ++at;
+  }
+  return found;
+}
+
 }  // namespace
 
 std::string_view ContentTypeOf(std::string_view name) {
@@ -186,15 +250,7 @@ std::optional<std::string> DecodeTargetPath(std::string_view target) {
 
 std::string WithReloadScript(std::string_view page) {
   const std::string script = "<script>" + std::string(kReloadScript) + "</script>\n";
-  constexpr std::string_view kBodyEnd = "</body>";
-  std::size_t at = std::string_view::npos;
-  for (std::size_t i = page.size() >= kBodyEnd.size() ? page.size() - kBodyEnd.size() + 1 : 0;
-       i-- > 0;) {
-    if (EqualsIgnoreCase(page.substr(i, kBodyEnd.size()), kBodyEnd)) {
-      at = i;
-      break;
-    }
-  }
+  const std::size_t at = BodyEndOutsideScripts(page);
   std::string out;
   out.reserve(page.size() + script.size());
   if (at == std::string_view::npos) {
@@ -284,7 +340,7 @@ Reply Respond(const Request& request, const std::string& root, bool reloadScript
 
   const std::string rootReal = platform::RealPath(root);
   std::string real = platform::RealPath(file);
-  if (real.empty() || (real != rootReal && !Below(rootReal, real)))
+  if (real.empty() || (real != rootReal && !Below(rootReal, real)) || HiddenBelow(rootReal, real))
     return finish(NotFound(reloadScript));
   std::string name = file;
   if (platform::IsFolder(real)) {
@@ -298,7 +354,7 @@ Reply Respond(const Request& request, const std::string& root, bool reloadScript
     }
     name = file + platform::kPathSeparator + std::string(kIndexName);
     real = platform::RealPath(name);
-    if (real.empty() || !Below(rootReal, real))
+    if (real.empty() || !Below(rootReal, real) || HiddenBelow(rootReal, real))
       return finish(NotFound(reloadScript));
   } else if (folderAsked) {
     return finish(NotFound(reloadScript));

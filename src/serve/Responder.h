@@ -44,7 +44,8 @@ struct Reply {
 // is malformed or decodes to a NUL byte.
 [[nodiscard]] std::optional<std::string> DecodeTargetPath(std::string_view target);
 
-// `page` with the reload script before its last "</body>" (any ASCII case), or at its end.
+// `page` with the reload script before its last "</body>" (any ASCII case) outside a
+// comment, a script or a style sheet, or at its end.
 [[nodiscard]] std::string WithReloadScript(std::string_view page);
 
 // HTTP dates (RFC 7231's IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT") from and to seconds

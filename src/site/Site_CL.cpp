@@ -54,6 +54,8 @@ constexpr std::string_view kNotRemovable = ": not removed";
 constexpr std::string_view kNotWritten = "not written";
 constexpr std::string_view kNotRemovedWord = "not removed";
 constexpr std::string_view kKeptAs = ": not removed, not ours; it is now ";
+// Before a broken link of the run before that is broken no more.
+constexpr std::string_view kFixed = "fixed: ";
 constexpr std::string_view kOutputsKept = ": outputs kept, the folder could not be read";
 constexpr std::string_view kOtherSite = ": made from another folder ";
 constexpr std::string_view kOtherSiteDetail =
@@ -124,8 +126,7 @@ std::string Resolved(const std::string& path, bool resolveLast) {
 }
 
 bool IsOption(const std::string& argument, std::string_view name) {
-  return !argument.empty() && platform::IsOptionMarker(argument[0]) &&
-         EqualsIgnoreCase(std::string_view(argument).substr(1), name);
+  return IsOptionNamed(argument, name);
 }
 
 bool IsDocument(const std::string& name) {
@@ -212,6 +213,29 @@ class PageText_CL final : public PageSink_CL {
   std::size_t size_ = 0;
 };
 
+// True when `text` (a template's or a document's bytes) holds the link `target` as written,
+// or, for a link that climbs to the root first, as the root's placeholder and the rest.
+bool HoldsLink(std::string_view text, std::string_view target) {
+  if (target.empty())
+    return false;
+  if (text.find(target) != std::string_view::npos)
+    return true;
+  std::string_view rest = target;
+  while (rest.substr(0, 3) == "../" || rest.substr(0, 2) == "./")
+    rest.remove_prefix(rest[0] == '.' && rest[1] == '/' ? 2 : 3);
+  if (rest.size() == target.size() && target != ".")
+    return false;
+  for (std::size_t at = text.find("####ROOT####"); at != std::string_view::npos;
+       at = text.find("####ROOT####", at + 1)) {
+    std::string_view after = text.substr(at + 12);
+    if (!after.empty() && after[0] == '/')
+      after.remove_prefix(1);
+    if (after.substr(0, rest.size()) == rest)
+      return true;
+  }
+  return false;
+}
+
 // A duration as seconds with one decimal, without the locale's decimal sign.
 std::string Seconds(std::chrono::steady_clock::duration elapsed) {
   const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 100;
@@ -244,11 +268,15 @@ std::vector<std::string> Site_CL::OtherArguments() const {
       (isOption(a, "o") ? outputFound : jobsFound) = true;
       drop[i] = true;
       if (i + 1 < arguments_.size())
-        drop[i + 1] = true;
-    } else if (isOption(a, "force") || isOption(a, "keep") || isOption(a, "strict") ||
-               isOption(a, "nohighlighter")) {
+        drop[++i] = true;
+    } else if (const OptionRow* row = FindOptionRow(a);
+               row != nullptr && (row->products & kSingleRun) == 0) {
       // Options of the run as a whole: no page depends on them.
       drop[i] = true;
+      if (row->takesValue && i + 1 < arguments_.size())
+        drop[++i] = true;
+    } else if (row != nullptr && row->takesValue) {
+      ++i;  // its value stays with it, whatever it looks like
     }
   }
   std::vector<std::string> rest;
@@ -683,7 +711,7 @@ bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
                        copyFrom ? MessageStream::Error : MessageStream::Output);
     return false;
   }
-  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason) : file.Write(bytes);
+  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason) : file.WriteText(bytes);
   if (!written || !file.Finish(false, identity, &reason)) {
     messages.Message(copyFrom ? "Copy Err File" : "Write Err OutputFile", MessageStream::Error);
     if (!reason.empty())
@@ -1284,6 +1312,7 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
 
 std::size_t Site_CL::CheckLinks() {
   std::vector<LinkPage> pages;
+  std::vector<const SitePage*> recordOf;  // by page of the check
   std::unordered_map<std::string, PathKind> known;
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     std::optional<SitePage>& record = records_[i];
@@ -1304,6 +1333,7 @@ std::size_t Site_CL::CheckLinks() {
     std::string path = ToForwardSlashes(record->target);
     known.emplace(path, PathKind::File);
     pages.push_back({Join(source_, documents_[i]), std::move(path), links ? &*links : nullptr});
+    recordOf.push_back(&*record);
   }
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (copies_[i] && !isPageSource_[i])
@@ -1321,10 +1351,79 @@ std::size_t Site_CL::CheckLinks() {
     return status.kind == platform::FileKind::Folder ? PathKind::Folder : PathKind::Missing;
   };
   const std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  // A link that a page's template (or include) holds and its document does not is broken
+  // in every page made with it: said once, for the template.
+  std::unordered_map<std::string, std::optional<std::string>> texts;  // by input path
+  const auto textOf = [&](const std::string& input) -> const std::optional<std::string>& {
+    auto [at, added] = texts.try_emplace(input);
+    if (added) {
+      std::string bytes;
+      if (platform::ReadRegularFile(Join(outputReal_, input), kMaxScannedPageBytes, &bytes) ==
+          platform::ReadResult::kRead)
+        at->second = std::move(bytes);
+    }
+    return at->second;
+  };
+  const auto sourceOf = [&](const BrokenLink& link) -> const std::string* {
+    const SitePage& record = *recordOf[link.page];
+    if (record.inputs.size() < 2)
+      return nullptr;
+    const std::optional<std::string>& document = textOf(record.inputs[0].path);
+    if (!document || HoldsLink(*document, link.target))
+      return nullptr;
+    for (std::size_t k = 1; k < record.inputs.size(); ++k) {
+      const std::optional<std::string>& text = textOf(record.inputs[k].path);
+      if (text && HoldsLink(*text, link.target))
+        return &record.inputs[k].path;
+    }
+    return nullptr;
+  };
+  struct Shared {
+    std::size_t pages = 0;
+    std::size_t line = 0;  // where its line goes among the others
+  };
+  std::map<std::pair<std::string, std::string>, Shared> shared;  // by template, link
+  std::vector<std::string> out;
+  for (const BrokenLink& link : broken) {
+    if (const std::string* from = sourceOf(link)) {
+      auto [at, added] = shared.try_emplace({*from, link.target});
+      if (added) {
+        at->second.line = out.size();
+        out.emplace_back();
+      }
+      ++at->second.pages;
+      continue;
+    }
+    out.push_back(BrokenLinkMessage(pages[link.page], link));
+  }
+  const std::string here = WithoutTrailingSeparators(platform::FullPath("."));
+  for (const auto& [key, counted] : shared) {
+    const std::string file = PathRelativeTo(
+        here, platform::FullPath(Join(outputReal_, key.first)), platform::kPathSeparator);
+    // The link as the page lines show it, after the template's name.
+    std::string line = BrokenLinkMessage({file, {}, nullptr}, {0, key.second, LinkProblem::NoSuchFile});
+    line.resize(line.rfind(" ("));
+    out[counted.line] = line + " (in " + std::to_string(counted.pages) +
+                        (counted.pages == 1 ? " page)" : " pages)");
+  }
   // A site whose links point at files it never had reports hundreds: one write for all.
   std::string lines;
-  for (const BrokenLink& link : broken)
-    lines.append(BrokenLinkMessage(pages[link.page], link)).push_back('\n');
+  if (linkLines_ != nullptr) {
+    const std::unordered_set<std::string> before(linkLines_->begin(), linkLines_->end());
+    const std::unordered_set<std::string> now(out.begin(), out.end());
+    for (const std::string& line : out) {
+      if (before.count(line) == 0)
+        lines.append(line).push_back('\n');
+    }
+    for (const std::string& line : *linkLines_) {
+      if (now.count(line) == 0)
+        lines.append(kFixed).append(line).push_back('\n');
+    }
+    *linkLines_ = std::move(out);
+  } else {
+    for (const std::string& line : out)
+      lines.append(line).push_back('\n');
+  }
   if (!lines.empty())
     platform::PrintErrorText(lines);
   return broken.size();

@@ -56,6 +56,10 @@ class Site_CL {
   // folder with '/' between names, in no particular order: what a live preview tells the
   // pages open in a browser.
   [[nodiscard]] const std::vector<std::string>& OutputsChanged() const { return outputsChanged_; }
+  // With `lines` set, the broken links are said as a change from `lines` (those of the run
+  // before): each that appeared, and each that went away after "fixed: "; `lines` then
+  // gets this run's. The preview's way: the whole list again on every save buries the news.
+  void SayLinksAsChanges(std::vector<std::string>* lines) { linkLines_ = lines; }
 
  private:
   // Run without the guard against exhausted memory.
@@ -87,7 +91,7 @@ class Site_CL {
   void CheckStateRecords(SiteState* state) const;
   // The journal of files made but maybe not recorded, left by a run that did not finish.
   void ReadJournal(SiteState* state);
-  // Writes `bytes` (or, when `copyFrom` is given, that file's bytes and time) as the file
+  // Writes the page `bytes` (or, when `copyFrom` is given, that file's bytes and time) as the file
   // `relative` below the output folder, through no link; notes it in the journal before it
   // takes its name. False, with the reason said in `messages` or on the console, when not.
   [[nodiscard]] bool WriteBelow(const std::string& relative, std::string_view bytes,
@@ -225,6 +229,7 @@ class Site_CL {
   std::vector<std::string> inputsUsed_;          // for InputsUsed
   std::mutex changedMutex_;                      // guards outputsChanged_ while pages are made
   std::vector<std::string> outputsChanged_;      // for OutputsChanged
+  std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
 
   Navigation_CL navigation_;
   std::vector<char> madeNow_;  // by document: converted by this run

@@ -72,4 +72,26 @@ std::string EntryPath(const std::string& baseFolder, std::string_view entry, Ent
   return path;
 }
 
+bool ReadInsideEntry(const std::string& baseFolder, std::string_view entry, bool textMode,
+                     std::string* bytes, std::string* reason) {
+  if (IsAbsoluteEntry(entry) || !StaysBelow(entry)) {
+    *reason = kOutsideBaseFolder;
+    return false;
+  }
+  platform::FileKind kind = platform::FileKind::Other;
+  switch (platform::ReadFileBelow(baseFolder, std::string(entry), textMode, bytes, &kind, reason)) {
+    case platform::BelowRead::kRead:
+      return true;
+    case platform::BelowRead::kOutside:
+      *reason = kOutsideBaseFolder;
+      return false;
+    case platform::BelowRead::kNotRegular:
+      *reason = platform::NotRegularReason(kind);
+      return false;
+    case platform::BelowRead::kFailed:
+      break;
+  }
+  return false;
+}
+
 }  // namespace tarvix

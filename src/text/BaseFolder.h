@@ -28,4 +28,11 @@ enum class EntryRule {
 [[nodiscard]] std::string EntryPath(const std::string& baseFolder, std::string_view entry,
                                     EntryRule rule, std::string* outside);
 
+// Reads the file an entry names inside `baseFolder` for the Inside rule, opened once below
+// the folder and read from what was opened: a link swapped in after EntryPath looked can
+// still not lead out. False with the detail line's reason when it cannot be read (outside
+// the base folder, missing, no regular file). `textMode` as platform::ReadWholeFile's.
+[[nodiscard]] bool ReadInsideEntry(const std::string& baseFolder, std::string_view entry,
+                                   bool textMode, std::string* bytes, std::string* reason);
+
 }  // namespace tarvix

@@ -124,6 +124,96 @@ inline std::size_t WellFormedUtf8Prefix16(const char* p) {
 #endif
 }
 
+// What the UTF-8 cleaner needs of a block of damaged text, a bit a byte, each sequence taken
+// where it starts: a lead byte (C2 to F4) claims the continuation bytes after it that could
+// still complete it, and a byte no earlier lead claims starts a sequence of its own.
+struct Utf8Claims16 {
+  std::uint32_t wellFormed = 0;  // starts of well-formed sequences (ASCII but NUL included)
+  // Bits 1 to 19: the bytes after the block's starts that their sequences claim, all of
+  // them and those of well-formed ones; bits 16 up fall in the next block.
+  std::uint32_t claimed = 0;
+  std::uint32_t wellFormedClaimed = 0;
+};
+
+// The claims of the 16 bytes at `p`, as if a sequence started at each (19 must be readable:
+// the sequences that start in the block end up to three bytes after it). The byte loop
+// below gives the same where vector instructions are missing.
+inline Utf8Claims16 Utf8Claims16Of(const char* p) {
+  std::uint32_t lead2 = 0, lead3 = 0, lead4 = 0, ascii = 0, second = 0, third = 0, fourth = 0;
+#if defined(TARVIX_BYTE_SCAN)
+  const auto bits = [](__m128i m) { return static_cast<std::uint32_t>(_mm_movemask_epi8(m)); };
+  const auto load = [p](int at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+  };
+  const auto in = [](__m128i v, int low, int high) {
+    return detail::InRange(v, static_cast<char>(low), static_cast<char>(high));
+  };
+  const __m128i v0 = load(0), v1 = load(1), v2 = load(2), v3 = load(3);
+  // Signed compares: 0x80 to 0xBF are the lowest bytes of all.
+  const __m128i below = _mm_set1_epi8(static_cast<char>(0xC0));
+  const std::uint32_t cont1 = bits(_mm_cmplt_epi8(v1, below));
+  const std::uint32_t cont2 = bits(_mm_cmplt_epi8(v2, below));
+  const std::uint32_t cont3 = bits(_mm_cmplt_epi8(v3, below));
+  lead2 = bits(in(v0, 0xC2, 0xDF));
+  lead3 = bits(in(v0, 0xE0, 0xEF));
+  lead4 = bits(in(v0, 0xF0, 0xF4));
+  ascii = bits(_mm_cmpgt_epi8(v0, _mm_setzero_si128()));
+  const auto is = [&v0, &bits](int lead) {
+    return bits(_mm_cmpeq_epi8(v0, _mm_set1_epi8(static_cast<char>(lead))));
+  };
+  const std::uint32_t e0 = is(0xE0), ed = is(0xED), f0 = is(0xF0), f4 = is(0xF4);
+  // After E0, ED, F0 and F4 the second byte has a narrower range: no overlong forms, no
+  // surrogates, nothing past U+10FFFF. A range from 0x80 is all below its end.
+  const auto under = [&v1, &bits](int end) {
+    return bits(_mm_cmplt_epi8(v1, _mm_set1_epi8(static_cast<char>(end))));
+  };
+  second = ((lead2 | lead3 | lead4) & ~(e0 | ed | f0 | f4) & cont1) |
+           (e0 & bits(in(v1, 0xA0, 0xBF))) | (ed & under(0xA0)) | (f0 & bits(in(v1, 0x90, 0xBF))) |
+           (f4 & under(0x90));
+  third = second & (lead3 | lead4) & cont2;
+  fourth = third & lead4 & cont3;
+#else
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  const auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  for (int k = 0; k < 16; ++k) {
+    const unsigned char c = b[k];
+    const std::uint32_t bit = 1u << k;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c == 0xE0)
+      low = 0xA0;
+    if (c == 0xED)
+      high = 0x9F;
+    if (c == 0xF0)
+      low = 0x90;
+    if (c == 0xF4)
+      high = 0x8F;
+    const bool isLead = c >= 0xC2 && c <= 0xF4;
+    if (c != 0 && c < 0x80)
+      ascii |= bit;
+    if (c >= 0xC2 && c <= 0xDF)
+      lead2 |= bit;
+    if (c >= 0xE0 && c <= 0xEF)
+      lead3 |= bit;
+    if (c >= 0xF0 && c <= 0xF4)
+      lead4 |= bit;
+    if (isLead && b[k + 1] >= low && b[k + 1] <= high) {
+      second |= bit;
+      if (c >= 0xE0 && cont(b[k + 2])) {
+        third |= bit;
+        if (c >= 0xF0 && cont(b[k + 3]))
+          fourth |= bit;
+      }
+    }
+  }
+#endif
+  const std::uint32_t done2 = lead2 & second, done3 = lead3 & third, done4 = lead4 & fourth;
+  Utf8Claims16 claims;
+  claims.wellFormed = ascii | done2 | done3 | done4;
+  claims.claimed = second << 1 | third << 2 | fourth << 3;
+  claims.wellFormedClaimed = (done2 | done3 | done4) << 1 | (done3 | done4) << 2 | done4 << 3;
+  return claims;
+}
+
 // Of the 16 bytes at `p` (17 must be readable), the bits of those that a heading line
 // cannot hold for its tokens to write their own bytes: a byte below a space or from 0x7F
 // up, one of "*_`[]!<&~|", a backslash, and a space that another follows.

@@ -1,12 +1,14 @@
 #include "text/Text.h"
 
-#include "text/ByteScan.h"
-
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "text/ByteScan.h"
 
 namespace tarvix {
 
@@ -30,48 +32,177 @@ bool IsContinuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
-// The length of the well-formed sequence that starts with the non-ASCII byte at p[0], or 0
-// when it is ill-formed; then `*bad` is the length of its maximal subpart (at least 1): the
-// lead byte and the continuation bytes that could still have completed it.
-std::size_t SequenceLength(const unsigned char* p, std::size_t available, std::size_t* bad) {
-  const unsigned char lead = p[0];
-  std::size_t length = 0;
-  // The second byte has a narrower range after a few lead bytes: this is what rules out
-  // overlong forms, surrogates and values above U+10FFFF.
+// What the cleaner needs to know of each byte, in one table so that no byte costs a chain
+// of comparisons: a byte that stands alone (ASCII but NUL) is itself, one that can never
+// start a character (NUL, a continuation byte, C0, C1, F5 to FF) is one U+FFFD, and a lead
+// byte (C2 to F4) wants `length - 1` continuation bytes, of which the second byte has a
+// narrower range after E0, ED, F0 and F4 (no overlong forms, no surrogates, nothing past
+// U+10FFFF).
+struct ByteClass {
+  // The bytes a lone byte becomes and how many of them count: written as one word, the
+  // extra bytes fall where the next bytes go.
+  unsigned char single[4] = {0xEF, 0xBF, 0xBD, 0};
+  unsigned char singleLength = 3;
+  unsigned char length = 0;  // of the sequence a lead byte starts; 0 for any other byte
   unsigned char secondLow = 0x80;
-  unsigned char secondHigh = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) {
-      secondLow = 0xA0;
-    } else if (lead == 0xED) {
-      secondHigh = 0x9F;
-    }
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) {
-      secondLow = 0x90;
-    } else if (lead == 0xF4) {
-      secondHigh = 0x8F;
-    }
-  } else {
+  unsigned char secondSpan = 0x3F;  // the second byte is secondLow to secondLow + secondSpan
+};
+
+constexpr std::array<ByteClass, 256> MakeByteClasses() {
+  std::array<ByteClass, 256> t{};
+  for (unsigned b = 1; b < 0x80; ++b) {
+    t[b].single[0] = static_cast<unsigned char>(b);
+    t[b].singleLength = 1;
+  }
+  for (unsigned b = 0xC2; b <= 0xF4; ++b)
+    t[b].length = b <= 0xDF ? 2 : b <= 0xEF ? 3 : 4;
+  t[0xE0].secondLow = 0xA0;
+  t[0xE0].secondSpan = 0x1F;
+  t[0xED].secondSpan = 0x1F;
+  t[0xF0].secondLow = 0x90;
+  t[0xF0].secondSpan = 0x2F;
+  t[0xF4].secondSpan = 0x0F;
+  return t;
+}
+constexpr std::array<ByteClass, 256> kByteClasses = MakeByteClasses();
+
+// The four bytes at `p`, or as many as there are followed by NUL, which continues nothing.
+void LoadFour(const unsigned char* p, std::size_t available, unsigned char* four) {
+  if (available >= 4) {
+    std::memcpy(four, p, 4);
+    return;
+  }
+  std::memset(four, 0, 4);
+  std::memcpy(four, p, available);
+}
+
+// Of the sequence the lead byte `four[0]` starts (its class `c`), how many bytes belong to
+// it: all `c.length` when it is well-formed, else those of its maximal ill-formed subpart,
+// the lead and the continuation bytes that could still have completed it.
+std::size_t SequenceTaken(const ByteClass& c, const unsigned char* four) {
+  const bool second = static_cast<unsigned char>(four[1] - c.secondLow) <= c.secondSpan;
+  const bool third = second && IsContinuation(four[2]) && c.length >= 3;
+  const bool fourth = third && IsContinuation(four[3]) && c.length == 4;
+  return 1 + std::size_t{second} + std::size_t{third} + std::size_t{fourth};
+}
+
+// The length of the well-formed sequence that starts with the non-ASCII byte at p[0], or 0
+// when it is ill-formed; then `*bad` is the length of its maximal subpart (at least 1).
+std::size_t SequenceLength(const unsigned char* p, std::size_t available, std::size_t* bad) {
+  const ByteClass& c = kByteClasses[p[0]];
+  if (c.length == 0) {
     *bad = 1;
     return 0;
   }
-  std::size_t i = 1;
-  if (i < available && p[i] >= secondLow && p[i] <= secondHigh) {
-    ++i;
-    while (i < length && i < available && IsContinuation(p[i])) {
-      ++i;
-    }
-  }
-  if (i == length) {
-    return length;
-  }
-  *bad = i;
+  unsigned char four[4];
+  LoadFour(p, available, four);
+  const std::size_t taken = SequenceTaken(c, four);
+  if (taken == c.length)
+    return taken;
+  *bad = taken;
   return 0;
+}
+
+// Damaged text is cleaned sixteen bytes at a time straight into the page: a block may grow
+// to three times its size (each byte a U+FFFD), and a byte's word reaches one byte further.
+constexpr std::size_t kDamagedBlock = 16;
+constexpr std::size_t kDamagedRoom = 3 * kDamagedBlock + 8;
+// The page is grown ahead of the cleaner (never past its reserve) so the resize that makes
+// room is not paid block by block: twice as far each time in one stretch, up to this far. A
+// short stretch, as in text with a foreign letter now and then, resizes the page only a
+// little; the bytes it grows by are written twice, once by the resize.
+constexpr std::size_t kDamagedAhead = 4096;
+
+// U+FFFD and a lone byte as the words the block loop stores, in the machine's byte order.
+constexpr std::uint32_t kReplacementWord =
+    std::endian::native == std::endian::little ? 0x00BDBFEFu : 0xEFBFBD00u;
+constexpr std::uint32_t ByteWord(unsigned char b) {
+  return std::endian::native == std::endian::little ? b : std::uint32_t{b} << 24;
+}
+
+// True when the text at `p` goes on well-formed for a while: the block loop hands it back to
+// the scan that copies clean text in one piece.
+bool CleanAhead(const char* p, std::size_t available) {
+  if (kBlockScan && available >= 16)
+    return WellFormedUtf8Prefix16(p) == 16;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+  return available >= 16 && IsPlainAsciiWord(bytes) && IsPlainAsciiWord(bytes + 8);
+}
+
+// Writes the `n` bytes of the block at `p` cleaned to `dst` (kDamagedRoom bytes) and returns
+// the end of what it wrote. `keep` has the bits of the bytes of well-formed sequences, which
+// stay as they are; `claimed` those a sequence begun before them holds, which write nothing
+// of their own; every other byte starts a maximal ill-formed subpart and writes U+FFFD. No
+// byte costs a branch on which it is.
+char* WriteCleanBlock(const char* p, std::size_t n, std::uint32_t keep, std::uint32_t claimed,
+                      char* dst) {
+  if (n == kDamagedBlock && (keep & 0xFFFF) == 0xFFFF) {
+    std::memcpy(dst, p, kDamagedBlock);
+    return dst + kDamagedBlock;
+  }
+  // Masks rather than conditions: the compiler would make these branches, which random
+  // bytes leave the processor no way to guess.
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::uint32_t kept = 0u - (keep >> k & 1);
+    const std::uint32_t starts = ~claimed >> k & 1;
+    const std::uint32_t word =
+        (ByteWord(static_cast<unsigned char>(p[k])) & kept) | (kReplacementWord & ~kept);
+    std::memcpy(dst, &word, sizeof word);
+    dst += (1 & kept) | (3 * starts & ~kept);
+  }
+  return dst;
+}
+
+// Cleans the damaged text from s[i] on into the end of `out` until well-formed text comes
+// back (or the text ends); returns where it stopped, always where a sequence starts. The
+// cleaned bytes are written once, in their place in `out`: the page is resized ahead within
+// its reserve and cut back to what was written. Only a page with no room left in its
+// reserve takes its blocks through a small buffer, so that it grows as an append would.
+std::size_t CleanDamaged(std::string& out, const char* s, std::size_t size, std::size_t i) {
+  std::size_t used = out.size();
+  char spare[kDamagedRoom];
+  std::size_t ahead = 2 * kDamagedRoom;
+  // What the blocks before claimed of this one's first bytes.
+  std::uint32_t carryClaimed = 0;
+  std::uint32_t carryKept = 0;
+  bool first = true;
+  while (i < size) {
+    if (!first && carryClaimed == 0 && CleanAhead(s + i, size - i))
+      break;
+    first = false;
+    const std::size_t n = std::min(kDamagedBlock, size - i);
+    // The claims look three bytes past the block; near the end they see NUL, which
+    // continues nothing.
+    const char* p = s + i;
+    char padded[kDamagedBlock + 16] = {};
+    if (size - i < kDamagedBlock + 3) {
+      std::memcpy(padded, p, size - i);
+      p = padded;
+    }
+    const Utf8Claims16 claims = Utf8Claims16Of(p);
+    const std::uint32_t claimed = claims.claimed | carryClaimed;
+    const std::uint32_t keep = claims.wellFormed | claims.wellFormedClaimed | carryKept;
+    carryClaimed = claimed >> kDamagedBlock;
+    carryKept = (claims.wellFormedClaimed | carryKept) >> kDamagedBlock;
+    if (out.capacity() - used >= kDamagedRoom) {
+      if (out.size() - used < kDamagedRoom) {
+        // Room for what the rest can become, within the reserve.
+        const std::size_t wanted = std::min(3 * (size - i) + kDamagedRoom, ahead);
+        out.resize(std::min(out.capacity(), used + std::max(wanted, kDamagedRoom)));
+        ahead = std::min(2 * ahead, kDamagedAhead);
+      }
+      char* const from = out.data() + used;
+      used += static_cast<std::size_t>(WriteCleanBlock(p, n, keep, claimed, from) - from);
+    } else {
+      out.resize(used);
+      const char* const end = WriteCleanBlock(p, n, keep, claimed, spare);
+      out.append(spare, static_cast<std::size_t>(end - spare));
+      used = out.size();
+    }
+    i += n;
+  }
+  out.resize(used);
+  return i;
 }
 
 std::vector<std::string_view> PathComponents(std::string_view path, char separator) {
@@ -117,19 +248,6 @@ std::string ReplaceChar(std::string_view text, char from, char to) {
 void AppendCleanUtf8(std::string& out, std::string_view s) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t size = s.size();
-  // Where the text is damaged, what it becomes gathers in a small buffer that is appended
-  // in one call: text where most bytes are ill-formed would otherwise grow the page a few
-  // bytes at a time, and each byte's kind would be a branch the processor cannot guess.
-  char gathered[512];
-  std::size_t used = 0;
-  const auto flush = [&] {
-    out.append(gathered, used);
-    used = 0;
-  };
-  const auto replace = [&] {
-    std::memcpy(gathered + used, kReplacementCharacter.data(), kReplacementCharacter.size());
-    used += kReplacementCharacter.size();
-  };
   // Bytes from runStart up to i are known good and are appended in one piece.
   std::size_t runStart = 0;
   std::size_t i = 0;
@@ -164,42 +282,10 @@ void AppendCleanUtf8(std::string& out, std::string_view s) {
         continue;
       }
     }
-    // An ill-formed sequence at i: the good run before it goes first.
-    if (i - runStart <= sizeof gathered - 8) {
-      std::memcpy(gathered, s.data() + runStart, i - runStart);
-      used = i - runStart;
-    } else {
-      out.append(s.data() + runStart, i - runStart);
-    }
-    replace();
-    i += bad;
-    // Byte by byte into the buffer until a whole word of plain ASCII comes back. A byte
-    // that is plain or can never start a sequence is written without a branch on its kind:
-    // itself, or the first byte of the replacement character and the other two after it.
-    while (i < size && !(size - i >= 8 && IsPlainAsciiWord(bytes + i))) {
-      if (used > sizeof gathered - 8)
-        flush();
-      const unsigned char b = bytes[i];
-      if (b >= 0xC2 && b <= 0xF4) {
-        const std::size_t length = SequenceLength(bytes + i, size - i, &bad);
-        if (length != 0) {
-          std::memcpy(gathered + used, bytes + i, length);
-          used += length;
-          i += length;
-        } else {
-          replace();
-          i += bad;
-        }
-        continue;
-      }
-      const bool replaced = b == 0 || b >= 0x80;
-      gathered[used] = replaced ? kReplacementCharacter[0] : static_cast<char>(b);
-      gathered[used + 1] = kReplacementCharacter[1];
-      gathered[used + 2] = kReplacementCharacter[2];
-      used += replaced ? kReplacementCharacter.size() : 1;
-      ++i;
-    }
-    flush();
+    // An ill-formed sequence at i: the good run before it goes first, then the damaged
+    // stretch, cleaned into place.
+    out.append(s.data() + runStart, i - runStart);
+    i = CleanDamaged(out, s.data(), size, i);
     runStart = i;
   }
   out.append(s.data() + runStart, size - runStart);

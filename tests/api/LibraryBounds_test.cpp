@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "support/Convert.h"
@@ -126,6 +130,67 @@ TEST(LibraryBounds, EntriesLeavingTheBaseFolderAreNotRead) {
   ASSERT_EQ(tarvix_convert(document.data(), document.size(), &c, &r), TARVIX_OK);
   EXPECT_EQ(std::string(r.page, r.page_size), "SECRET " + document);
   tarvix_free(&r);
+}
+
+TEST(LibraryBounds, EntriesSwappedForLinksOutsideAreNeverRead) {
+  // The entry was checked by its resolved path and then opened again by name: while
+  // base/swap.html flipped between a file and a link out of the folder, about one
+  // conversion in 35 put the outside file into the page.
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("base"));
+  dir.WriteFile("secret.html", "OUTSIDE ####BODY####");
+  dir.WriteFile("secret.md", "<!-- keywords: OUTSIDE -->");
+  std::error_code error;
+  fs::create_symlink(dir.PathOf("secret.html"), dir.PathOf(Native("base/probe")), error);
+  if (error)
+    GTEST_SKIP() << "no symbolic links here";
+  // Each flip renames a ready file or link onto the name, so that the name always exists.
+  std::atomic<bool> done{false};
+  std::thread flipper([&] {
+    const std::string base = dir.PathOf("base") + Native("/");
+    for (std::uint64_t i = 0; !done.load(); ++i) {
+      std::error_code ignored;
+      for (const char* name : {"swap.html", "swap.md"}) {
+        const std::string ready = base + name + ".next";
+        const bool link = i % 2 == 0;
+        const std::string secret = std::string(name) == "swap.html" ? "secret.html" : "secret.md";
+        if (link) {
+          fs::create_symlink(dir.PathOf(secret), ready, ignored);
+        } else {
+          std::ofstream(ready, std::ios::binary)
+              << (secret == "secret.html" ? "INSIDE ####BODY####" : "<!-- keywords: INSIDE -->");
+        }
+        fs::rename(ready, base + name, ignored);
+      }
+    }
+  });
+  PageOptions options;
+  options.baseFolder = dir.PathOf("base");
+  // On a loaded machine the flips may start late: the conversions go on, to a bound, until
+  // both files were seen while they were files.
+  constexpr int kConversions = 3000;
+  constexpr int kMostConversions = 30000;
+  int outside = 0;
+  int insideTemplates = 0;
+  int insideIncludes = 0;
+  for (int i = 0;
+       i < kConversions || ((insideTemplates == 0 || insideIncludes == 0) && i < kMostConversions);
+       ++i) {
+    options.templateText.reset();
+    const PageResult page = ConvertDocument("<!-- template: swap.html -->", options);
+    outside += page.page.find("OUTSIDE") != std::string::npos;
+    insideTemplates += page.page.starts_with("INSIDE ");
+    options.templateText = "[####KEYWORDS####]";
+    const PageResult include = ConvertDocument("<!-- include: swap.md -->", options);
+    outside += include.page.find("OUTSIDE") != std::string::npos;
+    insideIncludes += include.page == "[INSIDE]";
+  }
+  done = true;
+  flipper.join();
+  EXPECT_EQ(outside, 0);
+  // The flips were seen: some conversions read the file while it was one.
+  EXPECT_GT(insideTemplates, 0);
+  EXPECT_GT(insideIncludes, 0);
 }
 
 TEST(LibraryBounds, PagesPastTheBoundAreRefused) {

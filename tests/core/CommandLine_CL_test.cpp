@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Options.h"
@@ -60,10 +61,10 @@ TEST(CommandLine, OptionValueIsTheNextArgumentWhateverItIs) {
 }
 
 TEST(CommandLine, UnknownOptionsSkipValuesAndDashIsPlain) {
-  const CommandLine_CL line({"-", "--o", "x.html", "-t", "-weird", "-Root", "r", "-syntax",
+  const CommandLine_CL line({"-", "--out", "x.html", "-t", "-weird", "-Root", "r", "-syntax",
                              "--help", "-j", "3", "-force", "--VERSION", "-verbose", "-ext", "-?",
                              "-o"});
-  EXPECT_EQ(line.UnknownOptions(), (std::vector<std::string>{"--o", "-verbose"}));
+  EXPECT_EQ(line.UnknownOptions(), (std::vector<std::string>{"--out", "-verbose"}));
   // "-" alone is the standard input: the input file, not an option.
   EXPECT_EQ(line.FirstPlain(), "-");
   EXPECT_EQ(line.HasOption(""), 0);
@@ -75,6 +76,71 @@ TEST(CommandLine, UnknownOptionsSkipValuesAndDashIsPlain) {
   EXPECT_EQ(CommandLine_CL({"/srv/in.md", "/x"}).UnknownOptions(),
             platform::IsOptionMarker('/') ? (std::vector<std::string>{"/srv/in.md", "/x"})
                                           : std::vector<std::string>{});
+}
+
+TEST(CommandLine, EverySpellingReadsTheSameAndTheOneSpellingReadsAgainAlike) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::vector<std::string> canonical;
+    std::vector<std::string> extra;
+    bool valueBeforeInput;
+  };
+  const Case cases[] = {
+      {{"in.md", "--output=o.html", "-T=t.html", "--JOBS", "3", "--strict"},
+       {"in.md", "-o", "o.html", "-t", "t.html", "-j", "3", "-strict"},
+       {},
+       false},
+      {{"in.md", "--Template", "-x.html", "-h", "-V", "--?"},
+       {"in.md", "-t", "-x.html", "-help", "-version", "-?"},
+       {},
+       false},
+      // A value in the option's argument is no plain argument; one given as the next is.
+      {{"--output=o.html", "in.md"}, {"in.md", "-o", "o.html"}, {}, true},
+      {{"-o", "o.html", "in.md", "b.md"}, {"o.html", "-o", "o.html"}, {"in.md", "b.md"}, true},
+      // '=' makes no flag; "--" alone and a mistyped name stay as given.
+      {{"in.md", "-ext=1", "--", "--outputs=x", "-o="},
+       {"in.md", "-ext=1", "--", "--outputs=x", "-o", ""},
+       {},
+       false},
+      // Without an input the one spelling keeps its first place empty.
+      {{"--output=o.html"}, {"", "-o", "o.html"}, {}, false},
+  };
+  for (const Case& c : cases) {
+    const CommandLine_CL line(c.arguments);
+    EXPECT_EQ(line.Canonical(), c.canonical) << c.arguments[0];
+    EXPECT_EQ(line.ExtraPlain(), c.extra) << c.arguments[0];
+    EXPECT_EQ(line.ValueBeforeInput(), c.valueBeforeInput) << c.arguments[0];
+    // Read again, the one spelling means what the line meant.
+    const CommandLine_CL again(c.canonical);
+    EXPECT_EQ(again.Canonical(), c.canonical) << c.arguments[0];
+    EXPECT_EQ(again.FirstPlain(), line.FirstPlain()) << c.arguments[0];
+    for (const char* name : {"o", "t", "j", "strict", "ext", "help", "version", "?"}) {
+      EXPECT_EQ(again.HasOption(name), line.HasOption(name)) << name;
+      EXPECT_EQ(again.OptionValue(name), line.OptionValue(name)) << name;
+    }
+    EXPECT_EQ(again.UnknownOptions(), line.UnknownOptions()) << c.arguments[0];
+  }
+}
+
+TEST(CommandLine, OptionRowsAreFoundByEveryNameAndOnlyThere) {
+  const std::pair<const char*, const char*> named[] = {
+      {"-o", "o"},          {"--output", "o"},      {"--OUTPUT=x", "o"}, {"-o=", "o"},
+      {"--t", "t"},         {"--template=x", "t"},  {"-jobs", "j"},      {"-h", "help"},
+      {"--help", "help"},   {"-V", "version"},      {"-v", "version"},   {"--serve", "serve"},
+      {"-port=80", "port"}, {"--bind=::1", "bind"},
+  };
+  for (const auto& [argument, name] : named) {
+    ASSERT_NE(FindOptionRow(argument), nullptr) << argument;
+    EXPECT_EQ(FindOptionRow(argument)->name, name) << argument;
+    EXPECT_TRUE(IsOptionNamed(argument, name)) << argument;
+  }
+  for (const char* argument : {"-", "--", "in.md", "", "-force=1", "--out", "---o", "-help=me"})
+    EXPECT_EQ(FindOptionRow(argument), nullptr) << argument;
+  EXPECT_FALSE(IsOptionNamed("-o", "t"));
+  // What each run may take: a page depends on no option of the site run or the preview.
+  EXPECT_EQ(FindOptionRow("-strict")->products & kSingleRun, 0u);
+  EXPECT_EQ(FindOptionRow("-port")->products & kSiteRun, 0u);
+  EXPECT_NE(FindOptionRow("-t")->products & kSiteRun, 0u);
 }
 
 TEST(ParseOptions, UsageWithoutInputOrWithQuestionMark) {

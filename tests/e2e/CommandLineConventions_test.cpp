@@ -21,25 +21,32 @@ constexpr char kHelpLines[] =
     "    -serve     preview the site over HTTP, rebuilt and reloaded on each change\n"
     "    -port N    the preview's port (default 8000; 0: any free one)\n"
     "    -bind ADDR the preview's address (default 127.0.0.1)\n"
+    "    -host NAME one more Host name the preview answers to\n"
     "    -keep      keep the outputs of a site run whose sources are gone\n"
     "    -strict    count the broken links of a site run as failures\n"
     "    -new       make a starter site in the folder named (which must be empty)\n"
     "    -nohighlighter  write no highlighter folder into a site run's output\n"
     "    --version  print the version\n"
-    "    --help     this help with every option\n";
+    "    --help     this help with every option\n"
+    "Also: --output for -o, --template for -t, --jobs for -j, -V for --version, -h for "
+    "--help.\n"
+    "Every option may also be written --name, and a value also as --name=VALUE or "
+    "-name=VALUE.\n";
 
 TEST(CommandLineConventions, VersionAndHelpAnswerAndEndTheRun) {
   ScopedTempDir dir;
   dir.WriteFile("doc.md", "Text\n");
+  // The release first, where scripts compare it; then the build and whether it serves.
   for (const auto& arguments : std::vector<std::vector<std::string>>{
-           {"--version"}, {"--VERSION"}, {"doc.md", "--version", "-o", "out.html"}}) {
+           {"--version"}, {"--VERSION"}, {"-V"}, {"doc.md", "--version", "-o", "out.html"}}) {
     const RunResult r = RunProgram(dir.path(), arguments);
     EXPECT_EQ(r.status, 0) << arguments[0];
-    EXPECT_EQ(r.out, Lines("tarvix 0.1.0\n")) << arguments[0];
+    EXPECT_EQ(r.out.rfind(Lines("tarvix 0.1.0\nbuild "), 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(Lines("\npreview (-serve): ")), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "") << arguments[0];
   }
-  for (const auto& arguments :
-       std::vector<std::vector<std::string>>{{"--help"}, {"doc.md", "-o", "out.html", "--Help"}}) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"--help"}, {"-h"}, {"-help"}, {"doc.md", "-o", "out.html", "--Help"}}) {
     const RunResult r = RunProgram(dir.path(), arguments);
     EXPECT_EQ(r.status, 0) << arguments[0];
     EXPECT_EQ(r.out, Lines(std::string(kUsage) + kHelpLines)) << arguments[0];
@@ -56,12 +63,15 @@ TEST(CommandLineConventions, VersionAndHelpAnswerAndEndTheRun) {
 TEST(CommandLineConventions, UnknownOptionsAreReportedThenIgnored) {
   ScopedTempDir dir;
   dir.WriteFile("doc.md", "Text\n");
-  // The mistyped "--o" leaves the page on standard output; "out.html" is a plain argument.
-  RunResult r = RunProgram(dir.path(), {"doc.md", "--o", "out.html", "-X", "-imagelink"});
+  // The mistyped "--out" leaves the page on standard output; "out.html" is a plain argument,
+  // and one document is all a run converts.
+  RunResult r = RunProgram(dir.path(), {"doc.md", "--out", "out.html", "-X", "-imagelink"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, Lines("<p>Text </p>\n"));
-  EXPECT_EQ(r.err, Lines("tarvix: unknown option --o (ignored)\n"
-                         "tarvix: unknown option -X (ignored)\n"));
+  EXPECT_EQ(r.err, Lines("tarvix: unknown option --out (ignored)\n"
+                         "tarvix: unknown option -X (ignored)\n"
+                         "tarvix: out.html: ignored (one document per run; name a folder for a "
+                         "site)\n"));
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"doc.md"});
 
   // An option's value is no option, however it starts; the added options are known.
@@ -139,6 +149,93 @@ TEST(CommandLineConventions, StandardInputGivesTheSamePageAsTheFile) {
     EXPECT_FALSE(fromFile.out.empty());
     EXPECT_EQ(fromInput.out, fromFile.out);
   }
+}
+
+TEST(CommandLineConventions, EverySpellingOfAnOptionIsTheOption) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Text\n");
+  dir.WriteFile("page.html", "<b>####BODY####</b>");
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string file;  // where the page goes; empty: standard output
+    std::string page;
+    std::string err;
+  };
+  const std::string plain = "<p>Text </p>\n";
+  const std::string framed = "<b><p>Text </p>\n</b>";
+  const Case cases[] = {
+      {{"doc.md", "--output=a.html"}, "a.html", plain, ""},
+      {{"doc.md", "-o=b.html"}, "b.html", plain, ""},
+      {{"doc.md", "--OUTPUT", "c.html"}, "c.html", plain, ""},
+      {{"doc.md", "--o", "d.html"}, "d.html", plain, ""},
+      {{"doc.md", "--template=page.html", "--output=e.html"}, "e.html", framed, ""},
+      {{"doc.md", "--template", "page.html"}, "", framed, ""},
+      {{"doc.md", "-t=page.html", "--imagelink"}, "", framed, ""},
+      // A value inside its option's argument is no plain argument: the input is doc.md.
+      {{"--output=f.html", "doc.md"}, "f.html", plain, ""},
+      // The site run's options are known to a single run, which ignores them.
+      {{"doc.md", "--strict", "--jobs=2", "--force"}, "", plain, ""},
+      // A value is empty when '=' ends the argument, as when the option comes last.
+      {{"doc.md", "-o="}, "", plain, ""},
+      // A flag takes no value: with one it is no option of ours.
+      {{"doc.md", "-imagelink=1"}, "", plain, "tarvix: unknown option -imagelink=1 (ignored)\n"},
+      {{"doc.md", "--outputs=g.html"},
+       "",
+       plain,
+       "tarvix: unknown option --outputs=g.html (ignored)\n"},
+      {{"doc.md", "a.md", "-o", "h.html", "b.md"},
+       "h.html",
+       plain,
+       "tarvix: a.md: ignored (one document per run; name a folder for a site)\n"
+       "tarvix: b.md: ignored (one document per run; name a folder for a site)\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string shown = c.arguments[1];
+    const RunResult r = RunProgram(dir.path(), c.arguments);
+    EXPECT_EQ(r.status, 0) << shown;
+    EXPECT_EQ(r.err, Lines(c.err)) << shown;
+    if (c.file.empty()) {
+      EXPECT_EQ(r.out, Lines(c.page)) << shown;
+    } else {
+      EXPECT_EQ(r.out, "") << shown;
+      EXPECT_EQ(dir.ReadFile(c.file), Lines(c.page)) << shown;
+      std::filesystem::remove(dir.PathOf(c.file));
+    }
+  }
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"doc.md", "page.html"}));
+}
+
+TEST(CommandLineConventions, MissingInputAfterAnOptionSaysWhereTheInputGoes) {
+  ScopedTempDir dir;
+  dir.WriteFile("doc.md", "Text\n");
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      // The value of -o is the first plain argument, so it is the input file.
+      {{"-o", "out.html", "doc.md"},
+       "No InputFile\ntarvix: out.html: No such file or directory (the input file comes first: "
+       "tarvix INPUT -o OUTPUT)\n",
+       "tarvix: doc.md: ignored (one document per run; name a folder for a site)\n"},
+      {{"--output=out.html", "gone.md"},
+       "No InputFile\ntarvix: gone.md: No such file or directory (the input file comes first: "
+       "tarvix INPUT -o OUTPUT)\n",
+       ""},
+      // A flag before the input, or the input first, is no reason for the hint.
+      {{"-imagelink", "gone.md", "-o", "out.html"},
+       "No InputFile\ntarvix: gone.md: No such file or directory\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(dir.path(), c.arguments);
+    EXPECT_EQ(r.status, 255) << c.arguments[1];
+    if (!kWindows)
+      EXPECT_EQ(r.out, Lines(c.out)) << c.arguments[1];
+    EXPECT_EQ(r.err, Lines(c.err)) << c.arguments[1];
+  }
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"doc.md"});
 }
 
 }  // namespace

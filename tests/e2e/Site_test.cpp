@@ -301,6 +301,53 @@ TEST(Site, OutputInsideInputIsLeftOutOfTheWalk) {
   EXPECT_FALSE(fs::exists(dir.PathOf("site/_site/_site")));
 }
 
+TEST(Site, UnknownOptionIsRefusedBeforeAnythingIsDone) {
+  // An unknown option used to be passed on to every page, so a mistyped option forced a
+  // full rebuild and did nothing; now it stops the run, and the long spellings work.
+  ScopedTempDir dir;
+  WriteSite(dir);
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"site", "-o", "out", "--strickt"}, "tarvix: unknown option --strickt (nothing was done)\n"},
+      {{"site", "--output=out", "-X", "-imagelink=1"},
+       "tarvix: unknown option -X (nothing was done)\n"
+       "tarvix: unknown option -imagelink=1 (nothing was done)\n"},
+      {{"site", "-serve", "-port", "0", "--bogus"},
+       "tarvix: unknown option --bogus (nothing was done)\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunProgram(dir.path(), c.arguments);
+    EXPECT_EQ(r.status, 255) << c.err;
+    EXPECT_EQ(r.out, "") << c.err;
+    EXPECT_EQ(r.err, Lines(c.err));
+    EXPECT_FALSE(fs::exists(dir.PathOf("out"))) << c.err;
+  }
+
+  RunResult r = RunProgram(dir.path(), {"site", "--output=out", "--jobs=2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string state = dir.ReadFile(Native("out/.ht-tarvix-site"));
+  // A refused run on a built site changes nothing, its state included.
+  r = RunProgram(dir.path(), {"site", "-o", "out", "--frobnicate"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(dir.ReadFile(Native("out/.ht-tarvix-site")), state);
+  // The same options in other spellings are the same run: nothing is converted again, and
+  // an extra folder is told and ignored.
+  r = RunProgram(dir.path(), {"site", "-o", "out", "-J", "1", "more"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).converted, 0) << r.err;
+  EXPECT_EQ(r.err.rfind(Lines("tarvix: more: ignored (one folder per site run)\n"), 0), 0u)
+      << r.err;
+  // --strict is the site run's -strict: the broken link of the site fails the run.
+  dir.WriteFile(Native("site/broken.md"), "[x](nowhere.html)\n");
+  r = RunProgram(dir.path(), {"site", "--output", "out", "--strict"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).failed, SummaryOf(r.err).broken) << r.err;
+  EXPECT_GT(SummaryOf(r.err).broken, 0) << r.err;
+}
+
 TEST(Site, MessagesOfParallelPagesDoNotInterleave) {
   ScopedTempDir dir;
   fs::create_directories(dir.PathOf("site"));

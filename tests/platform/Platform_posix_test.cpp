@@ -341,6 +341,64 @@ TEST(PlatformPosixTest, TerminatingSignalRemovesRegisteredFiles) {
   EXPECT_EQ(RegisterCleanupFile(""), -1);
 }
 
+TEST(PlatformPosix, ReadFileBelowFollowsOnlyLinksThatStayBelow) {
+  // The base folder's rule was a look at the resolved path, then an open by name: a link
+  // swapped in between led out. Here each way is walked from the opened folder.
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("base/sub/deep"));
+  dir.WriteFile("outside.txt", "OUT");
+  dir.WriteFile("base/a.txt", "A");
+  dir.WriteFile("base/sub/b.txt", "B");
+  fs::create_symlink("sub/b.txt", dir.PathOf("base/rel"));
+  fs::create_symlink("../b.txt", dir.PathOf("base/sub/deep/up"));
+  fs::create_symlink("sub", dir.PathOf("base/folderlink"));
+  fs::create_symlink("../outside.txt", dir.PathOf("base/climb"));
+  fs::create_symlink(dir.PathOf("base/a.txt"), dir.PathOf("base/absolute"));
+  fs::create_symlink("../../outside.txt", dir.PathOf("base/sub/climb2"));
+  fs::create_symlink("loop", dir.PathOf("base/loop"));
+  fs::create_symlink("sub/nothing", dir.PathOf("base/dangling"));
+  ASSERT_EQ(mkfifo(dir.PathOf("base/fifo").c_str(), 0600), 0);
+  const struct {
+    const char* relative;
+    BelowRead result;
+    const char* bytes;   // when read
+    const char* reason;  // when it failed
+    FileKind kind;       // when no regular file
+  } cases[] = {
+      {"a.txt", BelowRead::kRead, "A", "", FileKind::Other},
+      {"./sub/../a.txt", BelowRead::kRead, "A", "", FileKind::Other},
+      {"rel", BelowRead::kRead, "B", "", FileKind::Other},
+      {"sub/deep/up", BelowRead::kRead, "B", "", FileKind::Other},
+      {"folderlink/b.txt", BelowRead::kRead, "B", "", FileKind::Other},
+      {"../outside.txt", BelowRead::kOutside, "", "", FileKind::Other},
+      {"sub/../../outside.txt", BelowRead::kOutside, "", "", FileKind::Other},
+      {"climb", BelowRead::kOutside, "", "", FileKind::Other},
+      {"sub/climb2", BelowRead::kOutside, "", "", FileKind::Other},
+      // An absolute link is refused even where it names a file below: what it names
+      // depends on folders above the base.
+      {"absolute", BelowRead::kOutside, "", "", FileKind::Other},
+      {"missing.txt", BelowRead::kFailed, "", "No such file or directory", FileKind::Other},
+      {"dangling", BelowRead::kFailed, "", "No such file or directory", FileKind::Other},
+      {"a.txt/x", BelowRead::kFailed, "", "Not a directory", FileKind::Other},
+      {"loop", BelowRead::kFailed, "", "Too many levels of symbolic links", FileKind::Other},
+      {"sub", BelowRead::kNotRegular, "", "", FileKind::Folder},
+      {"sub/..", BelowRead::kNotRegular, "", "", FileKind::Folder},
+      {"fifo", BelowRead::kNotRegular, "", "", FileKind::Pipe},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = "stale";
+    std::string reason;
+    FileKind kind = FileKind::Other;
+    EXPECT_EQ(ReadFileBelow(dir.PathOf("base"), c.relative, true, &bytes, &kind, &reason), c.result)
+        << c.relative;
+    EXPECT_EQ(bytes, c.bytes) << c.relative;
+    if (c.result == BelowRead::kFailed)
+      EXPECT_EQ(reason, c.reason) << c.relative;
+    if (c.result == BelowRead::kNotRegular)
+      EXPECT_EQ(kind, c.kind) << c.relative;
+  }
+}
+
 }  // namespace
 }  // namespace tarvix::platform
 

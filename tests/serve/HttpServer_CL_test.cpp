@@ -72,7 +72,14 @@ TEST_F(HttpServerTest, AnswersEachRequestAndOutlivesBadOnes) {
     std::string request;
     const char* status;
   } cases[] = {
-      {"GET / HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n", "HTTP/1.1 200 OK"},
+      // Any other name may be one a page on another site made lead here.
+      {"GET / HTTP/1.1\r\nHost: attacker.example\r\n\r\n", "HTTP/1.1 403 Forbidden"},
+      {"GET /.tarvix/events HTTP/1.1\r\nHost: a:80\r\n\r\n", "HTTP/1.1 403 Forbidden"},
+      // A request line without its version was left waiting for one until the idle close.
+      {"GET / \r\n\r\n", "HTTP/1.1 400 Bad Request"},
+      {"GET /\r\nHost: localhost\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+      {"GET / HTTP/1\r\n\r\n", "HTTP/1.1 400 Bad Request"},
       {"GET /style.css HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
       {"GET /../secret.txt HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
       {"GET /.ht-tarvix-site HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404 Not Found"},
@@ -97,6 +104,51 @@ TEST_F(HttpServerTest, AnswersEachRequestAndOutlivesBadOnes) {
   const std::string head = Exchange("HEAD /style.css HTTP/1.1\r\nConnection: close\r\n\r\n");
   EXPECT_NE(head.find("Content-Length: 3\r\n"), std::string::npos) << head;
   EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n");
+}
+
+TEST(HttpServer, AnswersOnlyHostsThatLeadHereByThemselves) {
+  // Any Host was answered, so a page that made its own name lead to 127.0.0.1 could read
+  // every page of the preview from the user's browser.
+  HostRule rule;
+  rule.names = {"my.box"};
+  rule.addresses = {"192.168.1.5"};
+  const struct {
+    const char* host;
+    bool allowed;
+  } cases[] = {
+      {"localhost", true},
+      {"LocalHost:8000", true},
+      {"docs.localhost", true},
+      {"a.b.localhost:1", true},
+      {"127.0.0.1", true},
+      {"127.8.9.1:80", true},
+      {"[::1]", true},
+      {"[::1]:8000", true},
+      {"[::ffff:127.0.0.1]", true},
+      {"my.box", true},
+      {"MY.BOX:8000", true},
+      {"192.168.1.5:8000", true},
+      {"attacker.example", false},
+      {"localhost.example", false},
+      {"notlocalhost", false},
+      {".localhost", false},
+      {"192.168.1.6", false},
+      {"::1", false},
+      {"[::1", false},
+      {"localhost:", false},
+      {"localhost:80x", false},
+      {"", false},
+      {":8000", false},
+      {"my.box.evil", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(HostAllowed(c.host, rule), c.allowed) << c.host;
+  // Listening on every address, an address is answered whatever it is; names are not.
+  HostRule every;
+  every.anyAddress = true;
+  EXPECT_TRUE(HostAllowed("10.0.0.7:8000", every));
+  EXPECT_TRUE(HostAllowed("[fe80::1]", every));
+  EXPECT_FALSE(HostAllowed("attacker.example", every));
 }
 
 TEST_F(HttpServerTest, KeepsAliveAndServesTwoHundredConnectionsAtOnce) {

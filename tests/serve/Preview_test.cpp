@@ -28,6 +28,11 @@ TEST(Preview, EndsWithItsMessageWhenItCannotStart) {
       {{"site", "-serve", "-port"}, "Open Err Port\ntarvix: : not a port number\n"},
       {{"site", "-serve", "-port", "0", "-bind", "nowhere", "-o", "out"},
        "Open Err Port\ntarvix: nowhere:0: not an address\n"},
+      // A first site run that refused was followed by serving what was there: the input
+      // folder's documents, or nothing at all.
+      {{"site", "-serve", "-port", "0", "-o", "site"},
+       "Input Folder and Output Folder may not contain each other\n"},
+      {{"site", "-serve", "-port", "0", "-o", "doc.md"}, "Open Err OutputFolder\n"},
   };
   for (const auto& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);

@@ -86,6 +86,32 @@ TEST(Responder, ScriptGoesBeforeTheLastBodyEnd) {
   EXPECT_NE(bare.find("/.tarvix/events"), std::string::npos);
 }
 
+TEST(Responder, ScriptSkipsBodyEndsInsideScriptsAndComments) {
+  // A page whose own script held the text "</body>" got the reload script inside that
+  // script, where it broke both, and the page no longer reloaded.
+  const struct {
+    const char* page;
+    const char* before;  // what comes before the reload script
+  } cases[] = {
+      {"<body>a</body><script>var s = \"</body>\";</script>", "<body>a"},
+      {"<body>a</body><SCRIPT type=module>x('</BODY>')</SCRIPT >", "<body>a"},
+      {"<body>a</body><!-- </body> -->", "<body>a"},
+      {"<body>a</body><style>p::after{content:'</body>'}</style>", "<body>a"},
+      {"<body><scripts></body>", "<body><scripts>"},
+      {"<body>a<script>never closed </body>", "<body>a<script>never closed </body>"},
+      {"<body>a<!-- never closed </body>", "<body>a<!-- never closed </body>"},
+      {"<body>a</body><script></script></body>", "<body>a</body><script></script>"},
+  };
+  for (const auto& c : cases) {
+    const std::string page = WithReloadScript(c.page);
+    const std::size_t script = page.find("<script>(function");
+    ASSERT_NE(script, std::string::npos) << c.page;
+    EXPECT_EQ(page.substr(0, script), c.before) << c.page;
+    EXPECT_EQ(page.substr(0, script) + page.substr(page.find("</script>\n", script) + 10), c.page)
+        << c.page;
+  }
+}
+
 class ResponderFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -105,6 +131,10 @@ class ResponderFiles : public ::testing::Test {
     fs::create_symlink(dir.PathOf("elsewhere/secret.txt"), root + "/leak.txt");
     fs::create_symlink(dir.PathOf("elsewhere"), root + "/leakdir");
     fs::create_symlink(root + "/style.css", root + "/inner.css");
+    fs::create_symlink(".state", root + "/state.txt");
+    fs::create_directories(root + "/.hidden");
+    dir.WriteFile("out/.hidden/index.html", "secret");
+    fs::create_symlink(".hidden", root + "/shown");
   }
   Reply Get(const std::string& target, const std::string& method = "GET") {
     return Respond(Request{method, target, "", ""}, root, true);
@@ -133,6 +163,10 @@ TEST_F(ResponderFiles, ServesOnlyFilesBelowTheFolder) {
       {"/%2e%2e/elsewhere/secret.txt", 404},
       {"/leak.txt", 404},
       {"/leakdir/secret.txt", 404},
+      // Links inside the folder to hidden names: the state file was served this way.
+      {"/state.txt", 404},
+      {"/shown/", 404},
+      {"/shown/index.html", 404},
       {"/docs\\..\\style.css", 404},
       {"relative", 400},
       {"/x%zz", 400},

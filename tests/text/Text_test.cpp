@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -137,6 +140,113 @@ TEST(TextTest, CleanUtf8IsTheSameWhereverBlocksFall) {
       const std::string pad(shift, 'p');
       ASSERT_EQ(CleanUtf8(pad + bytes), pad + clean) << round << " " << shift;
       ASSERT_EQ(CleanUtf8(pad + letters), pad + letters) << round << " " << shift;
+    }
+  }
+}
+
+// A cleaner of its own for the property below, one byte at a time and by code points rather
+// than by byte ranges: a prefix of a sequence belongs to one maximal subpart when some
+// continuation bytes after it could still make a character of the length its lead byte
+// gives, which is when the code points of its completions reach a valid one.
+bool CouldComplete(const unsigned char* p, std::size_t taken, std::size_t length) {
+  std::uint32_t low = p[0] & (0xFFu >> (length + 1));
+  for (std::size_t k = 1; k < taken; ++k) {
+    if ((p[k] & 0xC0) != 0x80)
+      return false;
+    low = low << 6 | (p[k] & 0x3Fu);
+  }
+  std::uint32_t high = low;
+  for (std::size_t k = taken; k < length; ++k) {
+    low <<= 6;
+    high = high << 6 | 0x3F;
+  }
+  const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  const std::uint32_t most[] = {0, 0, 0x7FF, 0xFFFF, 0x10FFFF};
+  low = std::max(low, least[length]);
+  high = std::min(high, most[length]);
+  // The completions must reach past the surrogates on one side or the other.
+  return low <= high && (low < 0xD800 || high > 0xDFFF);
+}
+
+std::string ReferenceClean(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  std::string out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char b = p[i];
+    const std::size_t length = b < 0x80    ? 1
+                               : b >= 0xF8 ? 0
+                               : b >= 0xF0 ? 4
+                               : b >= 0xE0 ? 3
+                               : b >= 0xC0 ? 2
+                                           : 0;
+    std::size_t taken = 0;
+    for (std::size_t k = std::min(length, s.size() - i); k > 0 && taken == 0; --k) {
+      if (length == 1 || CouldComplete(p + i, k, length))
+        taken = k;
+    }
+    if (length != 0 && b != 0 && taken == length) {
+      out.append(s.substr(i, length));
+      i += length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      i += std::max<std::size_t>(taken, 1);
+    }
+  }
+  return out;
+}
+
+// The cleaner against the reference on random text of every length up to a few hundred
+// bytes, at every alignment and appended to pages with and without room: the text is made
+// of pieces of each kind of damage beside well-formed letters and ASCII.
+TEST(TextTest, CleanUtf8MatchesAByteByByteReference) {
+  const std::string pieces[] = {
+      "a", "plain ascii words ", "\x7F", "\0"s,
+      // Well-formed letters of each length and at their edges.
+      "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xE3\x81\x8B", "\xED\x9F\xBF", "\xEE\x80\x80",
+      "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+      // Cut short.
+      "\xC3", "\xE3\x81", "\xE3", "\xF0\x9F\x98", "\xF0\x9F", "\xF4\x8F",
+      // Overlong.
+      "\xC0\xAF", "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF", "\xF0\x80\x80\x80", "\xF0\x8F\xBF",
+      // Surrogates.
+      "\xED\xA0\x80", "\xED\xBF\xBF", "\xED\xB0",
+      // Past U+10FFFF.
+      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF7\xBF", "\xF8", "\xFE", "\xFF",
+      // Stray continuation bytes.
+      "\x80", "\xBF", "\x80\x80\x80\x80\x80"};
+  std::uint64_t state = 29;
+  const auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state >> 33);
+  };
+  // Each length with three mixtures: pieces alone, random bytes alone, and both.
+  for (std::size_t length = 0; length <= 320; ++length) {
+    for (int mixture = 0; mixture < 3; ++mixture) {
+      std::string text;
+      while (text.size() < length) {
+        if (mixture == 1 || (mixture == 2 && next() % 3 == 0)) {
+          text.push_back(static_cast<char>(next() % 256));
+        } else {
+          text += pieces[next() % std::size(pieces)];
+        }
+      }
+      text.resize(length);
+      const std::string expected = ReferenceClean(text);
+      // The same bytes at every offset from a 16-byte boundary.
+      alignas(16) char buffer[352];
+      for (std::size_t offset = 0; offset < 16; ++offset) {
+        std::memcpy(buffer + offset, text.data(), text.size());
+        ASSERT_EQ(CleanUtf8(std::string_view(buffer + offset, text.size())), expected)
+            << "length " << length << " mixture " << mixture << " offset " << offset;
+      }
+      // Appended to a page that has no room to spare, and to one with a little.
+      for (const std::size_t room : {0, 5, 64, 1000}) {
+        std::string page = "page:";
+        page.reserve(page.size() + room);
+        AppendCleanUtf8(page, text);
+        ASSERT_EQ(page, "page:" + expected) << "length " << length << " room " << room;
+      }
     }
   }
 }
