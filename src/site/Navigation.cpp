@@ -55,16 +55,13 @@ void AppendAddress(std::string& out, std::string_view target) {
   }
 }
 
+// Lays the lists out once for every page: the text between the links, and for each link
+// the page it leads to. What differs from page to page (the way up to the top, the mark of
+// the page itself) is added when a page asks, so a site of N pages costs N copies of its
+// navigation, not N walks of its tree.
 class Writer {
  public:
-  Writer(const std::vector<NavPage>& pages, std::size_t current)
-      : pages_(pages), current_(current) {
-    const std::string& target = pages[current].target;
-    for (const char c : target) {
-      if (c == '/')
-        up_ += "../";
-    }
-  }
+  explicit Writer(const std::vector<NavPage>& pages) : pages_(pages) {}
 
   void List(const Folder& folder, int depth) {
     // One list of the folder's pages and subfolders by name, its index first; a page
@@ -88,39 +85,36 @@ class Writer {
         return a.name < b.name;
       return !a.folder && b.folder;
     });
-    out_ += "<ul>\n";
+    text_ += "<ul>\n";
     for (const Entry& entry : entries) {
       if (!entry.folder) {
-        const NavPage& page = pages_[entry.page];
-        out_ += "<li><a href=\"";
-        out_ += up_;
-        AppendAddress(out_, page.target);
-        out_ += '"';
-        if (entry.page == current_)
-          out_ += kCurrentMark;
-        out_ += '>';
-        out_ += page.title;
-        out_ += "</a></li>\n";
+        text_ += "<li><a href=\"";
+        pieces_.push_back({std::move(text_), entry.page});
+        text_.clear();
         continue;
       }
-      out_ += "<li><span>";
-      out_ += EscapeHtml(entry.name);
-      out_ += "</span>\n";
+      text_ += "<li><span>";
+      text_ += EscapeHtml(entry.name);
+      text_ += "</span>\n";
       if (depth < kMaxNavigationDepth)
         List(*entry.folder, depth + 1);
-      out_ += "</li>\n";
+      text_ += "</li>\n";
     }
-    out_ += "</ul>";
+    text_ += "</ul>";
     if (depth > 0)
-      out_ += '\n';
+      text_ += '\n';
   }
 
-  std::string out_;
+  // The pieces, the last one's text ending the lists.
+  std::vector<NavigationLayout::Piece> Finish() {
+    pieces_.push_back({std::move(text_), NavigationLayout::kNoPage});
+    return std::move(pieces_);
+  }
 
  private:
   const std::vector<NavPage>& pages_;
-  std::size_t current_;
-  std::string up_;
+  std::string text_;
+  std::vector<NavigationLayout::Piece> pieces_;
 };
 
 // Takes a page and keeps nothing of it: the title is all a guess wants.
@@ -180,7 +174,22 @@ std::string NavigationTitle(std::string_view own, std::string_view target) {
   return EscapeHtml(Stem(LastName(target)));
 }
 
-std::string NavigationHtml(const std::vector<NavPage>& pages, std::size_t current) {
+std::string UpToTop(std::string_view target) {
+  std::string up;
+  for (const char c : target) {
+    if (c == '/')
+      up += "../";
+  }
+  return up;
+}
+
+std::string NavigationHref(std::string_view from, std::string_view target) {
+  std::string href = UpToTop(from);
+  AppendAddress(href, target);
+  return href;
+}
+
+NavigationLayout::NavigationLayout(const std::vector<NavPage>& pages) {
   Folder top;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     Folder* folder = &top;
@@ -195,9 +204,53 @@ std::string NavigationHtml(const std::vector<NavPage>& pages, std::size_t curren
     }
     folder->pages.push_back(i);
   }
-  Writer writer(pages, current);
+  Writer writer(pages);
   writer.List(top, 0);
-  return std::move(writer.out_);
+  pieces_ = writer.Finish();
+  for (const NavPage& page : pages) {
+    std::string address;
+    AppendAddress(address, page.target);
+    addresses_.push_back(std::move(address));
+    tails_.push_back(">" + page.title + "</a></li>\n");
+    targets_.push_back(page.target);
+  }
+  for (const std::string& address : addresses_)
+    addressSet_.insert(address);
+  for (const Piece& piece : pieces_) {
+    size_ += piece.text.size();
+    if (piece.page != kNoPage)
+      size_ += addresses_[piece.page].size() + 1 + tails_[piece.page].size();
+  }
+}
+
+std::string NavigationLayout::For(std::size_t current) const {
+  const std::string up = current < targets_.size() ? UpToTop(targets_[current]) : std::string();
+  std::string out;
+  out.reserve(size_ + (pieces_.size() * up.size()) + kCurrentMark.size());
+  for (const Piece& piece : pieces_) {
+    out += piece.text;
+    if (piece.page == kNoPage)
+      continue;
+    out += up;
+    out += addresses_[piece.page];
+    out += '"';
+    if (piece.page == current)
+      out += kCurrentMark;
+    out += tails_[piece.page];
+  }
+  return out;
+}
+
+bool NavigationLayout::HoldsLink(std::size_t current, std::string_view link) const {
+  if (current >= targets_.size())
+    return false;
+  // Every href is the way up from the page's folder, then an address.
+  const std::string up = UpToTop(targets_[current]);
+  return link.starts_with(up) && addressSet_.count(link.substr(up.size())) != 0;
+}
+
+std::string NavigationHtml(const std::vector<NavPage>& pages, std::size_t current) {
+  return NavigationLayout(pages).For(current);
 }
 
 std::string NavigationSum(const std::vector<NavPage>& pages) {
@@ -246,19 +299,39 @@ void Navigation_CL::Begin(std::vector<std::string> documents, std::vector<std::s
   pages_.clear();
   for (std::string& target : targets)
     pages_.push_back({ToForwardSlashes(target), {}});
+  next_ = 0;
+  done_ = 0;
+  ready_ = false;
+  if (pages_.empty())
+    Ready();
+}
+
+void Navigation_CL::Ready() const {
+  sum_ = NavigationSum(pages_);
+  layout_ = std::make_unique<NavigationLayout>(pages_);
+  ready_ = true;
 }
 
 void Navigation_CL::FindTitles() const {
-  std::call_once(found_, [this] {
-    for (std::size_t i = 0; i < pages_.size(); ++i) {
-      const std::optional<Known>& known = i < known_.size() ? known_[i] : std::nullopt;
-      const std::string own = known && platform::StampOf(documents_[i]) == known->stamp
-                                  ? known->title
-                                  : GuessTitle(documents_[i]);
-      pages_[i].title = NavigationTitle(own, pages_[i].target);
+  if (ready_.load(std::memory_order_acquire))
+    return;
+  // Every page that asks while the titles are being found takes guesses of its own, so the
+  // reading and converting of the documents runs on as many threads as pages are made.
+  const std::size_t count = pages_.size();
+  for (std::size_t i = next_.fetch_add(1); i < count; i = next_.fetch_add(1)) {
+    const std::optional<Known>& known = i < known_.size() ? known_[i] : std::nullopt;
+    const std::string own = known && platform::StampOf(documents_[i]) == known->stamp
+                                ? known->title
+                                : GuessTitle(documents_[i]);
+    pages_[i].title = NavigationTitle(own, pages_[i].target);
+    if (done_.fetch_add(1) + 1 == count) {
+      const std::lock_guard<std::mutex> lock(readyMutex_);
+      Ready();
+      readyChanged_.notify_all();
     }
-    sum_ = NavigationSum(pages_);
-  });
+  }
+  std::unique_lock<std::mutex> lock(readyMutex_);
+  readyChanged_.wait(lock, [this] { return ready_.load(); });
 }
 
 const std::string& Navigation_CL::Sum() const {
@@ -268,7 +341,17 @@ const std::string& Navigation_CL::Sum() const {
 
 std::string Navigation_CL::Html(std::size_t page) const {
   FindTitles();
-  return NavigationHtml(pages_, page);
+  return layout_->For(page);
+}
+
+bool Navigation_CL::HoldsLink(std::size_t page, std::string_view link) const {
+  FindTitles();
+  return layout_->HoldsLink(page, link);
+}
+
+const std::vector<NavPage>& Navigation_CL::Pages() const {
+  FindTitles();
+  return pages_;
 }
 
 bool Navigation_CL::Settle(const std::vector<std::optional<std::string>>& titles) {
@@ -277,10 +360,9 @@ bool Navigation_CL::Settle(const std::vector<std::optional<std::string>>& titles
     if (titles[i])
       pages_[i].title = NavigationTitle(*titles[i], pages_[i].target);
   }
-  std::string sum = NavigationSum(pages_);
-  const bool changed = sum != sum_;
-  sum_ = std::move(sum);
-  return changed;
+  const std::string before = sum_;
+  Ready();
+  return sum_ != before;
 }
 
 }  // namespace tarvix

@@ -40,8 +40,54 @@ void Site_CL::PreparePage(Parser_CL& parser, std::size_t index, PageFacts* facts
   parser.pageTitle = &facts->title;
   parser.navigation = [this, index, facts] {
     facts->navigation = navigation_.Sum();
-    return navigation_.Html(index);
+    facts->navigationHtml = navigation_.Html(index);
+    return facts->navigationHtml;
   };
+}
+
+PageLinks Site_CL::ScanOwnLinks(std::string_view page, const PageFacts& facts,
+                                std::size_t index) const {
+  if (facts.navigation.empty())
+    return ScanPage(page);
+  // The lists stand in the page as they were made: cut out, the rest reads as it did. A
+  // page whose later placeholders changed them is scanned whole.
+  std::string rest;
+  const std::string& lists = facts.navigationHtml;
+  if (const std::size_t at = lists.empty() ? std::string_view::npos : page.find(lists);
+      at != std::string_view::npos) {
+    rest.reserve(page.size() - lists.size());
+    rest.append(page.substr(0, at)).append(page.substr(at + lists.size()));
+    page = rest;
+  }
+  PageLinks links = ScanPage(page);
+  // A link of the document's own that the navigation holds too is checked with it.
+  std::erase_if(links.links,
+                [&](const std::string& link) { return navigation_.HoldsLink(index, link); });
+  return links;
+}
+
+std::vector<BrokenLink> Site_CL::CheckNavigationLinks(const std::vector<LinkPage>& pages,
+                                                      const std::vector<const SitePage*>& recordOf,
+                                                      const PathKindFn& kindOf) const {
+  std::vector<BrokenLink> broken;
+  const bool held = std::any_of(recordOf.begin(), recordOf.end(),
+                                [](const SitePage* r) { return !r->navigation.empty(); });
+  if (!held)
+    return broken;
+  // The lists as a page at the top holds them, checked as any page's links are.
+  PageLinks lists;
+  for (const NavPage& listed : navigation_.Pages())
+    lists.links.push_back(NavigationHref("", listed.target));
+  std::vector<std::string> missing;
+  for (BrokenLink& link : CheckSiteLinks({{"", "", &lists}}, kindOf))
+    missing.push_back(std::move(link.target));
+  for (std::size_t i = 0; i < pages.size() && !missing.empty(); ++i) {
+    if (recordOf[i]->navigation.empty())
+      continue;
+    for (const std::string& address : missing)
+      broken.push_back({i, NavigationHref(pages[i].path, "") + address, LinkProblem::NoSuchFile});
+  }
+  return broken;
 }
 
 void Site_CL::DescribePage(const Parser_CL& parser, const PageFacts& facts, std::size_t index,

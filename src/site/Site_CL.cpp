@@ -672,7 +672,7 @@ void Site_CL::ConvertPage(std::size_t index) {
       // The page's share of the link check, from the bytes just written, so that a later
       // run checks its links without reading it.
       if (record && page.bytes.size() <= kMaxScannedPageBytes) {
-        PageLinks links = ScanPage(page.bytes);
+        PageLinks links = ScanOwnLinks(page.bytes, facts, index);
         record->links = FormatPageLinks(links);
         pageLinks_[index] = std::move(links);
       }
@@ -1327,6 +1327,9 @@ std::size_t Site_CL::CheckLinks() {
       if (platform::ReadRegularFile(Join(output_, record->target), kMaxScannedPageBytes, &html) ==
           platform::ReadResult::kRead) {
         links = ScanPage(html);
+        if (!record->navigation.empty())
+          std::erase_if(links->links,
+                        [&](const std::string& link) { return navigation_.HoldsLink(i, link); });
         record->links = FormatPageLinks(*links);
       }
     }
@@ -1350,7 +1353,14 @@ std::size_t Site_CL::CheckLinks() {
       return PathKind::File;
     return status.kind == platform::FileKind::Folder ? PathKind::Folder : PathKind::Missing;
   };
-  const std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  std::vector<BrokenLink> navigation = CheckNavigationLinks(pages, recordOf, kindOf);
+  if (!navigation.empty()) {
+    broken.insert(broken.end(), std::make_move_iterator(navigation.begin()),
+                  std::make_move_iterator(navigation.end()));
+    std::stable_sort(broken.begin(), broken.end(),
+                     [](const BrokenLink& a, const BrokenLink& b) { return a.page < b.page; });
+  }
   // A link that a page's template (or include) holds and its document does not is broken
   // in every page made with it: said once, for the template.
   std::unordered_map<std::string, std::optional<std::string>> texts;  // by input path

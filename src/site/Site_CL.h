@@ -137,7 +137,16 @@ class Site_CL {
   struct PageFacts {
     std::string title;
     std::string navigation;  // the sum of the navigation it holds; empty: none
+    std::string navigationHtml;  // the lists it holds
   };
+  // The page's share of the link check without its navigation's links, which are the same
+  // set in every page and checked once for the site (CheckNavigationLinks).
+  [[nodiscard]] PageLinks ScanOwnLinks(std::string_view page, const PageFacts& facts,
+                                       std::size_t index) const;
+  // The navigation's links that lead to no file, for each page of `pages` that holds it.
+  [[nodiscard]] std::vector<BrokenLink> CheckNavigationLinks(
+      const std::vector<LinkPage>& pages, const std::vector<const SitePage*>& recordOf,
+      const PathKindFn& kindOf) const;
   // Before the pages: what the navigation takes from the previous run's records.
   void BeginNavigation();
   // Gives page `index`'s parser the navigation and asks it for the page's title.

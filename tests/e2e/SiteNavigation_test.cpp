@@ -103,6 +103,41 @@ TEST(SiteNavigation, RetitledPageConvertsEveryPageWithTheNavigation) {
             std::string::npos);
 }
 
+// The navigation's links were scanned and recorded in every page that holds them: a site
+// of N pages kept N*N links in its state, and its first run took several times as long.
+TEST(SiteNavigation, ListsAreCheckedOnceAndAMissingPageIsSaidForEachPageHoldingThem) {
+  ScopedTempDir dir;
+  WriteNavSite(dir);
+  // The body links to a page the navigation lists too: one line for it, not two.
+  dir.WriteFile("site/index.md",
+                "<!--\ntitle: Home\ntemplate: nav.html\n-->\n# Welcome\n\n[p](plain.html)\n");
+  // A link in the page's place: the page is not written, so each list's link to it breaks.
+  fs::create_directories(dir.PathOf("out"));
+  fs::create_symlink("nowhere", dir.PathOf("out/plain.html"));
+  const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).broken, 3) << r.err;
+  for (const char* line : {"site/index.md: broken link \"plain.html\" (no such file)\n",
+                           "site/guide/start.md: broken link \"../plain.html\" (no such file)\n",
+                           "site/guide/deep/notes.md: broken link \"../../plain.html\" (no such "
+                           "file)\n"}) {
+    const std::size_t at = r.err.find(line);
+    EXPECT_NE(at, std::string::npos) << line << r.err;
+    EXPECT_EQ(r.err.find(line, at + 1), std::string::npos) << line << r.err;
+  }
+  // The state keeps no page's copy of the lists.
+  const std::string state = dir.ReadFile("out/.ht-tarvix-site");
+  for (std::size_t at = state.find("\nlinks\t"); at != std::string::npos;
+       at = state.find("\nlinks\t", at + 1)) {
+    const std::string line = state.substr(at + 1, state.find('\n', at + 1) - at - 1);
+    EXPECT_EQ(line.find("notes.html"), std::string::npos) << line;
+  }
+  // With the page written, the lists' links are whole again.
+  fs::remove(dir.PathOf("out/plain.html"));
+  const RunResult again = RunProgram(dir.path(), {"site", "-o", "out", "-strict"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(SummaryOf(again.err).broken, 0) << again.err;
+}
+
 TEST(SiteHighlighter, WrittenKeptAndRemovedWithTheBrushes) {
   ScopedTempDir dir;
   fs::create_directories(dir.PathOf("site/sub"));

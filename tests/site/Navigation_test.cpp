@@ -52,6 +52,30 @@ TEST(Navigation, ListsByFolderWithIndexFirstAndTheCurrentPageMarked) {
     EXPECT_EQ(NavigationHtml(pages, c.current), c.expected) << c.current;
 }
 
+TEST(Navigation, LayoutKnowsTheHrefsOfEachPagesLists) {
+  const std::vector<NavPage> pages = {{"index.html", "Home"}, {"a b/c.html", "C"}};
+  const NavigationLayout layout(pages);
+  EXPECT_EQ(layout.For(1),
+            "<ul>\n<li><a href=\"../index.html\">Home</a></li>\n<li><span>a b</span>\n<ul>\n"
+            "<li><a href=\"../a%20b/c.html\" aria-current=\"page\">C</a></li>\n</ul>\n</li>\n"
+            "</ul>");
+  EXPECT_EQ(layout.For(0), NavigationHtml(pages, 0));
+  struct Case {
+    std::size_t page;
+    const char* link;
+    bool held;
+  };
+  const Case cases[] = {
+      {0, "index.html", true},      {0, "a%20b/c.html", true},  {1, "../a%20b/c.html", true},
+      {1, "a%20b/c.html", false},   {1, "../index.html#x", false}, {0, "a b/c.html", false},
+      {5, "index.html", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(layout.HoldsLink(c.page, c.link), c.held) << c.page << " " << c.link;
+  EXPECT_EQ(NavigationHref("x/y/z.html", "a b/c.html"), "../../a%20b/c.html");
+  EXPECT_EQ(NavigationHref("z.html", "c.html"), "c.html");
+}
+
 TEST(Navigation, TitleAndSum) {
   EXPECT_EQ(NavigationTitle("Own", "a/b.html"), "Own");
   EXPECT_EQ(NavigationTitle("", "a/b&c.html"), "b&amp;c");
