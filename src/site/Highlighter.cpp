@@ -91,6 +91,10 @@ bool SplitLibrary(std::string_view script, LibraryParts* parts) {
   return true;
 }
 
+bool IsBrushScript(std::string_view path) {
+  return path.starts_with("scripts/shBrush");
+}
+
 std::vector<HighlighterFile> HighlighterFiles() {
   LibraryParts library;
   if (!SplitLibrary(Embedded(kLibraryName), &library))

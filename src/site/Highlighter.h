@@ -22,6 +22,10 @@ struct HighlighterFile {
 // brush holding the library's definitions of the languages it needs, and the colours.
 [[nodiscard]] std::vector<HighlighterFile> HighlighterFiles();
 
+// Whether a file of the folder (its path below it) is a brush's script, which only a page
+// that uses the brush loads; the core and the colours serve every page with a brush.
+[[nodiscard]] bool IsBrushScript(std::string_view path);
+
 // The library's script split where each language is registered: what comes before the
 // first (the core), and each language's registration by its name. False when the script
 // has no language of its own.

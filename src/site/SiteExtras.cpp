@@ -1,6 +1,7 @@
 // The site run's navigation and highlighter folder: the hooks Site_CL calls around its pages
 // and copies, kept here beside the run rather than inside it.
 #include <algorithm>
+#include <map>
 #include <new>
 #include <set>
 #include <system_error>
@@ -95,8 +96,11 @@ void Site_CL::DescribePage(const Parser_CL& parser, const PageFacts& facts, std:
   record->title = facts.title;
   record->navigation = facts.navigation;
   const std::vector<Brush>& brushes = parser.highLight.brushes();
-  record->brushes =
-      std::any_of(brushes.begin(), brushes.end(), [](const Brush& b) { return b.used != 0; });
+  for (const Brush& brush : brushes) {
+    if (brush.used != 0)
+      record->brushScripts.push_back(brush.scriptFile);
+  }
+  record->brushes = !record->brushScripts.empty();
   madeNow_[index] = 1;
 }
 
@@ -185,16 +189,29 @@ void Site_CL::AddHighlighter() {
 void Site_CL::SettleHighlighter() {
   if (highlighterFirst_ >= files_.size())
     return;
-  // The folders whose pages use a brush.
-  std::set<std::string> used;
+  // The folders whose pages use a brush, and the brushes' scripts they load: a folder gets
+  // the core and the colours, and only those brushes (kEveryBrush: a record that did not
+  // say which).
+  constexpr std::string_view kEveryBrush = "*";
+  std::map<std::string, std::set<std::string, std::less<>>> used;
   for (const std::optional<SitePage>& record : records_) {
-    if (record && record->brushes)
-      used.insert(FolderOfRelative(record->target));
+    if (!record || !record->brushes)
+      continue;
+    std::set<std::string, std::less<>>& scripts = used[FolderOfRelative(record->target)];
+    if (record->brushScripts.empty())
+      scripts.emplace(kEveryBrush);
+    scripts.insert(record->brushScripts.begin(), record->brushScripts.end());
   }
   const std::lock_guard<std::mutex> lock(recordsMutex_);
   for (std::size_t i = highlighterFirst_; i < files_.size(); ++i) {
-    if (used.count(PageFolderOf(i)) != 0)
-      continue;
+    const auto folder = used.find(PageFolderOf(i));
+    if (folder != used.end()) {
+      const std::string& path = highlighter_[(i - highlighterFirst_) % highlighter_.size()].path;
+      const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+      if (!IsBrushScript(path) || folder->second.count(kEveryBrush) != 0 ||
+          folder->second.count(name) != 0)
+        continue;
+    }
     isPageSource_[i] = true;
     if (const auto found = previousCopies_.find(files_[i]); found != previousCopies_.end()) {
       staleCopies_.push_back(found->second);

@@ -45,6 +45,9 @@ struct SitePage {
   std::string title;
   std::string navigation;
   bool brushes = false;
+  // The script files of the brushes it uses ("shBrushCpp.js"), in table order; empty with
+  // `brushes` set: not known (an older record), taken as every brush.
+  std::vector<std::string> brushScripts;
 };
 
 // A folder of the input as the walk listed it: what the next walk takes instead of listing it

@@ -642,7 +642,7 @@ void Site_CL::ConvertPage(std::size_t index) {
       status = kStatusNotWritten;
     if (status == kStatusWritten) {
       NoteOutputChanged(target);
-      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode, {}, {}, false};
+      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode, {}, {}, false, {}};
       DescribePage(*parser, facts, index, &*record);
       // What the conversion found itself (a new include) it stamped before reading it.
       for (std::size_t k = 0; k < parser->inputsRead.size(); ++k) {

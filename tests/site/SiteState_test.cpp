@@ -48,6 +48,18 @@ TEST(SiteState, RoundTripsWhatTheNavigationAndTheHighlighterNeed) {
   // An "about" line before any page, or with a flag we do not write, is no state of ours.
   const std::string stray = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\nabout\tb\t\t\n";
   EXPECT_EQ(ParseSiteState(WithCheckLine(stray), &back), StateRead::kDamaged);
+
+  // The brushes' scripts a page loads, so that its folder gets only those.
+  state.pages[1].brushes = true;
+  state.pages[1].brushScripts = {"shBrushCpp.js", "shBrushXml.js"};
+  const std::string scripts = FormatSiteState(state);
+  EXPECT_NE(scripts.find("about\tb:shBrushCpp.js,shBrushXml.js\t\tC\n"), std::string::npos)
+      << scripts;
+  ASSERT_EQ(ParseSiteState(scripts, &back), StateRead::kRead);
+  EXPECT_EQ(back.pages[1].brushScripts, (std::vector<std::string>{"shBrushCpp.js", "shBrushXml.js"}));
+  EXPECT_TRUE(back.pages[0].brushScripts.empty());
+  const std::string empty = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\npage\ta.md\ta.html\t-\t-\nabout\tb:,x\t\t\n";
+  EXPECT_EQ(ParseSiteState(WithCheckLine(empty), &back), StateRead::kDamaged);
 }
 
 TEST(SiteState, RoundTripsOddNamesAndMissingFiles) {
