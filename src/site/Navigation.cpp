@@ -272,13 +272,8 @@ std::string NavigationSum(const std::vector<NavPage>& pages) {
   return text;
 }
 
-std::string GuessTitle(const std::string& path) {
-  std::string text;
-  if (platform::ReadRegularFile(path, kMaxInputSize, &text) != platform::ReadResult::kRead)
-    return {};
-  const std::size_t end = FirstHeadingEnd(text);
-  if (end != std::string_view::npos)
-    text.resize(end);
+// The title the conversion of `text` finds: its header's title, else its first heading.
+std::string TitleOf(std::string_view text, const std::string& folder) {
   auto parser = std::make_unique<Parser_CL>();
   CollectedMessages_CL messages;
   NoPage_CL page;
@@ -287,9 +282,31 @@ std::string GuessTitle(const std::string& path) {
   parser->pageSink = &page;
   parser->pageTitle = &title;
   parser->templateText.emplace();
-  parser->UseDocumentView(text, FolderOf(path));
+  parser->UseDocumentView(text, folder);
   (void)parser->Run();
   return title;
+}
+
+std::string GuessTitle(const std::string& path) {
+  std::string text;
+  if (platform::ReadRegularFile(path, kMaxInputSize, &text) != platform::ReadResult::kRead)
+    return {};
+  const std::string folder = FolderOf(path);
+  const std::size_t end = FirstHeadingEnd(text);
+  if (end == std::string_view::npos)
+    return TitleOf(text, folder);
+  // A wrong guess costs every page that holds the navigation a second conversion, so the
+  // document is converted whole where its beginning may read otherwise than in the page:
+  // when the line we took for its first heading is none there (it lies inside an HTML
+  // block), or the heading holds a link whose reference may be defined further down.
+  const std::string_view head(text.data(), end);
+  // The heading's last two lines: its text and, for an underlined one, the underline.
+  std::size_t lineStart = end;
+  for (int lines = 0; lines < 3 && lineStart != std::string_view::npos && lineStart > 0; ++lines)
+    lineStart = head.rfind('\n', lineStart - 1);
+  const std::string_view line = head.substr(lineStart == std::string_view::npos ? 0 : lineStart);
+  std::string title = line.find('[') == std::string_view::npos ? TitleOf(head, folder) : "";
+  return title.empty() ? TitleOf(text, folder) : title;
 }
 
 void Navigation_CL::Begin(std::vector<std::string> documents, std::vector<std::string> targets,

@@ -102,6 +102,13 @@ TEST(Navigation, GuessedTitleIsTheFirstHeadingOrTheHeaderTitle) {
       {"```\n# not a heading\n```\n# After the code\n", "After the code"},
       {"<!--\ntitle: From the header\n-->\n# Heading\n", "From the header"},
       {"<!--\n# in a comment\n-->\nNo heading at all.\n", ""},
+      // A guess that missed made every page with the navigation convert twice: the line
+      // taken for the first heading lies in a paragraph that ends only further down, so
+      // the page's first heading is a later one.
+      {"[*(x)*](https://e.org/)\n\n## Highlights\n\ntext *b*\n\n## context\n", "context"},
+      {"<div>\n## Inside\n</div>\n\n## After\n", "Inside"},
+      {"# [Named]\n\ntext\n\n[Named]: https://example.org/\n", "[Named]"},
+      {"[Named]\n======\n\n[Named]: https://example.org/\n", "[Named]"},
   };
   ScopedTempDir dir;
   for (const Case& c : cases) {
