@@ -8,6 +8,8 @@
 # Then the cost of the state file the run writes while it works: one write of it as the
 # program makes it (a temporary file flushed to disk, renamed, the folder flushed), and a
 # run after one document changed, which writes it twice (before its first file, at the end).
+# Then a first run with the site's navigation in the template against one without it, an
+# edit under the navigation that converts one page, and the cost of the highlighter folder.
 # Usage: bench/site.sh [runs] [documents]   (defaults: 5 runs, 500 documents)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -113,6 +115,32 @@ print(sorted(times)[len(times) // 2])
 PY
 )
 
+# The site with ####NAV#### in its template: a first run against the same template without
+# it (each into a folder of its own, never one just removed: the file system's cost of
+# reusing freed entries would swamp the difference), then an edit that changes no title,
+# which converts that one page. Then the first run without the highlighter folder.
+printf '<html><head><title>####TITLE####</title></head><body><nav></nav>####BODY####\n####SYNTAX####</body></html>\n' >"$out/plain.html"
+printf '<html><head><title>####TITLE####</title></head><body><nav>####NAV####</nav>####BODY####\n####SYNTAX####</body></html>\n' >"$out/nav.html"
+rm -rf "$out/first"
+mkdir -p "$out/first"
+plain_t=() nav_t=() noh_t=() navedit_t=()
+for ((i = 0; i < runs; i++)); do
+  now t0; "$tarvix" "$site" -o "$out/first/plain$i" -t "$out/plain.html" >/dev/null 2>&1; now t1; plain_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site" -o "$out/first/nav$i" -t "$out/nav.html" >/dev/null 2>&1; now t1; nav_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site" -o "$out/first/noh$i" -t "$out/plain.html" -nohighlighter >/dev/null 2>&1; now t1; noh_t+=($((t1 - t0)))
+done
+highlighter_files=$(find "$out/first/plain0" -path '*/SyntaxHighlighter/*' -type f | wc -l)
+# The body of the first document grows by a line: its title stays, one page is converted.
+navedit_converted=
+cp "$site/$first" "$out/first.keep"
+for ((i = 0; i < runs; i++)); do
+  printf '\nOne more line.\n' >>"$site/$first"
+  now t0; navedit_converted=$("$tarvix" "$site" -o "$out/first/nav0" -t "$out/nav.html" 2>&1 >/dev/null | tail -1 | cut -d' ' -f1); now t1
+  navedit_t+=($((t1 - t0)))
+done
+mv "$out/first.keep" "$site/$first"
+rm -rf "$out/first"
+
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio_median() { # median of the paired ratios a[i]/b[i]
   local -n a=$1 b=$2
@@ -136,5 +164,10 @@ echo "one document changed:        $(ms "$(median "${one_t[@]}")")   (two state 
     printf "link check, first run (scan and record each page):  %.2f ms\n", scan + format
     printf "link check, unchanged rerun (records read, check):  %.2f ms\n", parse + check
   }'
+echo "first run, template without ####NAV####: $(ms "$(median "${plain_t[@]}")")"
+echo "first run, template with ####NAV####:    $(ms "$(median "${nav_t[@]}")")"
+echo "with / without ####NAV####: $(ratio_median nav_t plain_t)   (bar: at most 1.15)"
+echo "an edit that changes no title, with ####NAV####: $(ms "$(median "${navedit_t[@]}")") ($navedit_converted page converted)"
+echo "first run, -nohighlighter: $(ms "$(median "${noh_t[@]}")"); with the highlighter folder: $highlighter_files files, $(ratio_median plain_t noh_t) times as long"
 echo "state file: $state_bytes bytes; one flushed write: $(ms "$state_ns")"
 echo "periodic state writes: one per 2 s of work, $(awk -v n="$state_ns" 'BEGIN {printf "%.2f", n / 2e9 * 100}') % of a long run"

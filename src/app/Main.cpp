@@ -1,5 +1,5 @@
-// The program: the command line decides which product runs, the preview, a whole site or
-// one document.
+// The program: the command line decides which product runs, the starter site, the preview,
+// a whole site or one document.
 #include "app/Main.h"
 
 #include <memory>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Starter.h"
 #include "core/CommandLine_CL.h"
 #include "core/ConvertFile.h"
 #include "core/Parser_CL.h"
@@ -55,6 +56,8 @@ int Main(int argc, char** argv) {
   if (const std::optional<int> status =
           AnswerCommandLine(commandLine, run != Run::Single, VersionText(), *parser->messages))
     return *status;
+  if (IsStarterRun(arguments))
+    return RunStarter(arguments);
   if (run == Run::Preview)
     return RunPreview(canonical);
   if (run == Run::Site)

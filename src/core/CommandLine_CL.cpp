@@ -55,6 +55,10 @@ constexpr OptionRow kOptionTable[] = {
      "    -keep      keep the outputs of a site run whose sources are gone\n"},
     {"strict", "", "", false, kSiteRuns,
      "    -strict    count the broken links of a site run as failures\n"},
+    {"new", "", "", false, kSiteRun,
+     "    -new       make a starter site in the folder named (which must be empty)\n"},
+    {"nohighlighter", "", "", false, kSiteRuns,
+     "    -nohighlighter  write no highlighter folder into a site run's output\n"},
     {"version", "", "V", false, kEveryRun, "    --version  print the version\n"},
     {"help", "", "h", false, kEveryRun, "    --help     this help with every option\n"},
 };
@@ -347,6 +351,7 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& options) {
   options.force = commandLine.HasOption("force");
   options.keep = commandLine.HasOption("keep");
   options.strict = commandLine.HasOption("strict");
+  options.noHighlighter = commandLine.HasOption("nohighlighter");
   return 1;
 }
 

@@ -183,6 +183,33 @@ void Parser_CL::Convert() {
 
 namespace {
 
+// The text of the first heading in `html` (a body as the renderers write it): what lies
+// between its tags, without the tags of its inline constructs; empty when there is none.
+std::string FirstHeadingText(std::string_view html) {
+  for (std::size_t at = html.find("<h"); at != std::string_view::npos;
+       at = html.find("<h", at + 2)) {
+    if (at + 3 >= html.size() || html[at + 2] < '1' || html[at + 2] > '6' ||
+        (html[at + 3] != '>' && html[at + 3] != ' '))
+      continue;
+    const std::size_t open = html.find('>', at);
+    const std::string close = std::string("</h") + html[at + 2] + '>';
+    const std::size_t end = html.find(close, open);
+    if (open == std::string_view::npos || end == std::string_view::npos)
+      return {};
+    std::string text;
+    bool inTag = false;
+    for (const char c : html.substr(open + 1, end - open - 1)) {
+      if (c == '<' || c == '>') {
+        inTag = c == '<';
+      } else if (!inTag) {
+        text.push_back(c == '\n' ? ' ' : c);
+      }
+    }
+    return std::string(Trim(text));
+  }
+  return {};
+}
+
 // Writes a planned page through the parser: the template's pieces as they are, the body
 // with its holes filled.
 class PageWriter_CL final : public TemplateFill_CL::Writer_CL {
@@ -212,6 +239,9 @@ void Parser_CL::EmitPage(OutputPair& body) {
     }
     *tableOfContents = std::move(*made);
   }
+
+  if (pageTitle)
+    *pageTitle = header.title.empty() ? FirstHeadingText(bodyHtml) : header.title;
 
   std::string templatePath = options.templateFile;
   std::string outsideReason;
@@ -275,6 +305,7 @@ void Parser_CL::EmitPage(OutputPair& body) {
   // something to make are made only when the page holds their placeholder.
   std::string syntax;
   std::string toc;
+  std::string nav;
   const TemplateFill_CL::Values values = [&](int index) -> std::optional<std::string_view> {
     switch (index) {
       case 0:
@@ -288,6 +319,10 @@ void Parser_CL::EmitPage(OutputPair& body) {
         return syntax;
       case 4:
         return options.rootRel;
+      case 6:
+        if (navigation)
+          nav = navigation();
+        return nav;
       default: {
         std::optional<std::string> made = tocNotes_.Build(bodyHtml, maxPageSize, firstPass_);
         if (!made)

@@ -26,6 +26,8 @@ struct Options {
   // A site run: whether outputs whose sources are gone stay, and whether broken links fail.
   std::int32_t keep = 0;
   std::int32_t strict = 0;
+  // A site run: no highlighter folder of the program's own is written beside the pages.
+  std::int32_t noHighlighter = 0;
 };
 
 }  // namespace tarvix

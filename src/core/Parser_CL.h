@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -178,6 +179,12 @@ class Parser_CL {
   std::optional<std::string> templateText;
   // When set, gets the page's table of contents, shown or not (for a caller's own page).
   std::string* tableOfContents = nullptr;
+  // When set, makes the value of ####NAV####, asked only when the template holds it (a site
+  // run's navigation); without, the placeholder is left empty.
+  std::function<std::string()> navigation;
+  // When set, gets the page's title as a navigation names it: the header's title, else the
+  // text of the body's first heading (its tags left out), else nothing.
+  std::string* pageTitle = nullptr;
   // The largest page the run writes; a larger one is "Page too large" and nothing.
   std::uint64_t maxPageSize = kMaxPageSize;
   // When set, a large document's body has its memory made ready by a second thread just

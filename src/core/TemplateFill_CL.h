@@ -17,14 +17,14 @@ namespace tarvix {
 // The placeholders, in the order they are filled. The body is the last.
 inline constexpr std::string_view kPlaceholders[] = {
     "####TITLE####", "####KEYWORDS####", "####DESCRIPTION####", "####SYNTAX####",
-    "####ROOT####",  "####TOC####",      "####BODY####"};
-inline constexpr int kPlaceholderCount = 7;
+    "####ROOT####",  "####TOC####",      "####NAV####",         "####BODY####"};
+inline constexpr int kPlaceholderCount = 8;
 inline constexpr int kBodyPlaceholder = kPlaceholderCount - 1;
 
 // TemplateFill_CL plans a filled page without building it. Filling the placeholders one
 // after the other over the whole page would copy the page once per placeholder, and values
 // that hold other placeholders many times make a page of the cube of their length: so the
-// template runs once through the seven replacements chained as streams (a replacement
+// template runs once through the eight replacements chained as streams (a replacement
 // holds back only the bytes that could still become its placeholder), and a value is run
 // through the replacements after its own once for every state the stream is in where it is
 // inserted. The plan is pieces of the template, of the values and of the placeholders

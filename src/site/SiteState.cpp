@@ -233,6 +233,29 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       if (!links)
         return false;
       state->pages.back().links = std::move(*links);
+    } else if (kind == "about" && fields.size() >= 4) {
+      // "b", or "b:" and the brushes' scripts between commas, or "-".
+      const bool brushes = fields[1] == "b" || fields[1].starts_with("b:");
+      if (state->pages.empty() || (!brushes && fields[1] != "-"))
+        return false;
+      std::vector<std::string> scripts;
+      for (std::string_view rest = fields[1].size() > 2 ? fields[1].substr(2) : std::string_view();
+           !rest.empty();) {
+        const std::size_t comma = std::min(rest.find(','), rest.size());
+        if (comma == 0)
+          return false;
+        scripts.emplace_back(rest.substr(0, comma));
+        rest.remove_prefix(std::min(rest.size(), comma + 1));
+      }
+      std::optional<std::string> navigation = Unescaped(fields[2]);
+      std::optional<std::string> title = Unescaped(fields[3]);
+      if (!navigation || !title)
+        return false;
+      SitePage& page = state->pages.back();
+      page.brushes = brushes;
+      page.brushScripts = std::move(scripts);
+      page.navigation = std::move(*navigation);
+      page.title = std::move(*title);
     } else if ((kind == "copy" || kind == "made") && fields.size() >= 4) {
       SiteInput copy;
       std::optional<std::string> path = Unescaped(fields[3]);
@@ -273,7 +296,7 @@ bool ParseRecords(std::string_view text, SiteState* state) {
       }
       state->listings.push_back(std::move(listing));
     } else if (kind == "program" || kind == "options" || kind == "run" || kind == "page" ||
-               kind == "input" || kind == "links" || kind == "copy" || kind == "made" ||
+               kind == "input" || kind == "links" || kind == "about" || kind == "copy" || kind == "made" ||
                kind == "folder" ||
                kind == "listing" || kind == kCheck) {
       // One of ours, but not as we write it.
@@ -311,6 +334,16 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
     if (!page.links.empty()) {
       out += "links\t";
       AppendEscaped(out, page.links);
+      out.push_back('\n');
+    }
+    if (page.brushes || !page.navigation.empty() || !page.title.empty()) {
+      out += page.brushes ? "about\tb" : "about\t-";
+      for (std::size_t k = 0; k < page.brushScripts.size(); ++k)
+        out.append(k == 0 ? ":" : ",").append(page.brushScripts[k]);
+      out += '\t';
+      AppendEscaped(out, page.navigation);
+      out.push_back('\t');
+      AppendEscaped(out, page.title);
       out.push_back('\n');
     }
   }

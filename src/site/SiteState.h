@@ -40,6 +40,14 @@ struct SitePage {
   std::string links;
   std::uint64_t device = 0;  // which file the page was: 0 and 0 when not known
   std::uint64_t inode = 0;
+  // The page's title as the navigation shows it (empty: it has none of its own), the sum
+  // of the navigation it holds (empty: its template holds none), and whether it uses a brush.
+  std::string title;
+  std::string navigation;
+  bool brushes = false;
+  // The script files of the brushes it uses ("shBrushCpp.js"), in table order; empty with
+  // `brushes` set: not known (an older record), taken as every brush.
+  std::vector<std::string> brushScripts;
 };
 
 // A folder of the input as the walk listed it: what the next walk takes instead of listing it
@@ -88,6 +96,10 @@ struct SiteState {
 //   page <TAB> DOCUMENT <TAB> TARGET <TAB> TIME <TAB> SIZE <TAB> DEVICE <TAB> INODE
 //   input <TAB> TIME <TAB> SIZE <TAB> PATH      (TIME and SIZE "-" for a missing file)
 //   links <TAB> RECORD                          (the page's links, see FormatPageLinks)
+//   about <TAB> b | - <TAB> NAVIGATION <TAB> TITLE
+//                                               (a brush used or not, the sum of its
+//                                                navigation, its title; left out when
+//                                                the page has none of the three)
 //   copy <TAB> TIME <TAB> SIZE <TAB> PATH <TAB> DEVICE <TAB> INODE
 //   made <TAB> TIME <TAB> SIZE <TAB> PATH <TAB> DEVICE <TAB> INODE
 //   folder <TAB> PATH
@@ -95,7 +107,7 @@ struct SiteState {
 //                                               (ENTRY: f, d or l for a file, a folder or
 //                                                a link, then the name)
 //   check <TAB> LINES <TAB> SUM
-// each "input" and "links" line belonging to the "page" above it. The last line counts the lines
+// each "input", "links" and "about" line belonging to the "page" above it. The last line counts the lines
 // before it and sums their bytes, so a file cut short or changed by hand is seen whole.
 // In the texts a backslash, a tab, a line feed and a carriage return are written \\, \t,
 // \n and \r. A reader skips records of kinds it does not know and fields after those it

@@ -528,7 +528,8 @@ void Site_CL::RemoveLeftovers() {
 }
 
 bool Site_CL::UpToDate(const SitePage& page) const {
-  if (page.inputs.empty() || !page.page.exists)
+  if (page.inputs.empty() || !page.page.exists ||
+      (!page.navigation.empty() && page.navigation != navigation_.Sum()))
     return false;
   // A page emptied or edited behind our back is made again, as a missing one is, and so
   // is one whose name leads through a link now.
@@ -632,6 +633,8 @@ void Site_CL::ConvertPage(std::size_t index) {
     PageText_CL page;
     parser->messages = &messages;
     parser->pageSink = &page;
+    PageFacts facts;
+    PreparePage(*parser, index, &facts);
     status = ConvertFile(*parser, arguments);
     // The page's name below the output folder: with -ext, what its own header asked for.
     const std::string target =
@@ -642,7 +645,8 @@ void Site_CL::ConvertPage(std::size_t index) {
       status = kStatusNotWritten;
     if (status == kStatusWritten) {
       NoteOutputChanged(target);
-      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode};
+      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode, {}, {}, false, {}};
+      DescribePage(*parser, facts, index, &*record);
       // What the conversion found itself (a new include) it stamped before reading it.
       for (std::size_t k = 0; k < parser->inputsRead.size(); ++k) {
         if (k < parser->inputStamps.size())
@@ -671,7 +675,7 @@ void Site_CL::ConvertPage(std::size_t index) {
       // The page's share of the link check, from the bytes just written, so that a later
       // run checks its links without reading it.
       if (record && page.bytes.size() <= kMaxScannedPageBytes) {
-        PageLinks links = ScanPage(page.bytes);
+        PageLinks links = ScanOwnLinks(page.bytes, facts, index);
         record->links = FormatPageLinks(links);
         pageLinks_[index] = std::move(links);
       }
@@ -762,6 +766,10 @@ void Site_CL::CopyFile(std::size_t index) {
   CollectedMessages_CL messages;
   if (isPageSource_[index]) {
     Report(from, messages);
+    return;
+  }
+  if (IsHighlighterFile(index)) {
+    WriteHighlighterFile(index);
     return;
   }
   const platform::FileStamp source = platform::StampOf(from);
@@ -983,6 +991,7 @@ int Site_CL::RunSite() {
   }
   walkStart_ = platform::FileClockNow();
   Walk();
+  AddHighlighter();
   previousListings_.clear();
   for (const WalkError& error : walkErrors_) {
     console.Message(error.folder + ": Open Err Folder", MessageStream::Error);
@@ -1049,6 +1058,7 @@ int Site_CL::RunSite() {
   if (!previousFinished_)
     RemoveLeftovers();
 
+  BeginNavigation();
   total_ = documents_.size() + files_.size();
   showProgress_ = platform::StandardErrorIsTerminal();
   int jobs =
@@ -1065,7 +1075,11 @@ int Site_CL::RunSite() {
   RunTasks(0, documents_.size(), jobs);
   if (outOfMemory_)
     return kStatusNotWritten;
+  RedoNavigation(jobs);
+  if (outOfMemory_)
+    return kStatusNotWritten;
   FindPageSources();
+  SettleHighlighter();
   RunTasks(documents_.size(), total_, jobs);
   if (outOfMemory_)
     return kStatusNotWritten;
@@ -1316,6 +1330,9 @@ std::size_t Site_CL::CheckLinks() {
       if (platform::ReadRegularFile(Join(output_, record->target), kMaxScannedPageBytes, &html) ==
           platform::ReadResult::kRead) {
         links = ScanPage(html);
+        if (!record->navigation.empty())
+          std::erase_if(links->links,
+                        [&](const std::string& link) { return navigation_.HoldsLink(i, link); });
         record->links = FormatPageLinks(*links);
       }
     }
@@ -1339,7 +1356,14 @@ std::size_t Site_CL::CheckLinks() {
       return PathKind::File;
     return status.kind == platform::FileKind::Folder ? PathKind::Folder : PathKind::Missing;
   };
-  const std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  std::vector<BrokenLink> broken = CheckSiteLinks(pages, kindOf);
+  std::vector<BrokenLink> navigation = CheckNavigationLinks(pages, recordOf, kindOf);
+  if (!navigation.empty()) {
+    broken.insert(broken.end(), std::make_move_iterator(navigation.begin()),
+                  std::make_move_iterator(navigation.end()));
+    std::stable_sort(broken.begin(), broken.end(),
+                     [](const BrokenLink& a, const BrokenLink& b) { return a.page < b.page; });
+  }
   // A link that a page's template (or include) holds and its document does not is broken
   // in every page made with it: said once, for the template.
   std::unordered_map<std::string, std::optional<std::string>> texts;  // by input path

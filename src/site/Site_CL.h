@@ -16,10 +16,14 @@
 #include "core/Messages.h"
 #include "core/Options.h"
 #include "platform/Below.h"
+#include "site/Highlighter.h"
 #include "site/LinkCheck.h"
+#include "site/Navigation.h"
 #include "site/SiteState.h"
 
 namespace tarvix {
+
+class Parser_CL;
 
 // True when `arguments` ask for a site run: the input names a folder and an output is named.
 // (Any other folder input keeps failing as an input that cannot be read.)
@@ -128,6 +132,45 @@ class Site_CL {
   // Notes that the output at `path` (relative to the output folder) was written or removed.
   void NoteOutputChanged(const std::string& path);
 
+  // The navigation and the highlighter folder (SiteExtras.cpp).
+  // What a page's conversion told besides its bytes.
+  struct PageFacts {
+    std::string title;
+    std::string navigation;  // the sum of the navigation it holds; empty: none
+    std::string navigationHtml;  // the lists it holds
+  };
+  // The page's share of the link check without its navigation's links, which are the same
+  // set in every page and checked once for the site (CheckNavigationLinks).
+  [[nodiscard]] PageLinks ScanOwnLinks(std::string_view page, const PageFacts& facts,
+                                       std::size_t index) const;
+  // The navigation's links that lead to no file, for each page of `pages` that holds it.
+  [[nodiscard]] std::vector<BrokenLink> CheckNavigationLinks(
+      const std::vector<LinkPage>& pages, const std::vector<const SitePage*>& recordOf,
+      const PathKindFn& kindOf) const;
+  // Before the pages: what the navigation takes from the previous run's records.
+  void BeginNavigation();
+  // Gives page `index`'s parser the navigation and asks it for the page's title.
+  void PreparePage(Parser_CL& parser, std::size_t index, PageFacts* facts);
+  // Adds to a page's record what its conversion told.
+  void DescribePage(const Parser_CL& parser, const PageFacts& facts, std::size_t index,
+                    SitePage* record);
+  // After the pages: those that hold a navigation whose titles turned out otherwise than
+  // guessed are made again.
+  void RedoNavigation(int jobs);
+  // After the walk: the highlighter's files become files of the run, written like copies, in
+  // each folder of pages where the input has no folder of that name, unless -syntax, -root
+  // or -nohighlighter is given.
+  void AddHighlighter();
+  // After the pages: in a folder without a page that uses a brush, the highlighter is not
+  // written and what an earlier run wrote of it is stale.
+  void SettleHighlighter();
+  [[nodiscard]] bool IsHighlighterFile(std::size_t index) const {
+    return index >= highlighterFirst_;
+  }
+  void WriteHighlighterFile(std::size_t index);
+  // The folder of the pages that highlighter file `index` serves.
+  [[nodiscard]] std::string PageFolderOf(std::size_t index) const;
+
   std::vector<std::string> arguments_;
   Options options_;
   std::string source_;
@@ -196,6 +239,11 @@ class Site_CL {
   std::mutex changedMutex_;                      // guards outputsChanged_ while pages are made
   std::vector<std::string> outputsChanged_;      // for OutputsChanged
   std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
+
+  Navigation_CL navigation_;
+  std::vector<char> madeNow_;  // by document: converted by this run
+  std::vector<HighlighterFile> highlighter_;
+  std::size_t highlighterFirst_ = static_cast<std::size_t>(-1);  // in files_
 
   std::atomic<std::size_t> converted_{0};
   std::atomic<std::size_t> upToDate_{0};

@@ -24,6 +24,8 @@ constexpr char kHelpLines[] =
     "    -host NAME one more Host name the preview answers to\n"
     "    -keep      keep the outputs of a site run whose sources are gone\n"
     "    -strict    count the broken links of a site run as failures\n"
+    "    -new       make a starter site in the folder named (which must be empty)\n"
+    "    -nohighlighter  write no highlighter folder into a site run's output\n"
     "    --version  print the version\n"
     "    --help     this help with every option\n"
     "Also: --output for -o, --template for -t, --jobs for -j, -V for --version, -h for "

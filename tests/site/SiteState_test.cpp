@@ -25,6 +25,43 @@ SiteState TwoPages() {
   return state;
 }
 
+TEST(SiteState, RoundTripsWhatTheNavigationAndTheHighlighterNeed) {
+  SiteState state = TwoPages();
+  state.pages[0].title = "A\ttab &amp; more";
+  state.pages[0].navigation = "0123456789abcdef";
+  state.pages[0].brushes = true;
+  state.pages[1].title = "C";
+  const std::string text = FormatSiteState(state);
+  EXPECT_NE(text.find("input\t-\t-\t../site/t\\\\p.html\nabout\tb\t0123456789abcdef\tA\\ttab "
+                      "&amp; more\npage\t"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("../site/c.md\nabout\t-\t\tC\n"), std::string::npos) << text;
+  SiteState back;
+  ASSERT_EQ(ParseSiteState(text, &back), StateRead::kRead);
+  ASSERT_EQ(back.pages.size(), 2u);
+  EXPECT_EQ(back.pages[0].title, "A\ttab &amp; more");
+  EXPECT_EQ(back.pages[0].navigation, "0123456789abcdef");
+  EXPECT_TRUE(back.pages[0].brushes);
+  EXPECT_EQ(back.pages[1].title, "C");
+  EXPECT_FALSE(back.pages[1].brushes);
+  // An "about" line before any page, or with a flag we do not write, is no state of ours.
+  const std::string stray = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\nabout\tb\t\t\n";
+  EXPECT_EQ(ParseSiteState(WithCheckLine(stray), &back), StateRead::kDamaged);
+
+  // The brushes' scripts a page loads, so that its folder gets only those.
+  state.pages[1].brushes = true;
+  state.pages[1].brushScripts = {"shBrushCpp.js", "shBrushXml.js"};
+  const std::string scripts = FormatSiteState(state);
+  EXPECT_NE(scripts.find("about\tb:shBrushCpp.js,shBrushXml.js\t\tC\n"), std::string::npos)
+      << scripts;
+  ASSERT_EQ(ParseSiteState(scripts, &back), StateRead::kRead);
+  EXPECT_EQ(back.pages[1].brushScripts, (std::vector<std::string>{"shBrushCpp.js", "shBrushXml.js"}));
+  EXPECT_TRUE(back.pages[0].brushScripts.empty());
+  const std::string empty = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\npage\ta.md\ta.html\t-\t-\nabout\tb:,x\t\t\n";
+  EXPECT_EQ(ParseSiteState(WithCheckLine(empty), &back), StateRead::kDamaged);
+}
+
 TEST(SiteState, RoundTripsOddNamesAndMissingFiles) {
   const std::string text = FormatSiteState(TwoPages());
   const std::string body =

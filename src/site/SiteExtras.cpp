@@ -1,0 +1,282 @@
+// The site run's navigation and highlighter folder: the hooks Site_CL calls around its pages
+// and copies, kept here beside the run rather than inside it.
+#include <algorithm>
+#include <map>
+#include <new>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "core/CommandLine_CL.h"
+#include "core/Parser_CL.h"
+#include "site/Site_CL.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// The folder part of a path below the output folder ("" for a name at its top).
+std::string FolderOfRelative(const std::string& relative) {
+  const std::size_t at = relative.rfind(platform::kPathSeparator);
+  return at == std::string::npos ? std::string() : relative.substr(0, at);
+}
+
+}  // namespace
+
+void Site_CL::BeginNavigation() {
+  std::vector<std::string> documents;
+  std::vector<std::optional<Navigation_CL::Known>> known(documents_.size());
+  for (std::size_t i = 0; i < documents_.size(); ++i) {
+    documents.push_back(source_.empty() ? documents_[i]
+                                        : source_ + platform::kPathSeparator + documents_[i]);
+    // The document is the first input of its record.
+    if (previous_[i] && !previous_[i]->inputs.empty())
+      known[i] = Navigation_CL::Known{previous_[i]->inputs.front().stamp, previous_[i]->title};
+  }
+  navigation_.Begin(std::move(documents), targets_, std::move(known));
+  madeNow_.assign(documents_.size(), 0);
+}
+
+void Site_CL::PreparePage(Parser_CL& parser, std::size_t index, PageFacts* facts) {
+  parser.pageTitle = &facts->title;
+  parser.navigation = [this, index, facts] {
+    facts->navigation = navigation_.Sum();
+    facts->navigationHtml = navigation_.Html(index);
+    return facts->navigationHtml;
+  };
+}
+
+PageLinks Site_CL::ScanOwnLinks(std::string_view page, const PageFacts& facts,
+                                std::size_t index) const {
+  if (facts.navigation.empty())
+    return ScanPage(page);
+  // The lists stand in the page as they were made: cut out, the rest reads as it did. A
+  // page whose later placeholders changed them is scanned whole.
+  std::string rest;
+  const std::string& lists = facts.navigationHtml;
+  if (const std::size_t at = lists.empty() ? std::string_view::npos : page.find(lists);
+      at != std::string_view::npos) {
+    rest.reserve(page.size() - lists.size());
+    rest.append(page.substr(0, at)).append(page.substr(at + lists.size()));
+    page = rest;
+  }
+  PageLinks links = ScanPage(page);
+  // A link of the document's own that the navigation holds too is checked with it.
+  std::erase_if(links.links,
+                [&](const std::string& link) { return navigation_.HoldsLink(index, link); });
+  return links;
+}
+
+std::vector<BrokenLink> Site_CL::CheckNavigationLinks(const std::vector<LinkPage>& pages,
+                                                      const std::vector<const SitePage*>& recordOf,
+                                                      const PathKindFn& kindOf) const {
+  std::vector<BrokenLink> broken;
+  const bool held = std::any_of(recordOf.begin(), recordOf.end(),
+                                [](const SitePage* r) { return !r->navigation.empty(); });
+  if (!held)
+    return broken;
+  // The lists as a page at the top holds them, checked as any page's links are.
+  PageLinks lists;
+  for (const NavPage& listed : navigation_.Pages())
+    lists.links.push_back(NavigationHref("", listed.target));
+  std::vector<std::string> missing;
+  for (BrokenLink& link : CheckSiteLinks({{"", "", &lists}}, kindOf))
+    missing.push_back(std::move(link.target));
+  for (std::size_t i = 0; i < pages.size() && !missing.empty(); ++i) {
+    if (recordOf[i]->navigation.empty())
+      continue;
+    for (const std::string& address : missing)
+      broken.push_back({i, NavigationHref(pages[i].path, "") + address, LinkProblem::NoSuchFile});
+  }
+  return broken;
+}
+
+void Site_CL::DescribePage(const Parser_CL& parser, const PageFacts& facts, std::size_t index,
+                           SitePage* record) {
+  record->title = facts.title;
+  record->navigation = facts.navigation;
+  const std::vector<Brush>& brushes = parser.highLight.brushes();
+  for (const Brush& brush : brushes) {
+    if (brush.used != 0)
+      record->brushScripts.push_back(brush.scriptFile);
+  }
+  record->brushes = !record->brushScripts.empty();
+  madeNow_[index] = 1;
+}
+
+void Site_CL::RedoNavigation(int jobs) {
+  std::vector<std::optional<std::string>> titles(documents_.size());
+  bool held = false;
+  for (std::size_t i = 0; i < documents_.size(); ++i) {
+    if (!records_[i])
+      continue;
+    titles[i] = records_[i]->title;
+    held = held || !records_[i]->navigation.empty();
+  }
+  // A site whose pages hold no navigation never looks at its titles.
+  if (!held)
+    return;
+  (void)navigation_.Settle(titles);
+  const std::string sum = navigation_.Sum();
+  std::vector<std::size_t> redo;
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    for (std::size_t i = 0; i < documents_.size(); ++i) {
+      if (!records_[i] || records_[i]->navigation.empty() || records_[i]->navigation == sum)
+        continue;
+      redo.push_back(i);
+      // Counted once, as what the second conversion makes of it.
+      --(madeNow_[i] ? converted_ : upToDate_);
+      previous_[i] = std::move(records_[i]);
+      records_[i].reset();
+      processed_[i] = false;
+    }
+  }
+  if (redo.empty())
+    return;
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    try {
+      for (std::size_t task = next.fetch_add(1); task < redo.size(); task = next.fetch_add(1))
+        ConvertPage(redo[task]);
+    } catch (const std::bad_alloc&) {
+      outOfMemory_ = true;
+      next = redo.size();
+    }
+  };
+  jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)),
+                                                redo.size()));
+  std::vector<std::thread> workers;
+  for (int i = 1; i < jobs; ++i) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    } catch (const std::bad_alloc&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& worker : workers)
+    worker.join();
+}
+
+void Site_CL::AddHighlighter() {
+  const CommandLine_CL commandLine(arguments_);
+  if (options_.noHighlighter || commandLine.HasOption("syntax") || commandLine.HasOption("root"))
+    return;
+  // A page names the folder from its own folder, so each folder that holds a page gets one
+  // of its own, unless the input has one there, which is copied like any other file.
+  std::set<std::string> folders;
+  for (const std::string& target : targets_)
+    folders.insert(FolderOfRelative(target));
+  highlighter_ = HighlighterFiles();
+  if (highlighter_.empty())
+    return;
+  highlighterFirst_ = files_.size();
+  for (const std::string& folder : folders) {
+    const std::string below = folder.empty() ? std::string(kHighlighterFolder)
+                                             : folder + platform::kPathSeparator +
+                                                   std::string(kHighlighterFolder);
+    platform::FileStatus status;
+    if (platform::StatusOf(source_ + platform::kPathSeparator + below, &status))
+      continue;
+    for (const HighlighterFile& file : highlighter_)
+      files_.push_back(below + platform::kPathSeparator + ToNativeSeparators(file.path));
+  }
+}
+
+void Site_CL::SettleHighlighter() {
+  if (highlighterFirst_ >= files_.size())
+    return;
+  // The folders whose pages use a brush, and the brushes' scripts they load: a folder gets
+  // the core and the colours, and only those brushes (kEveryBrush: a record that did not
+  // say which).
+  constexpr std::string_view kEveryBrush = "*";
+  std::map<std::string, std::set<std::string, std::less<>>> used;
+  for (const std::optional<SitePage>& record : records_) {
+    if (!record || !record->brushes)
+      continue;
+    std::set<std::string, std::less<>>& scripts = used[FolderOfRelative(record->target)];
+    if (record->brushScripts.empty())
+      scripts.emplace(kEveryBrush);
+    scripts.insert(record->brushScripts.begin(), record->brushScripts.end());
+  }
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  for (std::size_t i = highlighterFirst_; i < files_.size(); ++i) {
+    const auto folder = used.find(PageFolderOf(i));
+    if (folder != used.end()) {
+      const std::string& path = highlighter_[(i - highlighterFirst_) % highlighter_.size()].path;
+      const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+      if (!IsBrushScript(path) || folder->second.count(kEveryBrush) != 0 ||
+          folder->second.count(name) != 0)
+        continue;
+    }
+    isPageSource_[i] = true;
+    if (const auto found = previousCopies_.find(files_[i]); found != previousCopies_.end()) {
+      staleCopies_.push_back(found->second);
+      previousCopies_.erase(found);
+    }
+  }
+}
+
+std::string Site_CL::PageFolderOf(std::size_t index) const {
+  // FOLDER/SyntaxHighlighter/PATH: the file's path within the highlighter has as many names
+  // as its entry in highlighter_.
+  const HighlighterFile& file = highlighter_[(index - highlighterFirst_) % highlighter_.size()];
+  std::string folder = files_[index];
+  for (std::size_t names = std::count(file.path.begin(), file.path.end(), '/') + 2; names > 0;
+       --names) {
+    const std::size_t at = folder.rfind(platform::kPathSeparator);
+    folder.resize(at == std::string::npos ? 0 : at);
+  }
+  return folder;
+}
+
+void Site_CL::WriteHighlighterFile(std::size_t index) {
+  const std::string& relative = files_[index];
+  const std::string& bytes = highlighter_[(index - highlighterFirst_) % highlighter_.size()].bytes;
+  CollectedMessages_CL messages;
+  platform::FileIdentity copy;
+  const platform::BelowKind found = out_.Look(relative, &copy);
+  bool made = found != platform::BelowKind::kLink;
+  // The file the previous run wrote, holding these bytes still, stays.
+  bool same = false;
+  if (made && !options_.force && found == platform::BelowKind::kFile) {
+    const auto known = previousCopies_.find(relative);
+    std::string text;
+    same = known != previousCopies_.end() && IdentityOf(known->second) == copy &&
+           out_.Read(relative, bytes.size() + 1, &text) == platform::ReadResult::kRead &&
+           text == bytes;
+  }
+  if (!made) {
+    SayLink(relative, "not written");
+    ++failed_;
+  } else if (!same) {
+    BeginWork();
+    const platform::BelowResult folder = out_.MakeFolders(FolderOfRelative(relative));
+    if (folder == platform::BelowResult::kLink) {
+      SayLink(relative, "not written");
+      ++failed_;
+      made = false;
+    } else if (folder != platform::BelowResult::kDone ||
+               !WriteBelow(relative, bytes, nullptr, &copy, messages)) {
+      ++failed_;
+      made = false;
+    } else {
+      ++copied_;
+      NoteOutputChanged(relative);
+    }
+  }
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    if (made) {
+      copies_[index] = copy;
+    } else if (const auto known = previousCopies_.find(relative); known != previousCopies_.end()) {
+      copies_[index] = IdentityOf(known->second);
+    }
+  }
+  Report(output_ + platform::kPathSeparator + relative, messages);
+}
+
+}  // namespace tarvix
