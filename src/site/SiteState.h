@@ -42,12 +42,12 @@ struct SitePage {
   std::uint64_t inode = 0;
   // The page's title as the navigation shows it (empty: it has none of its own), the sum
   // of the navigation it holds (empty: its template holds none), and whether it uses a brush.
-  std::string title;
-  std::string navigation;
+  std::string title{};
+  std::string navigation{};
   bool brushes = false;
   // The script files of the brushes it uses ("shBrushCpp.js"), in table order; empty with
   // `brushes` set: not known (an older record), taken as every brush.
-  std::vector<std::string> brushScripts;
+  std::vector<std::string> brushScripts{};
 };
 
 // A folder of the input as the walk listed it: what the next walk takes instead of listing it

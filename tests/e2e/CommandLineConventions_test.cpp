@@ -231,8 +231,9 @@ TEST(CommandLineConventions, MissingInputAfterAnOptionSaysWhereTheInputGoes) {
   for (const Case& c : cases) {
     const RunResult r = RunProgram(dir.path(), c.arguments);
     EXPECT_EQ(r.status, 255) << c.arguments[1];
-    if (!kWindows)
+    if (!kWindows) {
       EXPECT_EQ(r.out, Lines(c.out)) << c.arguments[1];
+    }
     EXPECT_EQ(r.err, Lines(c.err)) << c.arguments[1];
   }
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"doc.md"});
