@@ -245,9 +245,13 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
   if (made && !options_.force && found == platform::BelowKind::kFile) {
     const auto known = previousCopies_.find(relative);
     std::string text;
+    // Written by this very program it holds these bytes while it is the file written;
+    // after another program, the bytes decide.
     same = known != previousCopies_.end() && IdentityOf(known->second) == copy &&
-           out_.Read(relative, bytes.size() + 1, &text) == platform::ReadResult::kRead &&
-           text == bytes;
+           copy.stamp.size == bytes.size() &&
+           (previousProgramSame_ ||
+            (out_.Read(relative, bytes.size() + 1, &text) == platform::ReadResult::kRead &&
+             text == bytes));
   }
   if (!made) {
     SayLink(relative, "not written");

@@ -488,6 +488,7 @@ void Site_CL::ReadJournal(SiteState* state) {
 
 void Site_CL::AdoptState(SiteState state) {
   previousFinished_ = state.finished;
+  previousProgramSame_ = state.program == programText_;
   // What an earlier run made is ours to remove whatever program or options made it.
   FindStale(state);
   if (state.program != programText_ || state.options != optionsText_)

@@ -200,6 +200,7 @@ class Site_CL {
   std::vector<WalkError> walkErrors_;
   std::vector<std::optional<SitePage>> previous_;  // by document, when still valid
   bool previousFinished_ = false;
+  bool previousProgramSame_ = false;  // the previous state was written by this program
   std::string writtenState_;  // the state file's text as last read or written
 
   std::once_flag beginWork_;
