@@ -642,7 +642,8 @@ void Site_CL::ConvertPage(std::size_t index) {
         options_.replaceExt ? WithoutExtension(PageOf(relative)) + parser->header.output_ext
                             : PageOf(relative);
     platform::FileIdentity made;
-    if (status == kStatusWritten && !WriteBelow(target, page.bytes, nullptr, &made, messages))
+    if (status == kStatusWritten &&
+        !WriteBelow(target, page.bytes, nullptr, &made, messages, true))
       status = kStatusNotWritten;
     if (status == kStatusWritten) {
       NoteOutputChanged(target);
@@ -699,7 +700,7 @@ void Site_CL::SayLink(const std::string& relative, std::string_view what) {
 
 bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
                          const std::string* copyFrom, platform::FileIdentity* identity,
-                         CollectedMessages_CL& messages) {
+                         CollectedMessages_CL& messages, bool asPage) {
   platform::NewFileBelow file;
   std::string reason;
   const platform::BelowResult created = file.Create(out_, relative, &reason);
@@ -715,7 +716,10 @@ bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
                        copyFrom ? MessageStream::Error : MessageStream::Output);
     return false;
   }
-  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason) : file.WriteText(bytes);
+  // A page goes into its file as a single run's does; other bytes as they are.
+  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason)
+                       : asPage ? file.WriteText(bytes)
+                                : file.Write(bytes);
   if (!written || !file.Finish(false, identity, &reason)) {
     messages.Message(copyFrom ? "Copy Err File" : "Write Err OutputFile", MessageStream::Error);
     if (!reason.empty())

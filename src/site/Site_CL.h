@@ -91,12 +91,13 @@ class Site_CL {
   void CheckStateRecords(SiteState* state) const;
   // The journal of files made but maybe not recorded, left by a run that did not finish.
   void ReadJournal(SiteState* state);
-  // Writes the page `bytes` (or, when `copyFrom` is given, that file's bytes and time) as the file
-  // `relative` below the output folder, through no link; notes it in the journal before it
-  // takes its name. False, with the reason said in `messages` or on the console, when not.
+  // Writes `bytes` (with `asPage`, as a page goes into its file) or, when `copyFrom` is
+  // given, that file's bytes and time, as the file `relative` below the output folder,
+  // through no link; notes it in the journal before it takes its name. False, with the
+  // reason said in `messages` or on the console, when not.
   [[nodiscard]] bool WriteBelow(const std::string& relative, std::string_view bytes,
                                 const std::string* copyFrom, platform::FileIdentity* identity,
-                                CollectedMessages_CL& messages);
+                                CollectedMessages_CL& messages, bool asPage = false);
   // Says that `relative` below the output folder was not written or removed ("what"),
   // since a link is on its way. The caller counts it as failed.
   void SayLink(const std::string& relative, std::string_view what);

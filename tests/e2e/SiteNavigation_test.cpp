@@ -53,7 +53,9 @@ TEST(SiteNavigation, ListsEveryPageFromEachPage) {
        "<li><a href=\"../../plain.html\">Without the navigation</a></li>\n</ul>\n"},
   };
   for (const Case& c : cases) {
-    const std::string page = dir.ReadFile(c.page);
+    // On Windows a page's lines end in CR LF, as a single run's do.
+    std::string page = dir.ReadFile(c.page);
+    std::erase(page, '\r');
     EXPECT_NE(page.find(c.expected), std::string::npos) << c.page << "\n" << page;
   }
   EXPECT_NE(dir.ReadFile("out/guide/start.html")
@@ -113,7 +115,10 @@ TEST(SiteNavigation, ListsAreCheckedOnceAndAMissingPageIsSaidForEachPageHoldingT
                 "<!--\ntitle: Home\ntemplate: nav.html\n-->\n# Welcome\n\n[p](plain.html)\n");
   // A link in the page's place: the page is not written, so each list's link to it breaks.
   fs::create_directories(dir.PathOf("out"));
-  fs::create_symlink("nowhere", dir.PathOf("out/plain.html"));
+  std::error_code error;
+  fs::create_symlink("nowhere", dir.PathOf("out/plain.html"), error);
+  if (error)
+    GTEST_SKIP() << "links cannot be made here (wine makes none)";
   const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
   EXPECT_EQ(SummaryOf(r.err).broken, 3) << r.err;
   for (const char* line : {"site/index.md: broken link \"plain.html\" (no such file)\n",
