@@ -156,6 +156,9 @@ class AppendFileBelow {
   void* file_ = nullptr;  // Windows
 };
 
+// A new name of that form, ten random letters or digits from the system's random source.
+[[nodiscard]] std::string NewTemporaryNameBelow();
+
 // True when `name` is of the form temporary files below a folder get: ".tarvix-", ten
 // letters or digits, ".tmp" (no person picks such a name by accident).
 [[nodiscard]] bool IsTemporaryNameBelow(std::string_view name);

@@ -11,7 +11,6 @@
 #include <linux/openat2.h>
 #endif
 
-#include <random>
 
 #include "platform/Below.h"
 #include "platform/Cleanup.h"
@@ -21,9 +20,6 @@ namespace tarvix::platform {
 namespace {
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
-constexpr std::string_view kTemporaryStart = ".tarvix-";
-constexpr std::string_view kTemporaryEnd = ".tmp";
-constexpr std::size_t kTemporaryLetters = 10;
 // A fresh random name collides only with a file someone made on purpose: a few tries
 // get past that.
 constexpr int kNameTries = 16;
@@ -147,17 +143,6 @@ BelowResult OpenFolders(int start, const std::vector<std::string_view>& names, b
   return BelowResult::kDone;
 }
 
-// A name no one else picks: our start, ten random letters or digits, our end.
-std::string TemporaryName() {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  std::string name(kTemporaryStart);
-  for (std::size_t i = 0; i < kTemporaryLetters; ++i)
-    name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
-  name.append(kTemporaryEnd);
-  return name;
-}
-
 // Renames `from` to `to` in `folder` unless `to` exists.
 bool RenameNoReplace(int folder, const std::string& from, const std::string& to) {
   return renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0;
@@ -195,29 +180,6 @@ ReadResult ReadOpened(int fd, std::uint64_t maxBytes, std::string* bytes) {
 }
 
 }  // namespace
-
-bool IsTemporaryNameBelow(std::string_view name) {
-  if (name.size() != kTemporaryStart.size() + kTemporaryLetters + kTemporaryEnd.size() ||
-      name.substr(0, kTemporaryStart.size()) != kTemporaryStart ||
-      name.substr(name.size() - kTemporaryEnd.size()) != kTemporaryEnd)
-    return false;
-  for (const char c : name.substr(kTemporaryStart.size(), kTemporaryLetters)) {
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-      return false;
-  }
-  return true;
-}
-
-bool IsPlainName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..")
-    return false;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\')
-      return false;
-  }
-  return true;
-}
 
 BelowFolder::~BelowFolder() {
   if (fd_ >= 0)
@@ -338,7 +300,7 @@ BelowResult BelowFolder::RemoveIfSame(std::string_view relative, const FileIdent
   // The file looked ours a moment ago; what is moved aside now is what we decide on.
   std::string aside;
   for (int i = 0; i < kNameTries && aside.empty(); ++i) {
-    const std::string candidate = TemporaryName();
+    const std::string candidate = NewTemporaryNameBelow();
     if (RenameNoReplace(folder, name, candidate)) {
       aside = candidate;
     } else if (errno != EEXIST) {
@@ -468,7 +430,7 @@ BelowResult NewFileBelow::Create(const BelowFolder& below, std::string_view rela
   relativeFolder_ =
       std::string(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash));
   for (int i = 0; i < kNameTries; ++i) {
-    const std::string name = TemporaryName();
+    const std::string name = NewTemporaryNameBelow();
     // A signal between the file's creation and its registration would leave it behind.
     const HeldSignals held;
     if (held.Stopping()) {

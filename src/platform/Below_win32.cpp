@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,6 @@
 namespace tarvix::platform {
 namespace {
 
-constexpr std::string_view kTemporaryStart = ".tarvix-";
-constexpr std::string_view kTemporaryEnd = ".tmp";
-constexpr std::size_t kTemporaryLetters = 10;
 // A fresh random name collides only with a file someone made on purpose: a few tries
 // get past that.
 constexpr int kNameTries = 16;
@@ -278,18 +274,6 @@ BelowResult WalkToFolder(HANDLE root, std::string_view relative, bool make, Walk
   return walk->Open(root, names, make, reason);
 }
 
-// A name no one else picks: our start, ten random letters or digits, our end.
-std::string TemporaryName() {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  std::string name(kTemporaryStart);
-  for (std::size_t i = 0; i < kTemporaryLetters; ++i)
-    name.push_back(kLetters[random() % (sizeof kLetters - 1)]);
-  name.append(kTemporaryEnd);
-  return name;
-}
-
 // Renames `from` to `to` unless `to` exists: without MOVEFILE_REPLACE_EXISTING the call
 // refuses an existing target, and a reparse point is renamed itself, never what it names.
 bool RenameNoReplace(const std::wstring& from, const std::wstring& to) {
@@ -340,29 +324,6 @@ ReadResult ReadOpened(HANDLE file, std::uint64_t maxBytes, std::string* bytes) {
 }
 
 }  // namespace
-
-bool IsTemporaryNameBelow(std::string_view name) {
-  if (name.size() != kTemporaryStart.size() + kTemporaryLetters + kTemporaryEnd.size() ||
-      name.substr(0, kTemporaryStart.size()) != kTemporaryStart ||
-      name.substr(name.size() - kTemporaryEnd.size()) != kTemporaryEnd)
-    return false;
-  for (const char c : name.substr(kTemporaryStart.size(), kTemporaryLetters)) {
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-      return false;
-  }
-  return true;
-}
-
-bool IsPlainName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..")
-    return false;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\' || c == ':')
-      return false;
-  }
-  return true;
-}
 
 BelowFolder::~BelowFolder() {
   if (handle_ != nullptr)
@@ -447,7 +408,7 @@ BelowResult BelowFolder::RemoveIfSame(std::string_view relative, const FileIdent
   // The file looked ours a moment ago; what is moved aside now is what we decide on.
   std::wstring aside;
   for (int i = 0; i < kNameTries && aside.empty(); ++i) {
-    const std::wstring candidate = walk.PathOf(TemporaryName());
+    const std::wstring candidate = walk.PathOf(NewTemporaryNameBelow());
     if (RenameNoReplace(path, candidate)) {
       aside = candidate;
     } else if (const DWORD code = GetLastError();
@@ -586,7 +547,7 @@ BelowResult NewFileBelow::Create(const BelowFolder& below, std::string_view rela
     relativeFolder_.append(folder);
   }
   for (int i = 0; i < kNameTries; ++i) {
-    const std::string temporary = TemporaryName();
+    const std::string temporary = NewTemporaryNameBelow();
     const std::wstring path = walk.PathOf(temporary);
     // A signal between the file's creation and its registration would leave it behind.
     const HeldSignals held;
