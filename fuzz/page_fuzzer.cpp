@@ -38,7 +38,8 @@ std::string LineValue(std::string_view document, std::string_view key) {
 
 // Fills the placeholders of `page` one after the other, each at every occurrence, values
 // searched by the later ones; none when a page on the way would outgrow kCompareBound.
-std::optional<std::string> FillInOrder(std::string page, const std::string (&values)[7]) {
+std::optional<std::string> FillInOrder(std::string page,
+                                       const std::string (&values)[tarvix::kPlaceholderCount]) {
   for (int i = 0; i < tarvix::kPlaceholderCount; ++i) {
     const std::string_view from = tarvix::kPlaceholders[i];
     std::size_t count = 0;
@@ -92,17 +93,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     __builtin_trap();
 
   // The filling alone, with values taken from the document's lines.
-  const std::string values[7] = {
+  // In the placeholders' order, the body last.
+  const std::string values[tarvix::kPlaceholderCount] = {
       LineValue(document, "title"),       LineValue(document, "keywords"),
       LineValue(document, "description"), LineValue(document, "syntax"),
       LineValue(document, "root"),        LineValue(document, "toc"),
-      LineValue(document, "body")};
+      LineValue(document, "nav"),         LineValue(document, "body")};
+  static_assert(tarvix::kBodyPlaceholder == tarvix::kPlaceholderCount - 1);
   tarvix::TemplateFill_CL fill;
   const tarvix::TemplateFill_CL::Values valueOf =
       [&values](int index) -> std::optional<std::string_view> { return values[index]; };
-  if (!fill.Plan(templateText, valueOf, values[6].size(), kPageBound))
+  if (!fill.Plan(templateText, valueOf, values[tarvix::kBodyPlaceholder].size(), kPageBound))
     return 0;
-  Collect_CL collected(values[6]);
+  Collect_CL collected(values[tarvix::kBodyPlaceholder]);
   fill.Write(collected);
   if (collected.page.size() != fill.Size())
     __builtin_trap();
