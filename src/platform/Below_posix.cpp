@@ -156,29 +156,6 @@ std::string JoinShown(const std::string& folder, const std::string& relative,
   return path.append(1, '/').append(name);
 }
 
-ReadResult ReadOpened(int fd, std::uint64_t maxBytes, std::string* bytes) {
-  struct stat info;
-  if (fstat(fd, &info) != 0)
-    return ReadResult::kFailed;
-  if (!S_ISREG(info.st_mode))
-    return ReadResult::kNotRegular;
-  if (static_cast<std::uint64_t>(info.st_size) > maxBytes)
-    return ReadResult::kTooLarge;
-  bytes->resize(static_cast<std::size_t>(info.st_size));
-  std::size_t got = 0;
-  // The file may grow while we read: what lies past the size found is not read.
-  while (got < bytes->size()) {
-    const ssize_t n = read(fd, bytes->data() + got, bytes->size() - got);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    got += static_cast<std::size_t>(n);
-  }
-  bytes->resize(got);
-  return ReadResult::kRead;
-}
-
 }  // namespace
 
 BelowFolder::~BelowFolder() {
@@ -389,7 +366,7 @@ ReadResult BelowFolder::Read(std::string_view relative, std::uint64_t maxBytes,
     return code == ENOENT ? ReadResult::kMissing
            : code == ELOOP ? ReadResult::kNotRegular
                            : ReadResult::kFailed;
-  const ReadResult result = ReadOpened(fd, maxBytes, bytes);
+  const ReadResult result = ReadOpenedRegularFile(fd, maxBytes, bytes);
   close(fd);
   if (result != ReadResult::kRead)
     bytes->clear();

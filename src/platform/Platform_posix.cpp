@@ -709,33 +709,35 @@ std::int64_t FileClockNow() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
+ReadResult ReadOpenedRegularFile(int fd, std::uint64_t maxBytes, std::string* bytes) {
+  struct stat info;
+  if (fstat(fd, &info) != 0)
+    return ReadResult::kFailed;
+  if (!S_ISREG(info.st_mode))
+    return ReadResult::kNotRegular;
+  if (static_cast<std::uint64_t>(info.st_size) > maxBytes)
+    return ReadResult::kTooLarge;
+  bytes->resize(static_cast<std::size_t>(info.st_size));
+  std::size_t got = 0;
+  // The file may grow while we read: what lies past the size found is not read.
+  while (got < bytes->size()) {
+    const ssize_t n = read(fd, bytes->data() + got, bytes->size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes->resize(got);
+  return ReadResult::kRead;
+}
+
 ReadResult ReadRegularFile(const std::string& path, std::uint64_t maxBytes, std::string* bytes) {
   bytes->clear();
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
     return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
-  struct stat info;
-  ReadResult result = ReadResult::kRead;
-  if (fstat(fd, &info) != 0) {
-    result = ReadResult::kFailed;
-  } else if (!S_ISREG(info.st_mode)) {
-    result = ReadResult::kNotRegular;
-  } else if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
-    result = ReadResult::kTooLarge;
-  } else {
-    bytes->resize(static_cast<std::size_t>(info.st_size));
-    std::size_t got = 0;
-    // The file may grow while we read: what lies past the size found is not read.
-    while (got < bytes->size()) {
-      const ssize_t n = read(fd, bytes->data() + got, bytes->size() - got);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n <= 0)
-        break;
-      got += static_cast<std::size_t>(n);
-    }
-    bytes->resize(got);
-  }
+  const ReadResult result = ReadOpenedRegularFile(fd, maxBytes, bytes);
   close(fd);
   if (result != ReadResult::kRead)
     bytes->clear();
