@@ -372,7 +372,7 @@ TEST(Site, TemplatesBrokenLinkIsSaidOnceForTheTemplate) {
           tpl + ": broken link \"missing.html\" (in 3 pages)",
           Native("site/docs/own.md") + ": broken link \"missing.html\" (no such file)",
           Native("site/docs/own.md") + ": broken link \"nowhere.html\" (no such file)"})
-      EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << line << "\n" << r.err;
+      EXPECT_NE(r.err.find(Lines(line + "\n")), std::string::npos) << line << "\n" << r.err;
     // Nothing of the template's under a document.
     EXPECT_EQ(r.err.find(Native("site/docs/a.md") + ": broken"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
