@@ -1,11 +1,34 @@
-# Writes OUTPUT, a header defining the program's build identity: a hash over the contents
-# of the sources (SOURCE_DIR/src and SOURCE_DIR/include), so that a program built from
-# different code has a different identity. Run at build time whenever a source changes.
+# Writes OUTPUT, a header defining the program's build identity: a hash over what the
+# compiler sees of the sources (SOURCE_DIR/src and SOURCE_DIR/include), so that a program
+# built from different code has a different identity, and one whose sources differ only in
+# comments or blank lines has the same: a comment edit leaves every site up to date.
+# With COMPILER (a GNU compiler), each C++ source is taken as it reads it with its comments
+# removed (-fpreprocessed: nothing included or expanded), blank lines dropped; without one,
+# or for the files the program carries as bytes (scripts), the bytes themselves. The
+# folders' own notes (*.md) are for their readers, not the program. Run at build time
+# whenever a source changes.
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*" "${SOURCE_DIR}/include/*")
 list(SORT sources)
 set(all "")
 foreach(source IN LISTS sources)
-  file(SHA256 "${SOURCE_DIR}/${source}" hash)
+  if(source MATCHES "\\.md$")
+    continue()
+  endif()
+  set(path "${SOURCE_DIR}/${source}")
+  if(COMPILER AND source MATCHES "\\.(cpp|h)$")
+    execute_process(COMMAND "${COMPILER}" -x c++ -E -fpreprocessed -dD -P -w "${path}"
+                    OUTPUT_VARIABLE seen RESULT_VARIABLE status ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "${source}: ${COMPILER} could not read it: ${errors}")
+    endif()
+    # What is left of a line that held only a comment, and the lines between.
+    string(REGEX REPLACE "[ \t\r]+\n" "\n" seen "${seen}")
+    string(REGEX REPLACE "\n\n+" "\n" seen "${seen}")
+    string(REGEX REPLACE "^\n+" "" seen "${seen}")
+    string(SHA256 hash "${seen}")
+  else()
+    file(SHA256 "${path}" hash)
+  endif()
   string(APPEND all "${source} ${hash}\n")
 endforeach()
 string(SHA256 identity "${all}")

@@ -18,7 +18,7 @@ fi
 
 mkdir -p "$out/corpus" "$out/page-corpus" "$out/findings"
 # The fuzzer converts and never serves: it takes the server that says it is not built.
-sources=$(ls src/*/*.cpp | grep -v -e 'src/app/main.cpp' -e '_win32.cpp' -e 'src/serve/HttpServer_CL.cpp')
+sources=$(ls src/*/*.cpp | grep -v -e 'src/app/Main.cpp' -e '_win32.cpp' -e 'src/serve/HttpServer_CL.cpp')
 # The site run's sources name the build identity the build computes: made here the same way.
 cmake -DSOURCE_DIR="$PWD" -DOUTPUT="$out/generated/site/BuildIdentity.h" -P cmake/BuildIdentity.cmake
 # The files the program carries (the starter site, the highlighter) play no part in a

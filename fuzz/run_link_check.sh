@@ -17,7 +17,7 @@ mkdir -p "$out/corpus" "$out/findings"
 sources=$(ls src/site/LinkCheck.cpp src/site/LinkScan.cpp src/text/*.cpp)
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc -Iinclude)
 if [ ! -x "$out/link_check_fuzzer" ] || [ -n "$(find src include fuzz -newer "$out/link_check_fuzzer" -name '*.[ch]*' | head -n 1)" ]; then
-  clang++ "${flags[@]}" $sources src/platform/*_posix.cpp src/platform/BelowNames.cpp src/platform/Cleanup.cpp \
+  clang++ "${flags[@]}" $sources src/platform/*_posix.cpp src/platform/BelowNames.cpp src/platform/Cleanup.cpp src/platform/Reasons.cpp \
     src/platform/OutputStream.cpp fuzz/link_check_fuzzer.cpp -o "$out/link_check_fuzzer"
 fi
 

@@ -52,8 +52,11 @@ struct FileStatus {
 [[nodiscard]] bool StatusOf(const std::string& path, FileStatus* status,
                             std::string* reason = nullptr);
 
-// The words for a file of `kind` where a regular file was needed ("Is a directory").
+// The words for a file of `kind` where a regular file was needed ("Is a directory"), the
+// same on every system but for the kind that is none of the others: OtherKindReason, a
+// socket's words on POSIX.
 [[nodiscard]] std::string NotRegularReason(FileKind kind);
+[[nodiscard]] std::string OtherKindReason();
 
 // Why `path` cannot be opened for reading; empty when it can. For a run whose reading
 // failed without saying why.

@@ -399,19 +399,7 @@ bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) 
   return true;
 }
 
-std::string NotRegularReason(FileKind kind) {
-  switch (kind) {
-    case FileKind::Regular:
-      return {};
-    case FileKind::Folder:
-      return ErrnoText(EISDIR);
-    case FileKind::Device:
-      return "Is a device";
-    case FileKind::Pipe:
-      return "Is a pipe";
-    case FileKind::Other:
-      break;
-  }
+std::string OtherKindReason() {
   return "Is a socket";
 }
 

@@ -319,19 +319,7 @@ bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) 
   return true;
 }
 
-std::string NotRegularReason(FileKind kind) {
-  switch (kind) {
-    case FileKind::Regular:
-      return {};
-    case FileKind::Folder:
-      return "Is a directory";
-    case FileKind::Device:
-      return "Is a device";
-    case FileKind::Pipe:
-      return "Is a pipe";
-    case FileKind::Other:
-      break;
-  }
+std::string OtherKindReason() {
   return "Is no file";
 }
 
