@@ -80,6 +80,27 @@ TEST(Manual, BuildsAsASiteWithEveryLinkWhole) {
   // The template is a source, not a page of the manual.
   EXPECT_FALSE(std::filesystem::exists(dir.PathOf(Native("manual/tpl/page.html"))));
   EXPECT_TRUE(std::filesystem::exists(dir.PathOf(Native("manual/markdown.html"))));
+  // The navigation is the site's own, with the page itself marked, and the code is coloured.
+  const std::string page = FileBytes(dir.PathOf(Native("manual/site-run.html")));
+  EXPECT_NE(page.find("<li><a href=\"site-run.html\" aria-current=\"page\">"), std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<li><a href=\"library.html\">"), std::string::npos) << page;
+  EXPECT_TRUE(std::filesystem::exists(
+      dir.PathOf(Native("manual/SyntaxHighlighter/scripts/shCore.js"))));
+}
+
+// The manual is the starter site's first showcase: it wears the starter's template as it
+// is, and the starter's style sheet with the manual's own rules after it. A change to the
+// starter that is not made to the manual (or the other way) fails here.
+TEST(Manual, WearsTheStarterSitesTemplateAndStyle) {
+  const std::string root = RepositoryFolder();
+  EXPECT_EQ(FileBytes(root + "/doc/tpl/page.html"),
+            FileBytes(root + "/examples/starter/template.html"));
+  const std::string starterStyle = FileBytes(root + "/examples/starter/style.css");
+  const std::string manualStyle = FileBytes(root + "/doc/style.css");
+  ASSERT_FALSE(starterStyle.empty());
+  EXPECT_EQ(manualStyle.compare(0, starterStyle.size(), starterStyle), 0)
+      << "doc/style.css does not begin with the starter's style sheet";
 }
 
 }  // namespace
