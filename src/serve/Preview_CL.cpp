@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <thread>
+#include <utility>
 
 #include "core/CommandLine_CL.h"
 #include "platform/Platform.h"
@@ -72,11 +73,13 @@ void RemoveTree(const std::string& path, std::size_t depth) {
   (void)platform::RemoveEmptyFolder(path);
 }
 
-// What the poll compares: every file below the input folder and every file the pages used.
+// What the poll compares: every file below the input folder (but for the output folder,
+// when it lies there) and every file the pages used.
 using SourceState = std::map<std::string, platform::FileStamp>;
-SourceState ReadSourceState(const std::string& source, const std::vector<std::string>& inputs) {
+SourceState ReadSourceState(const std::string& source, const std::string& output,
+                            const std::vector<std::string>& inputs) {
   SourceState state;
-  for (const auto& [path, stamp] : serve::TakeSnapshot(source))
+  for (const auto& [path, stamp] : serve::TakeSnapshot(source, output))
     state["\x01" + path] = stamp;
   for (const std::string& input : inputs)
     state[input] = platform::StampOf(input);
@@ -188,6 +191,9 @@ int RunPreview(const std::vector<std::string>& arguments) {
     written = site.OutputsChanged();
     return status;
   };
+  // The input's stamps before the first run: an edit made while it worked, or before the
+  // watch below began, is in no news of the watch, and these tell it.
+  const SourceState beforeFirst = ReadSourceState(source, output, {});
   // A first run that could not start (the folders contain each other, no output folder)
   // leaves nothing worth serving: the preview ends as the site run would.
   if (rerun() == 255) {
@@ -200,18 +206,29 @@ int RunPreview(const std::vector<std::string>& arguments) {
 
   platform::FolderWatch watch;
   bool polling = !watch.Start(WatchedFolders(source, output, inputs));
-  SourceState polled = polling ? ReadSourceState(source, inputs) : SourceState();
+  // Polling compares with the stamps from before the first run, so that it too sees what
+  // changed while that run worked.
+  SourceState polled;
+  if (polling) {
+    polled = beforeFirst;
+    for (const std::string& input : inputs)
+      polled[input] = platform::StampOf(input);
+  }
+  bool missed = !polling && ReadSourceState(source, output, {}) != beforeFirst;
   auto nextPoll = std::chrono::steady_clock::now() + kPollInterval;
   while (!platform::StopRequested()) {
-    bool changed = false;
+    bool changed = std::exchange(missed, false);
     if (!polling) {
-      const platform::WatchWait news = watch.Wait(kWaitMilliseconds);
+      const platform::WatchWait news = changed ? platform::WatchWait::Changed
+                                               : watch.Wait(kWaitMilliseconds);
       if (news == platform::WatchWait::Failed) {
         polling = true;
-        polled = ReadSourceState(source, inputs);
+        polled = ReadSourceState(source, output, inputs);
         continue;
       }
       changed = news == platform::WatchWait::Changed;
+      // The news of one edit come in several events: the rerun waits until they stop (and
+      // takes the news of an edit that came before the watch with it).
       while (changed && watch.Wait(kSettleMilliseconds) == platform::WatchWait::Changed) {
       }
     } else {
@@ -219,7 +236,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
       if (std::chrono::steady_clock::now() < nextPoll)
         continue;
       nextPoll = std::chrono::steady_clock::now() + kPollInterval;
-      SourceState now = ReadSourceState(source, inputs);
+      SourceState now = ReadSourceState(source, output, inputs);
       changed = now != polled;
       polled = std::move(now);
     }
@@ -234,9 +251,9 @@ int RunPreview(const std::vector<std::string>& arguments) {
     // New folders below the input and new templates or include files are watched too.
     if (!polling && !watch.Start(WatchedFolders(source, output, inputs))) {
       polling = true;
-      polled = ReadSourceState(source, inputs);
+      polled = ReadSourceState(source, output, inputs);
     } else if (polling) {
-      polled = ReadSourceState(source, inputs);
+      polled = ReadSourceState(source, output, inputs);
     }
   }
   server.Stop();

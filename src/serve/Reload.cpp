@@ -104,8 +104,11 @@ std::string EncodeUrlPath(std::string_view path) {
   return out;
 }
 
-OutputSnapshot TakeSnapshot(const std::string& root) {
+OutputSnapshot TakeSnapshot(const std::string& root, const std::string& skip) {
   OutputSnapshot snapshot;
+  platform::FileStatus skipped;
+  const bool skipping = !skip.empty() && platform::StatusOf(skip, &skipped) &&
+                        skipped.kind == platform::FileKind::Folder;
   struct Pending {
     std::string relative;
     std::size_t depth;
@@ -126,6 +129,10 @@ OutputSnapshot TakeSnapshot(const std::string& root) {
       const std::string relative = folder.relative + "/" + entry.name;
       if (entry.kind == platform::EntryKind::Folder && !entry.link &&
           folder.depth < kMaxSnapshotDepth) {
+        platform::FileStatus status;
+        if (skipping && platform::StatusOf(path + platform::kPathSeparator + entry.name, &status) &&
+            status.device == skipped.device && status.inode == skipped.inode)
+          continue;
         pending.push_back({relative, folder.depth + 1});
       } else if (entry.kind == platform::EntryKind::File) {
         snapshot[relative] = platform::StampOf(path + platform::kPathSeparator + entry.name);

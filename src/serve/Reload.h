@@ -18,9 +18,11 @@ namespace tarvix::serve {
 extern const std::string_view kReloadScript;
 
 // Every file below the output folder by its path relative to it ('/' separated), with its
-// stamp. Hidden names are left out, as the server never serves them.
+// stamp. Hidden names are left out, as the server never serves them. The folder `skip`,
+// when there is one below `root` (found by identity, however it is spelled), is left out
+// with all below it: an output folder inside the input, when the input is taken.
 using OutputSnapshot = std::map<std::string, platform::FileStamp>;
-[[nodiscard]] OutputSnapshot TakeSnapshot(const std::string& root);
+[[nodiscard]] OutputSnapshot TakeSnapshot(const std::string& root, const std::string& skip = {});
 
 // The URL paths ("/docs/a%20b.html") of the outputs a rerun wrote or removed, given
 // relative to the output folder with '/' between names: sorted, each once.

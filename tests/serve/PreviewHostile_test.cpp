@@ -298,6 +298,31 @@ TEST_F(PreviewHostile, OutputInsideTheInputIsNotWalked) {
       << FileBytes(dir.PathOf("preview.err"));
 }
 
+// The watch began only after the first run: a document saved while that run worked (or
+// just after its summary) stayed stale in the preview until the next save.
+TEST_F(PreviewHostile, EditDuringTheFirstRunIsShown) {
+  constexpr int kDocuments = 400;
+  for (int i = 0; i < kDocuments; ++i)
+    dir.WriteFile("site/d" + std::to_string(i) + ".md", "# Old " + std::to_string(i) + "\n");
+  RunningPreview preview(dir, {"site", "-serve", "-port", "0", "-o", "out", "-j", "1"});
+  // The first page written: its document is edited while the run goes on with the others.
+  std::string edited;
+  const auto end = Clock::now() + std::chrono::minutes(1);
+  while (edited.empty() && Clock::now() < end) {
+    for (int i = 0; i < kDocuments && edited.empty(); ++i) {
+      if (fs::exists(dir.PathOf("out/d" + std::to_string(i) + ".html")))
+        edited = "d" + std::to_string(i);
+    }
+  }
+  ASSERT_FALSE(edited.empty());
+  dir.WriteFile("site/" + edited + ".md", "# New\n");
+  ASSERT_NE(preview.Port(), 0);
+  ASSERT_TRUE(WaitForRuns(dir, 2)) << FileBytes(dir.PathOf("preview.err"));
+  EXPECT_EQ(preview.Stop(SIGINT), 0);
+  const std::string page = FileBytes(dir.PathOf("out/" + edited + ".html"));
+  EXPECT_NE(page.find("New"), std::string::npos) << page;
+}
+
 TEST_F(PreviewHostile, HangupStopsAndRemovesTheTemporaryFolder) {
   // Closing the terminal ended the preview by the signal (129) and left its folder.
   RunningPreview preview(dir, {"site", "-serve", "-port", "0"}, 0, dir.PathOf("tmp"));
