@@ -55,7 +55,7 @@ RunOutcome Convert(const ScopedTempDir& dir, const std::string& path, std::size_
   RunOutcome run;
   {
     Parser_CL parser;
-    parser.messages = &sink;
+    parser.UseSettings({.messages = &sink});
     if (secondPassInFull)
       parser.ConvertSecondPassInFull();
     run.status = ConvertFile(parser, {path, "-o", dir.PathOf("page.html")});
