@@ -58,6 +58,7 @@ class Parser_CL {
   // The settings as the run has them; their sink is the console when none was given.
   [[nodiscard]] const ParserSettings& Settings() const { return settings_; }
   [[nodiscard]] MessageSink_CL& Messages() const { return *settings_.messages; }
+
   // Reads the options from `arguments`, checks the files, opens the output and the input.
   // Nonzero when the run can go on; every failure has printed its message.
   [[nodiscard]] int Init(const std::vector<std::string>& arguments);
@@ -84,7 +85,7 @@ class Parser_CL {
   // How the document's template and include entries are read (a caller of the library
   // keeps documents it did not write inside the base folder).
   void ReadEntries(EntryRule rule) { entryRule_ = rule; }
-  // True when the run refused its page as larger than `maxPageSize`.
+  // True when the run refused its page as larger than the settings' `maxPageSize`.
   [[nodiscard]] bool PageTooLarge() const { return pageTooLarge_; }
 
   // Token operations. To advance always means NextToken.
@@ -159,7 +160,7 @@ class Parser_CL {
 
   Lex_CL lex;
   PageOutput_CL output;  // where the page goes without a sink (Init opens it, Run commits)
-  Options options;
+  Options options;       // as Init read them; a run without Init has its caller's
   std::int32_t pass = 1;
   std::int32_t unresolvedReference = 0;
   ReferenceTable linkReferences;
@@ -176,9 +177,9 @@ class Parser_CL {
   std::vector<platform::FileStamp> inputStamps;
 
  private:
-  // One message of the run through `messages`, with the file it concerns and the system's
-  // reason. While the page goes to standard output, every message goes to standard error,
-  // so that the page stays alone on its stream.
+  // One message of the run through the settings' sink, with the file it concerns and the
+  // system's reason. While the page goes to standard output, every message goes to
+  // standard error, so that the page stays alone on its stream.
   void Say(const MessageRecord& record, MessageStream stream = MessageStream::Output);
   void Say(MessageKind kind, std::string_view line, std::string_view path = {},
            std::string_view reason = {}, MessageStream stream = MessageStream::Output);
@@ -234,8 +235,8 @@ class Parser_CL {
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   int inlineDepth_ = 0;
   InPlaceWriter_CL inPlace_;
-  // Makes the body's memory ready ahead of the pass (with prefaultBody); long blocks such
-  // as tables tell it how far they wrote.
+  // Makes the body's memory ready ahead of the pass (with the settings' prefaultBody); long
+  // blocks such as tables tell it how far they wrote.
   PrefaultAhead_CL prefault_;
   HeadingGuesses_CL headingGuesses_;
   std::string codeText_;  // a fenced block's code, kept for the next block
