@@ -253,7 +253,7 @@ class Parser_CL {
   std::optional<std::string> baseFolder_;
 
  public:
-  // The settings that the program (app/Main.cpp) and the site run (site/Site_CL.cpp,
+  // The settings that the program (app/) and the site run (site/Site_CL.cpp,
   // site/Navigation.cpp) still set one by one, under the names they had as the parser's
   // own fields: each is the field of the settings. They go once those callers hand their
   // settings to UseSettings.
