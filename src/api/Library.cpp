@@ -176,14 +176,16 @@ PageStatus ConvertInto(Parser_CL& parser, std::string_view document, const PageO
     return PageStatus::InputTooLarge;
   }
   CollectedMessages_CL messages;
-  parser.messages = &messages;
-  parser.pageSink = &page;
-  parser.tableOfContents = &result.tableOfContents;
-  parser.templateText = options.templateText;
+  ParserSettings settings;
+  settings.messages = &messages;
+  settings.pageSink = &page;
+  settings.tableOfContents = &result.tableOfContents;
+  settings.templateText = options.templateText;
+  settings.maxPageSize = std::min<std::uint64_t>(options.maxPageSize, kMaxPageSize);
+  parser.UseSettings(std::move(settings));
   parser.options.imageLink = options.imageLink ? 1 : 0;
   parser.options.rootRel = options.rootRel;
   parser.options.syntaxDir = options.syntaxDir;
-  parser.maxPageSize = std::min<std::uint64_t>(options.maxPageSize, kMaxPageSize);
   parser.ReadEntries(options.allowOutsideBase ? EntryRule::Anywhere : EntryRule::Inside);
   // No output file is named: the extension is the header's alone.
   parser.header.output_ext.clear();
@@ -193,9 +195,8 @@ PageStatus ConvertInto(Parser_CL& parser, std::string_view document, const PageO
   // The caller holds the document for the whole call: it is read where it lies.
   parser.UseDocumentView(document, std::move(baseFolder));
   (void)parser.Run();
-  parser.messages = nullptr;
-  parser.pageSink = nullptr;
-  parser.tableOfContents = nullptr;
+  // The sinks are this call's locals and the caller's result: the parser forgets them.
+  parser.UseSettings({});
   result.messages.reserve(messages.records.size());
   for (MessageRecord& record : messages.records) {
     std::string text = std::move(record.line);

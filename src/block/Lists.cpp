@@ -1,21 +1,11 @@
 // Bulleted and numbered lists. Nesting follows the indentation of each item's line; a
 // nested list is written between the items of its parent, after the item before it.
+#include "core/DepthGuard.h"
 #include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
 namespace {
-
-class DepthGuard {
- public:
-  explicit DepthGuard(int& depth) : depth_(depth) { ++depth_; }
-  ~DepthGuard() { --depth_; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-
- private:
-  int& depth_;
-};
 
 std::int32_t SaturatingAdd(std::int64_t a, std::int64_t b) {
   const std::int64_t sum = a + b;

@@ -101,7 +101,7 @@ void Parser_CL::Convert() {
     PrefaultAhead_CL& helper;
     ~StopAtEnd() { helper.Stop(); }
   } stopAtEnd{prefault_};
-  if (prefaultBody && lex.Bytes().size() >= kPrefaultFrom)
+  if (settings_.prefaultBody && lex.Bytes().size() >= kPrefaultFrom)
     prefault_.Start(body.html, kPrefaultAhead);
   std::size_t nextRelease = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {
@@ -230,18 +230,18 @@ void Parser_CL::EmitPage(OutputPair& body) {
   if (unresolvedReference && pass != 2)
     return;
   std::string& bodyHtml = body.html;
-  if (tableOfContents) {
+  if (settings_.tableOfContents) {
     // A caller that builds its own page gets the table of contents under the page's bound.
-    std::optional<std::string> made = tocNotes_.Build(bodyHtml, maxPageSize, firstPass_);
+    std::optional<std::string> made = tocNotes_.Build(bodyHtml, settings_.maxPageSize, firstPass_);
     if (!made) {
       RefusePage();
       return;
     }
-    *tableOfContents = std::move(*made);
+    *settings_.tableOfContents = std::move(*made);
   }
 
-  if (pageTitle)
-    *pageTitle = header.title.empty() ? FirstHeadingText(bodyHtml) : header.title;
+  if (settings_.pageTitle)
+    *settings_.pageTitle = header.title.empty() ? FirstHeadingText(bodyHtml) : header.title;
 
   std::string templatePath = options.templateFile;
   std::string outsideReason;
@@ -269,11 +269,11 @@ void Parser_CL::EmitPage(OutputPair& body) {
   std::string templateFile;
   std::string_view templateBytes;
   if (templatePath.empty()) {
-    if (!templateText) {
+    if (!settings_.templateText) {
       WriteBodyAlone(bodyHtml, bodySize);
       return;
     }
-    templateBytes = *templateText;
+    templateBytes = *settings_.templateText;
   } else {
     // A template that exists but cannot be read counts as missing, and so does one that is
     // no ordinary file (a device whose reading would never end); the line after the
@@ -320,11 +320,12 @@ void Parser_CL::EmitPage(OutputPair& body) {
       case 4:
         return options.rootRel;
       case 6:
-        if (navigation)
-          nav = navigation();
+        if (settings_.navigation)
+          nav = settings_.navigation();
         return nav;
       default: {
-        std::optional<std::string> made = tocNotes_.Build(bodyHtml, maxPageSize, firstPass_);
+        std::optional<std::string> made =
+            tocNotes_.Build(bodyHtml, settings_.maxPageSize, firstPass_);
         if (!made)
           return std::nullopt;
         toc = std::move(*made);
@@ -333,19 +334,19 @@ void Parser_CL::EmitPage(OutputPair& body) {
     }
   };
   TemplateFill_CL fill;
-  if (!fill.Plan(templateBytes, values, bodySize, maxPageSize)) {
+  if (!fill.Plan(templateBytes, values, bodySize, settings_.maxPageSize)) {
     RefusePage();
     return;
   }
   // A page in memory with the body once takes the body's buffer: the page then costs the
   // body's memory and the template's, not a second copy of the body.
-  const bool adopt = pageSink && !firstPass_.filling && fill.BodyPlaces() == 1;
-  if (pageSink)
-    pageSink->Reserve(fill.Size(), adopt);
+  const bool adopt = settings_.pageSink && !firstPass_.filling && fill.BodyPlaces() == 1;
+  if (settings_.pageSink)
+    settings_.pageSink->Reserve(fill.Size(), adopt);
   PageWriter_CL writer([this](std::string_view bytes) { WritePage(bytes); },
                        [this, adopt, &bodyHtml] {
                          if (adopt) {
-                           pageSink->AdoptBody(std::move(bodyHtml));
+                           settings_.pageSink->AdoptBody(std::move(bodyHtml));
                          } else {
                            WriteBody(bodyHtml);
                          }
@@ -354,17 +355,17 @@ void Parser_CL::EmitPage(OutputPair& body) {
 }
 
 void Parser_CL::WriteBodyAlone(std::string& html, std::uint64_t size) {
-  if (size > maxPageSize) {
+  if (size > settings_.maxPageSize) {
     RefusePage();
     return;
   }
-  if (pageSink && !firstPass_.filling) {
-    pageSink->Reserve(size, true);
-    pageSink->AdoptBody(std::move(html));
+  if (settings_.pageSink && !firstPass_.filling) {
+    settings_.pageSink->Reserve(size, true);
+    settings_.pageSink->AdoptBody(std::move(html));
     return;
   }
-  if (pageSink)
-    pageSink->Reserve(size, false);
+  if (settings_.pageSink)
+    settings_.pageSink->Reserve(size, false);
   WriteBody(html);
 }
 
@@ -396,8 +397,8 @@ void Parser_CL::WriteBody(const std::string& html) {
 }
 
 void Parser_CL::WritePage(std::string_view page) {
-  if (pageSink) {
-    pageSink->Write(page);
+  if (settings_.pageSink) {
+    settings_.pageSink->Write(page);
     return;
   }
   output.Write(page);

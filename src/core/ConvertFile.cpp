@@ -21,8 +21,8 @@ int ConvertFile(Parser_CL& parser, const std::vector<std::string>& arguments) {
   // closed and its temporary file deleted before the message.
   parser.output.Discard();
   try {
-    parser.messages->Record({MessageKind::OutOfMemory, "Out of memory", {}, {}},
-                            MessageStream::Error);
+    parser.Messages().Record({MessageKind::OutOfMemory, "Out of memory", {}, {}},
+                             MessageStream::Error);
   } catch (const std::bad_alloc&) {
   }
   return kStatusNotWritten;

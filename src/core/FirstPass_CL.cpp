@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "inline/Links.h"
+#include "core/CaretLink.h"
 #include "text/Text.h"
 
 namespace tarvix {

@@ -36,6 +36,12 @@ constexpr PlainBytes kCodeGatherPlain =
 
 }  // namespace
 
+void Parser_CL::UseSettings(ParserSettings settings) {
+  settings_ = std::move(settings);
+  if (!settings_.messages)
+    settings_.messages = &console_;
+}
+
 int Parser_CL::Init(const std::vector<std::string>& arguments) {
   if (!ParseOptions(arguments, options))
     return 0;
@@ -82,7 +88,7 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
       Say(MessageKind::OutputIsInput, "OutputFile is InputFile", options.outputFile);
       return 0;
     }
-    if (pageSink) {
+    if (settings_.pageSink) {
       // The caller gives the page its file (a site run, below its output folder).
     } else if (targetExists && !options.replaceExt && target.kind != platform::FileKind::Regular &&
                target.kind != platform::FileKind::Folder) {
@@ -92,9 +98,10 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
         return 0;
       }
     } else {
-      if (!output.CreateTemporary(std::string(kTemporaryPrefix), temporaryFolder, &reason)) {
+      const std::string& folder = settings_.temporaryFolder;
+      if (!output.CreateTemporary(std::string(kTemporaryPrefix), folder, &reason)) {
         Say(MessageKind::OpenTemporaryFile, "Open Err TemporaryFile",
-            temporaryFolder.empty() ? platform::TemporaryFolder() : temporaryFolder, reason);
+            folder.empty() ? platform::TemporaryFolder() : folder, reason);
         return 0;
       }
       if (!output.OpenTemporary(&reason)) {
@@ -132,7 +139,7 @@ int Parser_CL::Init(const std::vector<std::string>& arguments) {
 }
 
 void Parser_CL::Say(const MessageRecord& record, MessageStream stream) {
-  messages->Record(record, pageOnStandardOutput_ ? MessageStream::Error : stream);
+  Messages().Record(record, pageOnStandardOutput_ ? MessageStream::Error : stream);
 }
 
 void Parser_CL::Say(MessageKind kind, std::string_view line, std::string_view path,
@@ -190,7 +197,7 @@ int Parser_CL::Run() {
     ConvertPasses();
   }
   // A page handed to the caller's sink has nothing left to close or commit.
-  if (pageSink) {
+  if (settings_.pageSink) {
     if (pageTooLarge_)
       return kStatusNotWritten;
     // A named output the caller writes: the extension the document asked for may still

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -15,20 +14,21 @@
 #include <type_traits>
 #include <vector>
 
-#include "block/HeadingGuesses_CL.h"
-#include "block/HeadingIds_CL.h"
 #include "core/FirstPass_CL.h"
+#include "core/HeadingGuesses_CL.h"
+#include "core/HeadingIds_CL.h"
 #include "core/InPlaceWriter_CL.h"
+#include "core/InlineMode.h"
 #include "core/Limits.h"
 #include "core/Messages.h"
 #include "core/Options.h"
 #include "core/PageOutput_CL.h"
 #include "core/PageSink_CL.h"
+#include "core/ParserSettings.h"
 #include "core/PrefaultAhead_CL.h"
 #include "core/Toc.h"
 #include "highlight/HighLight_CL.h"
 #include "html/OutputPair.h"
-#include "inline/InlineMode.h"
 #include "lex/Header.h"
 #include "lex/Lex_CL.h"
 #include "platform/Platform.h"
@@ -47,10 +47,17 @@ struct ParserSnapshot {
 
 class Parser_CL {
  public:
-  Parser_CL() = default;
+  Parser_CL() { settings_.messages = &console_; }
   virtual ~Parser_CL() = default;
   Parser_CL(const Parser_CL&) = delete;
   Parser_CL& operator=(const Parser_CL&) = delete;
+
+  // The caller's settings for the run, taken whole: given before Init, or before Run when
+  // the run has no Init (a document from memory). Without, the run has the defaults.
+  void UseSettings(ParserSettings settings);
+  // The settings as the run has them; their sink is the console when none was given.
+  [[nodiscard]] const ParserSettings& Settings() const { return settings_; }
+  [[nodiscard]] MessageSink_CL& Messages() const { return *settings_.messages; }
 
   // Reads the options from `arguments`, checks the files, opens the output and the input.
   // Nonzero when the run can go on; every failure has printed its message.
@@ -78,7 +85,7 @@ class Parser_CL {
   // How the document's template and include entries are read (a caller of the library
   // keeps documents it did not write inside the base folder).
   void ReadEntries(EntryRule rule) { entryRule_ = rule; }
-  // True when the run refused its page as larger than `maxPageSize`.
+  // True when the run refused its page as larger than the settings' `maxPageSize`.
   [[nodiscard]] bool PageTooLarge() const { return pageTooLarge_; }
 
   // Token operations. To advance always means NextToken.
@@ -153,7 +160,7 @@ class Parser_CL {
 
   Lex_CL lex;
   PageOutput_CL output;  // where the page goes without a sink (Init opens it, Run commits)
-  Options options;
+  Options options;       // as Init read them; a run without Init has its caller's
   std::int32_t pass = 1;
   std::int32_t unresolvedReference = 0;
   ReferenceTable linkReferences;
@@ -164,38 +171,15 @@ class Parser_CL {
   std::int32_t atLineStart = 1;
   std::int32_t quoteDepth = 0;
   DocumentHeader header;
-  // Where the page's temporary file is made (empty: the system's); a site run, beside it.
-  std::string temporaryFolder;
-  // Where the run's messages go; the console unless the caller names another sink.
-  MessageSink_CL* messages = &console_;
   // The files the run looked for besides the document (the template it chose, every include
   // named, found or not) and their stamps before it read them: a site run's inputs.
   std::vector<std::string> inputsRead;
   std::vector<platform::FileStamp> inputStamps;
-  // Where the page goes when set; `output` is then not used and stays closed. With an
-  // output file named, the caller writes the page there (TargetPath) itself.
-  PageSink_CL* pageSink = nullptr;
-  // The template's text, held by the caller: used where no template file is chosen.
-  std::optional<std::string> templateText;
-  // When set, gets the page's table of contents, shown or not (for a caller's own page).
-  std::string* tableOfContents = nullptr;
-  // When set, makes the value of ####NAV####, asked only when the template holds it (a site
-  // run's navigation); without, the placeholder is left empty.
-  std::function<std::string()> navigation;
-  // When set, gets the page's title as a navigation names it: the header's title, else the
-  // text of the body's first heading (its tags left out), else nothing.
-  std::string* pageTitle = nullptr;
-  // The largest page the run writes; a larger one is "Page too large" and nothing.
-  std::uint64_t maxPageSize = kMaxPageSize;
-  // When set, a large document's body has its memory made ready by a second thread just
-  // ahead of the conversion. The program's single runs set it; a site run's workers and a
-  // library's callers already keep the machine's cores busy, or may not want a thread.
-  bool prefaultBody = false;
 
  private:
-  // One message of the run through `messages`, with the file it concerns and the system's
-  // reason. While the page goes to standard output, every message goes to standard error,
-  // so that the page stays alone on its stream.
+  // One message of the run through the settings' sink, with the file it concerns and the
+  // system's reason. While the page goes to standard output, every message goes to
+  // standard error, so that the page stays alone on its stream.
   void Say(const MessageRecord& record, MessageStream stream = MessageStream::Output);
   void Say(MessageKind kind, std::string_view line, std::string_view path = {},
            std::string_view reason = {}, MessageStream stream = MessageStream::Output);
@@ -246,12 +230,13 @@ class Parser_CL {
   void RefusePage();
 
   ConsoleMessages_CL console_;
+  ParserSettings settings_;
   FirstPass_CL firstPass_{linkReferences, caretTargets};
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   int inlineDepth_ = 0;
   InPlaceWriter_CL inPlace_;
-  // Makes the body's memory ready ahead of the pass (with prefaultBody); long blocks such
-  // as tables tell it how far they wrote.
+  // Makes the body's memory ready ahead of the pass (with the settings' prefaultBody); long
+  // blocks such as tables tell it how far they wrote.
   PrefaultAhead_CL prefault_;
   HeadingGuesses_CL headingGuesses_;
   std::string codeText_;  // a fenced block's code, kept for the next block
@@ -266,6 +251,17 @@ class Parser_CL {
   platform::FileStatus input_;  // what the input file is, found by Init
   // Where relative template and include entries start; none: they are ignored.
   std::optional<std::string> baseFolder_;
+
+ public:
+  // The settings that the program (app/) and the site run (site/Site_CL.cpp,
+  // site/Navigation.cpp) still set one by one, under the names they had as the parser's
+  // own fields: each is the field of the settings. They go once those callers hand their
+  // settings to UseSettings.
+  MessageSink_CL*& messages = settings_.messages;
+  PageSink_CL*& pageSink = settings_.pageSink;
+  std::optional<std::string>& templateText = settings_.templateText;
+  std::string*& pageTitle = settings_.pageTitle;
+  bool& prefaultBody = settings_.prefaultBody;
 };
 
 }  // namespace tarvix

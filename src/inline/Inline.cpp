@@ -2,23 +2,12 @@
 // returns where its caller's context ends. The mode decides where that is.
 #include <algorithm>
 
+#include "core/DepthGuard.h"
 #include "core/Parser_CL.h"
 #include "text/Text.h"
 
 namespace tarvix {
 namespace {
-
-// Keeps count of the inline runs active at once.
-class DepthGuard {
- public:
-  explicit DepthGuard(int& depth) : depth_(depth) { ++depth_; }
-  ~DepthGuard() { --depth_; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-
- private:
-  int& depth_;
-};
 
 // Tokens after a paragraph's line end that begin the next block.
 bool StartsBlockAfterLineEnd(const Token& t) {

@@ -1,8 +1,7 @@
 // Bracket constructs: inline and reference links, reference definitions, and caret links
 // with their definitions. A reference not yet defined marks the pass, and the driver
 // converts the document again with the tables filled.
-#include "inline/Links.h"
-
+#include "core/CaretLink.h"
 #include "core/Parser_CL.h"
 #include "text/Text.h"
 
@@ -19,16 +18,6 @@ void WriteBack(OutputPair& out, const std::string& source) {
 constexpr PlainBytes kUrlPlain = MakePlainBytes("(.<>/|:-=!~&+#0123456789*_\\'[]`", false, true);
 
 }  // namespace
-
-void AppendCaretLink(OutputPair& out, const std::string& target, const std::string& id) {
-  AppendHtml(out, "<a href=\"");
-  AppendHtml(out, target);
-  AppendHtml(out, "\" alt=\"");
-  AppendHtmlUtf8(out, id);
-  AppendHtml(out, "\">^");
-  AppendHtmlUtf8(out, id);
-  AppendHtml(out, "</a>");
-}
 
 void Parser_CL::AppendAddress(OutputPair& out, const std::string& url, int hole) {
   if (hole >= 0) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/Parser_CL.h"
+#include "lex/HeaderComment.h"
 #include "lex/Lex_CL.h"
 #include "platform/Platform.h"
 #include "text/BaseFolder.h"
@@ -53,89 +53,6 @@ HeaderKey KeyOf(std::string_view key) {
   }
   return HeaderKey::None;
 }
-
-// What a comment line takes in one piece after a token: in a value every token but a
-// line end and the "--" that may close the comment is value text; in a key, words count
-// and the blanks between them do not.
-constexpr PlainBytes kValuePlain =
-    MakePlainBytes("().<>/|:=!~&+#0123456789*_\\\"'[]`", false, true);
-constexpr PlainBytes kKeyPlain = MakePlainBytes("", false);
-
-// Reads a comment body from `source`'s current token on; each "key: value" line is handed
-// to `apply`. The same reading serves the document (through the parser, whose tokens
-// know the quote prefix) and include files (a lexer of their own).
-template <class Source, class Apply>
-int ReadCommentBody(Source& source, std::string& raw, Apply apply) {
-  std::string key;
-  std::string value;
-  bool valueMode = false;
-  for (;;) {
-    const Token& t = source.Current();
-    // A quoted passage that ends inside the comment ends the comment too.
-    if (t.EndsGathering())
-      return 0;
-    t.AppendTextTo(raw);
-    if (valueMode)
-      t.AppendTextTo(value);
-    switch (t.code) {
-      case kind::Sp:
-        break;
-      case kind::Colon:
-        if (!key.empty())
-          valueMode = true;
-        break;
-      case kind::Text:
-      case kind::Underscore:
-      case kind::Rule:
-        if (t.TextEquals("--")) {
-          source.Advance();
-          const Token& after = source.Current();
-          if (after.Is(kind::Greater) && !after.IsDepth()) {
-            if (value.size() > 1)
-              value.resize(value.size() - 2);
-            apply(key, value);
-            return 1;
-          }
-          continue;  // that token is looked at without advancing again
-        }
-        if (!valueMode)
-          t.AppendTextTo(key);
-        break;
-      case kind::Lf:
-        apply(key, value);
-        key.clear();
-        value.clear();
-        valueMode = false;
-        break;
-      default:
-        if (!valueMode)
-          key.clear();
-        break;
-    }
-    if (t.Is(kind::Lf)) {
-      source.Advance();
-      continue;
-    }
-    const std::string_view run = source.TakePlain(valueMode ? kValuePlain : kKeyPlain);
-    raw.append(run);
-    if (valueMode) {
-      value.append(run);
-    } else {
-      for (char c : run) {
-        if (c != ' ')
-          key.push_back(c);
-      }
-    }
-    source.Advance();
-  }
-}
-
-struct ParserSource {
-  Parser_CL& parser;
-  const Token& Current() const { return parser.lex.current; }
-  void Advance() { parser.NextToken(false); }
-  std::string_view TakePlain(const PlainBytes& plain) { return parser.TakePlain(plain, nullptr); }
-};
 
 struct LexerSource {
   Lex_CL& lex;
@@ -199,7 +116,7 @@ void ResetHeader(DocumentHeader& header) {
 
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
-                      std::vector<MessageRecord>* messages, std::vector<std::string>* looked,
+                      std::vector<MissingInclude>* missing, std::vector<std::string>* looked,
                       EntryRule rule, std::vector<platform::FileStamp>* lookedStamps) {
   if (key.empty() || value.empty())
     return;
@@ -251,10 +168,8 @@ void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_
       } else if (outside.empty()) {
         read = ReadIncludeFile(header, path, &reason);
       }
-      if (!read && messages) {
-        messages->push_back(
-            {MessageKind::IncludeMissing, "Include File Not Find \"" + path + "\"", path, reason});
-      }
+      if (!read && missing)
+        missing->push_back({path, std::move(reason)});
       break;
     }
     case HeaderKey::None:
@@ -316,32 +231,6 @@ void ReadIncludeBytes(DocumentHeader& header, std::string bytes) {
   Lex_CL lex;
   lex.OpenBytes(std::move(bytes));
   ReadIncludeComments(header, lex);
-}
-
-int Parser_CL::ReadHeaderComment(std::string& raw, DocumentHeader& target) {
-  ParserSource source{*this};
-  const bool noInclude = !baseFolder_;
-  const std::string_view baseFolder = baseFolder_ ? std::string_view(*baseFolder_) : "";
-  return ReadCommentBody(source, raw, [&](const std::string& key, const std::string& value) {
-    std::vector<MessageRecord> said;
-    ApplyHeaderEntry(target, key, value, baseFolder, noInclude, &said, &inputsRead, entryRule_,
-                     &inputStamps);
-    // A bad extension is worth a word only where the extension would be used.
-    if (!target.badOutputExt.empty()) {
-      if (options.replaceExt)
-        said.push_back({MessageKind::BadOutputExt,
-                        "Bad output_ext \"" + target.badOutputExt + "\" (ignored)",
-                        {},
-                        {}});
-      target.badOutputExt.clear();
-    }
-    for (const MessageRecord& message : said) {
-      Say(message);
-      // The first pass keeps its messages: completing it repeats them as a second pass would.
-      if (pass == 1)
-        firstPass_.messages.push_back(message);
-    }
-  });
 }
 
 }  // namespace tarvix

@@ -11,8 +11,6 @@
 
 namespace tarvix {
 
-struct MessageRecord;
-
 struct DocumentHeader {
   std::string title;
   std::string keywords;
@@ -24,19 +22,27 @@ struct DocumentHeader {
   std::string badOutputExt;
 };
 
+// An include file that gave the header nothing: the path looked for, and why it was not
+// read (the system's words, what the path is instead of a file, or that `rule` keeps it
+// out). The parser says it as a message.
+struct MissingInclude {
+  std::string path;
+  std::string reason;
+};
+
 // The defaults the second pass starts from.
 void ResetHeader(DocumentHeader& header);
 
 // Sets the field named by `key` (ASCII case ignored) to the trimmed `value`. An "include"
 // entry, unless `noInclude`, reads the named file's comments relative to `baseFolder`
-// ("" is the current folder), or adds the message that it is missing to `messages` when
-// given; `rule` says where an include entry leads (one that `rule` keeps out is reported
-// missing). Empty keys or values change nothing, and an output_ext that is no
-// extension only sets `badOutputExt`. The path of each include file looked for goes to
-// `looked`, and its stamp as it was before it was read to `lookedStamps`.
+// ("" is the current folder), or adds it to `missing` when given; `rule` says where an
+// include entry leads (one that `rule` keeps out is missing). Empty keys or values change
+// nothing, and an output_ext that is no extension only sets `badOutputExt`. The path of
+// each include file looked for goes to `looked`, and its stamp as it was before it was
+// read to `lookedStamps`.
 void ApplyHeaderEntry(DocumentHeader& header, std::string_view key, std::string_view value,
                       std::string_view baseFolder, bool noInclude,
-                      std::vector<MessageRecord>* messages = nullptr,
+                      std::vector<MissingInclude>* missing = nullptr,
                       std::vector<std::string>* looked = nullptr,
                       EntryRule rule = EntryRule::Joined,
                       std::vector<platform::FileStamp>* lookedStamps = nullptr);

@@ -38,12 +38,14 @@ void Site_CL::BeginNavigation() {
 }
 
 void Site_CL::PreparePage(Parser_CL& parser, std::size_t index, PageFacts* facts) {
-  parser.pageTitle = &facts->title;
-  parser.navigation = [this, index, facts] {
+  ParserSettings settings = parser.Settings();
+  settings.pageTitle = &facts->title;
+  settings.navigation = [this, index, facts] {
     facts->navigation = navigation_.Sum();
     facts->navigationHtml = navigation_.Html(index);
     return facts->navigationHtml;
   };
+  parser.UseSettings(std::move(settings));
 }
 
 PageLinks Site_CL::ScanOwnLinks(std::string_view page, const PageFacts& facts,

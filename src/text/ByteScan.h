@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

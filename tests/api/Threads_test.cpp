@@ -183,7 +183,9 @@ TEST(Threads, MappedDocumentsConvertSideBySideAsAlone) {
       const std::string path = dir.WriteFile(name + ".md", documents[t]);
       CollectedMessages_CL messages;
       Parser_CL parser;
-      parser.messages = &messages;
+      ParserSettings settings;
+      settings.messages = &messages;
+      parser.UseSettings(settings);
       statuses[t] = ConvertFile(parser, {path, "-o", dir.PathOf(name + ".html")});
       // The page file is written in text mode on Windows; the documents hold no CR.
       pages[t] = ReplaceAll(dir.ReadFile(name + ".html"), "\r\n", "\n");
@@ -241,8 +243,10 @@ TEST(Threads, PrefaultedBodyGivesTheSamePage) {
   for (const bool prefault : {true, false}) {
     CollectedMessages_CL messages;
     Parser_CL parser;
-    parser.messages = &messages;
-    parser.prefaultBody = prefault;
+    ParserSettings settings;
+    settings.messages = &messages;
+    settings.prefaultBody = prefault;
+    parser.UseSettings(settings);
     EXPECT_EQ(ConvertFile(parser, {path, "-o", dir.PathOf("big.html")}), 0) << prefault;
     EXPECT_TRUE(ReplaceAll(dir.ReadFile("big.html"), "\r\n", "\n") ==
                 ConvertDocument(document).page)

@@ -55,7 +55,9 @@ RunOutcome Convert(const ScopedTempDir& dir, const std::string& path, std::size_
   RunOutcome run;
   {
     Parser_CL parser;
-    parser.messages = &sink;
+    ParserSettings settings;
+    settings.messages = &sink;
+    parser.UseSettings(settings);
     if (secondPassInFull)
       parser.ConvertSecondPassInFull();
     run.status = ConvertFile(parser, {path, "-o", dir.PathOf("page.html")});

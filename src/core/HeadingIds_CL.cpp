@@ -1,5 +1,5 @@
 // The heading id table: open addressing over the ids' bytes.
-#include "block/HeadingIds_CL.h"
+#include "core/HeadingIds_CL.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The heading id table: how many headings had an id before, across growth of the table.
-#include "block/HeadingIds_CL.h"
+#include "core/HeadingIds_CL.h"
 
 #include <gtest/gtest.h>
 
