@@ -1,11 +1,9 @@
 // The site run's navigation and highlighter folder: the hooks Site_CL calls around its pages
-// and copies, kept here beside the run rather than inside it.
+// and copies, kept here beside the run rather than inside it. Owns the navigation and the
+// highlighter's files; marks the documents made now and the highlighter files not copied.
 #include <algorithm>
 #include <map>
-#include <new>
 #include <set>
-#include <system_error>
-#include <thread>
 
 #include "core/CommandLine_CL.h"
 #include "core/Parser_CL.h"
@@ -25,16 +23,19 @@ std::string FolderOfRelative(const std::string& relative) {
 
 void Site_CL::BeginNavigation() {
   std::vector<std::string> documents;
+  std::vector<std::string> targets;
   std::vector<std::optional<Navigation_CL::Known>> known(documents_.size());
   for (std::size_t i = 0; i < documents_.size(); ++i) {
-    documents.push_back(source_.empty() ? documents_[i]
-                                        : source_ + platform::kPathSeparator + documents_[i]);
+    const SiteDocument& document = documents_[i];
+    documents.push_back(source_.empty() ? document.path
+                                        : source_ + platform::kPathSeparator + document.path);
+    targets.push_back(document.target);
     // The document is the first input of its record.
-    if (previous_[i] && !previous_[i]->inputs.empty())
-      known[i] = Navigation_CL::Known{previous_[i]->inputs.front().stamp, previous_[i]->title};
+    const std::optional<SitePage>& previous = document.previous;
+    if (previous && !previous->inputs.empty())
+      known[i] = Navigation_CL::Known{previous->inputs.front().stamp, previous->title};
   }
-  navigation_.Begin(std::move(documents), targets_, std::move(known));
-  madeNow_.assign(documents_.size(), 0);
+  navigation_.Begin(std::move(documents), std::move(targets), std::move(known));
 }
 
 void Site_CL::PreparePage(Parser_CL& parser, std::size_t index, PageFacts* facts) {
@@ -103,17 +104,18 @@ void Site_CL::DescribePage(const Parser_CL& parser, const PageFacts& facts, std:
       record->brushScripts.push_back(brush.scriptFile);
   }
   record->brushes = !record->brushScripts.empty();
-  madeNow_[index] = 1;
+  documents_[index].madeNow = true;
 }
 
 void Site_CL::RedoNavigation(int jobs) {
   std::vector<std::optional<std::string>> titles(documents_.size());
   bool held = false;
   for (std::size_t i = 0; i < documents_.size(); ++i) {
-    if (!records_[i])
+    const std::optional<SitePage>& record = documents_[i].record;
+    if (!record)
       continue;
-    titles[i] = records_[i]->title;
-    held = held || !records_[i]->navigation.empty();
+    titles[i] = record->title;
+    held = held || !record->navigation.empty();
   }
   // A site whose pages hold no navigation never looks at its titles.
   if (!held)
@@ -124,43 +126,21 @@ void Site_CL::RedoNavigation(int jobs) {
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     for (std::size_t i = 0; i < documents_.size(); ++i) {
-      if (!records_[i] || records_[i]->navigation.empty() || records_[i]->navigation == sum)
+      SiteDocument& document = documents_[i];
+      std::optional<SitePage>& record = document.record;
+      if (!record || record->navigation.empty() || record->navigation == sum)
         continue;
       redo.push_back(i);
       // Counted once, as what the second conversion makes of it.
-      --(madeNow_[i] ? converted_ : upToDate_);
-      previous_[i] = std::move(records_[i]);
-      records_[i].reset();
-      processed_[i] = false;
+      --(document.madeNow ? converted_ : upToDate_);
+      document.previous = std::move(record);
+      record.reset();
+      document.processed = false;
     }
   }
   if (redo.empty())
     return;
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    try {
-      for (std::size_t task = next.fetch_add(1); task < redo.size(); task = next.fetch_add(1))
-        ConvertPage(redo[task]);
-    } catch (const std::bad_alloc&) {
-      outOfMemory_ = true;
-      next = redo.size();
-    }
-  };
-  jobs = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)),
-                                                redo.size()));
-  std::vector<std::thread> workers;
-  for (int i = 1; i < jobs; ++i) {
-    try {
-      workers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;
-    } catch (const std::bad_alloc&) {
-      break;
-    }
-  }
-  work();
-  for (std::thread& worker : workers)
-    worker.join();
+  RunPool(redo.size(), jobs, false, [&](std::size_t task) { ConvertPage(redo[task]); });
 }
 
 void Site_CL::AddHighlighter() {
@@ -170,12 +150,11 @@ void Site_CL::AddHighlighter() {
   // A page names the folder from its own folder, so each folder that holds a page gets one
   // of its own, unless the input has one there, which is copied like any other file.
   std::set<std::string> folders;
-  for (const std::string& target : targets_)
-    folders.insert(FolderOfRelative(target));
+  for (const SiteDocument& document : documents_)
+    folders.insert(FolderOfRelative(document.target));
   highlighter_ = HighlighterFiles();
   if (highlighter_.empty())
     return;
-  highlighterFirst_ = files_.size();
   for (const std::string& folder : folders) {
     const std::string below = folder.empty() ? std::string(kHighlighterFolder)
                                              : folder + platform::kPathSeparator +
@@ -183,20 +162,24 @@ void Site_CL::AddHighlighter() {
     platform::FileStatus status;
     if (platform::StatusOf(source_ + platform::kPathSeparator + below, &status))
       continue;
-    for (const HighlighterFile& file : highlighter_)
-      files_.push_back(below + platform::kPathSeparator + ToNativeSeparators(file.path));
+    for (std::size_t k = 0; k < highlighter_.size(); ++k) {
+      SiteFile& file = files_.emplace_back();
+      file.path = below + platform::kPathSeparator + ToNativeSeparators(highlighter_[k].path);
+      file.highlighter = k;
+    }
   }
 }
 
 void Site_CL::SettleHighlighter() {
-  if (highlighterFirst_ >= files_.size())
+  if (highlighter_.empty())
     return;
   // The folders whose pages use a brush, and the brushes' scripts they load: a folder gets
   // the core and the colours, and only those brushes (kEveryBrush: a record that did not
   // say which).
   constexpr std::string_view kEveryBrush = "*";
   std::map<std::string, std::set<std::string, std::less<>>> used;
-  for (const std::optional<SitePage>& record : records_) {
+  for (const SiteDocument& document : documents_) {
+    const std::optional<SitePage>& record = document.record;
     if (!record || !record->brushes)
       continue;
     std::set<std::string, std::less<>>& scripts = used[FolderOfRelative(record->target)];
@@ -205,28 +188,27 @@ void Site_CL::SettleHighlighter() {
     scripts.insert(record->brushScripts.begin(), record->brushScripts.end());
   }
   const std::lock_guard<std::mutex> lock(recordsMutex_);
-  for (std::size_t i = highlighterFirst_; i < files_.size(); ++i) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (files_[i].highlighter == SiteFile::kNoHighlighter)
+      continue;
     const auto folder = used.find(PageFolderOf(i));
     if (folder != used.end()) {
-      const std::string& path = highlighter_[(i - highlighterFirst_) % highlighter_.size()].path;
+      const std::string& path = highlighter_[files_[i].highlighter].path;
       const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
       if (!IsBrushScript(path) || folder->second.count(kEveryBrush) != 0 ||
           folder->second.count(name) != 0)
         continue;
     }
-    isPageSource_[i] = true;
-    if (const auto found = previousCopies_.find(files_[i]); found != previousCopies_.end()) {
-      staleCopies_.push_back(found->second);
-      previousCopies_.erase(found);
-    }
+    files_[i].notCopied = true;
+    CopyIsStale(files_[i]);
   }
 }
 
 std::string Site_CL::PageFolderOf(std::size_t index) const {
   // FOLDER/SyntaxHighlighter/PATH: the file's path within the highlighter has as many names
   // as its entry in highlighter_.
-  const HighlighterFile& file = highlighter_[(index - highlighterFirst_) % highlighter_.size()];
-  std::string folder = files_[index];
+  const HighlighterFile& file = highlighter_[files_[index].highlighter];
+  std::string folder = files_[index].path;
   for (std::size_t names = std::count(file.path.begin(), file.path.end(), '/') + 2; names > 0;
        --names) {
     const std::size_t at = folder.rfind(platform::kPathSeparator);
@@ -236,8 +218,8 @@ std::string Site_CL::PageFolderOf(std::size_t index) const {
 }
 
 void Site_CL::WriteHighlighterFile(std::size_t index) {
-  const std::string& relative = files_[index];
-  const std::string& bytes = highlighter_[(index - highlighterFirst_) % highlighter_.size()].bytes;
+  const std::string& relative = files_[index].path;
+  const std::string& bytes = highlighter_[files_[index].highlighter].bytes;
   CollectedMessages_CL messages;
   platform::FileIdentity copy;
   const platform::BelowKind found = out_.Look(relative, &copy);
@@ -274,15 +256,8 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
       NoteOutputChanged(relative);
     }
   }
-  {
-    const std::lock_guard<std::mutex> lock(recordsMutex_);
-    if (made) {
-      copies_[index] = copy;
-    } else if (const auto known = previousCopies_.find(relative); known != previousCopies_.end()) {
-      copies_[index] = IdentityOf(known->second);
-    }
-  }
-  Report(output_ + platform::kPathSeparator + relative, messages);
+  RecordCopy(index, made ? std::optional(copy) : std::nullopt);
+  console_.Report(output_ + platform::kPathSeparator + relative, messages);
 }
 
 }  // namespace tarvix

@@ -6,11 +6,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/Messages.h"
@@ -19,7 +21,10 @@
 #include "site/Highlighter.h"
 #include "site/LinkCheck.h"
 #include "site/Navigation.h"
+#include "site/SiteConsole.h"
+#include "site/SiteRecords.h"
 #include "site/SiteState.h"
+#include "site/Walk.h"
 
 namespace tarvix {
 
@@ -37,6 +42,13 @@ class Parser_CL;
 // The pages come first, then the copies (a file a page used as its template or include is
 // not copied), then what an earlier run made whose source is gone is removed, and last
 // the links of every page are checked from the records the state keeps.
+//
+// The run is one object whose rooms are files of their own, each owning the members listed
+// under its name below: the driving (Site_CL.cpp), the walk (Walk.cpp, a function of its
+// own), the previous state and the stale outputs (Stale.cpp), the writing below the output
+// folder (Writing.cpp), the workers (Workers.cpp), the link check (SiteLinks.cpp), and the
+// navigation and highlighter (SiteExtras.cpp). What the rooms share is a record per
+// document and per file (SiteRecords.h).
 class Site_CL {
  public:
   explicit Site_CL(std::vector<std::string> arguments);
@@ -62,14 +74,10 @@ class Site_CL {
   void SayLinksAsChanges(std::vector<std::string>* lines) { linkLines_ = lines; }
 
  private:
+  // ---- The driving (Site_CL.cpp): the run's order, and what is settled before the walk
+  // and only read after it.
   // Run without the guard against exhausted memory.
   [[nodiscard]] int RunSite();
-  // Finds the documents and the other files below the input folder (relative paths), and
-  // the page each document writes.
-  void Walk();
-  // The page `document` writes, relative to the output folder; with -ext the extension its
-  // own header asks for.
-  [[nodiscard]] std::string TargetOf(const std::string& document) const;
   // The user's arguments without the input, -o and its value, -j and its value, -force,
   // -keep and -strict.
   [[nodiscard]] std::vector<std::string> OtherArguments() const;
@@ -78,19 +86,94 @@ class Site_CL {
   [[nodiscard]] std::string OptionsText() const;
   // `path` as the state names it: relative to the output folder, its folders resolved.
   [[nodiscard]] std::string StatePath(const std::string& path) const;
+
+  std::vector<std::string> arguments_;
+  Options options_;
+  std::string source_;
+  std::string output_;
+  std::string sourceReal_;  // resolved, absolute
+  std::string outputReal_;
+  // The output folder's identity: the walk leaves it out where it lies inside the input.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> outputFolder_;
+  std::string statePath_;
+  std::string programText_;
+  std::string optionsText_;
+  std::vector<std::string> pageArguments_;  // after the document and its -o
+  platform::BelowFolder out_;  // the output folder, below which nothing is reached by a link
+  // Guards, while the workers run, the records' shared fields (SiteRecords.h), the stale
+  // outputs' lists, the listings, the journal and outputsChanged_: what a state written
+  // meanwhile reads, and what several workers add to.
+  std::mutex recordsMutex_;
+  SiteConsole_CL console_;
+  std::vector<std::string> inputsUsed_;            // for InputsUsed
+  std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
+
+  // ---- What the walk found (Walk.cpp; AddHighlighter adds its files).
+  std::vector<SiteDocument> documents_;
+  std::vector<SiteFile> files_;
+  std::vector<std::string> folders_;   // walked, relative to the input folder
+  std::vector<SiteListing> listings_;  // for the next walk
+  std::vector<WalkError> walkErrors_;
+
+  // ---- The previous state and the stale outputs (Stale.cpp).
+  // The state file as read before the walk, and completed after it.
+  struct StateText {
+    std::string text;
+    platform::ReadResult read = platform::ReadResult::kMissing;
+    StateRead parsed = StateRead::kOther;
+    SiteState state;
+    // The listings the walk may take, by folder: the state's, when this program with these
+    // options wrote it.
+    std::unordered_map<std::string, SiteListing> listings;
+  };
+  // Before the walk: the state within the base bound, whose listings the walk takes. False,
+  // said on `console`, when the output folder belongs to another site.
+  [[nodiscard]] bool ReadState(MessageSink_CL& console, StateText* read);
+  // After the walk: the rest of the state, the earlier name's and the journal; the records
+  // that still describe a document of this walk are adopted.
+  void TakeState(MessageSink_CL& console, StateText read);
   // Takes the previous run's records that still describe a document of this walk.
   void AdoptState(SiteState state);
   // Keeps what the previous run made whose source this walk no longer has: stale outputs.
   // What lies below a folder of the input that could not be read is kept instead.
   void FindStale(const SiteState& state);
-  // True when `relative` (as the input folder names it) lies below a folder the walk
-  // could not read: nothing there is known to be gone.
-  [[nodiscard]] bool BelowUnreadable(const std::string& relative) const;
   // Drops what the state says that no walk of ours could have made: it narrows a run, and
   // never names a file elsewhere.
   void CheckStateRecords(SiteState* state) const;
   // The journal of files made but maybe not recorded, left by a run that did not finish.
   void ReadJournal(SiteState* state);
+  // Removes the temporary files an interrupted run left in the output's folders.
+  void RemoveLeftovers();
+  // Marks the files a page of this run read as its template or include: sources, not
+  // content. A copy an earlier run made of one is stale now.
+  void FindPageSources();
+  // A copy an earlier run made of `file`, which this run does not copy, is stale now.
+  void CopyIsStale(const SiteFile& file);
+  // Removes the stale outputs that still hold what was written, and the folders left
+  // empty; warns of the others. Returns how many were removed. With -keep it only notes
+  // the folders the outputs lie in.
+  [[nodiscard]] std::size_t RemoveStale(MessageSink_CL& console);
+
+  bool previousFinished_ = false;
+  bool previousProgramSame_ = false;  // the previous state was written by this program
+  // The state under the name earlier programs gave it, removed once the new one is written.
+  std::optional<platform::FileIdentity> earlierState_;
+  std::unordered_map<std::string, SiteInput> previousCopies_;  // by path
+  // What the state records beside this run's own: the previous run's outputs whose sources
+  // are gone (until removed, or for good with -keep), and the folders the outputs lie in.
+  std::vector<SitePage> stalePages_;
+  std::vector<SiteInput> staleCopies_;
+  std::vector<std::string> stateFolders_;
+  // The previous run's outputs below a folder of the input that could not be read: kept.
+  std::vector<SitePage> keptPages_;
+  std::vector<SiteInput> keptCopies_;
+  // Files a run made but may not have recorded (its journal): removed where they are what
+  // it made, silently where they are not (it may not have got that far); kept as above.
+  std::vector<SiteInput> staleMade_;
+  std::vector<SiteInput> keptMade_;
+
+  // ---- Writing below the output folder (Writing.cpp): each file through the journal, the
+  // state file now and then, and at the end.
   // Writes `bytes` (with `asPage`, as a page goes into its file) or, when `copyFrom` is
   // given, that file's bytes and time, as the file `relative` below the output folder,
   // through no link; notes it in the journal before it takes its name. False, with the
@@ -101,43 +184,66 @@ class Site_CL {
   // Says that `relative` below the output folder was not written or removed ("what"),
   // since a link is on its way. The caller counts it as failed.
   void SayLink(const std::string& relative, std::string_view what);
-  // Removes the temporary files an interrupted run left in the output's folders.
-  void RemoveLeftovers();
-  // Does the tasks [first, last) (the documents, then the files) on `jobs` threads,
-  // writing the state now and then.
-  void RunTasks(std::size_t first, std::size_t last, int jobs);
-  // Marks the files a page of this run read as its template or include: sources, not
-  // content.
-  void FindPageSources();
-  // Removes the stale outputs that still hold what was written, and the folders left
-  // empty; warns of the others. Returns how many were removed. With -keep it only notes
-  // the folders the outputs lie in.
-  [[nodiscard]] std::size_t RemoveStale(MessageSink_CL& console);
-  // Checks the links of every page and prints each broken one; returns how many.
-  [[nodiscard]] std::size_t CheckLinks();
-  [[nodiscard]] bool UpToDate(const SitePage& page) const;
+  // Notes that the output at `path` (relative to the output folder) was written or removed.
+  void NoteOutputChanged(const std::string& path);
   // Once, before the first file is made: the time the work starts, on the output's file
   // system, and a state that says a run is going.
   void BeginWork();
+  // Between tasks: the state, when it is time to write it again.
+  void WriteStateWhenDue();
+  // Writes the state file: the pages done so far and, while `finished` is false, the
+  // previous records of those not done yet. False when it could not be written.
+  bool WriteState(bool finished);
+  // The finished state, and then the earlier name's state and the journal gone. False, said
+  // on `console`, when the state could not be written.
+  [[nodiscard]] bool FinishState(MessageSink_CL& console);
+
+  std::once_flag beginWork_;
+  // A state write is one thread's at a time without a lock of its own: the first is
+  // BeginWork's (inside call_once, before the next write is due), each later one belongs to
+  // the worker that takes the due time from nextStateWrite_ (0 while one is writing), and
+  // the last comes after the workers are joined.
+  std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks; 0: not due
+  std::atomic<std::size_t> stateBytes_{0};       // the size of the state last read or written
+  std::string writtenState_;                     // the state file's text as last read or written
+  platform::AppendFileBelow journal_;
+  bool journalFound_ = false;                // an earlier run's journal was there
+  std::vector<std::string> outputsChanged_;  // for OutputsChanged
+
+  // ---- The workers (Workers.cpp): the pages and copies made on several threads.
+  // How many threads make the pages and copies.
+  [[nodiscard]] int JobCount() const;
+  // Does task(0) ... task(count - 1) on up to `jobs` threads; with `writesState`, writing
+  // the state now and then. A task that runs out of memory stops them all.
+  void RunPool(std::size_t count, int jobs, bool writesState,
+               const std::function<void(std::size_t)>& task);
+  [[nodiscard]] bool UpToDate(const SitePage& page) const;
   void ConvertPage(std::size_t index);
   void CopyFile(std::size_t index);
   void Record(std::size_t index, std::optional<SitePage> record);
   // The same for a page that is up to date: its previous record, moved.
   void RecordUpToDate(std::size_t index);
-  // Writes the state file: the pages done so far and, while `finished` is false, the
-  // previous records of those not done yet. False when it could not be written.
-  bool WriteState(bool finished);
-  // Prints `messages` prefixed with `path`, counts one task done and redraws the progress.
-  void Report(const std::string& path, const CollectedMessages_CL& messages);
-  void ClearProgress();
-  // Notes that the output at `path` (relative to the output folder) was written or removed.
-  void NoteOutputChanged(const std::string& path);
+  // The copy in the place of file `index`: `made` when it is one of its source now, else
+  // what the previous run knew of the file there.
+  void RecordCopy(std::size_t index, const std::optional<platform::FileIdentity>& made);
 
-  // The navigation and the highlighter folder (SiteExtras.cpp).
+  std::atomic<std::size_t> converted_{0};
+  std::atomic<std::size_t> upToDate_{0};
+  std::atomic<std::size_t> copied_{0};
+  std::atomic<std::size_t> failed_{0};
+  std::atomic<bool> outOfMemory_{false};
+
+  // ---- The link check (SiteLinks.cpp).
+  // A page larger than this is not read back for its links; the check then skips it.
+  static constexpr std::uint64_t kMaxScannedPageBytes = std::uint64_t{256} << 20;
+  // Checks the links of every page and prints each broken one; returns how many.
+  [[nodiscard]] std::size_t CheckLinks();
+
+  // ---- The navigation and the highlighter folder (SiteExtras.cpp).
   // What a page's conversion told besides its bytes.
   struct PageFacts {
     std::string title;
-    std::string navigation;  // the sum of the navigation it holds; empty: none
+    std::string navigation;      // the sum of the navigation it holds; empty: none
     std::string navigationHtml;  // the lists it holds
   };
   // The page's share of the link check without its navigation's links, which are the same
@@ -165,99 +271,12 @@ class Site_CL {
   // After the pages: in a folder without a page that uses a brush, the highlighter is not
   // written and what an earlier run wrote of it is stale.
   void SettleHighlighter();
-  [[nodiscard]] bool IsHighlighterFile(std::size_t index) const {
-    return index >= highlighterFirst_;
-  }
   void WriteHighlighterFile(std::size_t index);
   // The folder of the pages that highlighter file `index` serves.
   [[nodiscard]] std::string PageFolderOf(std::size_t index) const;
 
-  std::vector<std::string> arguments_;
-  Options options_;
-  std::string source_;
-  std::string output_;
-  std::string sourceReal_;  // resolved, absolute
-  std::string outputReal_;
-  // The output folder's identity: the walk leaves it out where it lies inside the input.
-  std::optional<std::pair<std::uint64_t, std::uint64_t>> outputFolder_;
-  std::string statePath_;
-  std::string programText_;
-  std::string optionsText_;
-  std::vector<std::string> pageArguments_;  // after the document and its -o
-  std::vector<std::string> documents_;
-  std::vector<std::string> targets_;  // by document: its page, relative to the output folder
-  std::vector<bool> collides_;        // by document: another source writes the same page
-  std::vector<std::string> files_;
-  std::vector<std::string> folders_;  // walked, relative to the input folder
-  // The listings the previous run kept, by folder (used up by the walk), and this walk's.
-  std::unordered_map<std::string, SiteListing> previousListings_;
-  std::vector<SiteListing> listings_;
-  std::int64_t walkStart_ = 0;  // by the file system's clock
-  struct WalkError {
-    std::string folder;
-    std::string relative;  // below the input folder
-    std::string reason;    // empty when the system gave none
-  };
-  std::vector<WalkError> walkErrors_;
-  std::vector<std::optional<SitePage>> previous_;  // by document, when still valid
-  bool previousFinished_ = false;
-  bool previousProgramSame_ = false;  // the previous state was written by this program
-  std::string writtenState_;  // the state file's text as last read or written
-
-  std::once_flag beginWork_;
-
-  std::mutex recordsMutex_;                       // guards what follows
-  std::vector<std::optional<SitePage>> records_;  // by document, when it is up to date now
-  std::vector<bool> processed_;
-  // By file: the copy's identity when it is a copy of its source now; unset while not done.
-  std::vector<std::optional<platform::FileIdentity>> copies_;
-  // What the state records beside this run's own: the previous run's outputs whose sources
-  // are gone (until removed, or for good with -keep), and the folders the outputs lie in.
-  std::vector<SitePage> stalePages_;
-  std::vector<SiteInput> staleCopies_;
-  std::vector<std::string> stateFolders_;
-  // The previous run's outputs below a folder of the input that could not be read: kept.
-  std::vector<SitePage> keptPages_;
-  std::vector<SiteInput> keptCopies_;
-  // Files a run made but may not have recorded (its journal): removed where they are what
-  // it made, silently where they are not (it may not have got that far); kept as above.
-  std::vector<SiteInput> staleMade_;
-  std::vector<SiteInput> keptMade_;
-
-  // By document: the page's links, set by the thread that converts it, or by the check.
-  std::vector<std::optional<PageLinks>> pageLinks_;
-  std::vector<bool> isPageSource_;  // by file: a page's template or include, not copied
-  std::unordered_map<std::string, SiteInput> previousCopies_;  // by path
-
-  platform::BelowFolder out_;  // the output folder, below which nothing is reached by a link
-  std::mutex journalMutex_;    // guards journal_
-  platform::AppendFileBelow journal_;
-  bool journalFound_ = false;  // an earlier run's journal was there
-
-  std::mutex stateMutex_;                        // one state write at a time, and writtenState_
-  std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks
-  std::atomic<std::size_t> stateBytes_{0};       // the size of the state last read or written
-  std::vector<std::string> inputsUsed_;          // for InputsUsed
-  std::mutex changedMutex_;                      // guards outputsChanged_ while pages are made
-  std::vector<std::string> outputsChanged_;      // for OutputsChanged
-  std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
-
   Navigation_CL navigation_;
-  std::vector<char> madeNow_;  // by document: converted by this run
   std::vector<HighlighterFile> highlighter_;
-  std::size_t highlighterFirst_ = static_cast<std::size_t>(-1);  // in files_
-
-  std::atomic<std::size_t> converted_{0};
-  std::atomic<std::size_t> upToDate_{0};
-  std::atomic<std::size_t> copied_{0};
-  std::atomic<std::size_t> failed_{0};
-  std::atomic<bool> outOfMemory_{false};
-
-  std::mutex reportMutex_;  // guards what follows, and the console
-  bool showProgress_ = false;
-  std::size_t done_ = 0;
-  std::size_t total_ = 0;
-  std::size_t progressWidth_ = 0;
 };
 
 }  // namespace tarvix

@@ -1,0 +1,206 @@
+// Writing below the output folder: each page and copy through the journal, which names it
+// before it takes its name, and the state file now and then while the run works and once
+// at its end. Owns the journal and the state written; reads the records under their lock.
+#include <chrono>
+#include <utility>
+
+#include "platform/Platform.h"
+#include "site/SitePaths.h"
+#include "site/Site_CL.h"
+#include "text/Text.h"
+
+namespace tarvix {
+namespace {
+
+// How often a run writes its state while it works, so that a run that is killed loses at
+// most this much work.
+constexpr auto kStateInterval = std::chrono::seconds(2);
+constexpr std::string_view kNotWritten = "not written";
+
+std::int64_t NextStateWrite() {
+  return (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
+}
+
+}  // namespace
+
+void Site_CL::SayLink(const std::string& relative, std::string_view what) {
+  console_.Say(Join(output_, relative) + ": " + std::string(what) + ", a link");
+}
+
+void Site_CL::NoteOutputChanged(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  outputsChanged_.push_back(ToForwardSlashes(path));
+}
+
+bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
+                         const std::string* copyFrom, platform::FileIdentity* identity,
+                         CollectedMessages_CL& messages, bool asPage) {
+  platform::NewFileBelow file;
+  std::string reason;
+  const platform::BelowResult created = file.Create(out_, relative, &reason);
+  if (created == platform::BelowResult::kLink) {
+    SayLink(relative, kNotWritten);
+    return false;
+  }
+  if (created != platform::BelowResult::kDone) {
+    messages.Message(copyFrom ? "Copy Err File" : "Open Err TemporaryFile",
+                     copyFrom ? MessageStream::Error : MessageStream::Output);
+    if (!reason.empty())
+      messages.Message(DetailLine(Join(output_, FolderPart(relative)), reason),
+                       copyFrom ? MessageStream::Error : MessageStream::Output);
+    return false;
+  }
+  // A page goes into its file as a single run's does; other bytes as they are.
+  const bool written = copyFrom ? file.CopyFrom(*copyFrom, &reason)
+                       : asPage ? file.WriteText(bytes)
+                                : file.Write(bytes);
+  if (!written || !file.Finish(false, identity, &reason)) {
+    messages.Message(copyFrom ? "Copy Err File" : "Write Err OutputFile", MessageStream::Error);
+    if (!reason.empty())
+      messages.Message(DetailLine(file.ShownPath(), reason), MessageStream::Error);
+    return false;
+  }
+  {
+    // Known as ours before it has its name: a run killed from here on leaves nothing the
+    // next one cannot tell as its own.
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    if (!journal_.IsOpen()) {
+      std::string why;
+      const platform::BelowResult opened =
+          journal_.Open(out_, std::string(kSiteJournalName), &why);
+      if (opened == platform::BelowResult::kLink) {
+        SayLink(std::string(kSiteJournalName), kNotWritten);
+        return false;
+      }
+      if (opened != platform::BelowResult::kDone) {
+        messages.Message(Join(output_, std::string(kSiteJournalName)) + ": Write Err StateFile",
+                         MessageStream::Error);
+        return false;
+      }
+    }
+    if (!journal_.Append(FormatMadeLine({relative, identity->stamp, identity->device, identity->inode}))) {
+      messages.Message(Join(output_, std::string(kSiteJournalName)) + ": Write Err StateFile",
+                       MessageStream::Error);
+      return false;
+    }
+  }
+  const platform::BelowResult committed = file.Commit(false, &reason);
+  if (committed == platform::BelowResult::kLink) {
+    SayLink(relative, kNotWritten);
+    return false;
+  }
+  if (committed != platform::BelowResult::kDone) {
+    messages.Message(copyFrom ? "Copy Err File" : "TemporaryFile rename error",
+                     MessageStream::Error);
+    if (!reason.empty())
+      messages.Message(DetailLine(Join(output_, relative), reason), MessageStream::Error);
+    return false;
+  }
+  return true;
+}
+
+void Site_CL::BeginWork() {
+  std::call_once(beginWork_, [this] {
+    // Before the first temporary file: a run killed from here on is known to the next.
+    (void)WriteState(false);
+    nextStateWrite_ = NextStateWrite();
+  });
+}
+
+void Site_CL::WriteStateWhenDue() {
+  // The pages done so far are written down now and then, by one worker at a time.
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::int64_t due = nextStateWrite_.load();
+  if (due != 0 && now >= due && nextStateWrite_.compare_exchange_strong(due, 0)) {
+    (void)WriteState(false);
+    nextStateWrite_ = NextStateWrite();
+  }
+}
+
+bool Site_CL::WriteState(bool finished) {
+  std::string text;
+  {
+    const std::lock_guard<std::mutex> lock(recordsMutex_);
+    // This run's records and the listings are lent to the state for its formatting and
+    // taken back, not copied: they are most of what it holds. A page not made yet is
+    // written with the previous run's record, copied, as its own task may be reading it
+    // meanwhile; each lent record is taken back from its own place among them.
+    SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}, {}};
+    std::vector<std::pair<SitePage*, std::size_t>> lent;  // record, place in the state
+    for (SiteDocument& document : documents_) {
+      if (document.processed && document.record) {
+        lent.emplace_back(&*document.record, state.pages.size());
+        state.pages.push_back(std::move(*document.record));
+      } else if (!document.processed && document.previous) {
+        state.pages.push_back(*document.previous);
+      }
+    }
+    state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
+    state.pages.insert(state.pages.end(), keptPages_.begin(), keptPages_.end());
+    for (const SiteFile& file : files_) {
+      if (file.copy) {
+        const platform::FileIdentity& copy = *file.copy;
+        state.copies.push_back({file.path, copy.stamp, copy.device, copy.inode});
+      } else if (const auto found = previousCopies_.find(file.path);
+                 found != previousCopies_.end()) {
+        // Not done yet: the previous run's copy is still the one in place.
+        state.copies.push_back(found->second);
+      }
+    }
+    state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
+    state.copies.insert(state.copies.end(), keptCopies_.begin(), keptCopies_.end());
+    state.made = keptMade_;
+    state.folders = stateFolders_;
+    state.listings = std::move(listings_);
+    text = FormatSiteState(state, stateBytes_.load());
+    listings_ = std::move(state.listings);
+    for (const auto& [record, place] : lent)
+      *record = std::move(state.pages[place]);
+  }
+  // The text written last is this writer's alone: state writes come one at a time (see
+  // nextStateWrite_), so no lock guards it.
+  if (text == writtenState_)
+    return true;
+  // On the disk before its name, and its name before we go on: a crash leaves the old
+  // state or the new one.
+  platform::NewFileBelow file;
+  platform::FileIdentity written;
+  const platform::BelowResult created = file.Create(out_, std::string(kSiteStateName));
+  if (created == platform::BelowResult::kLink)
+    SayLink(std::string(kSiteStateName), kNotWritten);
+  if (created != platform::BelowResult::kDone || !file.Write(text) ||
+      !file.Finish(true, &written))
+    return false;
+  // The state's name is ours alone: whatever was put there is replaced, not followed.
+  const platform::BelowResult committed = file.Commit(true, nullptr, true);
+  if (committed == platform::BelowResult::kLink)
+    SayLink(std::string(kSiteStateName), kNotWritten);
+  if (committed != platform::BelowResult::kDone)
+    return false;
+  stateBytes_ = text.size();
+  writtenState_ = std::move(text);
+  return true;
+}
+
+bool Site_CL::FinishState(MessageSink_CL& console) {
+  const bool stateWritten = WriteState(true);
+  if (!stateWritten) {
+    console.Message(statePath_ + ": Write Err StateFile", MessageStream::Error);
+    return false;
+  }
+  if (earlierState_)
+    (void)out_.RemoveIfSame(std::string(kEarlierSiteStateName), *earlierState_);
+  // The state now records all the journal told: it has done its work.
+  const std::lock_guard<std::mutex> lock(recordsMutex_);
+  platform::FileIdentity journal;
+  journal_.Close(&journal);
+  if (journal.inode != 0 || journalFound_ ||
+      out_.Look(std::string(kSiteJournalName), &journal) == platform::BelowKind::kFile) {
+    if (journal.inode == 0)
+      (void)out_.Look(std::string(kSiteJournalName), &journal);
+    (void)out_.RemoveIfSame(std::string(kSiteJournalName), journal);
+  }
+  return true;
+}
+
+}  // namespace tarvix
