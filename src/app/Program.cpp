@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Starter.h"
@@ -54,7 +55,7 @@ int Main(int argc, char** argv) {
   }
   auto parser = std::make_unique<Parser_CL>();
   if (const std::optional<int> status =
-          AnswerCommandLine(commandLine, run != Run::Single, VersionText(), *parser->messages))
+          AnswerCommandLine(commandLine, run != Run::Single, VersionText(), parser->Messages()))
     return *status;
   if (IsStarterRun(arguments))
     return RunStarter(arguments);
@@ -63,7 +64,9 @@ int Main(int argc, char** argv) {
   if (run == Run::Site)
     return Site_CL(canonical).Run();
   // One document, one conversion: the second core can make the page's memory ready.
-  parser->prefaultBody = true;
+  ParserSettings settings;
+  settings.prefaultBody = true;
+  parser->UseSettings(std::move(settings));
   return ConvertFile(*parser, arguments);
 }
 

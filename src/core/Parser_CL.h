@@ -251,17 +251,6 @@ class Parser_CL {
   platform::FileStatus input_;  // what the input file is, found by Init
   // Where relative template and include entries start; none: they are ignored.
   std::optional<std::string> baseFolder_;
-
- public:
-  // The settings that the program (app/) and the site run (site/Site_CL.cpp,
-  // site/Navigation.cpp) still set one by one, under the names they had as the parser's
-  // own fields: each is the field of the settings. They go once those callers hand their
-  // settings to UseSettings.
-  MessageSink_CL*& messages = settings_.messages;
-  PageSink_CL*& pageSink = settings_.pageSink;
-  std::optional<std::string>& templateText = settings_.templateText;
-  std::string*& pageTitle = settings_.pageTitle;
-  bool& prefaultBody = settings_.prefaultBody;
 };
 
 }  // namespace tarvix

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "core/Limits.h"
 #include "core/Messages.h"
@@ -278,10 +279,12 @@ std::string TitleOf(std::string_view text, const std::string& folder) {
   CollectedMessages_CL messages;
   NoPage_CL page;
   std::string title;
-  parser->messages = &messages;
-  parser->pageSink = &page;
-  parser->pageTitle = &title;
-  parser->templateText.emplace();
+  ParserSettings settings;
+  settings.messages = &messages;
+  settings.pageSink = &page;
+  settings.pageTitle = &title;
+  settings.templateText.emplace();
+  parser->UseSettings(std::move(settings));
   parser->UseDocumentView(text, folder);
   (void)parser->Run();
   return title;

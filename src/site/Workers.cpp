@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "core/ConvertFile.h"
 #include "core/PageSink_CL.h"
@@ -201,8 +202,10 @@ void Site_CL::ConvertPage(std::size_t index) {
   } else {
     auto parser = std::make_unique<Parser_CL>();
     PageText_CL page;
-    parser->messages = &messages;
-    parser->pageSink = &page;
+    ParserSettings settings;
+    settings.messages = &messages;
+    settings.pageSink = &page;
+    parser->UseSettings(std::move(settings));
     PageFacts facts;
     PreparePage(*parser, index, &facts);
     status = ConvertFile(*parser, arguments);
