@@ -68,8 +68,8 @@ Estimate EstimatePage(std::string_view bytes) {
 // kReleaseEvery bytes, all but the last kReleaseMargin: a construct that backtracks reads
 // from near where it started, and a page given back too early is only read again from
 // the file.
-constexpr std::size_t kReleaseEvery = std::size_t{4} << 20;
-constexpr std::size_t kReleaseMargin = std::size_t{1} << 20;
+constexpr std::size_t kReleaseEvery = std::size_t{1} << 20;
+constexpr std::size_t kReleaseMargin = std::size_t{1} << 19;
 
 // A body's memory is made ready ahead of the conversion for documents from this size on
 // (below it, the thread costs more than it saves), this far ahead of what is written: a
@@ -78,6 +78,13 @@ constexpr std::size_t kPrefaultFrom = std::size_t{4} << 20;
 constexpr std::size_t kPrefaultAhead = std::size_t{4} << 20;
 
 }  // namespace
+
+void Parser_CL::ReleaseReadInputNow() {
+  // What a construct reads back lies in its pair's text, copied as read; a page of the
+  // document given back and read again after all comes back from the file.
+  lex.ReleaseBefore(lex.Mark().pos - kReleaseMargin);
+  nextRelease_ = lex.Mark().pos + kReleaseEvery;
+}
 
 void Parser_CL::Convert() {
   // A second pass is converting again: the first pass's body is of no more use.
@@ -103,12 +110,9 @@ void Parser_CL::Convert() {
   } stopAtEnd{prefault_};
   if (settings_.prefaultBody && lex.Bytes().size() >= kPrefaultFrom)
     prefault_.Start(body.html, kPrefaultAhead);
-  std::size_t nextRelease = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
+  nextRelease_ = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {
-    if (lex.Mark().pos >= nextRelease) {
-      lex.ReleaseBefore(lex.Mark().pos - kReleaseMargin);
-      nextRelease = lex.Mark().pos + kReleaseEvery;
-    }
+    ReleaseReadInput();
     prefault_.Reach(body.html);
     tableRowFlag = 1;
     const Token& t = current();

@@ -3,6 +3,7 @@
 #include "core/InPlaceWriter_CL.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/Platform.h"
 #include "text/Text.h"
@@ -46,31 +47,35 @@ std::size_t InPlaceWriter_CL::FirstStretchAfter(std::size_t html) const {
   return k;
 }
 
+void InPlaceWriter_CL::EscapeWhole(OutputPair& out, std::size_t html, std::size_t htmlEnd,
+                                   std::string_view headText) {
+  if (htmlEnd == out.html.size()) {
+    // Nothing follows: the head is escaped into its place, not into a buffer first.
+    out.html.resize(html);
+    AppendEscapedTo(out.html, headText);
+  } else if (headText.size() < kLargeHead) {
+    rewrite_.clear();
+    AppendEscapedTo(rewrite_, headText);
+    out.html.replace(html, htmlEnd - html, rewrite_);
+    if (rewrite_.capacity() >= kLargeHead)
+      std::string().swap(rewrite_);
+  } else {
+    // A large head is escaped behind the tail and rotated into place, so the HTML is
+    // never held twice.
+    out.html.erase(html, htmlEnd - html);
+    const std::size_t tailSize = out.html.size() - html;
+    AppendEscapedTo(out.html, headText);
+    std::rotate(out.html.begin() + static_cast<std::ptrdiff_t>(html),
+                out.html.begin() + static_cast<std::ptrdiff_t>(html + tailSize), out.html.end());
+  }
+}
+
 void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text,
                                         std::size_t htmlEnd, std::size_t textEnd,
                                         std::size_t sourceEnd) {
   const std::string_view source = std::string_view(out.text).substr(0, sourceEnd);
-  if (htmlEnd - html >= kLargeHead || textEnd - text >= kLargeHead || &out != stretchPair_) {
-    const std::string_view headText = source.substr(text, textEnd - text);
-    if (htmlEnd == out.html.size()) {
-      // Nothing follows: the head is escaped into its place, not into a buffer first.
-      out.html.resize(html);
-      AppendEscapedTo(out.html, headText);
-    } else if (headText.size() < kLargeHead) {
-      rewrite_.clear();
-      AppendEscapedTo(rewrite_, headText);
-      out.html.replace(html, htmlEnd - html, rewrite_);
-      if (rewrite_.capacity() >= kLargeHead)
-        std::string().swap(rewrite_);
-    } else {
-      // A large head is escaped behind the tail and rotated into place, so the HTML is
-      // never held twice.
-      out.html.erase(html, htmlEnd - html);
-      const std::size_t tailSize = out.html.size() - html;
-      AppendEscapedTo(out.html, headText);
-      std::rotate(out.html.begin() + static_cast<std::ptrdiff_t>(html),
-                  out.html.begin() + static_cast<std::ptrdiff_t>(html + tailSize), out.html.end());
-    }
+  if (&out != stretchPair_) {
+    EscapeWhole(out, html, htmlEnd, source.substr(text, textEnd - text));
     return;
   }
   // A stretch is kept only where escaping its text apart from its neighbours gives what
@@ -79,11 +84,10 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
     return at == 0 || at >= source.size() || !IsCleanerByte(source[at - 1]) ||
            !IsCleanerByte(source[at]);
   };
-  // The HTML before `keep` stays; the text from `done` on is not written yet.
-  std::size_t keep = html;
+  // The stretches that stay, in order; the text between them is escaped again.
+  kept_.clear();
   std::size_t done = text;
-  bool rebuilding = false;
-  rewrite_.clear();
+  std::size_t keptText = 0;
   for (std::size_t k = FirstStretchAfter(html); k < stretches_.size(); ++k) {
     LiteralStretch s = stretches_[k];
     if (s.html < html) {
@@ -107,25 +111,62 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
       s.htmlEnd -= piece_.size();
       s.textEnd = cut;
     }
-    if (!rebuilding && s.html == keep && s.text == done) {
-      keep = s.htmlEnd;
-      done = s.textEnd;
-      continue;
-    }
-    rebuilding = true;
-    AppendEscapedTo(rewrite_, source.substr(done, s.text - done));
-    rewrite_.append(out.html, s.html, s.htmlEnd - s.html);
+    kept_.push_back(s);
+    keptText += s.textEnd - s.text;
     done = s.textEnd;
   }
-  if (!rebuilding && htmlEnd == out.html.size()) {
-    // Only escaped text is left to write and nothing follows it: it goes into its place
-    // at once, not through the buffer.
-    out.html.resize(keep);
-    AppendEscapedTo(out.html, source.substr(done, textEnd - done));
+  const std::size_t gapText = textEnd - text - keptText;
+  if (gapText >= kLargeHead && gapText > keptText) {
+    // Few stretches to keep: escaping the whole head costs about as much, and holds no
+    // second copy of its HTML.
+    EscapeWhole(out, html, htmlEnd, source.substr(text, textEnd - text));
     return;
   }
-  AppendEscapedTo(rewrite_, source.substr(done, textEnd - done));
-  out.html.replace(keep, htmlEnd - keep, rewrite_);
+  // The text between the stretches is escaped into one buffer, and each stretch and the
+  // HTML after the construct is moved to its new place in the page: the page is rewritten
+  // in place, never built again beside itself.
+  rewrite_.clear();
+  moves_.clear();
+  std::size_t at = html;
+  done = text;
+  auto gapBefore = [&](std::size_t from, std::size_t size, std::size_t gapTextEnd) {
+    const std::size_t gapAt = rewrite_.size();
+    AppendEscapedTo(rewrite_, source.substr(done, gapTextEnd - done));
+    at += rewrite_.size() - gapAt;
+    moves_.push_back({from, at, size, gapAt, rewrite_.size() - gapAt});
+    at += size;
+  };
+  for (const LiteralStretch& s : kept_) {
+    gapBefore(s.html, s.htmlEnd - s.html, s.text);
+    done = s.textEnd;
+  }
+  gapBefore(htmlEnd, out.html.size() - htmlEnd, textEnd);
+  const std::size_t newSize = at;
+  if (newSize > out.html.size())
+    out.html.resize(newSize);
+  char* const page = out.html.data();
+  auto move = [page](const Move& m) {
+    if (m.to != m.from)
+      std::memmove(page + m.to, page + m.from, m.size);
+  };
+  // The new places keep the old order and never overlap, so a piece moving towards the
+  // start can go at once; a run of pieces moving towards the end goes last to first, each
+  // into room the next one has left.
+  for (std::size_t i = 0; i < moves_.size();) {
+    if (moves_[i].to <= moves_[i].from) {
+      move(moves_[i++]);
+      continue;
+    }
+    std::size_t j = i;
+    while (j < moves_.size() && moves_[j].to > moves_[j].from)
+      ++j;
+    for (std::size_t k = j; k-- > i;)
+      move(moves_[k]);
+    i = j;
+  }
+  for (const Move& m : moves_)
+    std::memcpy(page + m.to - m.gapSize, rewrite_.data() + m.gapAt, m.gapSize);
+  out.html.resize(newSize);
   // A large rewrite gives its buffer back rather than holding it for the run.
   if (rewrite_.capacity() >= kLargeHead)
     std::string().swap(rewrite_);

@@ -131,12 +131,24 @@ class InPlaceWriter_CL {
                      std::size_t textEnd);
   void RewriteAsLiteral(OutputPair& out, std::size_t html, std::size_t text, std::size_t htmlEnd,
                         std::size_t textEnd, std::size_t sourceEnd);
+  // Replaces the HTML from `html` to `htmlEnd` with `headText` escaped, keeping nothing.
+  void EscapeWhole(OutputPair& out, std::size_t html, std::size_t htmlEnd,
+                   std::string_view headText);
+
+  // A piece of HTML that a rewrite keeps, moved from `from` to `to`; the escaped text
+  // before it is `gapSize` bytes of the rewrite buffer from `gapAt`.
+  struct Move {
+    std::size_t from = 0, to = 0, size = 0;
+    std::size_t gapAt = 0, gapSize = 0;
+  };
 
   int depth_ = 0;                            // constructs open in place
   const OutputPair* stretchPair_ = nullptr;  // the pair the outermost of them writes into
   std::vector<LiteralStretch> stretches_;    // in order, none overlapping
   std::string rewrite_;                      // a failed construct's new HTML, reused
   std::string piece_;                        // the escaped end of a stretch cut short
+  std::vector<LiteralStretch> kept_;         // a rewrite's stretches that stay, reused
+  std::vector<Move> moves_;                  // and where they go
   std::deque<OutputPair> scratchPairs_;      // a deque: growing keeps references valid
 };
 

@@ -191,6 +191,14 @@ class Parser_CL {
   [[nodiscard]] std::size_t Unread() const {
     return lex.InputSize() - std::min(lex.Mark().pos, lex.InputSize());
   }
+  // Gives back the mapped document's pages well behind what has been read, now and then:
+  // called at each block and at each dispatch of the inline run, as a long line is read
+  // within one paragraph.
+  void ReleaseReadInput() {
+    if (lex.Mark().pos >= nextRelease_) [[unlikely]]
+      ReleaseReadInputNow();
+  }
+  void ReleaseReadInputNow();
   // The first pass, and the second when a reference came before its definition.
   void ConvertPasses();
   // The dispatcher's loop (RenderInline), watching the tail at each dispatch.
@@ -234,6 +242,8 @@ class Parser_CL {
   FirstPass_CL firstPass_{linkReferences, caretTargets};
   std::string initOutputExt_;  // the output extension Init found, for the second pass
   int inlineDepth_ = 0;
+  // Where the pass next gives back the mapped document's pages behind what it has read.
+  std::size_t nextRelease_ = SIZE_MAX;
   InPlaceWriter_CL inPlace_;
   // Makes the body's memory ready ahead of the pass (with the settings' prefaultBody); long
   // blocks such as tables tell it how far they wrote.

@@ -137,6 +137,7 @@ void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCo
   // so this is the same as collecting first and appending once.
   for (;;) {
     inPlace_.WatchTail(out, watch, Unread());
+    ReleaseReadInput();
     const Token& t = current();
     // A quoted passage that ends stops every run, as the end of input does.
     if (t.IsDepth())

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -275,6 +276,97 @@ TEST(InPlaceWriter, TextKeptAcrossMegabytesMovesWhole) {
   writer.WriteBack(body, outer, {});
   EXPECT_TRUE(body.html == "**x*" + Repeat(piece, kPieces));
   EXPECT_FALSE(writer.AnyOpen());
+}
+
+// Random nests of constructs inside one that fails: whatever the inner ones did, the
+// failure leaves the escaped source of everything after its opener. The inner constructs
+// make the rewrite shrink (a tag written for a short opener) and grow (an opener whose
+// escaped form is longer than the nothing it became), around literal runs long enough to
+// be kept and damaged UTF-8 whose bytes may join across a stretch's edge.
+class RandomNest {
+ public:
+  RandomNest(InPlaceWriter_CL& writer, OutputPair& out, unsigned seed)
+      : writer_(writer), out_(out), random_(seed) {}
+
+  // The source of a nest of inner constructs and text written into the pair.
+  void Run(int depth) {
+    InlineRun run(writer_, out_);
+    const int items = Pick(1, 6);
+    for (int i = 0; i < items; ++i) {
+      if (depth < 4 && Pick(0, 2) == 0) {
+        run.Dispatch();
+        Construct(depth + 1);
+      } else {
+        const std::string text = Text();
+        source_ += text;
+        run.Text(text);
+      }
+    }
+    run.Return();
+  }
+  const std::string& source() const { return source_; }
+
+ private:
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+
+  std::string Text() {
+    static constexpr std::string_view kPieces[] = {"a", " ", "&", "<", "\\", "\xE3\x81\x82",
+                                                   "\xE3", "\x81", "\xFF", "\xC3", "\xA9"};
+    // A token starts and ends where no character can run across: on an ASCII byte, as
+    // the lexer's tokens do.
+    std::string text(kPieces[Pick(0, 4)]);
+    const int length = Pick(0, 3) == 0 ? Pick(100, 400) : Pick(0, 8);
+    for (int i = 0; i < length; ++i)
+      text += kPieces[Pick(0, std::size(kPieces) - 1)];
+    text += kPieces[Pick(0, 4)];
+    return text;
+  }
+
+  void Construct(int depth) {
+    const bool backslash = Pick(0, 1) == 0;
+    const std::string_view opener = backslash ? "\\" : "*";
+    source_ += opener;
+    const InPlace at = writer_.Begin(out_, opener);
+    Run(depth);
+    switch (Pick(0, 2)) {
+      case 0:
+        writer_.WriteBack(out_, at, {});
+        break;
+      case 1:
+        // Matched into less than its escaped source: the rewrite around it grows.
+        writer_.Close(out_, at, backslash ? "" : "<em>", backslash ? "" : "</em>", 0);
+        break;
+      default:
+        // Matched with a closer and tags longer than its source: the rewrite shrinks.
+        source_ += "*";
+        out_.text.push_back('*');
+        writer_.Close(out_, at, "<strong class=\"x\">", "</strong>", 1);
+        break;
+    }
+  }
+
+  InPlaceWriter_CL& writer_;
+  OutputPair& out_;
+  std::mt19937 random_;
+  std::string source_;
+};
+
+TEST(InPlaceWriter, FailureAroundRandomNestsIsItsWholeSource) {
+  InPlaceWriter_CL writer;
+  for (unsigned seed = 0; seed < 400; ++seed) {
+    OutputPair body;
+    body.keepText = false;
+    InlineRun(writer, body).Text("x ").Return();
+    const InPlace outer = writer.Begin(body, "[");
+    RandomNest nest(writer, body, seed);
+    nest.Run(0);
+    // Some source follows the nest too, with HTML after the failed construct's tail.
+    writer.WriteBack(body, outer, "]");
+    std::string expected = "x ";
+    AppendEscapedTo(expected, "[" + nest.source() + "]");
+    ASSERT_TRUE(body.html == expected) << "seed " << seed;
+    EXPECT_FALSE(writer.AnyOpen());
+  }
 }
 
 }  // namespace
