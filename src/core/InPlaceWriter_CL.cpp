@@ -13,6 +13,11 @@ namespace {
 
 // Heads of failed constructs from this size on are escaped without a second buffer.
 constexpr std::size_t kLargeHead = std::size_t{1} << 20;
+// A rewrite keeps the escaped text between its stretches in a buffer up to this size; the
+// rest is escaped twice, once to measure and once into its place, rather than held beside a
+// page at its largest.
+constexpr std::size_t kGapBudget = std::size_t{256} << 10;
+constexpr std::size_t kEscapeAgain = SIZE_MAX;
 
 }  // namespace
 
@@ -130,10 +135,21 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
   std::size_t at = html;
   done = text;
   auto gapBefore = [&](std::size_t from, std::size_t size, std::size_t gapTextEnd) {
-    const std::size_t gapAt = rewrite_.size();
-    AppendEscapedTo(rewrite_, source.substr(done, gapTextEnd - done));
-    at += rewrite_.size() - gapAt;
-    moves_.push_back({from, at, size, gapAt, rewrite_.size() - gapAt});
+    const std::string_view gap = source.substr(done, gapTextEnd - done);
+    std::size_t gapAt = rewrite_.size();
+    std::size_t gapSize = 0;
+    if (gapAt < kGapBudget) {
+      AppendEscapedTo(rewrite_, gap);
+      gapSize = rewrite_.size() - gapAt;
+    } else {
+      // Past the budget a gap is only measured here and escaped again into its place.
+      piece_.clear();
+      AppendEscapedTo(piece_, gap);
+      gapSize = piece_.size();
+      gapAt = kEscapeAgain;
+    }
+    at += gapSize;
+    moves_.push_back({from, at, size, gapAt, gapSize, done, gap.size()});
     at += size;
   };
   for (const LiteralStretch& s : kept_) {
@@ -164,8 +180,15 @@ void InPlaceWriter_CL::RewriteAsLiteral(OutputPair& out, std::size_t html, std::
       move(moves_[k]);
     i = j;
   }
-  for (const Move& m : moves_)
-    std::memcpy(page + m.to - m.gapSize, rewrite_.data() + m.gapAt, m.gapSize);
+  for (const Move& m : moves_) {
+    const char* gap = rewrite_.data() + m.gapAt;
+    if (m.gapAt == kEscapeAgain) {
+      piece_.clear();
+      AppendEscapedTo(piece_, source.substr(m.gapText, m.gapTextSize));
+      gap = piece_.data();
+    }
+    std::memcpy(page + m.to - m.gapSize, gap, m.gapSize);
+  }
   out.html.resize(newSize);
   // A large rewrite gives its buffer back rather than holding it for the run.
   if (rewrite_.capacity() >= kLargeHead)

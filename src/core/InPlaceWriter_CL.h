@@ -136,10 +136,12 @@ class InPlaceWriter_CL {
                    std::string_view headText);
 
   // A piece of HTML that a rewrite keeps, moved from `from` to `to`; the escaped text
-  // before it is `gapSize` bytes of the rewrite buffer from `gapAt`.
+  // before it, of the source from `gapText` on, is `gapSize` bytes of the rewrite buffer
+  // from `gapAt` (or is escaped again when it is written).
   struct Move {
     std::size_t from = 0, to = 0, size = 0;
     std::size_t gapAt = 0, gapSize = 0;
+    std::size_t gapText = 0, gapTextSize = 0;
   };
 
   int depth_ = 0;                            // constructs open in place

@@ -369,5 +369,38 @@ TEST(InPlaceWriter, FailureAroundRandomNestsIsItsWholeSource) {
   }
 }
 
+TEST(InPlaceWriter, LargeFailureKeepsItsStretchesAndEscapesEveryGap) {
+  // Thousands of matched spans between kept stretches, failing together: the text between
+  // the stretches outgrows what a rewrite holds in its buffer and is escaped a second time
+  // into its place, and the HTML after the construct moves behind it.
+  InPlaceWriter_CL writer;
+  OutputPair body;
+  body.keepText = false;
+  const InPlace outer = writer.Begin(body, "[");
+  std::string source = "[";
+  InlineRun run(writer, body);
+  const std::string literal = Repeat("a\xE3\x81\x82\xFF&", 60) + " ";
+  for (int i = 0; i < 6000; ++i) {
+    run.Text(literal);
+    source += literal;
+    // Spans too short to keep, each with a byte of text after it.
+    for (int k = 0; k < 10; ++k) {
+      run.Dispatch();
+      const std::string_view inside = k % 2 == 0 ? "x\\" : "\xC3";
+      Emphasis(writer, body, inside, true);
+      run.Text("&");
+      source += "*" + std::string(inside) + "*&";
+    }
+  }
+  run.Text(literal).Return();
+  source += literal;
+  writer.WriteBack(body, outer, "]");
+  source += "]";
+  std::string expected;
+  AppendEscapedTo(expected, source);
+  EXPECT_TRUE(body.html == expected);
+  EXPECT_FALSE(writer.AnyOpen());
+}
+
 }  // namespace
 }  // namespace tarvix
