@@ -3,6 +3,7 @@
 #include "core/InPlaceWriter_CL.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/Platform.h"
