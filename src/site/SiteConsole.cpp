@@ -13,6 +13,11 @@ void SiteConsole_CL::Begin(std::size_t total, bool showProgress) {
   showProgress_ = showProgress;
 }
 
+void SiteConsole_CL::AddTasks(std::size_t more) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  total_ += more;
+}
+
 void SiteConsole_CL::ClearProgress() {
   const std::lock_guard<std::mutex> lock(mutex_);
   ClearProgressLocked();

@@ -22,6 +22,8 @@ class SiteConsole_CL {
 
   // Before the tasks: how many there are, and whether to show how far they got.
   void Begin(std::size_t total, bool showProgress);
+  // Tasks found once the work began.
+  void AddTasks(std::size_t more);
   // Prints `messages` prefixed with `path`, counts one task done and redraws the progress.
   void Report(const std::string& path, const CollectedMessages_CL& messages);
   // Prints `line` as an error, at once.

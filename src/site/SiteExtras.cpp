@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/CommandLine_CL.h"
 #include "core/Parser_CL.h"
@@ -143,29 +145,64 @@ void Site_CL::RedoNavigation(int jobs) {
   RunPool(redo.size(), jobs, false, [&](std::size_t task) { ConvertPage(redo[task]); });
 }
 
-void Site_CL::AddHighlighter() {
+bool Site_CL::InputHasHighlighter(const std::string& folder) const {
+  const std::string below = folder.empty() ? std::string(kHighlighterFolder)
+                                           : folder + platform::kPathSeparator +
+                                                 std::string(kHighlighterFolder);
+  platform::FileStatus status;
+  return platform::StatusOf(source_ + platform::kPathSeparator + below, &status);
+}
+
+void Site_CL::AddHighlighterFile(const std::string& folder, std::size_t k) {
+  SiteFile& file = files_.emplace_back();
+  file.path = (folder.empty() ? std::string() : folder + platform::kPathSeparator) +
+              std::string(kHighlighterFolder) + platform::kPathSeparator +
+              ToNativeSeparators(highlighter_[k].path);
+  file.highlighter = k;
+}
+
+void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
+  if (highlighterAdded_)
+    return;
+  highlighterAdded_ = true;
   const CommandLine_CL commandLine(arguments_);
   if (options_.noHighlighter || commandLine.HasOption("syntax") || commandLine.HasOption("root"))
     return;
   // A page names the folder from its own folder, so each folder that holds a page gets one
   // of its own, unless the input has one there, which is copied like any other file.
-  std::set<std::string> folders;
-  for (const SiteDocument& document : documents_)
-    folders.insert(FolderOfRelative(document.target));
   highlighter_ = HighlighterFiles();
   if (highlighter_.empty())
     return;
-  for (const std::string& folder : folders) {
-    const std::string below = folder.empty() ? std::string(kHighlighterFolder)
-                                             : folder + platform::kPathSeparator +
-                                                   std::string(kHighlighterFolder);
-    platform::FileStatus status;
-    if (platform::StatusOf(source_ + platform::kPathSeparator + below, &status))
+  // For each folder, the scripts of the brushes its recorded pages load (kEveryBrush: all).
+  constexpr std::string_view kEveryBrush = "*";
+  std::map<std::string, std::set<std::string, std::less<>>> wanted;
+  if (previous == nullptr) {
+    for (const SiteDocument& document : documents_)
+      wanted[FolderOfRelative(document.target)].emplace(kEveryBrush);
+  } else {
+    std::unordered_map<std::string_view, const SitePage*> byDocument;
+    for (const SitePage& page : *previous)
+      byDocument.emplace(page.document, &page);
+    for (const SiteDocument& document : documents_) {
+      const auto found = byDocument.find(document.path);
+      if (found == byDocument.end() || !found->second->brushes)
+        continue;
+      const SitePage& page = *found->second;
+      std::set<std::string, std::less<>>& scripts = wanted[FolderOfRelative(document.target)];
+      if (page.brushScripts.empty())
+        scripts.emplace(kEveryBrush);
+      scripts.insert(page.brushScripts.begin(), page.brushScripts.end());
+    }
+  }
+  for (const auto& [folder, scripts] : wanted) {
+    if (InputHasHighlighter(folder))
       continue;
+    const bool every = scripts.count(kEveryBrush) != 0;
     for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      SiteFile& file = files_.emplace_back();
-      file.path = below + platform::kPathSeparator + ToNativeSeparators(highlighter_[k].path);
-      file.highlighter = k;
+      const std::string& path = highlighter_[k].path;
+      if (every || !IsBrushScript(path) ||
+          scripts.count(std::string_view(path).substr(path.rfind('/') + 1)) != 0)
+        AddHighlighterFile(folder, k);
     }
   }
 }
@@ -187,21 +224,39 @@ void Site_CL::SettleHighlighter() {
       scripts.emplace(kEveryBrush);
     scripts.insert(record->brushScripts.begin(), record->brushScripts.end());
   }
+  const auto loads = [&](const std::set<std::string, std::less<>>& scripts, std::size_t k) {
+    const std::string& path = highlighter_[k].path;
+    return !IsBrushScript(path) || scripts.count(kEveryBrush) != 0 ||
+           scripts.count(std::string_view(path).substr(path.rfind('/') + 1)) != 0;
+  };
   const std::lock_guard<std::mutex> lock(recordsMutex_);
+  // What each folder has of the highlighter already, by its place in highlighter_.
+  std::map<std::string, std::vector<bool>> added;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (files_[i].highlighter == SiteFile::kNoHighlighter)
       continue;
-    const auto folder = used.find(PageFolderOf(i));
-    if (folder != used.end()) {
-      const std::string& path = highlighter_[files_[i].highlighter].path;
-      const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
-      if (!IsBrushScript(path) || folder->second.count(kEveryBrush) != 0 ||
-          folder->second.count(name) != 0)
-        continue;
-    }
+    std::string pageFolder = PageFolderOf(i);
+    const auto folder = used.find(pageFolder);
+    std::vector<bool>& has = added[std::move(pageFolder)];
+    has.resize(highlighter_.size());
+    has[files_[i].highlighter] = true;
+    if (folder != used.end() && loads(folder->second, files_[i].highlighter))
+      continue;
     files_[i].notCopied = true;
     CopyIsStale(files_[i]);
   }
+  // A page made now may load what its folder's earlier pages did not.
+  const std::size_t before = files_.size();
+  for (const auto& [folder, scripts] : used) {
+    const auto has = added.find(folder);
+    if (has == added.end() && InputHasHighlighter(folder))
+      continue;
+    for (std::size_t k = 0; k < highlighter_.size(); ++k) {
+      if ((has == added.end() || !has->second[k]) && loads(scripts, k))
+        AddHighlighterFile(folder, k);
+    }
+  }
+  console_.AddTasks(files_.size() - before);
 }
 
 std::string Site_CL::PageFolderOf(std::size_t index) const {

@@ -2,6 +2,8 @@
 // their arguments and of what the system says of existing folders.
 #include "site/SitePaths.h"
 
+#include <algorithm>
+
 #include "platform/Below.h"
 #include "platform/Platform.h"
 #include "text/Text.h"
@@ -113,10 +115,15 @@ bool IsWithin(const std::string& folder, const std::string& relative) {
           relative[folder.size()] == platform::kPathSeparator);
 }
 
-void AddFoldersOf(const std::string& path, std::set<std::string>* folders) {
+void AddFoldersOf(const std::string& path, std::vector<std::string>* folders) {
+  // The folders of the path before come last: those this path shares with it are there.
   for (std::size_t at = path.find(platform::kPathSeparator); at != std::string::npos;
-       at = path.find(platform::kPathSeparator, at + 1))
-    folders->insert(path.substr(0, at));
+       at = path.find(platform::kPathSeparator, at + 1)) {
+    const std::string_view folder = std::string_view(path).substr(0, at);
+    if (std::find(folders->end() - std::min<std::ptrdiff_t>(folders->size(), 8), folders->end(),
+                  folder) == folders->end())
+      folders->emplace_back(folder);
+  }
 }
 
 }  // namespace tarvix

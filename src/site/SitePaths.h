@@ -2,9 +2,9 @@
 // folder, and which names the walk can give, so that the state never names a file elsewhere.
 #pragma once
 
-#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvix {
 
@@ -44,7 +44,8 @@ namespace tarvix {
 // True when `relative` is `folder` or lies below it ("" holds everything).
 [[nodiscard]] bool IsWithin(const std::string& folder, const std::string& relative);
 
-// Adds the folders that hold `path` below the output folder.
-void AddFoldersOf(const std::string& path, std::set<std::string>* folders);
+// Adds the folders that hold `path` below the output folder, each folder once where paths
+// come in order (the walk's): `folders` is to be sorted and made unique afterwards.
+void AddFoldersOf(const std::string& path, std::vector<std::string>* folders);
 
 }  // namespace tarvix

@@ -160,13 +160,13 @@ int Site_CL::RunSite() {
   folders_ = std::move(walk.folders);
   listings_ = std::move(walk.listings);
   walkErrors_ = std::move(walk.errors);
-  AddHighlighter();
   for (const WalkError& error : walkErrors_) {
     console.Message(error.folder + ": Open Err Folder", MessageStream::Error);
     if (!error.reason.empty())
       console.Message(DetailLine(error.folder, error.reason), MessageStream::Error);
   }
   TakeState(console, std::move(state));
+  AddHighlighter(nullptr);  // without a state that held: every folder, every file
   // A run that did not finish may have left temporary files; one that finished did not.
   if (!previousFinished_)
     RemoveLeftovers();

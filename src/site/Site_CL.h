@@ -264,19 +264,29 @@ class Site_CL {
   // After the pages: those that hold a navigation whose titles turned out otherwise than
   // guessed are made again.
   void RedoNavigation(int jobs);
-  // After the walk: the highlighter's files become files of the run, written like copies, in
-  // each folder of pages where the input has no folder of that name, unless -syntax, -root
-  // or -nohighlighter is given.
-  void AddHighlighter();
+  // After the walk, before the stale outputs are found: the highlighter's files become files
+  // of the run, written like copies, in folders of pages where the input has no folder of
+  // that name, unless -syntax, -root or -nohighlighter is given. Without `previous` (the
+  // earlier run's records, when they hold for this run) every folder of pages gets every
+  // file; with them, a folder gets what its recorded pages load, which is what that run
+  // wrote there: an unchanged rerun neither looks at nor keeps the rest. Once only.
+  void AddHighlighter(const std::vector<SitePage>* previous);
   // After the pages: in a folder without a page that uses a brush, the highlighter is not
-  // written and what an earlier run wrote of it is stale.
+  // written and what an earlier run wrote of it is stale; a folder whose pages load what
+  // was not added is given it.
   void SettleHighlighter();
+  // Adds highlighter file `k` below `folder` (its folder of pages) to the files.
+  void AddHighlighterFile(const std::string& folder, std::size_t k);
+  // Whether the input has a file or folder of the highlighter's name in `folder`: then it is
+  // copied like any other file, and the program writes none there.
+  [[nodiscard]] bool InputHasHighlighter(const std::string& folder) const;
   void WriteHighlighterFile(std::size_t index);
   // The folder of the pages that highlighter file `index` serves.
   [[nodiscard]] std::string PageFolderOf(std::size_t index) const;
 
   Navigation_CL navigation_;
   std::vector<HighlighterFile> highlighter_;
+  bool highlighterAdded_ = false;
 };
 
 }  // namespace tarvix

@@ -190,9 +190,13 @@ void Site_CL::ReadJournal(SiteState* state) {
 void Site_CL::AdoptState(SiteState state) {
   previousFinished_ = state.finished;
   previousProgramSame_ = state.program == programText_;
+  const bool holds = state.program == programText_ && state.options == optionsText_;
+  // The highlighter's files the run will write are among its outputs, which nothing finds
+  // stale.
+  AddHighlighter(holds ? &state.pages : nullptr);
   // What an earlier run made is ours to remove whatever program or options made it.
   FindStale(state);
-  if (state.program != programText_ || state.options != optionsText_)
+  if (!holds)
     return;
   std::unordered_map<std::string, std::size_t> byDocument;
   for (std::size_t i = 0; i < documents_.size(); ++i)
@@ -332,7 +336,7 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
 
   // The folders that hold this run's outputs stay; of the others, those left empty go,
   // the deepest first so that a folder emptied by its subfolder's removal goes too.
-  std::set<std::string> folders;
+  std::vector<std::string> folders;
   for (const SiteDocument& document : documents_)
     AddFoldersOf(document.target, &folders);
   for (const SiteFile& file : files_) {
@@ -349,22 +353,24 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
     for (const SiteInput& copy : *list)
       AddFoldersOf(copy.path, &folders);
   }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   std::vector<std::string> old;
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     old.swap(stateFolders_);
-    stateFolders_.assign(folders.begin(), folders.end());
+    stateFolders_ = folders;
   }
-  const auto depth = [](const std::string& path) {
-    return std::count(path.begin(), path.end(), platform::kPathSeparator);
-  };
-  std::sort(old.begin(), old.end(), [&](const std::string& a, const std::string& b) {
-    return depth(a) != depth(b) ? depth(a) > depth(b) : a < b;
-  });
-  old.erase(std::unique(old.begin(), old.end()), old.end());
-  for (const std::string& folder : old) {
-    if (folders.count(folder) == 0 &&
-        out_.RemoveEmptyFolder(folder) == platform::BelowResult::kDone)
+  std::vector<std::pair<std::ptrdiff_t, std::string>> gone;  // its depth, the folder
+  for (std::string& folder : old) {
+    if (!std::binary_search(folders.begin(), folders.end(), folder))
+      gone.emplace_back(-std::count(folder.begin(), folder.end(), platform::kPathSeparator),
+                        std::move(folder));
+  }
+  std::sort(gone.begin(), gone.end());
+  gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+  for (const auto& [depth, folder] : gone) {
+    if (out_.RemoveEmptyFolder(folder) == platform::BelowResult::kDone)
       ++removed;
   }
   return removed;
