@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Times the live preview's edit to reload on the site bench/site.sh lays out (500 real
+# Times the live preview's edit to reload on the site bench/site.sh lays out (some 800 real
 # documents): the preview serves it, a page is open in headless chromium, and one document
 # is edited again and again; each time counts from the start of the write to the open page
 # showing the new text. Prints the median (and the extremes) of the edits.

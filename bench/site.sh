@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times the site run on a site of real documents: the Markdown that Debian packages ship
-# under /usr/share/doc (installed from a fixed list), de-duplicated and laid out as files.
+# under /usr/share/doc (npm's, its modules' and Node.js's), de-duplicated and laid out as files.
 # Compares `-j 1` with a shell loop that runs the program once per document, `-j 2` with
 # `-j 1`, and a second run on the unchanged tree with the first. Medians of paired runs.
 # Then the link check's share: on a first run each page is scanned and its record made, on
@@ -10,23 +10,24 @@
 # run after one document changed, which writes it twice (before its first file, at the end).
 # Then a first run with the site's navigation in the template against one without it, an
 # edit under the navigation that converts one page, and the cost of the highlighter folder.
-# Usage: bench/site.sh [runs] [documents]   (defaults: 5 runs, 500 documents)
+# Usage: bench/site.sh [runs] [documents]   (defaults: 5 runs, every document, about 800)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-count=${2:-500}
+count=${2:-100000}
 out=build/site-bench
-# Packages whose documentation holds many Markdown files (npm brings its modules' READMEs).
-doc_packages=(npm)
+# The site's documents come from npm's Debian package and the packages it depends on (its
+# modules' READMEs, most of them short) and from Node.js's manual (long API references),
+# unpacked into the benchmark's folder rather than installed: the set is
+# the same whatever else the machine has, and the Node.js a machine already has (one that
+# conflicts with Debian's npm) stays.
+doc_root=$out/debs/root
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
-for p in "${doc_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
 if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
@@ -36,10 +37,22 @@ cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OF
   -DTARVIX_BENCH=ON >/dev/null
 cmake --build "$out/build" -j2 --target tarvix tarvix_link_check >/dev/null
 tarvix=$PWD/$out/build/tarvix
+
+if [ ! -d "$doc_root/usr/share/doc" ]; then
+  mkdir -p "$out/debs"
+  packages=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
+    --no-breaks --no-replaces --no-enhances npm 2>/dev/null | grep -E '^(node-|npm$)' | sort -u)
+  packages="$packages nodejs-doc"
+  # shellcheck disable=SC2086 # one word a package
+  (cd "$out/debs" && apt-get download $packages >/dev/null 2>&1) ||
+    (apt-get update -qq && cd "$out/debs" && apt-get download $packages >/dev/null)
+  mkdir -p "$doc_root"
+  for deb in "$out"/debs/*.deb; do dpkg-deb -x "$deb" "$doc_root"; done
+fi
 link_check=$PWD/$out/build/bench/tarvix_link_check
 
 # The site: the first `count` distinct documents in path order, at their place below
-# /usr/share/doc, compressed ones unpacked.
+# usr/share/doc, compressed ones unpacked.
 site=$out/src
 if [ ! -f "$out/src.count" ] || [ "$(cat "$out/src.count")" != "$count" ]; then
   rm -rf "$site"
@@ -47,7 +60,7 @@ if [ ! -f "$out/src.count" ] || [ "$(cat "$out/src.count")" != "$count" ]; then
   declare -A seen
   n=0
   while IFS= read -r f; do
-    rel=${f#/usr/share/doc/}
+    rel=${f#"$doc_root"/usr/share/doc/}
     rel=${rel%.gz}
     if [[ $f == *.gz ]]; then body=$(gzip -dc "$f" 2>/dev/null) || continue; else body=$(cat "$f"); fi
     sum=$(printf '%s' "$body" | md5sum | cut -d' ' -f1)
@@ -57,8 +70,8 @@ if [ ! -f "$out/src.count" ] || [ "$(cat "$out/src.count")" != "$count" ]; then
     printf '%s\n' "$body" > "$site/$rel"
     n=$((n + 1))
     [ "$n" -ge "$count" ] && break
-  done < <(find /usr/share/doc \( -name '*.md' -o -name '*.md.gz' \) -type f | LC_ALL=C sort)
-  echo "$n" > "$out/src.count"
+  done < <(find "$doc_root/usr/share/doc" \( -name '*.md' -o -name '*.md.gz' \) -type f | LC_ALL=C sort)
+  echo "$count" > "$out/src.count"
 fi
 docs=$(find "$site" -name '*.md' | wc -l)
 bytes=$(find "$site" -name '*.md' -exec cat {} + | wc -c)
@@ -84,7 +97,7 @@ for ((i = 0; i < runs; i++)); do
   now t0; "$tarvix" "$site" -o "$out/j2" -j 2 >/dev/null 2>&1; now t1; j2_t+=($((t1 - t0)))
 done
 # The pages of the site run are those of the loop.
-diff -r -q -x .ht-tarvix-site "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .ht-tarvix-site "$out/j1" "$out/j2" >/dev/null &&
+diff -r -q -x .ht-tarvix-site -x SyntaxHighlighter "$out/loop" "$out/j1" >/dev/null && diff -r -q -x .ht-tarvix-site "$out/j1" "$out/j2" >/dev/null &&
   echo "pages: -j 1, -j 2 and the loop agree" || echo "pages: DIFFER"
 
 # One document changed: the run converts it and writes the state twice.
@@ -141,6 +154,37 @@ done
 mv "$out/first.keep" "$site/$first"
 rm -rf "$out/first"
 
+# The ten-fold site: the site copied into ten folders. Its first run against the site's
+# (each into a folder of its own), its unchanged rerun against a process start (the
+# program's --version), and an edit of one of its documents against its unchanged rerun:
+# what an edit costs must not grow with the site.
+site10=$out/src10
+if [ ! -f "$out/src10.count" ] || [ "$(cat "$out/src10.count")" != "$count" ]; then
+  rm -rf "$site10"
+  mkdir -p "$site10"
+  for c in 0 1 2 3 4 5 6 7 8 9; do cp -R "$site" "$site10/copy$c"; done
+  echo "$count" > "$out/src10.count"
+fi
+docs10=$(find "$site10" -name '*.md' | wc -l)
+bytes10=$(find "$site10" -name '*.md' -exec cat {} + | wc -c)
+first10=copy0/${first#./}
+rm -rf "$out/ten"
+mkdir -p "$out/ten"
+one1_t=() one10_t=() start_t=() again10_t=() edit10_t=()
+cp "$site10/$first10" "$out/first10.keep"
+for ((i = 0; i < runs; i++)); do
+  now t0; "$tarvix" "$site" -o "$out/ten/one$i" >/dev/null 2>&1; now t1; one1_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site10" -o "$out/ten/ten$i" >/dev/null 2>&1; now t1; one10_t+=($((t1 - t0)))
+  now t0; "$tarvix" --version >/dev/null 2>&1; now t1; start_t+=($((t1 - t0)))
+  now t0; "$tarvix" "$site10" -o "$out/ten/ten0" >/dev/null 2>&1; now t1; again10_t+=($((t1 - t0)))
+  printf '\nOne more line.\n' >>"$site10/$first10"
+  now t0; "$tarvix" "$site10" -o "$out/ten/ten0" >/dev/null 2>&1; now t1; edit10_t+=($((t1 - t0)))
+  [ "$i" -gt 0 ] && rm -rf "$out/ten/one$i" "$out/ten/ten$i"
+done
+mv "$out/first10.keep" "$site10/$first10"
+peak10=$( (/usr/bin/time -f '%M' "$tarvix" "$site10" -o "$out/ten/peak" >/dev/null) 2>&1 | tail -n 1)
+rm -rf "$out/ten"
+
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio_median() { # median of the paired ratios a[i]/b[i]
   local -n a=$1 b=$2
@@ -171,3 +215,16 @@ echo "an edit that changes no title, with ####NAV####: $(ms "$(median "${navedit
 echo "first run, -nohighlighter: $(ms "$(median "${noh_t[@]}")"); with the highlighter folder: $highlighter_files files, $(ratio_median plain_t noh_t) times as long"
 echo "state file: $state_bytes bytes; one flushed write: $(ms "$state_ns")"
 echo "periodic state writes: one per 2 s of work, $(awk -v n="$state_ns" 'BEGIN {printf "%.2f", n / 2e9 * 100}') % of a long run"
+echo
+echo "ten-fold site: $docs10 documents, $bytes10 bytes"
+start=$(median "${start_t[@]}")
+again10=$(median "${again10_t[@]}")
+echo "first run, the site:          $(ms "$(median "${one1_t[@]}")")"
+echo "first run, ten-fold:          $(ms "$(median "${one10_t[@]}")")   peak $((peak10 / 1024)) MB"
+echo "ten-fold / site, first run: $(ratio_median one10_t one1_t)   (bar: at most 11)"
+awk -v a="$again10" -v s="$start" -v d="$docs10" 'BEGIN {
+  printf "unchanged rerun, ten-fold:    %.1f ms; a process start %.1f ms; %.1f us a document past it   (bar: at most 20)\n",
+    a / 1e6, s / 1e6, (a - s) / 1e3 / d }'
+awk -v e="$(median "${edit10_t[@]}")" -v a="$again10" 'BEGIN {
+  printf "one document edited, ten-fold: %.1f ms, %.1f ms past the unchanged rerun   (bar: at most 20)\n",
+    e / 1e6, (e - a) / 1e6 }'
