@@ -66,8 +66,7 @@ bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     if (!journal_.IsOpen()) {
       std::string why;
-      const platform::BelowResult opened =
-          journal_.Open(out_, std::string(kSiteJournalName), &why);
+      const platform::BelowResult opened = journal_.Open(out_, std::string(kSiteJournalName), &why);
       if (opened == platform::BelowResult::kLink) {
         SayLink(std::string(kSiteJournalName), kNotWritten);
         return false;
@@ -78,7 +77,8 @@ bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
         return false;
       }
     }
-    if (!journal_.Append(FormatMadeLine({relative, identity->stamp, identity->device, identity->inode}))) {
+    if (!journal_.Append(
+            FormatMadeLine({relative, identity->stamp, identity->device, identity->inode}))) {
       messages.Message(Join(output_, std::string(kSiteJournalName)) + ": Write Err StateFile",
                        MessageStream::Error);
       return false;
@@ -101,8 +101,18 @@ bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,
 
 void Site_CL::BeginWork() {
   std::call_once(beginWork_, [this] {
-    // Before the first temporary file: a run killed from here on is known to the next.
-    (void)WriteState(false);
+    // Before the first temporary file: a run killed from here on is known to the next. The
+    // journal being there tells it (the next run reads a run that left one as unfinished),
+    // and costs one file made, where the whole state written again would cost as much as an
+    // unchanged run of a large site; only a journal that cannot be made leaves it to the state.
+    bool opened = false;
+    {
+      const std::lock_guard<std::mutex> lock(recordsMutex_);
+      opened = journal_.IsOpen() ||
+               journal_.Open(out_, std::string(kSiteJournalName)) == platform::BelowResult::kDone;
+    }
+    if (!opened)
+      (void)WriteState(false);
     nextStateWrite_ = NextStateWrite();
   });
 }
@@ -168,8 +178,7 @@ bool Site_CL::WriteState(bool finished) {
   const platform::BelowResult created = file.Create(out_, std::string(kSiteStateName));
   if (created == platform::BelowResult::kLink)
     SayLink(std::string(kSiteStateName), kNotWritten);
-  if (created != platform::BelowResult::kDone || !file.Write(text) ||
-      !file.Finish(true, &written))
+  if (created != platform::BelowResult::kDone || !file.Write(text) || !file.Finish(true, &written))
     return false;
   // The state's name is ours alone: whatever was put there is replaced, not followed.
   const platform::BelowResult committed = file.Commit(true, nullptr, true);

@@ -166,6 +166,32 @@ TEST(SiteSignals, LeftoversOfAKilledRunAreRemoved) {
   EXPECT_EQ(left, expected);
 }
 
+// A run makes its journal before its first temporary file, and writes its state only now
+// and then: killed in between, it leaves a finished state and a journal that is still
+// empty, and the next run must take the journal's word that temporary files may be left.
+TEST(SiteSignals, EmptyJournalBesideAFinishedStateMeansLeftovers) {
+  ScopedTempDir dir;
+  WriteManyDocuments(dir, 20);
+  RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_NE(dir.ReadFile("out/.ht-tarvix-site").find("\nrun\tfinished\n"), std::string::npos);
+  dir.WriteFile("out/.ht-tarvix-made", "");
+  dir.WriteFile("out/f3/.tarvix-Ab12Cd34Ef.tmp", "partial");
+  r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).upToDate, 20) << r.err;
+  EXPECT_TRUE(TemporaryFilesBelow(dir.PathOf("out")).empty());
+  EXPECT_FALSE(fs::exists(dir.PathOf("out/.ht-tarvix-made")));
+
+  // An edit's run makes the journal, and takes it away once the state records the page.
+  const std::string before = dir.ReadFile("out/.ht-tarvix-site");
+  dir.WriteFile("site/f3/d10003.md", "# Edited\n");
+  r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).converted, 1) << r.err;
+  EXPECT_NE(dir.ReadFile("out/.ht-tarvix-site"), before);
+  EXPECT_FALSE(fs::exists(dir.PathOf("out/.ht-tarvix-made")));
+}
+
 // A FIFO in the state file's place hung the run; the zero device aborted it.
 TEST(SiteSignals, StateFileThatIsNoFileMeansAFullRun) {
   for (const char* kind : {"fifo", "zero device"}) {
