@@ -47,16 +47,24 @@ std::string SpellingOf(std::string_view text, std::string_view target) {
 }  // namespace
 
 std::size_t Site_CL::CheckLinks() {
+  // The records of the pages not made now, read back on every core: on an unchanged rerun
+  // they are most of the check's work.
+  RunPool(documents_.size(), JobCount(), false, [this](std::size_t i) {
+    const std::optional<SitePage>& record = documents_[i].record;
+    if (record && !documents_[i].links)
+      documents_[i].links = ParsePageLinks(record->links);
+  });
   std::vector<LinkPage> pages;
+  pages.reserve(documents_.size());
   std::vector<const SitePage*> recordOf;  // by page of the check
+  recordOf.reserve(documents_.size());
   std::unordered_map<std::string, PathKind> known;
+  known.reserve(documents_.size() + files_.size());
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     std::optional<SitePage>& record = documents_[i].record;
     if (!record)
       continue;
     std::optional<PageLinks>& links = documents_[i].links;
-    if (!links)
-      links = ParsePageLinks(record->links);
     if (!links) {
       // Without a record we can read (an older state's page): the page itself, once.
       std::string html;
@@ -177,6 +185,11 @@ std::size_t Site_CL::CheckLinks() {
   }
   if (!lines.empty())
     platform::PrintErrorText(lines);
+  // The records keep what the next run checks; what was read of them goes before the state
+  // is written, which needs as much room again.
+  pages.clear();
+  for (SiteDocument& document : documents_)
+    document.links.reset();
   return broken.size();
 }
 

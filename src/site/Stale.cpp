@@ -3,6 +3,7 @@
 // is gone. Owns the stale and kept lists; sets the documents' previous records.
 #include <algorithm>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -147,17 +148,20 @@ void Site_CL::CheckStateRecords(SiteState* state) const {
 }
 
 void Site_CL::FindStale(const SiteState& state) {
-  std::unordered_set<std::string> outputs;
+  // Views of the paths, which outlive the look-ups.
+  std::unordered_set<std::string_view> outputs;
+  outputs.reserve(documents_.size() + files_.size());
   for (const SiteDocument& document : documents_)
     outputs.insert(document.target);
   for (const SiteFile& file : files_)
     outputs.insert(file.path);
-  std::unordered_set<std::string> seen;
+  std::unordered_set<std::string_view> seen;
   for (const SitePage& page : state.pages) {
     if (outputs.count(page.target) != 0 || !seen.insert(page.target).second)
       continue;
     (BelowUnreadable(walkErrors_, page.document) ? keptPages_ : stalePages_).push_back(page);
   }
+  previousCopies_.reserve(state.copies.size());
   for (const SiteInput& copy : state.copies) {
     previousCopies_.emplace(copy.path, copy);
     if (outputs.count(copy.path) == 0 && seen.insert(copy.path).second)
