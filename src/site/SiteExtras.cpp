@@ -146,11 +146,10 @@ void Site_CL::RedoNavigation(int jobs) {
 }
 
 bool Site_CL::InputHasHighlighter(const std::string& folder) const {
-  const std::string below = folder.empty() ? std::string(kHighlighterFolder)
-                                           : folder + platform::kPathSeparator +
-                                                 std::string(kHighlighterFolder);
-  platform::FileStatus status;
-  return platform::StatusOf(source_ + platform::kPathSeparator + below, &status);
+  const std::string below =
+      folder.empty() ? std::string(kHighlighterFolder)
+                     : folder + platform::kPathSeparator + std::string(kHighlighterFolder);
+  return inputHighlighters_.count(below) != 0;
 }
 
 void Site_CL::AddHighlighterFile(const std::string& folder, std::size_t k) {
@@ -173,6 +172,25 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
   highlighter_ = HighlighterFiles();
   if (highlighter_.empty())
     return;
+  // The input's own entries of that name, as the walk found them: a folder, a file, or a
+  // folder it could not read.
+  const auto named = [](const std::string& relative) {
+    const std::size_t at = relative.rfind(platform::kPathSeparator);
+    return std::string_view(relative).substr(at == std::string::npos ? 0 : at + 1) ==
+           kHighlighterFolder;
+  };
+  for (const std::string& folder : folders_) {
+    if (named(folder))
+      inputHighlighters_.insert(folder);
+  }
+  for (const SiteFile& file : files_) {
+    if (named(file.path))
+      inputHighlighters_.insert(file.path);
+  }
+  for (const WalkError& error : walkErrors_) {
+    if (named(error.relative))
+      inputHighlighters_.insert(error.relative);
+  }
   // For each folder, the scripts of the brushes its recorded pages load (kEveryBrush: all).
   constexpr std::string_view kEveryBrush = "*";
   std::map<std::string, std::set<std::string, std::less<>>> wanted;

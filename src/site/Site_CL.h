@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -287,6 +288,7 @@ class Site_CL {
   Navigation_CL navigation_;
   std::vector<HighlighterFile> highlighter_;
   bool highlighterAdded_ = false;
+  std::unordered_set<std::string> inputHighlighters_;  // the input's entries of its name
 };
 
 }  // namespace tarvix

@@ -45,15 +45,16 @@ bool Site_CL::ReadState(MessageSink_CL& console, StateText* read) {
                                                            : StateRead::kOther;
   // An output folder belongs to one site: another's pages are no stale pages of ours.
   if (read->parsed == StateRead::kRead) {
-    const std::string_view recorded = std::string_view(state.options).substr(
-        0, std::min(state.options.find('\n'), state.options.size()));
-    const std::string_view ours = std::string_view(optionsText_).substr(
-        0, std::min(optionsText_.find('\n'), optionsText_.size()));
+    const std::string_view recorded =
+        std::string_view(state.options)
+            .substr(0, std::min(state.options.find('\n'), state.options.size()));
+    const std::string_view ours =
+        std::string_view(optionsText_)
+            .substr(0, std::min(optionsText_.find('\n'), optionsText_.size()));
     if (recorded.substr(0, kSourceLine.size()) == kSourceLine && recorded != ours) {
       const std::string other(recorded.substr(kSourceLine.size()));
       const std::string shown = platform::FullPath(
-          other.empty() || other[0] == platform::kPathSeparator ? other
-                                                                : Join(outputReal_, other));
+          other.empty() || other[0] == platform::kPathSeparator ? other : Join(outputReal_, other));
       console.Message(output_ + std::string(kOtherSite) + "\"" + shown + "\"",
                       MessageStream::Error);
       console.Message(DetailLine(output_, kOtherSiteDetail), MessageStream::Error);
@@ -202,7 +203,8 @@ void Site_CL::AdoptState(SiteState state) {
   FindStale(state);
   if (!holds)
     return;
-  std::unordered_map<std::string, std::size_t> byDocument;
+  std::unordered_map<std::string_view, std::size_t> byDocument;
+  byDocument.reserve(documents_.size());
   for (std::size_t i = 0; i < documents_.size(); ++i)
     byDocument[documents_[i].path] = i;
   for (SitePage& page : state.pages) {

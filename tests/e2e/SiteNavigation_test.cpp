@@ -263,6 +263,21 @@ TEST(SiteHighlighter, OptionsAndTheInputsOwnFolderWriteNone) {
   r = RunProgram(dir.path(), {"site", "-o", "out3"});
   EXPECT_EQ(SummaryOf(r.err).copied, 1) << r.err;
   EXPECT_EQ(dir.ReadFile("out3/SyntaxHighlighter/scripts/shCore.js"), "// mine\n");
+
+  // A file of that name in a folder of pages is the input's too, on a rerun as on the
+  // first run; the folder beside it without one gets the program's.
+  fs::create_directories(dir.PathOf("site/sub"));
+  fs::create_directories(dir.PathOf("site/other"));
+  dir.WriteFile("site/sub/code.md", "```cpp\nint b;\n```\n");
+  dir.WriteFile("site/sub/SyntaxHighlighter", "a file of mine");
+  dir.WriteFile("site/other/code.md", "```cpp\nint c;\n```\n");
+  for (int run = 0; run < 2; ++run) {
+    r = RunProgram(dir.path(), {"site", "-o", "out4"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(SummaryOf(r.err).copied, run == 0 ? 5 : 0) << r.err;
+    EXPECT_EQ(dir.ReadFile("out4/sub/SyntaxHighlighter"), "a file of mine");
+    EXPECT_TRUE(fs::exists(dir.PathOf("out4/other/SyntaxHighlighter/scripts/shBrushCpp.js")));
+  }
 }
 
 TEST(Starter, NewSiteBuildsWithoutBrokenLinksAndRefusesAFullFolder) {
