@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "support/RunProgram.h"
@@ -56,6 +58,49 @@ TEST(Watch, TellsChangesBelowWatchedFolders) {
   }
   dir.WriteFile("src/new/c.md", "x");
   EXPECT_EQ(watch.Wait(kPatience), WatchWait::Changed);
+}
+
+// A site of more folders than an older system's whole share of watches: watched where the
+// system gives more, and a Start after each rerun neither lists them all again nor loses
+// the news that came before it.
+TEST(Watch, ManyFoldersAreWatchedAndStartKeepsTheNews) {
+  ScopedTempDir dir;
+  constexpr int kFolders = 4500;
+  for (int i = 0; i < kFolders; ++i)
+    std::filesystem::create_directories(
+        dir.PathOf("src/f" + std::to_string(i / 100) + "/g" + std::to_string(i)));
+  long long limit = 0;
+  std::ifstream("/proc/sys/fs/inotify/max_user_watches") >> limit;
+  if (limit < 2 * (kFolders + 100))
+    GTEST_SKIP() << "this system gives too few watches";
+  FolderWatch watch;
+  const std::vector<WatchedFolder> folders{{dir.PathOf("src"), true, {}}};
+  ASSERT_TRUE(watch.Start(folders));
+  dir.WriteFile("src/f44/g4499/a.md", "x");
+  EXPECT_EQ(watch.Wait(kPatience), WatchWait::Changed);
+  while (watch.Wait(50) == WatchWait::Changed) {
+  }
+  // A change that Start takes from the queue is still told.
+  dir.WriteFile("src/f3/g300/b.md", "x");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(watch.Start(folders));
+  EXPECT_EQ(watch.Wait(0), WatchWait::Changed);
+  while (watch.Wait(50) == WatchWait::Changed) {
+  }
+  // Folders made two deep, and one moved in from outside: watched after the next Start.
+  std::filesystem::create_directories(dir.PathOf("src/f1/new/deeper"));
+  std::filesystem::create_directories(dir.PathOf("outside/moved"));
+  std::filesystem::rename(dir.PathOf("outside"), dir.PathOf("src/f2/in"));
+  EXPECT_EQ(watch.Wait(kPatience), WatchWait::Changed);
+  while (watch.Wait(50) == WatchWait::Changed) {
+  }
+  ASSERT_TRUE(watch.Start(folders));
+  for (const char* file : {"src/f1/new/deeper/c.md", "src/f2/in/moved/d.md"}) {
+    dir.WriteFile(file, "x");
+    EXPECT_EQ(watch.Wait(kPatience), WatchWait::Changed) << file;
+    while (watch.Wait(50) == WatchWait::Changed) {
+    }
+  }
 }
 
 TEST(Watch, TemporaryFolderIsMadeAndRemoved) {
