@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace tarvix {
@@ -125,11 +127,14 @@ BodySum SumOf(std::string_view body) {
   constexpr int kBlocksBetweenCounts = 63;
   while (end - at >= 32) {
     for (int block = 0; block < kBlocksBetweenCounts && end - at >= 32; ++block, at += 32) {
-      for (std::size_t lane = 0; lane < 4; ++lane) {
-        const std::uint64_t word = LittleWord(at + 8 * lane);
-        lanes[lane] = Mix(lanes[lane], word);
-        counts += ZeroBytes(word ^ feeds);
-      }
+      const std::uint64_t words[4] = {LittleWord(at), LittleWord(at + 8), LittleWord(at + 16),
+                                      LittleWord(at + 24)};
+      lanes[0] = Mix(lanes[0], words[0]);
+      lanes[1] = Mix(lanes[1], words[1]);
+      lanes[2] = Mix(lanes[2], words[2]);
+      lanes[3] = Mix(lanes[3], words[3]);
+      counts += ZeroBytes(words[0] ^ feeds) + ZeroBytes(words[1] ^ feeds) +
+                ZeroBytes(words[2] ^ feeds) + ZeroBytes(words[3] ^ feeds);
     }
     addCounts();
   }
@@ -265,9 +270,40 @@ void AppendNumber(std::string& out, Number value) {
   out.append(digits, result.ptr);
 }
 
+// A decimal number that fills `text`, as std::from_chars reads it (a sign only for a signed
+// type, no plus, leading zeros taken). The stamps, sizes and identities are most of a state's
+// numbers, all of at most 19 digits, which we read here without the general reader's check
+// for overflow at each digit.
 template <class Number>
-bool ReadNumber(std::string_view text, Number* value, int base = 10) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, base);
+bool ReadNumber(std::string_view text, Number* value) {
+  constexpr std::size_t kSafeDigits = 19;  // 10^19 - 1 fits in 64 bits without a sign
+  const bool negative = std::is_signed_v<Number> && !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > kSafeDigits) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, 10);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+  }
+  std::uint64_t read = 0;
+  for (const char c : digits) {
+    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+    if (digit > 9)
+      return false;
+    read = read * 10 + digit;
+  }
+  using Unsigned = std::make_unsigned_t<Number>;
+  const std::uint64_t limit =
+      static_cast<std::uint64_t>(std::numeric_limits<Number>::max()) + (negative ? 1 : 0);
+  if (read > limit)
+    return false;
+  // Negated in the unsigned type, where the lowest value of the signed one is no overflow.
+  *value = static_cast<Number>(negative ? Unsigned{0} - static_cast<Unsigned>(read)
+                                        : static_cast<Unsigned>(read));
+  return true;
+}
+
+// The check line's sum: hexadecimal digits.
+bool ReadHex(std::string_view text, std::uint64_t* value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, 16);
   return error == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
@@ -591,7 +627,7 @@ StateRead ParseSiteState(std::string_view text, SiteState* state) {
   std::size_t lines = 0;
   std::uint64_t sum = 0;
   if (check.size() != 3 || check[0] != NameOf(Kind::kCheck) || !ReadNumber(check[1], &lines) ||
-      !ReadNumber(check[2], &sum, 16))
+      !ReadHex(check[2], &sum))
     return StateRead::kDamaged;
   const BodySum found = SumOf(body);
   if (found.sum != sum || found.lines != lines)
