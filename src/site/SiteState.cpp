@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -23,46 +24,37 @@ constexpr char kFileEntry = 'f';
 constexpr char kFolderEntry = 'd';
 constexpr char kLinkEntry = 'l';
 
-// The kinds of record, each the first field of its line.
+// The kinds of record, each the first field of its line, in the order they are most often
+// met, as the reader tries them in turn.
 enum class Kind {
+  kInput,
+  kPage,
+  kLinks,
+  kAbout,
+  kFolder,
+  kCopy,
+  kListing,
+  kMade,
   kProgram,
   kOptions,
   kRun,
-  kPage,
-  kInput,
-  kLinks,
-  kAbout,
-  kCopy,
-  kMade,
-  kFolder,
-  kListing,
   kCheck,
   kOther
 };
-struct KindName {
-  std::string_view name;
-  Kind kind;
-};
-// In the order they are most often met, as the reader looks them up in turn.
-constexpr KindName kKinds[] = {
-    {"input", Kind::kInput},     {"page", Kind::kPage},     {"links", Kind::kLinks},
-    {"about", Kind::kAbout},     {"folder", Kind::kFolder}, {"copy", Kind::kCopy},
-    {"listing", Kind::kListing}, {"made", Kind::kMade},     {"program", Kind::kProgram},
-    {"options", Kind::kOptions}, {"run", Kind::kRun},       {"check", Kind::kCheck},
-};
+// Their names, in the same order.
+constexpr std::string_view kKindNames[] = {"input",   "page",    "links",   "about",
+                                           "folder",  "copy",    "listing", "made",
+                                           "program", "options", "run",     "check"};
+static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::kOther));
 
 constexpr std::string_view NameOf(Kind kind) {
-  for (const KindName& row : kKinds) {
-    if (row.kind == kind)
-      return row.name;
-  }
-  return {};
+  return kKindNames[static_cast<std::size_t>(kind)];
 }
 
 Kind KindOf(std::string_view name) {
-  for (const KindName& row : kKinds) {
-    if (row.name == name)
-      return row.kind;
+  for (std::size_t k = 0; k < std::size(kKindNames); ++k) {
+    if (kKindNames[k] == name)
+      return static_cast<Kind>(k);
   }
   return Kind::kOther;
 }
