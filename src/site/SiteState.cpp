@@ -2,113 +2,256 @@
 #include "site/SiteState.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace tarvix {
 namespace {
 
 // The first line; a new format gets a new number, and an older file is then ignored.
-constexpr std::string_view kVersionLine = "tarvix-site 2";
+constexpr std::string_view kVersionLine = "tarvix-site 3";
 constexpr std::string_view kMissing = "-";
 constexpr std::string_view kFinished = "finished";
 constexpr std::string_view kGoing = "going";
-constexpr std::string_view kCheck = "check";
 // The first byte of a listing's entry: what the name is.
 constexpr char kFileEntry = 'f';
 constexpr char kFolderEntry = 'd';
 constexpr char kLinkEntry = 'l';
 
-// FNV-1a over the bytes: any change of a byte or of their order changes it.
-std::uint64_t Checksum(std::string_view bytes) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : bytes) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
+// The kinds of record, each the first field of its line, in the order they are most often
+// met, as the reader tries them in turn.
+enum class Kind {
+  kInput,
+  kPage,
+  kLinks,
+  kAbout,
+  kFolder,
+  kCopy,
+  kListing,
+  kMade,
+  kProgram,
+  kOptions,
+  kRun,
+  kCheck,
+  kOther
+};
+// Their names, in the same order.
+constexpr std::string_view kKindNames[] = {"input",   "page",    "links",   "about",
+                                           "folder",  "copy",    "listing", "made",
+                                           "program", "options", "run",     "check"};
+static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::kOther));
+
+constexpr std::string_view NameOf(Kind kind) {
+  return kKindNames[static_cast<std::size_t>(kind)];
 }
 
-std::string Hex(std::uint64_t value) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text(16, '0');
-  for (int i = 15; i >= 0; --i, value >>= 4)
-    text[static_cast<std::size_t>(i)] = kDigits[value & 15];
-  return text;
+Kind KindOf(std::string_view name) {
+  for (std::size_t k = 0; k < std::size(kKindNames); ++k) {
+    if (kKindNames[k] == name)
+      return static_cast<Kind>(k);
+  }
+  return Kind::kOther;
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+
+// The eight bytes at `at` as a number, the first the lowest: the sum is the same on every
+// machine, as the state is published with the pages.
+std::uint64_t LittleWord(const unsigned char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i, word >>= 8)
+      swapped = (swapped << 8) | (word & 0xff);
+    word = swapped;
+  }
+  return word;
+}
+
+constexpr std::uint64_t kMultiplierA = 0x9e3779b97f4a7c15ull;
+constexpr std::uint64_t kMultiplierB = 0xc6a4a7935bd1e995ull;
+
+// One word into one lane. Each step is a bijection of the lane for a given word, and of the
+// word for a given lane, so a changed word always changes its lane and the steps after it
+// keep the difference.
+std::uint64_t Mix(std::uint64_t lane, std::uint64_t word) {
+  return std::rotl(lane + word * kMultiplierA, 31) * kMultiplierB;
+}
+
+// The zero bytes of `word` as a 1 in each such byte's lowest bit.
+std::uint64_t ZeroBytes(std::uint64_t word) {
+  return (~(((word & ~kHighs) + ~kHighs) | word) & kHighs) >> 7;
+}
+
+struct BodySum {
+  std::uint64_t sum = 0;
+  std::size_t lines = 0;
+};
+
+// The sum that the check line gives for `body`, and its line feeds. A byte-by-byte sum is a
+// chain of dependent multiplications, which over a state of megabytes took tens of
+// milliseconds a run; we take eight bytes at a time in four lanes that do not wait for one
+// another. Any change of one word changes the sum; any other change of bytes or of their
+// order, all but certainly.
+BodySum SumOf(std::string_view body) {
+  const auto* at = reinterpret_cast<const unsigned char*>(body.data());
+  const unsigned char* const end = at + body.size();
+  std::uint64_t lanes[4] = {kMultiplierA, kMultiplierB, ~kMultiplierA, ~kMultiplierB};
+  const std::uint64_t feeds = kOnes * '\n';
+  std::size_t lines = 0;
+  // The line feeds found add up in each byte of `counts`, taken out before a byte can carry.
+  std::uint64_t counts = 0;
+  const auto addCounts = [&] {
+    constexpr std::uint64_t kLowBytes = 0x00ff00ff00ff00ffull;
+    const std::uint64_t pairs = (counts & kLowBytes) + ((counts >> 8) & kLowBytes);
+    lines += static_cast<std::size_t>((pairs * 0x0001000100010001ull) >> 48);
+    counts = 0;
+  };
+  // Each block of 32 bytes adds at most 4 to a byte of `counts`.
+  constexpr int kBlocksBetweenCounts = 63;
+  while (end - at >= 32) {
+    for (int block = 0; block < kBlocksBetweenCounts && end - at >= 32; ++block, at += 32) {
+      const std::uint64_t words[4] = {LittleWord(at), LittleWord(at + 8), LittleWord(at + 16),
+                                      LittleWord(at + 24)};
+      lanes[0] = Mix(lanes[0], words[0]);
+      lanes[1] = Mix(lanes[1], words[1]);
+      lanes[2] = Mix(lanes[2], words[2]);
+      lanes[3] = Mix(lanes[3], words[3]);
+      counts += ZeroBytes(words[0] ^ feeds) + ZeroBytes(words[1] ^ feeds) +
+                ZeroBytes(words[2] ^ feeds) + ZeroBytes(words[3] ^ feeds);
+    }
+    addCounts();
+  }
+  for (std::size_t lane = 0; end - at >= 8; at += 8, ++lane) {
+    const std::uint64_t word = LittleWord(at);
+    lanes[lane] = Mix(lanes[lane], word);
+    counts += ZeroBytes(word ^ feeds);
+  }
+  // The last bytes, padded: the length, mixed in below, tells them from their padding.
+  unsigned char last[8] = {};
+  if (at != end)
+    std::memcpy(last, at, static_cast<std::size_t>(end - at));
+  lines += static_cast<std::size_t>(std::count(last, last + (end - at), '\n'));
+  addCounts();
+  std::uint64_t sum = Mix(body.size(), LittleWord(last));
+  for (std::size_t lane = 0; lane < 4; ++lane)
+    sum = Mix(sum, lanes[lane]);
+  // Every bit of the sum depends on every bit of the lanes.
+  sum ^= sum >> 33;
+  sum *= kMultiplierB;
+  sum ^= sum >> 29;
+  return {sum, lines};
+}
+
+// Whether the eight bytes at `at` may hold one that is written escaped: a backslash, or a
+// byte below 14 (tab, line feed and carriage return are 9, 10 and 13). Never false when
+// one is there; true now and then for another control byte, which the caller looks at.
+bool MayHoldEscaped(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  const std::uint64_t slashes = word ^ (kOnes * '\\');
+  return (((word - kOnes * 14) & ~word) | ((slashes - kOnes) & ~slashes)) & kHighs;
+}
+
+bool IsEscaped(char c) {
+  return c == '\\' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The first byte in [at, end) written escaped, or `end`. Texts are mostly plain, so we look
+// at eight bytes at a time.
+const char* NextEscaped(const char* at, const char* end) {
+  while (at < end) {
+    if (end - at >= 8 && !MayHoldEscaped(at)) {
+      at += 8;
+      continue;
+    }
+    for (const char* stop = std::min(at + 8, end); at < stop; ++at) {
+      if (IsEscaped(*at))
+        return at;
+    }
+  }
+  return end;
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
-  // Most texts hold none of the four: they go in one piece.
-  if (text.find_first_of("\\\t\n\r") == std::string_view::npos) {
-    out.append(text);
-    return;
-  }
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out.push_back(c);
-    }
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  for (;;) {
+    const char* special = NextEscaped(at, end);
+    out.append(at, static_cast<std::size_t>(special - at));
+    if (special == end)
+      return;
+    const char escape[2] = {'\\', *special == '\\'   ? '\\'
+                                  : *special == '\t' ? 't'
+                                  : *special == '\n' ? 'n'
+                                                     : 'r'};
+    out.append(escape, 2);
+    at = special + 1;
   }
 }
 
-std::optional<std::string> Unescaped(std::string_view text) {
-  if (text.find('\\') == std::string_view::npos)
-    return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out.push_back(text[i]);
-      continue;
-    }
-    if (++i == text.size())
-      return std::nullopt;
-    switch (text[i]) {
+// `text` with its escapes undone into `out`; false at an escape we do not write.
+[[nodiscard]] bool Unescape(std::string_view text, std::string* out) {
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  const void* found = std::memchr(at, '\\', text.size());
+  if (found == nullptr) {
+    out->assign(text);
+    return true;
+  }
+  out->clear();
+  out->reserve(text.size());
+  while (found != nullptr) {
+    const char* slash = static_cast<const char*>(found);
+    out->append(at, static_cast<std::size_t>(slash - at));
+    if (slash + 1 == end)
+      return false;
+    switch (slash[1]) {
       case '\\':
-        out.push_back('\\');
+        out->push_back('\\');
         break;
       case 't':
-        out.push_back('\t');
+        out->push_back('\t');
         break;
       case 'n':
-        out.push_back('\n');
+        out->push_back('\n');
         break;
       case 'r':
-        out.push_back('\r');
+        out->push_back('\r');
         break;
       default:
-        return std::nullopt;
+        return false;
     }
+    at = slash + 2;
+    found = std::memchr(at, '\\', static_cast<std::size_t>(end - at));
   }
-  return out;
+  out->append(at, static_cast<std::size_t>(end - at));
+  return true;
 }
 
 // The fields of one line, split at tabs, into `fields`: one vector serves every line of a
 // file.
 void SplitFields(std::string_view line, std::vector<std::string_view>& fields) {
   fields.clear();
-  std::size_t from = 0;
+  const char* at = line.data();
+  const char* const end = at + line.size();
   for (;;) {
-    const std::size_t tab = line.find('\t', from);
-    if (tab == std::string_view::npos) {
-      fields.push_back(line.substr(from));
+    const void* tab = std::memchr(at, '\t', static_cast<std::size_t>(end - at));
+    if (tab == nullptr) {
+      fields.emplace_back(at, static_cast<std::size_t>(end - at));
       return;
     }
-    fields.push_back(line.substr(from, tab - from));
-    from = tab + 1;
+    const char* stop = static_cast<const char*>(tab);
+    fields.emplace_back(at, static_cast<std::size_t>(stop - at));
+    at = stop + 1;
   }
 }
 
@@ -119,10 +262,47 @@ void AppendNumber(std::string& out, Number value) {
   out.append(digits, result.ptr);
 }
 
+// A decimal number that fills `text`, as std::from_chars reads it (a sign only for a signed
+// type, no plus, leading zeros taken). The stamps, sizes and identities are most of a state's
+// numbers, all of at most 19 digits, which we read here without the general reader's check
+// for overflow at each digit.
 template <class Number>
-bool ReadNumber(std::string_view text, Number* value, int base = 10) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, base);
+bool ReadNumber(std::string_view text, Number* value) {
+  constexpr std::size_t kSafeDigits = 19;  // 10^19 - 1 fits in 64 bits without a sign
+  const bool negative = std::is_signed_v<Number> && !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > kSafeDigits) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, 10);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+  }
+  std::uint64_t read = 0;
+  for (const char c : digits) {
+    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+    if (digit > 9)
+      return false;
+    read = read * 10 + digit;
+  }
+  using Unsigned = std::make_unsigned_t<Number>;
+  const std::uint64_t limit =
+      static_cast<std::uint64_t>(std::numeric_limits<Number>::max()) + (negative ? 1 : 0);
+  if (read > limit)
+    return false;
+  // Negated in the unsigned type, where the lowest value of the signed one is no overflow.
+  *value = static_cast<Number>(negative ? Unsigned{0} - static_cast<Unsigned>(read)
+                                        : static_cast<Unsigned>(read));
+  return true;
+}
+
+// The check line's sum: hexadecimal digits.
+bool ReadHex(std::string_view text, std::uint64_t* value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, 16);
   return error == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// A kind's name and the tab after it.
+void AppendKind(std::string& out, Kind kind) {
+  out.append(NameOf(kind));
+  out.push_back('\t');
 }
 
 void AppendStamp(std::string& out, const platform::FileStamp& stamp) {
@@ -148,9 +328,8 @@ void AppendIdentity(std::string& out, std::uint64_t device, std::uint64_t inode)
 
 // An input's or a copy's line: its kind, its stamp and its path, and for what the run made
 // the file's identity.
-void AppendStampedLine(std::string& out, std::string_view kind, const SiteInput& file,
-                       bool identity) {
-  out += kind;
+void AppendStampedLine(std::string& out, Kind kind, const SiteInput& file, bool identity) {
+  AppendKind(out, kind);
   AppendStamp(out, file.stamp);
   out.push_back('\t');
   AppendEscaped(out, file.path);
@@ -176,131 +355,139 @@ bool ReadStamp(std::string_view time, std::string_view size, platform::FileStamp
   return ReadNumber(time, &stamp->time) && ReadNumber(size, &stamp->size);
 }
 
-// The records of a whole file (its check line passed) into `state`; false at the first
-// record that is not one we write.
+// A copy's or a made file's record: its stamp, its path and, when there, its identity.
+bool ReadFileRecord(const std::vector<std::string_view>& fields, SiteInput* file) {
+  return ReadStamp(fields[1], fields[2], &file->stamp) && Unescape(fields[3], &file->path) &&
+         ReadIdentity(fields, 4, &file->device, &file->inode);
+}
+
+// The brushes' field of an "about" record into `page`: "b", or "b:" and the brushes' scripts
+// between commas, or "-".
+bool ReadBrushes(std::string_view field, SitePage* page) {
+  page->brushes = field == "b" || field.starts_with("b:");
+  if (!page->brushes && field != "-")
+    return false;
+  page->brushScripts.clear();
+  for (std::string_view rest = field.size() > 2 ? field.substr(2) : std::string_view();
+       !rest.empty();) {
+    const std::size_t comma = std::min(rest.find(','), rest.size());
+    if (comma == 0)
+      return false;
+    page->brushScripts.emplace_back(rest.substr(0, comma));
+    rest.remove_prefix(std::min(rest.size(), comma + 1));
+  }
+  return true;
+}
+
+bool ReadListing(const std::vector<std::string_view>& fields, SiteListing* listing) {
+  if (!ReadNumber(fields[1], &listing->changeTime) || !ReadNumber(fields[2], &listing->device) ||
+      !ReadNumber(fields[3], &listing->inode) || !Unescape(fields[4], &listing->folder))
+    return false;
+  listing->entries.resize(fields.size() - 5);
+  for (std::size_t i = 5; i < fields.size(); ++i) {
+    const std::string_view field = fields[i];
+    platform::FolderEntry& entry = listing->entries[i - 5];
+    if (field.size() < 2 || !Unescape(field.substr(1), &entry.name) || entry.name.empty())
+      return false;
+    if (field[0] == kFileEntry) {
+      entry.kind = platform::EntryKind::File;
+    } else if (field[0] == kFolderEntry) {
+      entry.kind = platform::EntryKind::Folder;
+    } else if (field[0] == kLinkEntry) {
+      entry.link = true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The records of a whole file (its check passed) into `state`; false at the first record that
+// is not one we write. A record of ours short of its fields is damage; one of a kind we do
+// not know is skipped.
 bool ParseRecords(std::string_view text, SiteState* state) {
   bool sawProgram = false;
   bool sawOptions = false;
   bool sawRun = false;
   std::vector<std::string_view> fields;
-  std::size_t from = 0;
-  while (from < text.size()) {
-    const std::size_t end = text.find('\n', from);
-    const std::string_view line = text.substr(from, end - from);
-    from = end + 1;
-    SplitFields(line, fields);
-    const std::string_view kind = fields[0];
-    if (kind == "program" && fields.size() >= 2 && !sawProgram) {
-      std::optional<std::string> program = Unescaped(fields[1]);
-      if (!program)
-        return false;
-      state->program = std::move(*program);
-      sawProgram = true;
-    } else if (kind == "options" && fields.size() >= 2 && !sawOptions) {
-      std::optional<std::string> options = Unescaped(fields[1]);
-      if (!options)
-        return false;
-      state->options = std::move(*options);
-      sawOptions = true;
-    } else if (kind == "run" && fields.size() >= 2 && !sawRun) {
-      if (fields[1] != kFinished && fields[1] != kGoing)
-        return false;
-      state->finished = fields[1] == kFinished;
-      sawRun = true;
-    } else if (kind == "page" && fields.size() >= 5) {
-      std::optional<std::string> document = Unescaped(fields[1]);
-      std::optional<std::string> target = Unescaped(fields[2]);
-      SitePage page;
-      if (!document || !target || !ReadStamp(fields[3], fields[4], &page.page) ||
-          !ReadIdentity(fields, 5, &page.device, &page.inode))
-        return false;
-      page.document = std::move(*document);
-      page.target = std::move(*target);
-      state->pages.push_back(std::move(page));
-    } else if (kind == "input" && fields.size() >= 4) {
-      if (state->pages.empty())
-        return false;
-      SiteInput input;
-      std::optional<std::string> path = Unescaped(fields[3]);
-      if (!path || !ReadStamp(fields[1], fields[2], &input.stamp))
-        return false;
-      input.path = std::move(*path);
-      state->pages.back().inputs.push_back(std::move(input));
-    } else if (kind == "links" && fields.size() >= 2) {
-      if (state->pages.empty())
-        return false;
-      std::optional<std::string> links = Unescaped(fields[1]);
-      if (!links)
-        return false;
-      state->pages.back().links = std::move(*links);
-    } else if (kind == "about" && fields.size() >= 4) {
-      // "b", or "b:" and the brushes' scripts between commas, or "-".
-      const bool brushes = fields[1] == "b" || fields[1].starts_with("b:");
-      if (state->pages.empty() || (!brushes && fields[1] != "-"))
-        return false;
-      std::vector<std::string> scripts;
-      for (std::string_view rest = fields[1].size() > 2 ? fields[1].substr(2) : std::string_view();
-           !rest.empty();) {
-        const std::size_t comma = std::min(rest.find(','), rest.size());
-        if (comma == 0)
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  while (at < end) {
+    const char* lineEnd =
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    SplitFields(std::string_view(at, static_cast<std::size_t>(lineEnd - at)), fields);
+    at = lineEnd + 1;
+    const std::size_t count = fields.size();
+    switch (KindOf(fields[0])) {
+      case Kind::kProgram:
+        if (count < 2 || sawProgram || !Unescape(fields[1], &state->program))
           return false;
-        scripts.emplace_back(rest.substr(0, comma));
-        rest.remove_prefix(std::min(rest.size(), comma + 1));
+        sawProgram = true;
+        break;
+      case Kind::kOptions:
+        if (count < 2 || sawOptions || !Unescape(fields[1], &state->options))
+          return false;
+        sawOptions = true;
+        break;
+      case Kind::kRun:
+        if (count < 2 || sawRun || (fields[1] != kFinished && fields[1] != kGoing))
+          return false;
+        state->finished = fields[1] == kFinished;
+        sawRun = true;
+        break;
+      case Kind::kPage: {
+        if (count < 5)
+          return false;
+        SitePage& page = state->pages.emplace_back();
+        if (!Unescape(fields[1], &page.document) || !Unescape(fields[2], &page.target) ||
+            !ReadStamp(fields[3], fields[4], &page.page) ||
+            !ReadIdentity(fields, 5, &page.device, &page.inode))
+          return false;
+        break;
       }
-      std::optional<std::string> navigation = Unescaped(fields[2]);
-      std::optional<std::string> title = Unescaped(fields[3]);
-      if (!navigation || !title)
-        return false;
-      SitePage& page = state->pages.back();
-      page.brushes = brushes;
-      page.brushScripts = std::move(scripts);
-      page.navigation = std::move(*navigation);
-      page.title = std::move(*title);
-    } else if ((kind == "copy" || kind == "made") && fields.size() >= 4) {
-      SiteInput copy;
-      std::optional<std::string> path = Unescaped(fields[3]);
-      if (!path || !ReadStamp(fields[1], fields[2], &copy.stamp) ||
-          !ReadIdentity(fields, 4, &copy.device, &copy.inode))
-        return false;
-      copy.path = std::move(*path);
-      (kind == "copy" ? state->copies : state->made).push_back(std::move(copy));
-    } else if (kind == "folder" && fields.size() >= 2) {
-      std::optional<std::string> folder = Unescaped(fields[1]);
-      if (!folder)
-        return false;
-      state->folders.push_back(std::move(*folder));
-    } else if (kind == "listing" && fields.size() >= 5) {
-      SiteListing listing;
-      std::optional<std::string> folder = Unescaped(fields[4]);
-      if (!folder || !ReadNumber(fields[1], &listing.changeTime) ||
-          !ReadNumber(fields[2], &listing.device) || !ReadNumber(fields[3], &listing.inode))
-        return false;
-      listing.folder = std::move(*folder);
-      for (std::size_t i = 5; i < fields.size(); ++i) {
-        const std::string_view field = fields[i];
-        std::optional<std::string> name = field.empty() ? std::nullopt : Unescaped(field.substr(1));
-        if (!name || name->empty())
+      case Kind::kInput: {
+        if (count < 4 || state->pages.empty())
           return false;
-        platform::FolderEntry entry;
-        entry.name = std::move(*name);
-        if (field[0] == kFileEntry) {
-          entry.kind = platform::EntryKind::File;
-        } else if (field[0] == kFolderEntry) {
-          entry.kind = platform::EntryKind::Folder;
-        } else if (field[0] == kLinkEntry) {
-          entry.link = true;
-        } else {
+        SiteInput& input = state->pages.back().inputs.emplace_back();
+        if (!ReadStamp(fields[1], fields[2], &input.stamp) || !Unescape(fields[3], &input.path))
           return false;
-        }
-        listing.entries.push_back(std::move(entry));
+        break;
       }
-      state->listings.push_back(std::move(listing));
-    } else if (kind == "program" || kind == "options" || kind == "run" || kind == "page" ||
-               kind == "input" || kind == "links" || kind == "about" || kind == "copy" || kind == "made" ||
-               kind == "folder" ||
-               kind == "listing" || kind == kCheck) {
-      // One of ours, but not as we write it.
-      return false;
+      case Kind::kLinks:
+        if (count < 2 || state->pages.empty() || !Unescape(fields[1], &state->pages.back().links))
+          return false;
+        break;
+      case Kind::kAbout: {
+        if (count < 4 || state->pages.empty())
+          return false;
+        SitePage& page = state->pages.back();
+        if (!ReadBrushes(fields[1], &page) || !Unescape(fields[2], &page.navigation) ||
+            !Unescape(fields[3], &page.title))
+          return false;
+        break;
+      }
+      case Kind::kCopy:
+      case Kind::kMade: {
+        std::vector<SiteInput>& files =
+            fields[0] == NameOf(Kind::kCopy) ? state->copies : state->made;
+        if (count < 4 || !ReadFileRecord(fields, &files.emplace_back()))
+          return false;
+        break;
+      }
+      case Kind::kFolder:
+        if (count < 2 || !Unescape(fields[1], &state->folders.emplace_back()))
+          return false;
+        break;
+      case Kind::kListing:
+        if (count < 5 || !ReadListing(fields, &state->listings.emplace_back()))
+          return false;
+        break;
+      case Kind::kCheck:
+        // The check ends the file: one inside it is no state of ours.
+        return false;
+      case Kind::kOther:
+        // A kind a later program added.
+        break;
     }
   }
   return sawProgram && sawOptions && sawRun;
@@ -313,15 +500,17 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
   // Room for the whole text at once: a state is often the size it was last time, and
   // growing a string of this size step by step copies it and touches new memory each time.
   out.reserve(expectedBytes + expectedBytes / 8 + 4096);
-  out.append(kVersionLine);
-  out += "\nprogram\t";
+  out.append(kVersionLine).push_back('\n');
+  AppendKind(out, Kind::kProgram);
   AppendEscaped(out, state.program);
-  out += "\noptions\t";
+  out.push_back('\n');
+  AppendKind(out, Kind::kOptions);
   AppendEscaped(out, state.options);
-  out += "\nrun\t";
+  out.push_back('\n');
+  AppendKind(out, Kind::kRun);
   out.append(state.finished ? kFinished : kGoing).push_back('\n');
   for (const SitePage& page : state.pages) {
-    out += "page\t";
+    AppendKind(out, Kind::kPage);
     AppendEscaped(out, page.document);
     out.push_back('\t');
     AppendEscaped(out, page.target);
@@ -330,17 +519,18 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
     AppendIdentity(out, page.device, page.inode);
     out.push_back('\n');
     for (const SiteInput& input : page.inputs)
-      AppendStampedLine(out, "input\t", input, false);
+      AppendStampedLine(out, Kind::kInput, input, false);
     if (!page.links.empty()) {
-      out += "links\t";
+      AppendKind(out, Kind::kLinks);
       AppendEscaped(out, page.links);
       out.push_back('\n');
     }
     if (page.brushes || !page.navigation.empty() || !page.title.empty()) {
-      out += page.brushes ? "about\tb" : "about\t-";
+      AppendKind(out, Kind::kAbout);
+      out.push_back(page.brushes ? 'b' : '-');
       for (std::size_t k = 0; k < page.brushScripts.size(); ++k)
         out.append(k == 0 ? ":" : ",").append(page.brushScripts[k]);
-      out += '\t';
+      out.push_back('\t');
       AppendEscaped(out, page.navigation);
       out.push_back('\t');
       AppendEscaped(out, page.title);
@@ -348,16 +538,16 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
     }
   }
   for (const SiteInput& copy : state.copies)
-    AppendStampedLine(out, "copy\t", copy, true);
+    AppendStampedLine(out, Kind::kCopy, copy, true);
   for (const SiteInput& made : state.made)
-    AppendStampedLine(out, "made\t", made, true);
+    AppendStampedLine(out, Kind::kMade, made, true);
   for (const std::string& folder : state.folders) {
-    out += "folder\t";
+    AppendKind(out, Kind::kFolder);
     AppendEscaped(out, folder);
     out.push_back('\n');
   }
   for (const SiteListing& listing : state.listings) {
-    out += "listing\t";
+    AppendKind(out, Kind::kListing);
     AppendNumber(out, listing.changeTime);
     out.push_back('\t');
     AppendNumber(out, listing.device);
@@ -379,7 +569,7 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
 
 std::string FormatMadeLine(const SiteInput& made) {
   std::string line;
-  AppendStampedLine(line, "made\t", made, true);
+  AppendStampedLine(line, Kind::kMade, made, true);
   return line;
 }
 
@@ -394,25 +584,24 @@ std::vector<SiteInput> ParseMadeLines(std::string_view text) {
     SplitFields(text.substr(from, end - from), fields);
     from = end + 1;
     SiteInput file;
-    std::optional<std::string> path;
-    if (fields.size() != 6 || fields[0] != "made" ||
-        !ReadStamp(fields[1], fields[2], &file.stamp) || !file.stamp.exists ||
-        !(path = Unescaped(fields[3])) || !ReadIdentity(fields, 4, &file.device, &file.inode))
+    if (fields.size() != 6 || fields[0] != NameOf(Kind::kMade) || !ReadFileRecord(fields, &file) ||
+        !file.stamp.exists)
       continue;
-    file.path = std::move(*path);
     made.push_back(std::move(file));
   }
   return made;
 }
 
 std::string WithCheckLine(std::string body) {
-  const std::uint64_t sum = Checksum(body);
-  const auto lines = std::count(body.begin(), body.end(), '\n');
-  body.append(kCheck).push_back('\t');
-  AppendNumber(body, lines);
+  const BodySum sum = SumOf(body);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  char hex[16];
+  for (int i = 15; i >= 0; --i)
+    hex[i] = kDigits[(sum.sum >> (4 * (15 - i))) & 15];
+  AppendKind(body, Kind::kCheck);
+  AppendNumber(body, sum.lines);
   body.push_back('\t');
-  body += Hex(sum);
-  body.push_back('\n');
+  body.append(hex, sizeof hex).push_back('\n');
   return body;
 }
 
@@ -429,9 +618,11 @@ StateRead ParseSiteState(std::string_view text, SiteState* state) {
   SplitFields(text.substr(checkStart, text.size() - 1 - checkStart), check);
   std::size_t lines = 0;
   std::uint64_t sum = 0;
-  if (check.size() != 3 || check[0] != kCheck || !ReadNumber(check[1], &lines) ||
-      !ReadNumber(check[2], &sum, 16) || sum != Checksum(body) ||
-      lines != static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n')))
+  if (check.size() != 3 || check[0] != NameOf(Kind::kCheck) || !ReadNumber(check[1], &lines) ||
+      !ReadHex(check[2], &sum))
+    return StateRead::kDamaged;
+  const BodySum found = SumOf(body);
+  if (found.sum != sum || found.lines != lines)
     return StateRead::kDamaged;
   SiteState read;
   if (!ParseRecords(body.substr(firstEnd + 1), &read))

@@ -89,7 +89,7 @@ struct SiteState {
 }
 
 // The text of the state file, one record a line:
-//   tarvix-site 2
+//   tarvix-site 3
 //   program <TAB> TEXT
 //   options <TAB> TEXT
 //   run <TAB> finished | going
@@ -107,8 +107,9 @@ struct SiteState {
 //                                               (ENTRY: f, d or l for a file, a folder or
 //                                                a link, then the name)
 //   check <TAB> LINES <TAB> SUM
-// each "input", "links" and "about" line belonging to the "page" above it. The last line counts the lines
-// before it and sums their bytes, so a file cut short or changed by hand is seen whole.
+// each "input", "links" and "about" line belonging to the "page" above it. The last line
+// counts the lines before it and sums their bytes (16 hexadecimal digits; the sum takes the
+// bytes eight at a time, see SumOf), so a file cut short or changed by hand is seen whole.
 // In the texts a backslash, a tab, a line feed and a carriage return are written \\, \t,
 // \n and \r. A reader skips records of kinds it does not know and fields after those it
 // knows, so that a later program can add both within this version.

@@ -160,7 +160,7 @@ TEST(SiteTruth, DamagedStateMeansAFullRun) {
       }
       dir.WriteFile("out/.ht-tarvix-site", FormatSiteState(state));
     } else if (name == "empty file") {
-      dir.WriteFile("out/.ht-tarvix-site", "tarvix-site 2\n");
+      dir.WriteFile("out/.ht-tarvix-site", "tarvix-site 3\n");
     } else if (name == "old format") {
       dir.WriteFile("out/.ht-tarvix-site", "tarvix-site 1\noptions\tx\n");
     } else if (name == "oversized") {

@@ -46,7 +46,7 @@ TEST(SiteState, RoundTripsWhatTheNavigationAndTheHighlighterNeed) {
   EXPECT_EQ(back.pages[1].title, "C");
   EXPECT_FALSE(back.pages[1].brushes);
   // An "about" line before any page, or with a flag we do not write, is no state of ours.
-  const std::string stray = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\nabout\tb\t\t\n";
+  const std::string stray = "tarvix-site 3\nprogram\tp\noptions\to\nrun\tfinished\nabout\tb\t\t\n";
   EXPECT_EQ(ParseSiteState(WithCheckLine(stray), &back), StateRead::kDamaged);
 
   // The brushes' scripts a page loads, so that its folder gets only those.
@@ -58,14 +58,14 @@ TEST(SiteState, RoundTripsWhatTheNavigationAndTheHighlighterNeed) {
   ASSERT_EQ(ParseSiteState(scripts, &back), StateRead::kRead);
   EXPECT_EQ(back.pages[1].brushScripts, (std::vector<std::string>{"shBrushCpp.js", "shBrushXml.js"}));
   EXPECT_TRUE(back.pages[0].brushScripts.empty());
-  const std::string empty = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\npage\ta.md\ta.html\t-\t-\nabout\tb:,x\t\t\n";
+  const std::string empty = "tarvix-site 3\nprogram\tp\noptions\to\nrun\tfinished\npage\ta.md\ta.html\t-\t-\nabout\tb:,x\t\t\n";
   EXPECT_EQ(ParseSiteState(WithCheckLine(empty), &back), StateRead::kDamaged);
 }
 
 TEST(SiteState, RoundTripsOddNamesAndMissingFiles) {
   const std::string text = FormatSiteState(TwoPages());
   const std::string body =
-      "tarvix-site 2\n"
+      "tarvix-site 3\n"
       "program\t0.1.0 abc\n"
       "options\tsource\\t../site\\n-root\\n.\\\\x\\r\n"
       "run\tfinished\n"
@@ -121,7 +121,7 @@ TEST(SiteState, KeepsLinksCopiesAndFolders) {
   EXPECT_EQ(back.folders, (std::vector<std::string>{"img", "a\tb"}));
   EXPECT_EQ(FormatSiteState(back), text);
 
-  const std::string head = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\n";
+  const std::string head = "tarvix-site 3\nprogram\tp\noptions\to\nrun\tfinished\n";
   for (const std::string& damaged :
        {head + "links\tlinks 1 0 0\n", head + "copy\t1\t2\n", head + "copy\tx\t2\ta\n",
         head + "folder\n", head + "folder\ta\\q\n"}) {
@@ -167,7 +167,7 @@ TEST(SiteState, KeepsFolderListings) {
   EXPECT_TRUE(back.listings[1].entries.empty());
   EXPECT_EQ(FormatSiteState(back), text);
 
-  const std::string head = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\n";
+  const std::string head = "tarvix-site 3\nprogram\tp\noptions\to\nrun\tfinished\n";
   for (const std::string& damaged :
        {head + "listing\t1\t2\t3\n", head + "listing\tx\t2\t3\ta\n",
         head + "listing\t1\t2\t3\ta\t\n", head + "listing\t1\t2\t3\ta\tf\n",
@@ -196,8 +196,8 @@ TEST(SiteState, DamagedFilesAreRefusedWhole) {
       otherSum,                                              // the sum changed
       text.substr(0, checkLine) + "check\t8" + text.substr(checkLine + 7),
       text + "page\tx.md\tx.html\t1\t2\n",  // a line after the check
-      "tarvix-site 2\n",
-      "tarvix-site 2\ncheck\t1\t0\n",
+      "tarvix-site 3\n",
+      "tarvix-site 3\ncheck\t1\t0\n",
   };
   for (const std::string& damaged : cases) {
     SiteState state;
@@ -205,9 +205,12 @@ TEST(SiteState, DamagedFilesAreRefusedWhole) {
     EXPECT_EQ(ParseSiteState(damaged, &state), StateRead::kDamaged) << damaged;
     EXPECT_EQ(state.program, "untouched");
   }
-  // Not ours, or an older format's: a full run without a word.
+  // Not ours, or another format's: a full run without a word. The version-2 file is whole,
+  // as the program before this format wrote it, check line and all.
   for (const char* other :
-       {"", "\n", "tarvix-site 1\noptions\tx\n", "tarvix-site 3\n", "<html>\n", "tarvix-site 2"}) {
+       {"", "\n", "tarvix-site 1\noptions\tx\n",
+        "tarvix-site 2\nprogram\tp\noptions\to\nrun\tfinished\ncheck\t4\t4ff4e93ed83d3006\n",
+        "tarvix-site 4\n", "<html>\n", "tarvix-site 3"}) {
     SiteState state;
     EXPECT_EQ(ParseSiteState(other, &state), StateRead::kOther) << other;
   }
@@ -216,10 +219,10 @@ TEST(SiteState, DamagedFilesAreRefusedWhole) {
 // Records are vouched for by the check, then read strictly; kinds a later program adds, and
 // fields after those we know, are skipped.
 TEST(SiteState, RecordsAreReadStrictlyButKindsMayBeAdded) {
-  const std::string head = "tarvix-site 2\nprogram\tp\noptions\to\nrun\tgoing\n";
+  const std::string head = "tarvix-site 3\nprogram\tp\noptions\to\nrun\tgoing\n";
   const std::string refused[] = {
-      "tarvix-site 2\nprogram\tp\noptions\to\n",              // no run record
-      "tarvix-site 2\nprogram\tp\nrun\tgoing\n",              // no options
+      "tarvix-site 3\nprogram\tp\noptions\to\n",              // no run record
+      "tarvix-site 3\nprogram\tp\nrun\tgoing\n",              // no options
       head + "input\t1\t2\tp\n",                              // an input before any page
       head + "page\ta\tb\t1\t2\ninput\t1\tp\n",               // a field missing
       head + "page\ta\tb\t1\t2\ninput\t1x\t2\tp\n",           // not a number
@@ -227,7 +230,7 @@ TEST(SiteState, RecordsAreReadStrictlyButKindsMayBeAdded) {
       head + "page\ta\\q\tb\t1\t2\n",                         // an unknown escape
       head + "run\tgoing\n",                                  // twice
       head + "check\t1\t0\n",                                 // a check inside
-      "tarvix-site 2\nprogram\tp\noptions\to\nrun\tmaybe\n",  // neither state
+      "tarvix-site 3\nprogram\tp\noptions\to\nrun\tmaybe\n",  // neither state
   };
   for (const std::string& body : refused) {
     SiteState state;
