@@ -3,6 +3,7 @@
 // said as changes for the preview. Owns the documents' links; reads the records.
 #include <algorithm>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -58,8 +59,12 @@ std::size_t Site_CL::CheckLinks() {
   pages.reserve(documents_.size());
   std::vector<const SitePage*> recordOf;  // by page of the check
   recordOf.reserve(documents_.size());
-  std::unordered_map<std::string, PathKind> known;
+  // What the run knows of paths below the output, as views of the pages' and files' paths
+  // (both lists have their room before the first view is taken).
+  std::unordered_map<std::string_view, PathKind> known;
   known.reserve(documents_.size() + files_.size());
+  std::vector<std::string> filePaths;
+  filePaths.reserve(files_.size());
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     std::optional<SitePage>& record = documents_[i].record;
     if (!record)
@@ -77,19 +82,18 @@ std::size_t Site_CL::CheckLinks() {
         record->links = FormatPageLinks(*links);
       }
     }
-    std::string path = ToForwardSlashes(record->target);
-    known.emplace(path, PathKind::File);
-    pages.push_back(
-        {Join(source_, documents_[i].path), std::move(path), links ? &*links : nullptr});
+    pages.push_back({Join(source_, documents_[i].path), ToForwardSlashes(record->target),
+                     links ? &*links : nullptr});
+    known.emplace(pages.back().path, PathKind::File);
     recordOf.push_back(&*record);
   }
   for (const SiteFile& file : files_) {
     if (file.copy && !file.notCopied)
-      known.emplace(ToForwardSlashes(file.path), PathKind::File);
+      known.emplace(filePaths.emplace_back(ToForwardSlashes(file.path)), PathKind::File);
   }
   // Anything else is asked of the system: files put into the output by hand, and folders.
   const PathKindFn kindOf = [&](std::string_view path) {
-    if (const auto found = known.find(std::string(path)); found != known.end())
+    if (const auto found = known.find(path); found != known.end())
       return found->second;
     platform::FileStatus status;
     if (!platform::StatusOf(Join(output_, ToNativeSeparators(path)), &status))

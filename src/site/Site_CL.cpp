@@ -137,6 +137,7 @@ int Site_CL::RunSite() {
     return 255;
   }
   outputReal_ = Resolved(output_, true);
+  sourceSeen_ = PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
   // The output folder itself, wherever a walk of the input meets it.
   platform::FileStatus outputStatus;
   if (platform::StatusOf(output_, &outputStatus))

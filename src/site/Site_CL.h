@@ -94,6 +94,7 @@ class Site_CL {
   std::string output_;
   std::string sourceReal_;  // resolved, absolute
   std::string outputReal_;
+  std::string sourceSeen_;  // the input folder, relative to the output folder
   // The output folder's identity: the walk leaves it out where it lies inside the input.
   std::optional<std::pair<std::uint64_t, std::uint64_t>> outputFolder_;
   std::string statePath_;
@@ -219,6 +220,8 @@ class Site_CL {
   void RunPool(std::size_t count, int jobs, bool writesState,
                const std::function<void(std::size_t)>& task);
   [[nodiscard]] bool UpToDate(const SitePage& page) const;
+  // The path to open an input by, from the path the state records (relative to the output).
+  [[nodiscard]] std::string InputPath(const std::string& recorded) const;
   void ConvertPage(std::size_t index);
   void CopyFile(std::size_t index);
   void Record(std::size_t index, std::optional<SitePage> record);
