@@ -50,6 +50,10 @@ class BelowFolder {
 
   // What `relative` is; for a regular file, its identity.
   [[nodiscard]] BelowKind Look(std::string_view relative, FileIdentity* identity = nullptr) const;
+  // Whether `relative` leads to the very file `identity` names, as it was then (its name
+  // itself no link), in one look where the system allows: for a run that leaves such a
+  // file alone. False tells nothing: Look then says what is there.
+  [[nodiscard]] bool IsStill(std::string_view relative, const FileIdentity& identity) const;
   // Makes the folder `relative` and those missing above it.
   [[nodiscard]] BelowResult MakeFolders(std::string_view relative,
                                         std::string* reason = nullptr) const;
@@ -77,7 +81,7 @@ class BelowFolder {
   [[nodiscard]] BelowResult OpenParent(std::string_view relative, bool make, int* folder,
                                        std::string* name, std::string* reason) const;
 
-  int fd_ = -1;  // POSIX: the folder's descriptor
+  int fd_ = -1;             // POSIX: the folder's descriptor
   void* handle_ = nullptr;  // Windows: the folder's handle
   std::string path_;
 };
@@ -120,12 +124,12 @@ class NewFileBelow {
   void Discard();
 
   const BelowFolder* below_ = nullptr;
-  int folder_ = -1;  // POSIX: the folder's descriptor, held until Commit
+  int folder_ = -1;       // POSIX: the folder's descriptor, held until Commit
   void* file_ = nullptr;  // Windows: the file's handle
   int fd_ = -1;           // POSIX: the file's descriptor until Finish
   std::string relativeFolder_;
-  std::string name_;       // the name it gets
-  std::string temporary_;  // the name it has until then
+  std::string name_;            // the name it gets
+  std::string temporary_;       // the name it has until then
   std::int64_t copyTime_ = -1;  // the time to give it, for a copy
   bool failed_ = false;
   std::uint32_t mode_ = 0;

@@ -11,7 +11,6 @@
 #include <linux/openat2.h>
 #endif
 
-
 #include "platform/Below.h"
 #include "platform/Cleanup.h"
 #include "platform/Posix.h"
@@ -188,6 +187,16 @@ BelowResult BelowFolder::OpenParent(std::string_view relative, bool make, int* f
   return OpenFolders(fd_, names, make, folder, reason);
 }
 
+bool BelowFolder::IsStill(std::string_view relative, const FileIdentity& identity) const {
+  // Nothing is written on this answer, so a folder on the way may be what it likes: the
+  // file found is ours only if it is the very file, with its size and time unchanged.
+  std::vector<std::string_view> names;
+  struct stat info;
+  return fd_ >= 0 && identity.inode != 0 && SplitNames(relative, &names) &&
+         fstatat(fd_, std::string(relative).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(info.st_mode) && IdentityOf(info) == identity;
+}
+
 BelowKind BelowFolder::Look(std::string_view relative, FileIdentity* identity) const {
   if (identity != nullptr)
     *identity = FileIdentity();
@@ -289,7 +298,7 @@ BelowResult BelowFolder::RemoveIfSame(std::string_view relative, const FileIdent
   if (fstatat(folder, aside.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
       IdentityOf(info) == expected) {
     return finish(unlinkat(folder, aside.c_str(), 0) == 0 ? BelowResult::kDone
-                                                           : BelowResult::kFailed);
+                                                          : BelowResult::kFailed);
   }
   // Someone else's file took the name meanwhile: it goes back, or beside it when the name
   // was taken again.
@@ -339,8 +348,8 @@ std::size_t BelowFolder::RemoveTemporaries(std::string_view relative) const {
     if (!IsTemporaryNameBelow(entry->d_name))
       continue;
     struct stat info;
-    if (fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(info.st_mode) && unlinkat(folder, entry->d_name, 0) == 0)
+    if (fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+        unlinkat(folder, entry->d_name, 0) == 0)
       ++removed;
   }
   closedir(dir);
@@ -363,7 +372,7 @@ ReadResult BelowFolder::Read(std::string_view relative, std::uint64_t maxBytes,
   const int code = errno;
   close(folder);
   if (fd < 0)
-    return code == ENOENT ? ReadResult::kMissing
+    return code == ENOENT  ? ReadResult::kMissing
            : code == ELOOP ? ReadResult::kNotRegular
                            : ReadResult::kFailed;
   const ReadResult result = ReadOpenedRegularFile(fd, maxBytes, bytes);
@@ -414,8 +423,7 @@ BelowResult NewFileBelow::Create(const BelowFolder& below, std::string_view rela
       SetReason(reason, EINTR);
       return BelowResult::kFailed;
     }
-    fd_ = openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                 0600);
+    fd_ = openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0) {
       temporary_ = name;
       slot_ = RegisterCleanupFile(JoinShown(below.Path(), relativeFolder_, temporary_));
@@ -496,8 +504,7 @@ bool NewFileBelow::CopyFrom(const std::string& from, std::string* reason) {
     }
   }
   close(source);
-  copyTime_ =
-      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  copyTime_ = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   // The copy may be run as the source could (a script), as far as the mask allows.
   mode_ = (info.st_mode & 0777) & ~ProcessUmask();
   return ok;
@@ -509,9 +516,9 @@ bool NewFileBelow::Finish(bool durable, FileIdentity* identity, std::string* rea
     return false;
   }
   if (copyTime_ >= 0) {
-    const timespec times[2] = {{0, UTIME_OMIT},
-                               {static_cast<time_t>(copyTime_ / 1000000000),
-                                static_cast<long>(copyTime_ % 1000000000)}};
+    const timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(copyTime_ / 1000000000), static_cast<long>(copyTime_ % 1000000000)}};
     if (futimens(fd_, times) != 0) {
       SetReason(reason, errno);
       return false;
@@ -600,9 +607,9 @@ BelowResult AppendFileBelow::Open(const BelowFolder& below, std::string_view rel
   const BelowResult opened = below.OpenParent(relative, false, &folder, &name, reason);
   if (opened != BelowResult::kDone)
     return opened;
-  const int fd = openat(folder, name.c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                        NewFileMode());
+  const int fd =
+      openat(folder, name.c_str(),
+             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, NewFileMode());
   const int code = errno;
   BelowResult result = BelowResult::kDone;
   struct stat info;

@@ -359,6 +359,11 @@ bool BelowFolder::Open(const std::string& folder, std::string* reason) {
   return true;
 }
 
+bool BelowFolder::IsStill(std::string_view relative, const FileIdentity& identity) const {
+  FileIdentity found;
+  return identity.inode != 0 && Look(relative, &found) == BelowKind::kFile && found == identity;
+}
+
 BelowKind BelowFolder::Look(std::string_view relative, FileIdentity* identity) const {
   if (identity != nullptr)
     *identity = FileIdentity();

@@ -295,12 +295,21 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
   const std::string& bytes = highlighter_[files_[index].highlighter].bytes;
   CollectedMessages_CL messages;
   platform::FileIdentity copy;
+  // The file the previous run wrote, holding these bytes still, stays: found in one look
+  // where it is the very file this program wrote.
+  const auto known = previousCopies_.find(relative);
+  if (known != previousCopies_.end() && !options_.force && previousProgramSame_ &&
+      known->second.stamp.size == bytes.size() &&
+      out_.IsStill(relative, IdentityOf(known->second))) {
+    RecordCopy(index, IdentityOf(known->second));
+    console_.Report(output_ + platform::kPathSeparator + relative, messages);
+    return;
+  }
   const platform::BelowKind found = out_.Look(relative, &copy);
   bool made = found != platform::BelowKind::kLink;
   // The file the previous run wrote, holding these bytes still, stays.
   bool same = false;
   if (made && !options_.force && found == platform::BelowKind::kFile) {
-    const auto known = previousCopies_.find(relative);
     std::string text;
     // Written by this very program it holds these bytes while it is the file written;
     // after another program, the bytes decide.

@@ -111,8 +111,9 @@ bool Site_CL::UpToDate(const SitePage& page) const {
   // A page emptied or edited behind our back is made again, as a missing one is, and so
   // is one whose name leads through a link now.
   platform::FileIdentity found;
-  if (out_.Look(page.target, &found) != platform::BelowKind::kFile || found.stamp != page.page ||
-      (page.inode != 0 && found != IdentityOf(page)))
+  if (!out_.IsStill(page.target, IdentityOf(page)) &&
+      (out_.Look(page.target, &found) != platform::BelowKind::kFile || found.stamp != page.page ||
+       (page.inode != 0 && found != IdentityOf(page))))
     return false;
   for (const SiteInput& input : page.inputs) {
     if (platform::StampOf(InputPath(input.path)) != input.stamp)
@@ -151,8 +152,7 @@ void Site_CL::ConvertPage(std::size_t index) {
   const std::string document = Join(source_, relative);
   CollectedMessages_CL messages;
   if (entry.collides) {
-    messages.Message(std::string(kTwoSources) + Join(output_, entry.target),
-                     MessageStream::Error);
+    messages.Message(std::string(kTwoSources) + Join(output_, entry.target), MessageStream::Error);
     ++failed_;
     Record(index, std::nullopt);
     console_.Report(document, messages);
@@ -220,16 +220,16 @@ void Site_CL::ConvertPage(std::size_t index) {
     PreparePage(*parser, index, &facts);
     status = ConvertFile(*parser, arguments);
     // The page's name below the output folder: with -ext, what its own header asked for.
-    const std::string target =
-        options_.replaceExt ? WithoutExtension(PageOf(relative)) + parser->header.output_ext
-                            : PageOf(relative);
+    const std::string target = options_.replaceExt
+                                   ? WithoutExtension(PageOf(relative)) + parser->header.output_ext
+                                   : PageOf(relative);
     platform::FileIdentity made;
-    if (status == kStatusWritten &&
-        !WriteBelow(target, page.bytes, nullptr, &made, messages, true))
+    if (status == kStatusWritten && !WriteBelow(target, page.bytes, nullptr, &made, messages, true))
       status = kStatusNotWritten;
     if (status == kStatusWritten) {
       NoteOutputChanged(target);
-      record = SitePage{relative, target, made.stamp, {}, {}, made.device, made.inode, {}, {}, false, {}};
+      record = SitePage{relative,   target, made.stamp, {},    {}, made.device,
+                        made.inode, {},     {},         false, {}};
       DescribePage(*parser, facts, index, &*record);
       // What the conversion found itself (a new include) it stamped before reading it.
       for (std::size_t k = 0; k < parser->inputsRead.size(); ++k) {

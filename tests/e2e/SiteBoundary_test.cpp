@@ -92,8 +92,7 @@ TEST(SiteBoundary, StaleFilesReachedThroughALinkStay) {
   EXPECT_EQ(dir.ReadFile("master/a.png"), "A");
   EXPECT_EQ(dir.ReadFile("master/b.png"), "B");
   for (const char* name : {"a.png", "b.png"})
-    EXPECT_NE(r.err.find(Native("out/assets/") + name + ": not removed, a link"),
-              std::string::npos)
+    EXPECT_NE(r.err.find(Native("out/assets/") + name + ": not removed, a link"), std::string::npos)
         << r.err;
   EXPECT_EQ(SummaryOf(r.err).removed, 0) << r.err;
   // Said once: the records are no longer ours.
@@ -170,6 +169,38 @@ TEST(SiteBoundary, NothingIsWrittenThroughALink) {
   }
 }
 
+// A rerun knows an unchanged page or highlighter file in one look at it, whatever folders
+// lie on the way: a folder of pages moved out of OUT and put back as a link keeps its
+// files as they are, and a page that must be made again there is refused, not written.
+TEST(SiteBoundary, FolderMovedOutAndLinkedBackIsOnlyLookedAt) {
+  ScopedTempDir dir;
+  for (const char* folder : {"src/a", "away"})
+    fs::create_directories(dir.PathOf(folder));
+  dir.WriteFile("src/index.md", "# Home\n");
+  dir.WriteFile("src/a/p.md", "# P\n");
+  dir.WriteFile("src/a/code.md", "```cpp\nint a;\n```\n");
+  RunResult r = RunProgram(dir.path(), {"src", "-o", "out"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  fs::rename(dir.PathOf("out/a"), dir.PathOf("away/a"));
+  if (!MakeLink(fs::path("..") / "away" / "a", dir.PathOf("out/a")))
+    GTEST_SKIP() << "links cannot be made here";
+  const Snapshot before = SnapshotOf(dir.PathOf("away"), {});
+  r = RunProgram(dir.path(), {"src", "-o", "out"});
+  EXPECT_EQ(SummaryOf(r.err).converted, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).copied, 0) << r.err;
+  EXPECT_EQ(SnapshotOf(dir.PathOf("away"), {}), before);
+
+  dir.WriteFile("src/a/p.md", "# P again\n");
+  dir.WriteFile("away/a/SyntaxHighlighter/styles/shColours.css", "changed there");
+  const Snapshot changed = SnapshotOf(dir.PathOf("away"), {});
+  r = RunProgram(dir.path(), {"src", "-o", "out"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  for (const char* name : {"out/a/p.html", "out/a/SyntaxHighlighter/styles/shColours.css"})
+    EXPECT_NE(r.err.find(Native(name) + ": not written, a link"), std::string::npos) << r.err;
+  EXPECT_EQ(SnapshotOf(dir.PathOf("away"), {}), changed);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.PathOf("out/a"))));
+}
+
 // A listing record with the entry "d.." made the walk convert ../other.md into
 // ../other.html, outside both SRC and OUT.
 TEST(SiteBoundary, ForgedListingIsListedAgain) {
@@ -203,9 +234,9 @@ TEST(SiteBoundary, AnotherSitesOutputIsRefused) {
   const Snapshot before = SnapshotOf(dir.path(), "");
   const RunResult r = RunProgram(dir.path(), {"b", "-o", "out"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_NE(r.err.find("out: made from another folder \"" +
-                       platform::RealPath(dir.PathOf("a")) + "\""),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("out: made from another folder \"" + platform::RealPath(dir.PathOf("a")) + "\""),
+      std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("tarvix: out: use another output folder"), std::string::npos) << r.err;
   EXPECT_EQ(SnapshotOf(dir.path(), ""), before);
