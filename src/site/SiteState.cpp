@@ -495,11 +495,29 @@ bool ParseRecords(std::string_view text, SiteState* state) {
 
 }  // namespace
 
-std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
-  std::string out;
-  // Room for the whole text at once: a state is often the size it was last time, and
-  // growing a string of this size step by step copies it and touches new memory each time.
-  out.reserve(expectedBytes + expectedBytes / 8 + 4096);
+namespace {
+
+// The check line that vouches for `body`.
+std::string CheckLineOf(std::string_view body) {
+  const BodySum sum = SumOf(body);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  char hex[16];
+  for (int i = 15; i >= 0; --i)
+    hex[i] = kDigits[(sum.sum >> (4 * (15 - i))) & 15];
+  std::string line;
+  AppendKind(line, Kind::kCheck);
+  AppendNumber(line, sum.lines);
+  line.push_back('\t');
+  line.append(hex, sizeof hex).push_back('\n');
+  return line;
+}
+
+// Appends the state's body (all but its check line) to `out`, handing `out` to `flush` after
+// each record once it holds `piece` bytes or more: flush empties it, or returns false to stop
+// the formatting, which then returns false.
+template <typename Flush>
+bool FormatBody(const SiteState& state, std::string& out, std::size_t piece, Flush flush) {
+  const auto full = [&] { return out.size() < piece || flush(out); };
   out.append(kVersionLine).push_back('\n');
   AppendKind(out, Kind::kProgram);
   AppendEscaped(out, state.program);
@@ -536,15 +554,22 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
       AppendEscaped(out, page.title);
       out.push_back('\n');
     }
+    if (!full())
+      return false;
   }
-  for (const SiteInput& copy : state.copies)
+  for (const SiteInput& copy : state.copies) {
     AppendStampedLine(out, Kind::kCopy, copy, true);
+    if (!full())
+      return false;
+  }
   for (const SiteInput& made : state.made)
     AppendStampedLine(out, Kind::kMade, made, true);
   for (const std::string& folder : state.folders) {
     AppendKind(out, Kind::kFolder);
     AppendEscaped(out, folder);
     out.push_back('\n');
+    if (!full())
+      return false;
   }
   for (const SiteListing& listing : state.listings) {
     AppendKind(out, Kind::kListing);
@@ -563,8 +588,44 @@ std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
       AppendEscaped(out, entry.name);
     }
     out.push_back('\n');
+    if (!full())
+      return false;
   }
+  return out.empty() || flush(out);
+}
+
+}  // namespace
+
+std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes) {
+  std::string out;
+  // Room for the whole text at once: a state is often the size it was last time, and
+  // growing a string of this size step by step copies it and touches new memory each time.
+  out.reserve(expectedBytes + expectedBytes / 8 + 4096);
+  (void)FormatBody(state, out, SIZE_MAX, [](std::string&) { return true; });
   return WithCheckLine(std::move(out));
+}
+
+bool IsTextOf(const SiteState& state, std::string_view text) {
+  // The text's body, without its check line: the same body makes the same check line.
+  if (text.size() < 2 || text.back() != '\n')
+    return false;
+  const std::size_t checkLine = text.rfind('\n', text.size() - 2);
+  if (checkLine == std::string_view::npos)
+    return false;
+  const std::string_view body = text.substr(0, checkLine + 1);
+  // Formatted a piece at a time and compared as it comes: no room for a second text.
+  constexpr std::size_t kPiece = 64 * 1024;
+  std::string out;
+  out.reserve(kPiece + 16 * 1024);
+  std::size_t at = 0;
+  const bool same = FormatBody(state, out, kPiece, [&](std::string& piece) {
+    if (body.substr(at, piece.size()) != piece)
+      return false;
+    at += piece.size();
+    piece.clear();
+    return true;
+  });
+  return same && at == body.size() && text.substr(checkLine + 1) == CheckLineOf(body);
 }
 
 std::string FormatMadeLine(const SiteInput& made) {
@@ -593,15 +654,7 @@ std::vector<SiteInput> ParseMadeLines(std::string_view text) {
 }
 
 std::string WithCheckLine(std::string body) {
-  const BodySum sum = SumOf(body);
-  static constexpr char kDigits[] = "0123456789abcdef";
-  char hex[16];
-  for (int i = 15; i >= 0; --i)
-    hex[i] = kDigits[(sum.sum >> (4 * (15 - i))) & 15];
-  AppendKind(body, Kind::kCheck);
-  AppendNumber(body, sum.lines);
-  body.push_back('\t');
-  body.append(hex, sizeof hex).push_back('\n');
+  body.append(CheckLineOf(body));
   return body;
 }
 

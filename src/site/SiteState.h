@@ -116,6 +116,10 @@ struct SiteState {
 // `expectedBytes`, when known (the size of the text written last), spares the growing.
 [[nodiscard]] std::string FormatSiteState(const SiteState& state, std::size_t expectedBytes = 0);
 
+// Whether `text` is the text FormatSiteState makes of `state`, found without making it:
+// formatted and compared a piece at a time, so an unchanged state costs no second copy.
+[[nodiscard]] bool IsTextOf(const SiteState& state, std::string_view text);
+
 // `body` (whole lines) followed by the check line that vouches for it.
 [[nodiscard]] std::string WithCheckLine(std::string body);
 

@@ -129,6 +129,7 @@ void Site_CL::WriteStateWhenDue() {
 
 bool Site_CL::WriteState(bool finished) {
   std::string text;
+  bool unchanged = false;
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     // This run's records and the listings are lent to the state for its formatting and
@@ -162,14 +163,18 @@ bool Site_CL::WriteState(bool finished) {
     state.made = keptMade_;
     state.folders = stateFolders_;
     state.listings = std::move(listings_);
-    text = FormatSiteState(state, stateBytes_.load());
+    // An unchanged state, as a rerun of an unchanged site has, is found so as it is made,
+    // and needs no text of its own (the text written last is this writer's: see below).
+    unchanged = !writtenState_.empty() && IsTextOf(state, writtenState_);
+    if (!unchanged)
+      text = FormatSiteState(state, stateBytes_.load());
     listings_ = std::move(state.listings);
     for (const auto& [record, place] : lent)
       *record = std::move(state.pages[place]);
   }
   // The text written last is this writer's alone: state writes come one at a time (see
   // nextStateWrite_), so no lock guards it.
-  if (text == writtenState_)
+  if (unchanged || text == writtenState_)
     return true;
   // On the disk before its name, and its name before we go on: a crash leaves the old
   // state or the new one.
