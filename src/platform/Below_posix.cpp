@@ -30,9 +30,11 @@ void SetReason(std::string* reason, int code) {
     *reason = ErrnoText(code);
 }
 
-// The names of `relative`, in order; false when one is no plain name.
+// The names of `relative`, in order (each to `names` when given); false when one is no
+// plain name.
 bool SplitNames(std::string_view relative, std::vector<std::string_view>* names) {
-  names->clear();
+  if (names != nullptr)
+    names->clear();
   std::size_t from = 0;
   while (from <= relative.size()) {
     std::size_t end = relative.find('/', from);
@@ -41,7 +43,8 @@ bool SplitNames(std::string_view relative, std::vector<std::string_view>* names)
     const std::string_view name = relative.substr(from, end - from);
     if (name.empty() || name == "." || name == "..")
       return false;
-    names->push_back(name);
+    if (names != nullptr)
+      names->push_back(name);
     from = end + 1;
   }
   return true;
@@ -190,9 +193,8 @@ BelowResult BelowFolder::OpenParent(std::string_view relative, bool make, int* f
 bool BelowFolder::IsStill(std::string_view relative, const FileIdentity& identity) const {
   // Nothing is written on this answer, so a folder on the way may be what it likes: the
   // file found is ours only if it is the very file, with its size and time unchanged.
-  std::vector<std::string_view> names;
   struct stat info;
-  return fd_ >= 0 && identity.inode != 0 && SplitNames(relative, &names) &&
+  return fd_ >= 0 && identity.inode != 0 && SplitNames(relative, nullptr) &&
          fstatat(fd_, std::string(relative).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
          S_ISREG(info.st_mode) && IdentityOf(info) == identity;
 }

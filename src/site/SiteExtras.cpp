@@ -212,14 +212,19 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
       scripts.insert(page.brushScripts.begin(), page.brushScripts.end());
     }
   }
+  // Each file's name, and whether it is a brush's script, told once for all the folders.
+  std::vector<std::string_view> brushNames(highlighter_.size());
+  for (std::size_t k = 0; k < highlighter_.size(); ++k) {
+    const std::string& path = highlighter_[k].path;
+    if (IsBrushScript(path))
+      brushNames[k] = std::string_view(path).substr(path.rfind('/') + 1);
+  }
   for (const auto& [folder, scripts] : wanted) {
     if (InputHasHighlighter(folder))
       continue;
     const bool every = scripts.count(kEveryBrush) != 0;
     for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      const std::string& path = highlighter_[k].path;
-      if (every || !IsBrushScript(path) ||
-          scripts.count(std::string_view(path).substr(path.rfind('/') + 1)) != 0)
+      if (every || brushNames[k].empty() || scripts.count(brushNames[k]) != 0)
         AddHighlighterFile(folder, k);
     }
   }

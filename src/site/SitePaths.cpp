@@ -117,7 +117,15 @@ bool IsWithin(const std::string& folder, const std::string& relative) {
 
 void AddFoldersOf(const std::string& path, std::vector<std::string>* folders) {
   // The folders of the path before come last: those this path shares with it are there.
-  for (std::size_t at = path.find(platform::kPathSeparator); at != std::string::npos;
+  // Below the last folder added, all of them are: its own folders came with it.
+  std::size_t from = 0;
+  if (!folders->empty()) {
+    const std::string& last = folders->back();
+    if (path.size() > last.size() && path[last.size()] == platform::kPathSeparator &&
+        path.compare(0, last.size(), last) == 0)
+      from = last.size() + 1;
+  }
+  for (std::size_t at = path.find(platform::kPathSeparator, from); at != std::string::npos;
        at = path.find(platform::kPathSeparator, at + 1)) {
     const std::string_view folder = std::string_view(path).substr(0, at);
     if (std::find(folders->end() - std::min<std::ptrdiff_t>(folders->size(), 8), folders->end(),

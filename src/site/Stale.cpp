@@ -242,8 +242,9 @@ void Site_CL::RemoveLeftovers() {
 void Site_CL::FindPageSources() {
   // Inputs are named relative to the output folder; a file of the walk is the input folder
   // seen from there, then its path below it.
-  const std::string sourceSeen = PathRelativeTo(outputReal_, sourceReal_, platform::kPathSeparator);
-  std::unordered_set<std::string> used;
+  const std::string& sourceSeen = sourceSeen_;
+  // Views of the records' paths, which stay while the files are marked.
+  std::unordered_set<std::string_view> used;
   for (const SiteDocument& document : documents_) {
     if (!document.record)
       continue;
@@ -251,7 +252,7 @@ void Site_CL::FindPageSources() {
       if (input.path.compare(0, sourceSeen.size(), sourceSeen) == 0 &&
           input.path.size() > sourceSeen.size() + 1 &&
           input.path[sourceSeen.size()] == platform::kPathSeparator)
-        used.insert(input.path.substr(sourceSeen.size() + 1));
+        used.insert(std::string_view(input.path).substr(sourceSeen.size() + 1));
     }
   }
   const std::lock_guard<std::mutex> lock(recordsMutex_);
@@ -342,9 +343,14 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
 
   // The folders that hold this run's outputs stay; of the others, those left empty go,
   // the deepest first so that a folder emptied by its subfolder's removal goes too.
+  // The pages' folders are the same in both passes: found once.
+  if (pageFolders_.empty()) {
+    for (const SiteDocument& document : documents_)
+      AddFoldersOf(document.target, &pageFolders_);
+    std::sort(pageFolders_.begin(), pageFolders_.end());
+    pageFolders_.erase(std::unique(pageFolders_.begin(), pageFolders_.end()), pageFolders_.end());
+  }
   std::vector<std::string> folders;
-  for (const SiteDocument& document : documents_)
-    AddFoldersOf(document.target, &folders);
   for (const SiteFile& file : files_) {
     if (!file.notCopied)
       AddFoldersOf(file.path, &folders);
@@ -360,6 +366,10 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
       AddFoldersOf(copy.path, &folders);
   }
   std::sort(folders.begin(), folders.end());
+  const std::size_t others = folders.size();
+  folders.insert(folders.end(), pageFolders_.begin(), pageFolders_.end());
+  std::inplace_merge(folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(others),
+                     folders.end());
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   std::vector<std::string> old;
   {
