@@ -205,7 +205,12 @@ class Parser_CL {
   void RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount, TailWatch& watch);
   // Writes the plain tokens after the token just written (the mode says which are plain).
   // True when the last token written is text a delimiter can glue to (else `afterText`).
+  // A run goes on over line ends into lines that start with a word, as the dispatcher
+  // would write them, for a bounded stretch of the document.
   bool WritePlain(OutputPair& out, InlineMode mode, bool afterText);
+  // True when the current character is a line end that the dispatcher, in `mode`, would
+  // write as one space before the word the next line starts with.
+  [[nodiscard]] bool LineGoesOnInText(InlineMode mode) const;
   // The delimiters glued to the text token just written, as text.
   void WriteGlued(OutputPair& out, InlineMode mode);
   // The first token of a line, with the quote-prefix rule.
