@@ -366,6 +366,15 @@ std::size_t Lex_CL::PlainCodeSpanEnd(std::int32_t count) const {
   const char* d = data_;
   std::size_t p = pos_ - 1;
   while (p < n) {
+    // Whole blocks of bytes the span writes as they are, then the byte they stop at.
+    if (kBlockScan && p + 17 <= n) {
+      const std::uint32_t stops = CodeSpanStops16(d + p);
+      if (stops == 0) {
+        p += 16;
+        continue;
+      }
+      p += static_cast<std::size_t>(std::countr_zero(stops));
+    }
     const char c = d[p];
     if (c == '`') {
       const std::size_t run = p;
