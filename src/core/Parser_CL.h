@@ -122,8 +122,18 @@ class Parser_CL {
   // After a token written or gathered inside a line: the plain tokens after it as one slice
   // of the input (Lex_CL::TakePlain); empty at a line start. The caller's NextToken reads
   // the token after them. `endsInText` (if given) is set when something was taken.
+  // In line: the inline run asks for one after nearly every token it writes.
   [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText,
-                                           bool* escaped = nullptr);
+                                           bool* escaped = nullptr) {
+    if (atLineStart)
+      return {};
+    const PlainRun run = lex.TakePlain(plain);
+    if (endsInText && run.end != run.begin)
+      *endsInText = run.endsInText;
+    if (escaped)
+      *escaped = run.escaped;
+    return {lex.Bytes().data() + run.begin, run.end - run.begin};
+  }
 
   // Block renderers: each starts with its opening token current, appends to `out` and
   // leaves the first token it did not use current.
