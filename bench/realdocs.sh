@@ -19,11 +19,21 @@ trap 'rm -rf "$work"' EXIT
 
 # Lists the documents of the set, one path a line.
 english_documents() {
+  # Libraries' and tools' READMEs and API references first, then documentation of other
+  # kinds: a change history and the tool's own manuals (libcurl4-doc), a long historical
+  # change log and an option reference (node-yargs), user guides (libbenchmark-dev),
+  # references dense with code spans and links (node-axios, node-ws, node-ajv, elpa-dash)
+  # and the READMEs of smaller libraries in several languages.
   local packages=(nodejs-doc ripgrep fd-find zstd catch2 googletest doctest-dev
     nlohmann-json3-dev libspdlog-dev libfmt-dev rapidjson-dev libmd4c-dev cmark hugo micro jq
     lz4 libzstd-dev rclone restic git-lfs bat golang-github-spf13-cobra-dev
     golang-github-stretchr-testify-dev node-lodash ruby-rspec-core python3-markdown
-    libuv1-dev libgit2-dev)
+    libuv1-dev libgit2-dev
+    libcurl4-doc node-yargs libbenchmark-dev node-axios node-commander node-ws node-ajv
+    node-semver node-debug node-acorn libcxxopts-dev libcjson-dev libxxhash-dev python3-httpx
+    python3-rich python3-requests python3-pydantic ruby-rspec-mocks ruby-rspec-expectations
+    ruby-sinatra elpa-dash elpa-magit golang-github-sirupsen-logrus-dev
+    golang-github-gorilla-mux-dev)
   local missing=() p
   for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

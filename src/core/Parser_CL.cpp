@@ -337,17 +337,6 @@ void Parser_CL::Restore(const ParserSnapshot& snapshot, Token* outToken) {
   quoteDepth = snapshot.quoteDepth;
 }
 
-std::string_view Parser_CL::TakePlain(const PlainBytes& plain, bool* endsInText, bool* escaped) {
-  if (atLineStart)
-    return {};
-  const PlainRun run = lex.TakePlain(plain);
-  if (endsInText && run.end != run.begin)
-    *endsInText = run.endsInText;
-  if (escaped)
-    *escaped = run.escaped;
-  return lex.Bytes().substr(run.begin, run.end - run.begin);
-}
-
 std::string Parser_CL::CollectUntil(std::uint32_t code, std::int32_t count) {
   std::string s;
   CollectInto(s, code, count);

@@ -122,8 +122,18 @@ class Parser_CL {
   // After a token written or gathered inside a line: the plain tokens after it as one slice
   // of the input (Lex_CL::TakePlain); empty at a line start. The caller's NextToken reads
   // the token after them. `endsInText` (if given) is set when something was taken.
+  // In line: the inline run asks for one after nearly every token it writes.
   [[nodiscard]] std::string_view TakePlain(const PlainBytes& plain, bool* endsInText,
-                                           bool* escaped = nullptr);
+                                           bool* escaped = nullptr) {
+    if (atLineStart)
+      return {};
+    const PlainRun run = lex.TakePlain(plain);
+    if (endsInText && run.end != run.begin)
+      *endsInText = run.endsInText;
+    if (escaped)
+      *escaped = run.escaped;
+    return {lex.Bytes().data() + run.begin, run.end - run.begin};
+  }
 
   // Block renderers: each starts with its opening token current, appends to `out` and
   // leaves the first token it did not use current.
@@ -205,7 +215,12 @@ class Parser_CL {
   void RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCount, TailWatch& watch);
   // Writes the plain tokens after the token just written (the mode says which are plain).
   // True when the last token written is text a delimiter can glue to (else `afterText`).
+  // A run goes on over line ends into lines that start with a word, as the dispatcher
+  // would write them, for a bounded stretch of the document.
   bool WritePlain(OutputPair& out, InlineMode mode, bool afterText);
+  // True when the current character is a line end that the dispatcher, in `mode`, would
+  // write as one space before the word the next line starts with.
+  [[nodiscard]] bool LineGoesOnInText(InlineMode mode) const;
   // The delimiters glued to the text token just written, as text.
   void WriteGlued(OutputPair& out, InlineMode mode);
   // The first token of a line, with the quote-prefix rule.

@@ -81,34 +81,63 @@ constexpr PlainBytes kInlinePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789_"
 constexpr PlainBytes kUnderscorePlain = MakePlainBytes("().\"'>/:-=!~&+#0123456789", false);
 constexpr PlainBytes kCodePlain = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_\\", false);
 
+// A run that goes on over line ends hands back to the dispatcher past this many bytes of
+// the document, so that the pages behind it are given back as often as they would be.
+constexpr std::size_t kPlainLinesReach = std::size_t{64} << 10;
+
 }  // namespace
 
 bool Parser_CL::WritePlain(OutputPair& out, InlineMode mode, bool afterText) {
   const PlainBytes& plain = mode == InlineMode::CodeSpan             ? kCodePlain
                             : mode == InlineMode::UnderscoreEmphasis ? kUnderscorePlain
                                                                      : kInlinePlain;
-  // Most often a delimiter follows: nothing to take.
-  if (lex.NoPlainAt(plain))
-    return afterText;
-  // An escaped character may continue a character begun before it; WriteToken decides.
-  const std::int32_t next = lex.PeekChar();
-  if (out.keepText && !out.text.empty() && IsCleanerByte(out.text.back()) &&
-      IsCleanerByte(static_cast<char>(next))) {
-    return afterText;
-  }
-  bool escaped = true;
-  const std::string_view run = TakePlain(plain, &afterText, &escaped);
-  if (!run.empty()) {
-    out.BeginLiteral();
-    AppendText(out, run);
-    // Most runs hold nothing that escaping changes.
-    if (escaped) {
-      AppendEscaped(out, run);
-    } else {
-      out.html.append(run);
+  // How far the lines a run goes on into may reach before the dispatcher has its turn
+  // again: it gives back the document's pages behind it and watches the pair's tail.
+  const std::size_t limit = lex.Mark().pos + kPlainLinesReach;
+  for (;;) {
+    // Most often a delimiter follows: nothing to take.
+    if (!lex.NoPlainAt(plain)) {
+      // An escaped character may continue a character begun before it; WriteToken decides.
+      const std::int32_t next = lex.PeekChar();
+      if (out.keepText && !out.text.empty() && IsCleanerByte(out.text.back()) &&
+          IsCleanerByte(static_cast<char>(next))) {
+        return afterText;
+      }
+      bool escaped = true;
+      const std::string_view run = TakePlain(plain, &afterText, &escaped);
+      if (!run.empty()) {
+        out.BeginLiteral();
+        AppendText(out, run);
+        // Most runs hold nothing that escaping changes.
+        if (escaped) {
+          AppendEscaped(out, run);
+        } else {
+          out.html.append(run);
+        }
+      }
     }
+    if (!LineGoesOnInText(mode) || lex.Mark().pos > limit)
+      return afterText;
+    // The line end is written as one space, as the dispatcher writes it, and the word that
+    // starts the next line is text after it.
+    out.BeginLiteral();
+    AppendText(out, ' ');
+    out.html.push_back(' ');
+    lex.MoveTo(lex.Mark().pos);
+    afterText = true;
   }
-  return afterText;
+}
+
+bool Parser_CL::LineGoesOnInText(InlineMode mode) const {
+  // Runs that end at a line end, and lines that may open or close a quoted passage, are
+  // left to the dispatcher; so is any line that does not start with a word.
+  if (mode == InlineMode::Heading || mode == InlineMode::TableCell ||
+      mode == InlineMode::UnderscoreEmphasis || quoteDepth != 0 || lex.PeekChar() != '\n') {
+    return false;
+  }
+  const std::string_view bytes = lex.Bytes();
+  const std::size_t next = lex.Mark().pos;
+  return next < bytes.size() && kStartsText[static_cast<unsigned char>(bytes[next])];
 }
 
 void Parser_CL::WriteGlued(OutputPair& out, InlineMode mode) {
@@ -185,25 +214,23 @@ void Parser_CL::RunInline(InlineMode mode, OutputPair& out, std::int32_t closeCo
       }
     }
 
+    // Text and blanks are most of the tokens: they are tested before the other kinds, whose
+    // sparse codes the switch below can only compare its way through.
+    if (code == kind::Text || code == kind::Sp) {
+      if (code == kind::Text) {
+        WriteToken(out, t);
+      } else {
+        WriteSpace(out);
+      }
+      const bool glue = WritePlain(out, mode, code == kind::Text);
+      NextToken(false);
+      if (glue)
+        WriteGlued(out, mode);
+      continue;
+    }
     switch (code) {
       case kind::Eof:
         return;
-      case kind::Text: {
-        WriteToken(out, t);
-        const bool glue = WritePlain(out, mode, true);
-        NextToken(false);
-        if (glue)
-          WriteGlued(out, mode);
-        break;
-      }
-      case kind::Sp: {
-        WriteSpace(out);
-        const bool glue = WritePlain(out, mode, false);
-        NextToken(false);
-        if (glue)
-          WriteGlued(out, mode);
-        break;
-      }
       case kind::Lf:
         if (mode == InlineMode::Heading || mode == InlineMode::TableCell ||
             mode == InlineMode::UnderscoreEmphasis) {

@@ -14,18 +14,6 @@ namespace {
 
 constexpr std::int32_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 
-// Bytes that start a run of ordinary characters.
-constexpr std::array<bool, 256> MakeTextStartTable() {
-  std::array<bool, 256> t{};
-  for (int b = 0; b < 256; ++b)
-    t[b] = !kStopsText[b];
-  for (char c : std::string_view("#&(+.0123456789")) {
-    t[static_cast<unsigned char>(c)] = false;
-  }
-  return t;
-}
-constexpr std::array<bool, 256> kStartsText = MakeTextStartTable();
-
 // Bytes that HTML escaping changes or hands to the UTF-8 cleaner.
 constexpr std::array<bool, 256> MakeEscapeTable() {
   std::array<bool, 256> t{};
@@ -56,6 +44,22 @@ constexpr std::array<std::uint8_t, 512> MakePairTable() {
   return t;
 }
 constexpr std::array<std::uint8_t, 512> kPair = MakePairTable();
+
+// Bytes that the loop below takes as one token of a single byte whenever a word starts
+// right after them: punctuation that stops a word, and the short kinds that only a blank
+// or a byte of their own kind would lengthen. Not the ampersand (before a letter it may be
+// a reference), the backslash (an escape) or blanks and line ends.
+constexpr std::array<bool, 256> MakeMarkBeforeWordTable() {
+  std::array<bool, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = kStopsText[b];
+  for (char c : std::string_view(" \t\r\n\\"))
+    t[static_cast<unsigned char>(c)] = false;
+  for (char c : std::string_view("(.+#0123456789"))
+    t[static_cast<unsigned char>(c)] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kMarkBeforeWord = MakeMarkBeforeWordTable();
 
 bool IsBlank(std::int32_t c) {
   return c == ' ' || c == '\t';
@@ -212,8 +216,21 @@ PlainRun Lex_CL::TakePlain(const PlainBytes& plain) {
         const std::uint8_t k =
             kPair[static_cast<unsigned char>(d[p]) * 2u +
                   static_cast<unsigned>(kStartsText[static_cast<unsigned char>(d[p + 1])])];
-        if ((k & kPairGoesOn) == 0)
+        if ((k & kPairGoesOn) == 0) {
+          // A mark of one byte between two words ("a-b", "a/b", "x)y"), or a single space
+          // and such a mark before a word (" (a", " \"b"), is taken here, and the word
+          // after it goes on in this loop rather than through the one below.
+          const std::size_t m = d[p] == ' ' ? p + 1 : p;
+          const auto mark = static_cast<unsigned char>(d[m]);
+          if (m + 1 < n && kMarkBeforeWord[mark] && plain.take[mark] &&
+              kStartsText[static_cast<unsigned char>(d[m + 1])] &&
+              (mark != '_' || m == p || !plain.underscoreAfterText)) {
+            escaped |= kEscaped[mark] ? kPairEscaped : 0;
+            p = m + 1;
+            continue;
+          }
           break;
+        }
         escaped |= k;
         ++p;
       }
@@ -349,6 +366,15 @@ std::size_t Lex_CL::PlainCodeSpanEnd(std::int32_t count) const {
   const char* d = data_;
   std::size_t p = pos_ - 1;
   while (p < n) {
+    // Whole blocks of bytes the span writes as they are, then the byte they stop at.
+    if (kBlockScan && p + 17 <= n) {
+      const std::uint32_t stops = CodeSpanStops16(d + p);
+      if (stops == 0) {
+        p += 16;
+        continue;
+      }
+      p += static_cast<std::size_t>(std::countr_zero(stops));
+    }
     const char c = d[p];
     if (c == '`') {
       const std::size_t run = p;
@@ -366,6 +392,23 @@ std::size_t Lex_CL::PlainCodeSpanEnd(std::int32_t count) const {
     ++p;
   }
   return std::string_view::npos;
+}
+
+void Lex_CL::ScanOrdinary() {
+  // Scanned directly over the buffer, sixteen bytes at a time where it can.
+  std::size_t p = pos_;
+  while (kBlockScan && p + 16 <= size_) {
+    const std::uint32_t text = TextBytes16(data_ + p);
+    if (text != 0xFFFF) {
+      p += static_cast<std::size_t>(std::countr_zero(~text));
+      break;
+    }
+    p += 16;
+  }
+  while (p < size_ && !kStopsText[static_cast<unsigned char>(data_[p])])
+    ++p;
+  pos_ = p;
+  Advance();
 }
 
 Token Lex_CL::Scan(bool skipBlanks) {
@@ -386,6 +429,14 @@ Token Lex_CL::Scan(bool skipBlanks) {
   std::uint32_t code = kind::Text;
   const std::int32_t c = curChar_;
 
+  // A run of ordinary bytes is the most common token: it takes no jump through the switch.
+  if (c >= 0 && kStartsText[static_cast<unsigned char>(c)]) {
+    ScanOrdinary();
+    t.code = kind::Text;
+    t.data = data_ + start;
+    t.size = Offset() - start;
+    return t;
+  }
   switch (c) {
     case -1:
     case -2:
@@ -603,23 +654,9 @@ Token Lex_CL::Scan(bool skipBlanks) {
       Advance();
       code = static_cast<std::uint32_t>(c);
       break;
-    default: {
-      // A run of ordinary bytes: scanned directly over the buffer.
-      std::size_t p = pos_;
-      while (kBlockScan && p + 16 <= size_) {
-        const std::uint32_t text = TextBytes16(data_ + p);
-        if (text != 0xFFFF) {
-          p += static_cast<std::size_t>(std::countr_zero(~text));
-          break;
-        }
-        p += 16;
-      }
-      while (p < size_ && !kStopsText[static_cast<unsigned char>(data_[p])])
-        ++p;
-      pos_ = p;
-      Advance();
+    default:
+      ScanOrdinary();
       break;
-    }
   }
   if (end == 0)
     end = Offset();

@@ -57,6 +57,18 @@ constexpr std::array<bool, 256> MakeStopTable() {
 }
 inline constexpr std::array<bool, 256> kStopsText = MakeStopTable();
 
+// Bytes that start a run of ordinary characters: a text token of its own, whatever follows.
+constexpr std::array<bool, 256> MakeTextStartTable() {
+  std::array<bool, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = !kStopsText[b];
+  for (char c : std::string_view("#&(+.0123456789")) {
+    t[static_cast<unsigned char>(c)] = false;
+  }
+  return t;
+}
+inline constexpr std::array<bool, 256> kStartsText = MakeTextStartTable();
+
 // A stretch of tokens taken at once: the bytes from `begin` to `end` are their texts.
 struct PlainRun {
   std::size_t begin = 0;
@@ -159,6 +171,8 @@ class Lex_CL {
       curChar_ = -1;
     }
   }
+  // Past a run of ordinary bytes from the current character (which is one).
+  void ScanOrdinary();
   // Offset of `curChar_` in the input (the input size at the end).
   [[nodiscard]] std::size_t Offset() const { return curChar_ < 0 ? size_ : pos_ - 1; }
 

@@ -235,6 +235,24 @@ inline std::uint32_t HeadingStops16(const char* p) {
 #endif
 }
 
+// Of the 16 bytes at `p` (17 must be readable), the bits of those that a code span read
+// in one piece must look at: a backtick, a line end, a tab, and a space that another
+// follows.
+inline std::uint32_t CodeSpanStops16(const char* p) {
+#if defined(TARVIX_BYTE_SCAN)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  const __m128i space = _mm_set1_epi8(' ');
+  __m128i stop = _mm_and_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(next, space));
+  for (const char c : {'`', '\n', '\r', '\t'})
+    stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(stop));
+#else
+  (void)p;
+  return 0xFFFF;
+#endif
+}
+
 // Of the 16 bytes at `p`, the bits of those a heading id leaves out (double quotes,
 // apostrophes and parentheses), and in `*unclean` those that cleaning to UTF-8 may change
 // (NUL and the bytes from 0x80 up).

@@ -23,6 +23,45 @@ TEST(Inline, ParagraphLineEnds) {
             "<p>x (y) &quot;q&quot; &apos;a&apos; p/q: r.</p>\n");
 }
 
+// A plain run goes on over a line end into a line that starts with a word; the page must
+// be what the dispatcher writes token by token, in every run that writes a line end as a
+// space, and lines it must stop at (quotes, blanks, block starts) stop it.
+TEST(Inline, LinesThatStartWithAWordJoinTheRun) {
+  const char* const cases[][2] = {
+      {"one two\nthree four\nfive\n", "<p>one two three four five </p>\n"},
+      {"a *b\nc* d\n", "<p>a <em>b c</em> d </p>\n"},
+      {"__s\nt__ u\n", "<p><strong>s t</strong> u </p>\n"},
+      {"~~s\nt~~ u\n", "<p><del>s t</del> u </p>\n"},
+      {"[link\ntext](u) v\n", "<p><a href=\"u\">link text</a> v </p>\n"},
+      {"*a\n\nb* c\n", "<p><em>a  b</em> c </p>\n"},
+      // A word glued to an underscore, on either side of the line end.
+      {"word_\n_b_ x\n", "<p>word_ <em>b</em> x </p>\n"},
+      {"a\nb_c_ d\n", "<p>a b_c_ d </p>\n"},
+      // Quoted passages: a line without the marker ends the passage.
+      {"> q one\nq two\n\nafter\n",
+       "<blockquote><p>q one</p>\n</blockquote><p>q two</p>\n<p>after </p>\n"},
+      {"> a\n> b\nc\n", "<blockquote><p>a  b</p>\n</blockquote><p>c </p>\n"},
+      {"- item one\n  cont\nlazy words\n",
+       "<ul>\n<li>item one</li>\n</ul>\n<p>cont lazy words </p>\n"},
+      {"# head\nnext words\n", "<h1 id=\"head\">head</h1>\n<p>next words </p>\n"},
+      {"x\r\ny\n", "<p>x y </p>\n"},
+      {"\xC3\xA9\n\xC3\xBC \xC3\xB6\n", "<p>\xC3\xA9 \xC3\xBC \xC3\xB6 </p>\n"},
+      // Lines that start with anything but a word are read token by token.
+      {"a\n1. b\nc\n", "<p>a</p>\n<ol>\n<li>b c </li>\n</ol>\n"},
+      {"a\n(b)\n'c' \"d\"\n", "<p>a (b) &apos;c&apos; &quot;d&quot; </p>\n"},
+      {"a &amp\nb &copy;\nc\n", "<p>a &amp;amp b &copy; c </p>\n"},
+      {"x\n\ty\n", "<p>x</p>\n<p>y </p>\n"},
+      {"one\ntwo\n===\n", "<h1>one two</h1>\n"},
+      {"a\nb\n---\n", "<h2>a b</h2>\n"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ToHtml(c[0]), c[1]) << c[0];
+  // Past the run's reach the dispatcher takes over and the run starts again.
+  EXPECT_EQ(ToHtml(Repeat("word two\n", 20000)), "<p>" + Repeat("word two ", 20000) + "</p>\n");
+  EXPECT_EQ(ToHtml("*" + Repeat("word two\n", 20000) + "end*\n"),
+            "<p><em>" + Repeat("word two ", 20000) + "end</em> </p>\n");
+}
+
 TEST(Inline, HardBreaks) {
   EXPECT_EQ(ToHtml("a  \nb"), "<p>a<br />\nb</p>\n");
   // After a break, "=", "-" and a rule continue the text.

@@ -238,5 +238,164 @@ TEST(PlainRun, QuickRefusalTakesNothing) {
   EXPECT_FALSE(lex.NoPlainAt(kWords));
 }
 
+// The plain run read one byte at a time, with no block scans and no shortcuts: a word is
+// its ordinary bytes and the single spaces before the start of another word; any other
+// token is taken by the rules of its kind. The lexer's run must agree with it exactly.
+bool EscapedByte(int c) {
+  return c >= 0x80 || c == 0 ||
+         std::string_view("\"&'<>\\").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+PlainRun ReferenceRun(std::string_view d, std::size_t start, const PlainBytes& plain,
+                      std::int32_t escapes) {
+  PlainRun run;
+  run.begin = start;
+  const std::size_t n = d.size();
+  std::size_t p = start;
+  bool text = false;
+  const auto at = [&](std::size_t q) -> int {
+    return q < n ? static_cast<unsigned char>(d[q]) : -1;
+  };
+  const auto blank = [](int c) { return c == ' ' || c == '\t'; };
+  const auto digit = [](int c) { return c >= '0' && c <= '9'; };
+  const auto alnum = [&](int c) {
+    return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  };
+  while (p < n) {
+    const int c = at(p);
+    if (kStartsText[c]) {
+      run.escaped |= EscapedByte(c);
+      ++p;
+      for (; p < n; ++p) {
+        const int b = at(p);
+        const bool goesOn =
+            !kStopsText[b] || (b == ' ' && at(p + 1) >= 0 && kStartsText[at(p + 1)]);
+        if (!goesOn)
+          break;
+        run.escaped |= EscapedByte(b);
+      }
+      text = true;
+      continue;
+    }
+    const int next = at(p + 1);
+    if (blank(c)) {
+      std::size_t q = p + 1;
+      if (plain.blankRuns) {
+        while (blank(at(q)))
+          ++q;
+      } else if (c != ' ' || blank(next)) {
+        break;
+      }
+      const int after = at(q);
+      if (after < 0 || after == '\r' || after == '\n')
+        break;
+      p = q;
+      text = false;
+      continue;
+    }
+    if (!plain.take[c])
+      break;
+    std::size_t len = 1;
+    bool isText = false;
+    if (c == ':' && next == '-')
+      len = 0;
+    if (c == '-' && (next == '-' || blank(next)))
+      len = 0;
+    if (c == '=' && next == '=')
+      len = 0;
+    if (c == '*' && (next == '*' || blank(next)))
+      len = 0;
+    if (c == '!' || c == '~' || c == '&' || c == '\\')
+      isText = true;
+    if ((c == '!' && next == '[') || (c == '~' && next == '~') || (c == '&' && alnum(next)) ||
+        (c == '\\' && escapes) || (c == '[' && next == '^') || (c == ']' && next == ':')) {
+      len = 0;
+    }
+    if (c == '_' && (next == '_' || (plain.underscoreAfterText && !text)))
+      len = 0;
+    if (c == '+') {
+      isText = !blank(next);
+      len = blank(next) ? 2 : 1;
+    }
+    if (c == '`') {
+      while (at(p + len) == '`')
+        ++len;
+    }
+    if (c == '#') {
+      while (len < 6 && at(p + len) == '#')
+        ++len;
+    }
+    if (digit(c)) {
+      while (digit(at(p + len)))
+        ++len;
+      isText = true;
+      if (at(p + len) == '.') {
+        ++len;
+        if (at(p + len) == ' ') {
+          ++len;
+          isText = false;
+        }
+      }
+    }
+    if (len == 0)
+      break;
+    run.escaped |= EscapedByte(c);
+    p += len;
+    text = isText;
+  }
+  run.end = p;
+  run.endsInText = text;
+  return run;
+}
+
+// Random lines of words, marks, blanks and multi-byte letters, long enough that the block
+// scans start at every place in a block and meet the end of the input there: from every
+// offset, with each table and with backslashes as escapes or as text.
+TEST(PlainRun, AgreesWithTheByteByByteReading) {
+  const std::string marks = " ,.;-_*`#&()+!~[]^:|=<>/\\\"'\t\r\n0123456789";
+  const std::string letters = "abcdefghXYZ";
+  const std::string wide[] = {"\xC3\xA9", "\xE2\x80\x99", "\x80", std::string(1, '\0')};
+  constexpr PlainBytes kUnderscore = MakePlainBytes("().\"'>/:-=!~&+#0123456789", false);
+  constexpr PlainBytes kCode = MakePlainBytes("().\"'<>/|:-=!~&+#0123456789*_\\", false);
+  const PlainBytes* tables[] = {&kAll, &kWords, &kGlued, &kUnderscore, &kCode};
+  std::uint32_t seed = 11;
+  const auto random = [&seed](std::uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % below;
+  };
+  for (int d = 0; d < 300; ++d) {
+    std::string doc;
+    const std::uint32_t length = 1 + random(90);
+    while (doc.size() < length) {
+      const std::uint32_t pick = random(10);
+      if (pick < 5) {
+        doc.append(1 + random(d % 3 == 0 ? 40 : 8), letters[random(letters.size())]);
+      } else if (pick < 6) {
+        doc += wide[random(4)];
+      } else {
+        doc.push_back(marks[random(marks.size())]);
+        if (random(3) == 0)
+          doc.push_back(' ');
+      }
+    }
+    for (const PlainBytes* plain : tables) {
+      for (std::int32_t escapes = 0; escapes < 2; ++escapes) {
+        for (std::size_t start = 0; start < doc.size(); ++start) {
+          Lex_CL lex;
+          lex.escapes = escapes;
+          lex.OpenView(doc);
+          lex.MoveTo(start);
+          const PlainRun got = lex.TakePlain(*plain);
+          const PlainRun want = ReferenceRun(doc, start, *plain, escapes);
+          ASSERT_EQ(got.end, want.end) << testing::PrintToString(doc) << " from " << start;
+          ASSERT_EQ(got.endsInText, want.endsInText)
+              << testing::PrintToString(doc) << " from " << start;
+          ASSERT_EQ(got.escaped, want.escaped) << testing::PrintToString(doc) << " from " << start;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarvix

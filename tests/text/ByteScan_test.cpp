@@ -79,6 +79,10 @@ bool IdStops(Bytes p, std::size_t at, std::size_t) {
 bool EntityStops(Bytes p, std::size_t at, std::size_t) {
   return IsOneOf(p[at], kEntities) || IsUnclean(p[at]);
 }
+bool CodeSpanStops(Bytes p, std::size_t at, std::size_t n) {
+  const unsigned char c = p[at];
+  return IsOneOf(c, "`\n\r\t") || (c == ' ' && After(p, at, n) == ' ');
+}
 bool LineStartStops(Bytes p, std::size_t at, std::size_t n) {
   return p[at] == '\n' && After(p, at, n) == '#';
 }
@@ -149,6 +153,9 @@ Answer EntityReference(Bytes p) {
       BitsOf(p, 16, [](Bytes q, std::size_t k, std::size_t) { return IsOneOf(q[k], kEntities); }),
       BitsOf(p, 16, [](Bytes q, std::size_t k, std::size_t) { return IsUnclean(q[k]); })};
 }
+Answer CodeSpanReference(Bytes p) {
+  return {BitsOf(p, 17, CodeSpanStops)};
+}
 Answer LineStartReference(Bytes p) {
   return {BitsOf(p, 17, LineStartStops)};
 }
@@ -207,6 +214,9 @@ Answer EntityBlock(const char* p) {
   Answer a;
   a.first = EntityBytes16(p, &a.second);
   return a;
+}
+Answer CodeSpanBlock(const char* p) {
+  return {CodeSpanStops16(p)};
 }
 Answer LineStartBlock(const char* p) {
   return {LineStarts16(p, '#')};
@@ -299,6 +309,9 @@ std::vector<Scanner> Scanners() {
                {" a"}, {"  "}),
       StopScan("IdLeftOut16", 16, IdBlock, IdReference, {0xFFFF, 0xFFFF}, either, IdStops),
       StopScan("EntityBytes16", 16, EntityBlock, EntityReference, {}, either, EntityStops),
+      // In a code span a space goes on before anything but another space.
+      StopScan("CodeSpanStops16", 17, CodeSpanBlock, CodeSpanReference, {0xFFFF}, first,
+               CodeSpanStops, {" a"}, {"  "}),
       StopScan("LineStarts16", 17, LineStartBlock, LineStartReference, {}, first, LineStartStops,
                {}, {"\n#"}),
       {"WellFormedUtf8Prefix16",
@@ -473,6 +486,10 @@ TEST(ByteScan, IdLeftOutAgreesWithTheByteLoop) {
 
 TEST(ByteScan, EntityBytesAgreeWithTheByteLoop) {
   ExpectAgreement("EntityBytes16");
+}
+
+TEST(ByteScan, CodeSpanStopsAgreeWithTheByteLoop) {
+  ExpectAgreement("CodeSpanStops16");
 }
 
 TEST(ByteScan, LineStartsAgreeWithTheByteLoop) {
