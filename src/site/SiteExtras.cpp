@@ -21,6 +21,25 @@ std::string FolderOfRelative(const std::string& relative) {
   return at == std::string::npos ? std::string() : relative.substr(0, at);
 }
 
+// The brushes' scripts the pages of a folder load ("shBrushCpp.js"); kEveryBrush stands for
+// all of them, for a record that did not say which.
+using BrushScripts = std::set<std::string, std::less<>>;
+constexpr std::string_view kEveryBrush = "*";
+
+// Adds what the page of `record` loads to its folder's scripts.
+void AddLoaded(const SitePage& record, BrushScripts* scripts) {
+  if (record.brushScripts.empty())
+    scripts->emplace(kEveryBrush);
+  scripts->insert(record.brushScripts.begin(), record.brushScripts.end());
+}
+
+// Whether a folder whose pages load `scripts` needs the highlighter's file at `path`: the
+// core and the colours serve every page with a brush, a brush's script only its own.
+bool Loads(const BrushScripts& scripts, std::string_view path) {
+  return !IsBrushScript(path) || scripts.count(kEveryBrush) != 0 ||
+         scripts.count(path.substr(path.rfind('/') + 1)) != 0;
+}
+
 }  // namespace
 
 void Site_CL::BeginNavigation() {
@@ -191,9 +210,8 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
     if (named(error.relative))
       inputHighlighters_.insert(error.relative);
   }
-  // For each folder, the scripts of the brushes its recorded pages load (kEveryBrush: all).
-  constexpr std::string_view kEveryBrush = "*";
-  std::map<std::string, std::set<std::string, std::less<>>> wanted;
+  // For each folder, what its recorded pages load; without records, everything.
+  std::map<std::string, BrushScripts> wanted;
   if (previous == nullptr) {
     for (const SiteDocument& document : documents_)
       wanted[FolderOfRelative(document.target)].emplace(kEveryBrush);
@@ -203,28 +221,15 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
       byDocument.emplace(page.document, &page);
     for (const SiteDocument& document : documents_) {
       const auto found = byDocument.find(document.path);
-      if (found == byDocument.end() || !found->second->brushes)
-        continue;
-      const SitePage& page = *found->second;
-      std::set<std::string, std::less<>>& scripts = wanted[FolderOfRelative(document.target)];
-      if (page.brushScripts.empty())
-        scripts.emplace(kEveryBrush);
-      scripts.insert(page.brushScripts.begin(), page.brushScripts.end());
+      if (found != byDocument.end() && found->second->brushes)
+        AddLoaded(*found->second, &wanted[FolderOfRelative(document.target)]);
     }
-  }
-  // Each file's name, and whether it is a brush's script, told once for all the folders.
-  std::vector<std::string_view> brushNames(highlighter_.size());
-  for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-    const std::string& path = highlighter_[k].path;
-    if (IsBrushScript(path))
-      brushNames[k] = std::string_view(path).substr(path.rfind('/') + 1);
   }
   for (const auto& [folder, scripts] : wanted) {
     if (InputHasHighlighter(folder))
       continue;
-    const bool every = scripts.count(kEveryBrush) != 0;
     for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      if (every || brushNames[k].empty() || scripts.count(brushNames[k]) != 0)
+      if (Loads(scripts, highlighter_[k].path))
         AddHighlighterFile(folder, k);
     }
   }
@@ -233,25 +238,13 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
 void Site_CL::SettleHighlighter() {
   if (highlighter_.empty())
     return;
-  // The folders whose pages use a brush, and the brushes' scripts they load: a folder gets
-  // the core and the colours, and only those brushes (kEveryBrush: a record that did not
-  // say which).
-  constexpr std::string_view kEveryBrush = "*";
-  std::map<std::string, std::set<std::string, std::less<>>> used;
+  // The folders whose pages use a brush, and the brushes' scripts they load.
+  std::map<std::string, BrushScripts> used;
   for (const SiteDocument& document : documents_) {
     const std::optional<SitePage>& record = document.record;
-    if (!record || !record->brushes)
-      continue;
-    std::set<std::string, std::less<>>& scripts = used[FolderOfRelative(record->target)];
-    if (record->brushScripts.empty())
-      scripts.emplace(kEveryBrush);
-    scripts.insert(record->brushScripts.begin(), record->brushScripts.end());
+    if (record && record->brushes)
+      AddLoaded(*record, &used[FolderOfRelative(record->target)]);
   }
-  const auto loads = [&](const std::set<std::string, std::less<>>& scripts, std::size_t k) {
-    const std::string& path = highlighter_[k].path;
-    return !IsBrushScript(path) || scripts.count(kEveryBrush) != 0 ||
-           scripts.count(std::string_view(path).substr(path.rfind('/') + 1)) != 0;
-  };
   const std::lock_guard<std::mutex> lock(recordsMutex_);
   // What each folder has of the highlighter already, by its place in highlighter_.
   std::map<std::string, std::vector<bool>> added;
@@ -263,7 +256,7 @@ void Site_CL::SettleHighlighter() {
     std::vector<bool>& has = added[std::move(pageFolder)];
     has.resize(highlighter_.size());
     has[files_[i].highlighter] = true;
-    if (folder != used.end() && loads(folder->second, files_[i].highlighter))
+    if (folder != used.end() && Loads(folder->second, highlighter_[files_[i].highlighter].path))
       continue;
     files_[i].notCopied = true;
     CopyIsStale(files_[i]);
@@ -275,7 +268,7 @@ void Site_CL::SettleHighlighter() {
     if (has == added.end() && InputHasHighlighter(folder))
       continue;
     for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      if ((has == added.end() || !has->second[k]) && loads(scripts, k))
+      if ((has == added.end() || !has->second[k]) && Loads(scripts, highlighter_[k].path))
         AddHighlighterFile(folder, k);
     }
   }
@@ -300,8 +293,7 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
   const std::string& bytes = highlighter_[files_[index].highlighter].bytes;
   CollectedMessages_CL messages;
   platform::FileIdentity copy;
-  // The file the previous run wrote, holding these bytes still, stays: found in one look
-  // where it is the very file this program wrote.
+  // The very file this program wrote, unchanged, is known in one look.
   const auto known = previousCopies_.find(relative);
   if (known != previousCopies_.end() && !options_.force && previousProgramSame_ &&
       known->second.stamp.size == bytes.size() &&

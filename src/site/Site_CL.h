@@ -166,7 +166,6 @@ class Site_CL {
   std::vector<SitePage> stalePages_;
   std::vector<SiteInput> staleCopies_;
   std::vector<std::string> stateFolders_;
-  std::vector<std::string> pageFolders_;  // the folders that hold pages, sorted, once found
   // The previous run's outputs below a folder of the input that could not be read: kept.
   std::vector<SitePage> keptPages_;
   std::vector<SiteInput> keptCopies_;

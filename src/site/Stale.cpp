@@ -343,14 +343,9 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
 
   // The folders that hold this run's outputs stay; of the others, those left empty go,
   // the deepest first so that a folder emptied by its subfolder's removal goes too.
-  // The pages' folders are the same in both passes: found once.
-  if (pageFolders_.empty()) {
-    for (const SiteDocument& document : documents_)
-      AddFoldersOf(document.target, &pageFolders_);
-    std::sort(pageFolders_.begin(), pageFolders_.end());
-    pageFolders_.erase(std::unique(pageFolders_.begin(), pageFolders_.end()), pageFolders_.end());
-  }
   std::vector<std::string> folders;
+  for (const SiteDocument& document : documents_)
+    AddFoldersOf(document.target, &folders);
   for (const SiteFile& file : files_) {
     if (!file.notCopied)
       AddFoldersOf(file.path, &folders);
@@ -366,10 +361,6 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
       AddFoldersOf(copy.path, &folders);
   }
   std::sort(folders.begin(), folders.end());
-  const std::size_t others = folders.size();
-  folders.insert(folders.end(), pageFolders_.begin(), pageFolders_.end());
-  std::inplace_merge(folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(others),
-                     folders.end());
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   std::vector<std::string> old;
   {
