@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 namespace tarvix {
@@ -402,38 +403,55 @@ bool ReadListing(const std::vector<std::string_view>& fields, SiteListing* listi
   return true;
 }
 
-// The records of a whole file (its check passed) into `state`; false at the first record that
-// is not one we write. A record of ours short of its fields is damage; one of a kind we do
-// not know is skipped.
-bool ParseRecords(std::string_view text, SiteState* state) {
-  bool sawProgram = false;
-  bool sawOptions = false;
-  bool sawRun = false;
-  std::vector<std::string_view> fields;
+// The records of a state's body into `state`, read a run of whole lines at a time (the body
+// of a state with news comes in pieces); false at the first record that is not one we
+// write. A record of ours short of its fields is damage; one of a kind we do not know is
+// skipped.
+class RecordReader {
+ public:
+  explicit RecordReader(SiteState* state) : state_(state) {}
+
+  bool Read(std::string_view text);
+  // Whether the records read make a whole state.
+  [[nodiscard]] bool Whole() const { return sawProgram_ && sawOptions_ && sawRun_; }
+
+ private:
+  SiteState* state_;
+  bool sawProgram_ = false;
+  bool sawOptions_ = false;
+  bool sawRun_ = false;
+  std::vector<std::string_view> fields_;
+};
+
+bool RecordReader::Read(std::string_view text) {
+  SiteState* const state = state_;
+  std::vector<std::string_view>& fields = fields_;
   const char* at = text.data();
   const char* const end = at + text.size();
   while (at < end) {
     const char* lineEnd =
         static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (lineEnd == nullptr)
+      return false;
     SplitFields(std::string_view(at, static_cast<std::size_t>(lineEnd - at)), fields);
     at = lineEnd + 1;
     const std::size_t count = fields.size();
     switch (KindOf(fields[0])) {
       case Kind::kProgram:
-        if (count < 2 || sawProgram || !Unescape(fields[1], &state->program))
+        if (count < 2 || sawProgram_ || !Unescape(fields[1], &state->program))
           return false;
-        sawProgram = true;
+        sawProgram_ = true;
         break;
       case Kind::kOptions:
-        if (count < 2 || sawOptions || !Unescape(fields[1], &state->options))
+        if (count < 2 || sawOptions_ || !Unescape(fields[1], &state->options))
           return false;
-        sawOptions = true;
+        sawOptions_ = true;
         break;
       case Kind::kRun:
-        if (count < 2 || sawRun || (fields[1] != kFinished && fields[1] != kGoing))
+        if (count < 2 || sawRun_ || (fields[1] != kFinished && fields[1] != kGoing))
           return false;
         state->finished = fields[1] == kFinished;
-        sawRun = true;
+        sawRun_ = true;
         break;
       case Kind::kPage: {
         if (count < 5)
@@ -490,7 +508,7 @@ bool ParseRecords(std::string_view text, SiteState* state) {
         break;
     }
   }
-  return sawProgram && sawOptions && sawRun;
+  return true;
 }
 
 }  // namespace
@@ -658,29 +676,230 @@ std::string WithCheckLine(std::string body) {
   return body;
 }
 
-StateRead ParseSiteState(std::string_view text, SiteState* state) {
+namespace {
+
+// The first line of the news of a state: the same number as the state's own.
+constexpr std::string_view kNewsVersionLine = "tarvix-news 3";
+// The news' records: which state it is news of, a run of the state's lines kept, lines of
+// its own.
+constexpr std::string_view kBaseRecord = "base\t";
+constexpr std::string_view kKeepRecord = "keep\t";
+constexpr std::string_view kTextRecord = "text\t";
+// A record's first line is found again in the state by its first bytes at most.
+constexpr std::size_t kKeyBytes = 96;
+
+// The text's body and the fields of its check line (the last line), the check passed.
+// False when the last line is no check of ours or the body fails it.
+bool VouchedBody(std::string_view text, std::string_view* body, std::string_view* check) {
+  if (text.size() < 2 || text.back() != '\n')
+    return false;
+  const std::size_t lastLine = text.rfind('\n', text.size() - 2);
+  const std::size_t checkStart = lastLine == std::string_view::npos ? 0 : lastLine + 1;
+  *body = text.substr(0, checkStart);
+  *check = text.substr(checkStart, text.size() - 1 - checkStart);
+  std::vector<std::string_view> fields;
+  SplitFields(*check, fields);
+  std::size_t lines = 0;
+  std::uint64_t sum = 0;
+  if (fields.size() != 3 || fields[0] != NameOf(Kind::kCheck) || !ReadNumber(fields[1], &lines) ||
+      !ReadHex(fields[2], &sum))
+    return false;
+  const BodySum found = SumOf(*body);
+  if (found.sum != sum || found.lines != lines)
+    return false;
+  check->remove_prefix(NameOf(Kind::kCheck).size() + 1);
+  return true;
+}
+
+// The first bytes of the line at the start of `text`, by which the line is looked for.
+std::string_view KeyOf(std::string_view text) {
+  const std::size_t end = std::min(text.find('\n'), std::min(text.size(), kKeyBytes));
+  return text.substr(0, end);
+}
+
+// Whether the line at the start of `line` belongs to the record above it.
+bool ContinuesRecord(std::string_view line) {
+  for (const Kind kind : {Kind::kInput, Kind::kLinks, Kind::kAbout}) {
+    const std::string_view name = NameOf(kind);
+    if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 &&
+        line[name.size()] == '\t')
+      return true;
+  }
+  return false;
+}
+
+// Whether `from` is where a line of `body` starts (or its end).
+bool IsLineStart(std::string_view body, std::size_t from) {
+  return from == 0 || (from <= body.size() && body[from - 1] == '\n');
+}
+
+}  // namespace
+
+bool FormatSiteNews(const SiteState& state, std::string_view base, std::size_t limit,
+                    std::string* news, bool* same) {
+  std::string_view body;
+  std::string_view check;
+  if (!VouchedBody(base, &body, &check))
+    return false;
+  std::string out;
+  out.append(kNewsVersionLine).push_back('\n');
+  out.append(kBaseRecord).append(check).push_back('\n');
+  const std::size_t header = out.size();
+  // The state is formatted a record at a time and each record looked for in the base: where
+  // the base goes on with it, or further on (the base's records between are gone). The
+  // records of the base are found by their first line, once one is not where the last one
+  // ended; a record found nowhere is written out.
+  std::size_t at = 0;  // in the base's body: where the last record taken ended
+  std::size_t keepFrom = 0;
+  std::size_t keepBytes = 0;
+  std::string text;  // records of its own, not yet written out
+  std::unordered_map<std::string_view, std::size_t> starts;
+  bool indexed = false;
+  const auto endKeep = [&] {
+    if (keepBytes == 0)
+      return;
+    out.append(kKeepRecord);
+    AppendNumber(out, keepFrom);
+    out.push_back('\t');
+    AppendNumber(out, keepBytes);
+    out.push_back('\n');
+    keepBytes = 0;
+  };
+  const auto endText = [&] {
+    if (text.empty())
+      return;
+    out.append(kTextRecord);
+    AppendNumber(out, text.size());
+    out.push_back('\n');
+    out.append(text);
+    text.clear();
+  };
+  const auto keep = [&](std::size_t from, std::size_t bytes) {
+    endText();
+    if (keepBytes == 0 || keepFrom + keepBytes != from) {
+      endKeep();
+      keepFrom = from;
+    }
+    keepBytes += bytes;
+    at = from + bytes;
+  };
+  const auto matches = [&](std::size_t from, std::string_view record) {
+    return from <= body.size() && body.size() - from >= record.size() &&
+           body.compare(from, record.size(), record) == 0;
+  };
+  std::string piece;
+  piece.reserve(4096);
+  const bool fits = FormatBody(state, piece, 1, [&](std::string& record) {
+    if (matches(at, record)) {
+      keep(at, record.size());
+    } else {
+      if (!indexed) {
+        indexed = true;
+        for (std::size_t line = at; line < body.size();) {
+          const std::string_view rest = body.substr(line);
+          if (!ContinuesRecord(rest))
+            starts.emplace(KeyOf(rest), line);
+          const std::size_t end = body.find('\n', line);
+          line = end == std::string_view::npos ? body.size() : end + 1;
+        }
+      }
+      const auto found = starts.find(KeyOf(record));
+      if (found != starts.end() && found->second >= at && matches(found->second, record)) {
+        keep(found->second, record.size());
+      } else {
+        endKeep();
+        text.append(record);
+      }
+    }
+    record.clear();
+    return out.size() + text.size() <= limit;
+  });
+  if (!fits)
+    return false;
+  endText();
+  endKeep();
+  // One run of the base, whole: the state is the base.
+  std::string whole(kKeepRecord);
+  AppendNumber(whole, std::size_t{0});
+  whole.push_back('\t');
+  AppendNumber(whole, body.size());
+  whole.push_back('\n');
+  *same = out.compare(header, std::string::npos, whole) == 0;
+  *news = WithCheckLine(std::move(out));
+  return true;
+}
+
+StateRead ParseSiteState(std::string_view text, SiteState* state, std::string_view news,
+                         bool* newsTaken) {
+  if (newsTaken != nullptr)
+    *newsTaken = false;
   const std::size_t firstEnd = text.find('\n');
   if (firstEnd == std::string_view::npos || text.substr(0, firstEnd) != kVersionLine)
     return StateRead::kOther;
   // The check is the last line: everything before it is what it vouches for.
-  if (text.back() != '\n')
-    return StateRead::kDamaged;
-  const std::size_t checkStart = text.rfind('\n', text.size() - 2) + 1;
-  const std::string_view body = text.substr(0, checkStart);
-  std::vector<std::string_view> check;
-  SplitFields(text.substr(checkStart, text.size() - 1 - checkStart), check);
-  std::size_t lines = 0;
-  std::uint64_t sum = 0;
-  if (check.size() != 3 || check[0] != NameOf(Kind::kCheck) || !ReadNumber(check[1], &lines) ||
-      !ReadHex(check[2], &sum))
-    return StateRead::kDamaged;
-  const BodySum found = SumOf(body);
-  if (found.sum != sum || found.lines != lines)
+  std::string_view body;
+  std::string_view check;
+  if (!VouchedBody(text, &body, &check))
     return StateRead::kDamaged;
   SiteState read;
-  if (!ParseRecords(body.substr(firstEnd + 1), &read))
-    return StateRead::kDamaged;
+  RecordReader reader(&read);
+  // News of another version, or of another state (one written whole after it), is no news
+  // of this one.
+  std::string_view newsBody;
+  std::string_view newsCheck;
+  std::string newsHead(kNewsVersionLine);
+  newsHead.append("\n").append(kBaseRecord).append(check).append("\n");
+  if (news.substr(0, newsHead.size()) != newsHead) {
+    if (!reader.Read(body.substr(firstEnd + 1)) || !reader.Whole())
+      return StateRead::kDamaged;
+    *state = std::move(read);
+    return StateRead::kRead;
+  }
+  if (!VouchedBody(news, &newsBody, &newsCheck))
+    return StateRead::kNewsDamaged;
+  // The state's body made again from runs of the base and lines of the news' own, each a
+  // run of whole lines further on than the last: no longer than the two together.
+  std::size_t at = newsHead.size();
+  std::size_t base = 0;  // in the base's body: where the last run kept ended
+  bool first = true;
+  std::vector<std::string_view> fields;
+  while (at < newsBody.size()) {
+    const std::size_t lineEnd = newsBody.find('\n', at);
+    const std::string_view line = newsBody.substr(at, lineEnd - at);
+    at = lineEnd + 1;
+    SplitFields(line, fields);
+    std::string_view piece;
+    std::size_t from = 0;
+    std::size_t bytes = 0;
+    if (fields.size() == 3 && fields[0] == kKeepRecord.substr(0, kKeepRecord.size() - 1) &&
+        ReadNumber(fields[1], &from) && ReadNumber(fields[2], &bytes) && bytes != 0 &&
+        from >= base && from <= body.size() && body.size() - from >= bytes &&
+        IsLineStart(body, from) && body[from + bytes - 1] == '\n') {
+      piece = body.substr(from, bytes);
+      base = from + bytes;
+    } else if (fields.size() == 2 && fields[0] == kTextRecord.substr(0, kTextRecord.size() - 1) &&
+               ReadNumber(fields[1], &bytes) && bytes != 0 && newsBody.size() - at >= bytes &&
+               newsBody[at + bytes - 1] == '\n') {
+      piece = newsBody.substr(at, bytes);
+      at += bytes;
+    } else {
+      return StateRead::kNewsDamaged;
+    }
+    if (first) {
+      // The state's first line, which the records go after.
+      first = false;
+      if (piece.substr(0, firstEnd + 1) != text.substr(0, firstEnd + 1))
+        return StateRead::kNewsDamaged;
+      piece.remove_prefix(firstEnd + 1);
+    }
+    if (!reader.Read(piece))
+      return StateRead::kNewsDamaged;
+  }
+  if (first || !reader.Whole())
+    return StateRead::kNewsDamaged;
   *state = std::move(read);
+  if (newsTaken != nullptr)
+    *newsTaken = true;
   return StateRead::kRead;
 }
 

@@ -133,15 +133,43 @@ inline constexpr std::string_view kSiteJournalName = ".ht-tarvix-made";
 // cut short by a run that was killed while writing it) are skipped.
 [[nodiscard]] std::vector<SiteInput> ParseMadeLines(std::string_view text);
 
+// The name of the news beside a large state: what changed since the state was written
+// whole, so that a run that changed a few pages writes a few records, not the whole state
+// again. It names the state it is news of by that state's check line, so news left beside
+// a state written whole later is no news of it.
+inline constexpr std::string_view kSiteNewsName = ".ht-tarvix-news";
+
+// The text of the news of a state, one record a line:
+//   tarvix-news 3
+//   base <TAB> LINES <TAB> SUM      (the check line of the state it is news of)
+//   keep <TAB> FROM <TAB> BYTES     (the state's body from byte FROM on, BYTES of whole lines)
+//   text <TAB> BYTES                (the next BYTES, whole lines, are the news' own)
+//   check <TAB> LINES <TAB> SUM     (as the state's)
+// The "keep" and "text" records in order make the new state's body (all but its check
+// line), and each "keep" starts where the one before it ended or further on: news is never
+// longer to apply than the state and the news together.
+
+// The news that makes `state` of `base` (a whole state's text, as FormatSiteState makes it),
+// in `news`; false when it would be longer than `limit` bytes or `base` is not whole, and the
+// state is better written whole. `same` tells whether the state is the base as it is.
+[[nodiscard]] bool FormatSiteNews(const SiteState& state, std::string_view base, std::size_t limit,
+                                  std::string* news, bool* same);
+
 // How a state file's text was found.
 enum class StateRead {
   kRead,     // a state file of this version, whole
   kOther,    // no state file of this version (an older program's): a full run, silently
   kDamaged,  // this version's first line, but its check or a record fails: said, ignored
+  // The state is whole, but its news (of this version and of this state) fails its check or
+  // a record: said, and both are ignored.
+  kNewsDamaged,
 };
 
-// The state from a state file's text; `state` is filled only when kRead.
-[[nodiscard]] StateRead ParseSiteState(std::string_view text, SiteState* state);
+// The state from a state file's text and the news beside it (empty: none); `state` is filled
+// only when kRead. News of another state or version is left out, and `newsTaken`, when
+// given, tells whether the news was taken.
+[[nodiscard]] StateRead ParseSiteState(std::string_view text, SiteState* state,
+                                       std::string_view news = {}, bool* newsTaken = nullptr);
 
 // The path that leads from the folder `from` to `to`, both absolute and normalised,
 // split at `separator`; `to` itself when the two share no root (another drive).

@@ -121,6 +121,8 @@ class Site_CL {
   // The state file as read before the walk, and completed after it.
   struct StateText {
     std::string text;
+    std::string news;  // the news beside the state, when one was read
+    bool newsTaken = false;
     platform::ReadResult read = platform::ReadResult::kMissing;
     StateRead parsed = StateRead::kOther;
     SiteState state;
@@ -207,7 +209,15 @@ class Site_CL {
   // the last comes after the workers are joined.
   std::atomic<std::int64_t> nextStateWrite_{0};  // steady-clock ticks; 0: not due
   std::atomic<std::size_t> stateBytes_{0};       // the size of the state last read or written
-  std::string writtenState_;                     // the state file's text as last read or written
+  // The state file's text as last read or written, when the file is known to hold it: what
+  // the news is news of.
+  std::string stateBase_;
+  // The news file's text as last read (taken) or written; empty while there is none of it.
+  std::string newsWritten_;
+  bool newsFound_ = false;  // a news file was there, taken or not
+  // Writes `text` as the file `name` of the output folder, on the disk before its name and its
+  // name before we go on, replacing whatever was there.
+  [[nodiscard]] bool WriteStateFile(std::string_view name, std::string_view text);
   platform::AppendFileBelow journal_;
   bool journalFound_ = false;                // an earlier run's journal was there
   std::vector<std::string> outputsChanged_;  // for OutputsChanged

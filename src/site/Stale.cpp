@@ -41,8 +41,12 @@ bool Site_CL::ReadState(MessageSink_CL& console, StateText* read) {
   // speak for.
   read->read = out_.Read(std::string(kSiteStateName), kStateBaseBytes, &read->text);
   SiteState& state = read->state;
-  read->parsed = read->read == platform::ReadResult::kRead ? ParseSiteState(read->text, &state)
-                                                           : StateRead::kOther;
+  if (read->read == platform::ReadResult::kRead)
+    newsFound_ = out_.Read(std::string(kSiteNewsName), kStateBaseBytes, &read->news) ==
+                 platform::ReadResult::kRead;
+  read->parsed = read->read == platform::ReadResult::kRead
+                     ? ParseSiteState(read->text, &state, read->news, &read->newsTaken)
+                     : StateRead::kOther;
   // An output folder belongs to one site: another's pages are no stale pages of ours.
   if (read->parsed == StateRead::kRead) {
     const std::string_view recorded =
@@ -80,8 +84,12 @@ void Site_CL::TakeState(MessageSink_CL& console, StateText read) {
   const std::uint64_t stateLimit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
   if (read.read == platform::ReadResult::kTooLarge) {
     read.read = out_.Read(stateName, stateLimit, &stateText);
-    parsed = read.read == platform::ReadResult::kRead ? ParseSiteState(stateText, &state)
-                                                      : StateRead::kOther;
+    if (read.read == platform::ReadResult::kRead)
+      newsFound_ = out_.Read(std::string(kSiteNewsName), stateLimit, &read.news) ==
+                   platform::ReadResult::kRead;
+    parsed = read.read == platform::ReadResult::kRead
+                 ? ParseSiteState(stateText, &state, read.news, &read.newsTaken)
+                 : StateRead::kOther;
     if (parsed == StateRead::kRead)
       CheckStateRecords(&state);
   }
@@ -94,7 +102,7 @@ void Site_CL::TakeState(MessageSink_CL& console, StateText read) {
     parsed = ParseSiteState(stateText, &state);
     if (parsed != StateRead::kOther)
       earlierState_ = earlierIdentity;
-    if (parsed == StateRead::kDamaged)
+    if (parsed == StateRead::kDamaged || parsed == StateRead::kNewsDamaged)
       parsed = StateRead::kOther;
     if (parsed == StateRead::kRead)
       CheckStateRecords(&state);
@@ -105,13 +113,19 @@ void Site_CL::TakeState(MessageSink_CL& console, StateText read) {
   if (parsed == StateRead::kRead) {
     stateBytes_ = stateText.size();
     // The new name has no file yet: the first write must make it, whatever it holds.
-    if (!earlierState_)
-      writtenState_ = std::move(stateText);
+    if (!earlierState_) {
+      stateBase_ = std::move(stateText);
+      if (read.newsTaken)
+        newsWritten_ = std::move(read.news);
+    }
     AdoptState(std::move(state));
   } else {
     if (parsed == StateRead::kDamaged || read.read == platform::ReadResult::kNotRegular ||
         read.read == platform::ReadResult::kTooLarge)
       console.Message(statePath_ + ": " + std::string(kStateIgnored), MessageStream::Error);
+    if (parsed == StateRead::kNewsDamaged)
+      console.Message(Join(output_, std::string(kSiteNewsName)) + ": " + std::string(kStateIgnored),
+                      MessageStream::Error);
     // Without a state, what the journal names is still known to be ours.
     if (!state.made.empty())
       AdoptState(std::move(state));

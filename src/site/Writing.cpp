@@ -16,6 +16,10 @@ namespace {
 // most this much work.
 constexpr auto kStateInterval = std::chrono::seconds(2);
 constexpr std::string_view kNotWritten = "not written";
+// A state smaller than this is written whole each time: it costs less than the news would
+// save, and one file is the easier to read. Larger, its news may grow to this share of it.
+constexpr std::size_t kNewsFromBytes = 64 * 1024;
+constexpr std::size_t kNewsShare = 32;
 
 std::int64_t NextStateWrite() {
   return (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
@@ -128,8 +132,11 @@ void Site_CL::WriteStateWhenDue() {
 }
 
 bool Site_CL::WriteState(bool finished) {
+  enum class Write { kNothing, kNews, kWhole };
+  Write write = Write::kWhole;
   std::string text;
-  bool unchanged = false;
+  std::string news;
+  bool same = false;
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
     // This run's records and the listings are lent to the state for its formatting and
@@ -163,37 +170,68 @@ bool Site_CL::WriteState(bool finished) {
     state.made = keptMade_;
     state.folders = stateFolders_;
     state.listings = std::move(listings_);
-    // An unchanged state, as a rerun of an unchanged site has, is found so as it is made,
-    // and needs no text of its own (the text written last is this writer's: see below).
-    unchanged = !writtenState_.empty() && IsTextOf(state, writtenState_);
-    if (!unchanged)
+    // A large state that changed little is written as news of the state file, which stays
+    // as it is: a few records where the whole state written again would cost as much as an
+    // unchanged run. News that grows past a share of the state gives way to the state
+    // written whole. An unchanged state, as a rerun of an unchanged site has, is found so as
+    // it is made, and needs no text of its own.
+    if (stateBase_.size() >= kNewsFromBytes &&
+        FormatSiteNews(state, stateBase_, stateBase_.size() / kNewsShare, &news, &same)) {
+      write =
+          (same && newsWritten_.empty()) || news == newsWritten_ ? Write::kNothing : Write::kNews;
+    } else if (!stateBase_.empty() && newsWritten_.empty() && IsTextOf(state, stateBase_)) {
+      write = Write::kNothing;
+    } else {
       text = FormatSiteState(state, stateBytes_.load());
+    }
     listings_ = std::move(state.listings);
     for (const auto& [record, place] : lent)
       *record = std::move(state.pages[place]);
   }
-  // The text written last is this writer's alone: state writes come one at a time (see
-  // nextStateWrite_), so no lock guards it.
-  if (unchanged || text == writtenState_)
+  // The texts written last are this writer's alone: state writes come one at a time (see
+  // nextStateWrite_), so no lock guards them.
+  if (write == Write::kNothing ||
+      (write == Write::kWhole && text == stateBase_ && newsWritten_.empty()))
     return true;
-  // On the disk before its name, and its name before we go on: a crash leaves the old
-  // state or the new one.
-  platform::NewFileBelow file;
-  platform::FileIdentity written;
-  const platform::BelowResult created = file.Create(out_, std::string(kSiteStateName));
-  if (created == platform::BelowResult::kLink)
-    SayLink(std::string(kSiteStateName), kNotWritten);
-  if (created != platform::BelowResult::kDone || !file.Write(text) || !file.Finish(true, &written))
-    return false;
-  // The state's name is ours alone: whatever was put there is replaced, not followed.
-  const platform::BelowResult committed = file.Commit(true, nullptr, true);
-  if (committed == platform::BelowResult::kLink)
-    SayLink(std::string(kSiteStateName), kNotWritten);
-  if (committed != platform::BelowResult::kDone)
+  if (write == Write::kNews) {
+    if (!WriteStateFile(kSiteNewsName, news))
+      return false;
+    newsWritten_ = std::move(news);
+    newsFound_ = true;
+    return true;
+  }
+  if (!WriteStateFile(kSiteStateName, text))
     return false;
   stateBytes_ = text.size();
-  writtenState_ = std::move(text);
+  stateBase_ = std::move(text);
+  // The news was of the state written before: it goes, and a crash before it does leaves
+  // news of another state, which the next run leaves out.
+  if (newsFound_) {
+    platform::FileIdentity found;
+    if (out_.Look(std::string(kSiteNewsName), &found) == platform::BelowKind::kFile)
+      (void)out_.RemoveIfSame(std::string(kSiteNewsName), found);
+    newsWritten_.clear();
+    newsFound_ = false;
+  }
   return true;
+}
+
+bool Site_CL::WriteStateFile(std::string_view name, std::string_view text) {
+  // On the disk before its name, and its name before we go on: a crash leaves the old
+  // file or the new one.
+  const std::string relative(name);
+  platform::NewFileBelow file;
+  platform::FileIdentity written;
+  const platform::BelowResult created = file.Create(out_, relative);
+  if (created == platform::BelowResult::kLink)
+    SayLink(relative, kNotWritten);
+  if (created != platform::BelowResult::kDone || !file.Write(text) || !file.Finish(true, &written))
+    return false;
+  // The name is ours alone: whatever was put there is replaced, not followed.
+  const platform::BelowResult committed = file.Commit(true, nullptr, true);
+  if (committed == platform::BelowResult::kLink)
+    SayLink(relative, kNotWritten);
+  return committed == platform::BelowResult::kDone;
 }
 
 bool Site_CL::FinishState(MessageSink_CL& console) {

@@ -370,6 +370,160 @@ TEST(SiteStateRandom, ChangedStatesAreDamaged) {
   EXPECT_GE(changes, 900);
 }
 
+// A state large enough to be written as news: random states added up.
+SiteState LargeState(RandomStates& random, std::size_t bytes) {
+  SiteState state = random.State();
+  while (FormatSiteState(state).size() < bytes) {
+    SiteState more = random.State();
+    state.pages.insert(state.pages.end(), more.pages.begin(), more.pages.end());
+    state.copies.insert(state.copies.end(), more.copies.begin(), more.copies.end());
+    state.folders.insert(state.folders.end(), more.folders.begin(), more.folders.end());
+    state.listings.insert(state.listings.end(), more.listings.begin(), more.listings.end());
+  }
+  return state;
+}
+
+// What runs do to a state between two writes: pages made again, added and gone, a record
+// moved, copies and listings changed, the run finished or not.
+SiteState Changed(RandomStates& random, SiteState state) {
+  for (std::uint64_t n = random.Below(6); n > 0; --n) {
+    const std::uint64_t what = random.Below(8);
+    const auto at = [&](std::size_t size) {
+      return static_cast<std::ptrdiff_t>(random.Below(size));
+    };
+    if (what == 0 && !state.pages.empty()) {
+      platform::FileStamp& stamp =
+          state.pages[static_cast<std::size_t>(at(state.pages.size()))].page;
+      stamp = {true, stamp.time + 1, stamp.size};
+    } else if (what == 1 && !state.pages.empty()) {
+      state.pages.erase(state.pages.begin() + at(state.pages.size()));
+    } else if (what == 2) {
+      SiteState more = random.State();
+      state.pages.insert(state.pages.begin() + at(state.pages.size() + 1), more.pages.begin(),
+                         more.pages.end());
+    } else if (what == 3 && state.pages.size() > 2) {
+      // A record moved: where it was, and where it is now, the base's order is broken.
+      const std::size_t from = static_cast<std::size_t>(at(state.pages.size()));
+      SitePage page = state.pages[from];
+      state.pages.erase(state.pages.begin() + static_cast<std::ptrdiff_t>(from));
+      state.pages.insert(state.pages.begin() + at(state.pages.size() + 1), page);
+    } else if (what == 4 && !state.copies.empty()) {
+      state.copies[static_cast<std::size_t>(at(state.copies.size()))] = random.File(true);
+    } else if (what == 5 && !state.listings.empty()) {
+      state.listings.erase(state.listings.begin() + at(state.listings.size()));
+    } else if (what == 6) {
+      state.finished = !state.finished;
+    } else if (what == 7) {
+      state.made.push_back(random.File(true));
+    }
+  }
+  return state;
+}
+
+// News of a state: whatever changed since the base was written whole, the news and the base
+// read together give the new state exactly, and an unchanged state is told as such.
+TEST(SiteStateRandom, NewsAndItsBaseMakeTheNewState) {
+  RandomStates random(31);
+  for (int round = 0; round < 40; ++round) {
+    const SiteState base = LargeState(random, 8 * 1024 + random.Below(64 * 1024));
+    const std::string baseText = FormatSiteState(base);
+    std::string news;
+    bool same = false;
+    ASSERT_TRUE(FormatSiteNews(base, baseText, SIZE_MAX, &news, &same));
+    EXPECT_TRUE(same);
+    EXPECT_LT(news.size(), 200u);
+
+    SiteState state = base;
+    for (int step = 0; step < 4; ++step) {
+      state = Changed(random, std::move(state));
+      ASSERT_TRUE(FormatSiteNews(state, baseText, SIZE_MAX, &news, &same)) << round;
+      EXPECT_EQ(same, FormatSiteState(state) == baseText) << round;
+      SiteState back;
+      bool taken = false;
+      ASSERT_EQ(ParseSiteState(baseText, &back, news, &taken), StateRead::kRead)
+          << "round " << round << " step " << step << "\n"
+          << news;
+      EXPECT_TRUE(taken);
+      ASSERT_EQ(Described(back), Described(state)) << "round " << round << " step " << step;
+    }
+    // A few changes to a large state make small news; past its limit there is none.
+    if (news.size() > 64) {
+      EXPECT_FALSE(FormatSiteNews(state, baseText, news.size() / 2, &news, &same));
+    }
+  }
+}
+
+// News is input like the state: changed in any way, or made by hand to reach outside the
+// base or go back in it, it is damage; news of another state or version is left out.
+TEST(SiteStateRandom, NewsChangedOrForgedIsDamaged) {
+  RandomStates random(5);
+  const SiteState base = LargeState(random, 16 * 1024);
+  const std::string baseText = FormatSiteState(base);
+  const std::string baseLine = baseText.substr(baseText.rfind('\n', baseText.size() - 2) + 7);
+  const std::size_t bodyBytes = baseText.size() - baseLine.size() - 6;
+  SiteState state = base;
+  state.pages[state.pages.size() / 2].title += "changed";
+  std::string news;
+  bool same = true;
+  ASSERT_TRUE(FormatSiteNews(state, baseText, SIZE_MAX, &news, &same));
+  ASSERT_FALSE(same);
+
+  for (int round = 0; round < 200; ++round) {
+    std::string flipped = news;
+    const std::size_t at = random.Below(news.size());
+    flipped[at] = static_cast<char>(flipped[at] ^ (1 + random.Below(255)));
+    SiteState back;
+    const StateRead read = ParseSiteState(baseText, &back, flipped);
+    // A byte of the first two lines makes it news of no state of ours; the sum's letters
+    // may change case and mean the same.
+    if (read == StateRead::kRead)
+      EXPECT_TRUE(at <= news.find('\n', news.find('\n') + 1) || at >= news.size() - 17) << at;
+    else
+      EXPECT_EQ(read, StateRead::kNewsDamaged) << at;
+  }
+  SiteState back;
+  EXPECT_EQ(ParseSiteState(baseText, &back, news.substr(0, news.size() - 3)),
+            StateRead::kNewsDamaged);
+
+  // News of the state as it was before it was written whole again, and of a later version.
+  bool taken = true;
+  ASSERT_EQ(ParseSiteState(FormatSiteState(state), &back, news, &taken), StateRead::kRead);
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(Described(back), Described(state));
+  std::string later = news;
+  later.replace(0, 13, "tarvix-news 4");
+  ASSERT_EQ(ParseSiteState(baseText, &back, later, &taken), StateRead::kRead);
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(Described(back), Described(base));
+
+  // Hand-made news, vouched for by a check line of its own.
+  const std::string head = "tarvix-news 3\nbase\t" + baseLine;
+  const std::string firstLine = "tarvix-site 3\n";
+  const std::size_t second = baseText.find('\n', firstLine.size()) + 1;
+  const std::string all = std::to_string(bodyBytes);
+  const std::string forged[] = {
+      "keep\t0\t" + std::to_string(bodyBytes + 1) + "\n",       // past the base
+      "keep\t0\t" + all + "\nkeep\t0\t" + all + "\n",           // back in it
+      "keep\t0\t" + std::to_string(second - 1) + "\n",          // not whole lines
+      "keep\t0\t" + std::to_string(second) + "\nkeep\t1\t3\n",  // not at a line
+      "keep\t0\t0\n",                                           // nothing
+      "text\t9\nprogram\tx\n",                                  // past the news
+      "text\t5\nprogram\tx\n",                                  // half a line
+      "keep\t" + std::to_string(second) + "\t" + std::to_string(bodyBytes - second) + "\n",
+      "",                                               // no records
+      "keep\t0\t" + all + "\nlisting\t1\n",             // a record of the base
+      "keep\t0\t" + all + "\ntext\t10\ncheck\t1\t0\n",  // a check inside
+  };
+  for (const std::string& records : forged) {
+    EXPECT_EQ(ParseSiteState(baseText, &back, WithCheckLine(head + records)),
+              StateRead::kNewsDamaged)
+        << records;
+  }
+  EXPECT_EQ(ParseSiteState(baseText, &back, WithCheckLine(head + "keep\t0\t" + all + "\n")),
+            StateRead::kRead);
+  EXPECT_EQ(Described(back), Described(base));
+}
+
 // The numbers of a record are read as they are written and no other way: the widest of
 // each type, and nothing past it, no plus and no blank.
 TEST(SiteStateRandom, NumbersAtTheirLimits) {
