@@ -687,6 +687,10 @@ constexpr std::string_view kKeepRecord = "keep\t";
 constexpr std::string_view kTextRecord = "text\t";
 // A record's first line is found again in the state by its first bytes at most.
 constexpr std::size_t kKeyBytes = 96;
+// How many records on a record changed or gone is looked for, and after how many records in
+// a row not found so the base's records are found by their first lines.
+constexpr std::size_t kLookAhead = 4;
+constexpr std::size_t kMissesBeforeIndex = 16;
 
 // The text's body and the fields of its check line (the last line), the check passed.
 // False when the last line is no check of ours or the body fails it.
@@ -726,6 +730,17 @@ bool ContinuesRecord(std::string_view line) {
       return true;
   }
   return false;
+}
+
+// Where the record after the one at `from` starts in `body` (its end when there is none).
+std::size_t NextRecord(std::string_view body, std::size_t from) {
+  for (bool first = true; from < body.size(); first = false) {
+    if (!first && !ContinuesRecord(body.substr(from)))
+      return from;
+    const std::size_t end = body.find('\n', from);
+    from = end == std::string_view::npos ? body.size() : end + 1;
+  }
+  return body.size();
 }
 
 // Whether `from` is where a line of `body` starts (or its end).
@@ -789,30 +804,47 @@ bool FormatSiteNews(const SiteState& state, std::string_view base, std::size_t l
   };
   std::string piece;
   piece.reserve(4096);
+  // Records changed or gone where they were are found a few records on; only news out of
+  // step with the base for longer (records moved) is worth finding the base's records by
+  // their first lines.
+  std::size_t misses = 0;
+  const auto taken = [&](std::string& record) {
+    record.clear();
+    return out.size() + text.size() <= limit;
+  };
   const bool fits = FormatBody(state, piece, 1, [&](std::string& record) {
     if (matches(at, record)) {
       keep(at, record.size());
-    } else {
-      if (!indexed) {
-        indexed = true;
-        for (std::size_t line = at; line < body.size();) {
-          const std::string_view rest = body.substr(line);
-          if (!ContinuesRecord(rest))
-            starts.emplace(KeyOf(rest), line);
-          const std::size_t end = body.find('\n', line);
-          line = end == std::string_view::npos ? body.size() : end + 1;
-        }
-      }
-      const auto found = starts.find(KeyOf(record));
-      if (found != starts.end() && found->second >= at && matches(found->second, record)) {
-        keep(found->second, record.size());
-      } else {
-        endKeep();
-        text.append(record);
+      misses = 0;
+      return taken(record);
+    }
+    std::size_t next = at;
+    for (std::size_t k = 0; k < kLookAhead && next < body.size(); ++k) {
+      next = NextRecord(body, next);
+      if (matches(next, record)) {
+        keep(next, record.size());
+        misses = 0;
+        return taken(record);
       }
     }
-    record.clear();
-    return out.size() + text.size() <= limit;
+    if (!indexed && ++misses >= kMissesBeforeIndex) {
+      indexed = true;
+      for (std::size_t line = at; line < body.size();) {
+        const std::string_view rest = body.substr(line);
+        if (!ContinuesRecord(rest))
+          starts.emplace(KeyOf(rest), line);
+        const std::size_t end = body.find('\n', line);
+        line = end == std::string_view::npos ? body.size() : end + 1;
+      }
+    }
+    const auto found = indexed ? starts.find(KeyOf(record)) : starts.end();
+    if (found != starts.end() && found->second >= at && matches(found->second, record)) {
+      keep(found->second, record.size());
+    } else {
+      endKeep();
+      text.append(record);
+    }
+    return taken(record);
   });
   if (!fits)
     return false;

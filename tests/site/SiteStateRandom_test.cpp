@@ -2,6 +2,7 @@
 // the same, and no longer read once a byte or a line of it is changed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -446,6 +447,15 @@ TEST(SiteStateRandom, NewsAndItsBaseMakeTheNewState) {
       EXPECT_TRUE(taken);
       ASSERT_EQ(Described(back), Described(state)) << "round " << round << " step " << step;
     }
+    // Every record out of step with the base: the pages in the other order.
+    SiteState reversed = base;
+    std::reverse(reversed.pages.begin(), reversed.pages.end());
+    ASSERT_TRUE(FormatSiteNews(reversed, baseText, SIZE_MAX, &news, &same));
+    SiteState back;
+    ASSERT_EQ(ParseSiteState(baseText, &back, news), StateRead::kRead) << round;
+    ASSERT_EQ(Described(back), Described(reversed)) << round;
+    ASSERT_TRUE(FormatSiteNews(state, baseText, SIZE_MAX, &news, &same)) << round;
+
     // A few changes to a large state make small news; past its limit there is none.
     if (news.size() > 64) {
       EXPECT_FALSE(FormatSiteNews(state, baseText, news.size() / 2, &news, &same));
