@@ -1,12 +1,15 @@
 // Fuzzes the link check's readers of untrusted bytes: the scan of a page and the reading
 // of a record from the site state. What the scan keeps must be written and read back
-// unchanged, and the check over pages made of it must finish.
+// unchanged, and the check over pages made of it must finish. An input with a zero byte is
+// also a state file and its news (before and after the byte): a state read from them is
+// written again, read back, and is news of nothing to its own text.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "site/LinkCheck.h"
+#include "site/SiteState.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -37,6 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const tarvix::BrokenLink& b : broken) {
     if (tarvix::BrokenLinkMessage(pages[b.page], b).find('\n') != std::string::npos)
       __builtin_trap();
+  }
+  if (const std::size_t zero = input.find('\0'); zero != std::string_view::npos) {
+    tarvix::SiteState state;
+    if (tarvix::ParseSiteState(input.substr(0, zero), &state, input.substr(zero + 1)) ==
+        tarvix::StateRead::kRead) {
+      const std::string text = tarvix::FormatSiteState(state);
+      tarvix::SiteState again;
+      std::string news;
+      bool same = false;
+      if (tarvix::ParseSiteState(text, &again) != tarvix::StateRead::kRead ||
+          tarvix::FormatSiteState(again) != text ||
+          !tarvix::FormatSiteNews(state, text, SIZE_MAX, &news, &same) || !same)
+        __builtin_trap();
+    }
   }
   return 0;
 }

@@ -13,8 +13,8 @@ if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux
 fi
 
 mkdir -p "$out/corpus" "$out/findings"
-# The check needs the link check and the text helpers only.
-sources=$(ls src/site/LinkCheck.cpp src/site/LinkScan.cpp src/text/*.cpp)
+# The check needs the link check, the state file and the text helpers only.
+sources=$(ls src/site/LinkCheck.cpp src/site/LinkScan.cpp src/site/SiteState.cpp src/text/*.cpp)
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc -Iinclude)
 if [ ! -x "$out/link_check_fuzzer" ] || [ -n "$(find src include fuzz -newer "$out/link_check_fuzzer" -name '*.[ch]*' | head -n 1)" ]; then
   clang++ "${flags[@]}" $sources src/platform/*_posix.cpp src/platform/BelowNames.cpp src/platform/Cleanup.cpp src/platform/Reasons.cpp \
