@@ -214,7 +214,8 @@ class Site_CL {
   std::string stateBase_;
   // The news file's text as last read (taken) or written; empty while there is none of it.
   std::string newsWritten_;
-  bool newsFound_ = false;  // a news file was there, taken or not
+  bool newsFound_ = false;    // a news file was there, taken or not
+  bool newsRefused_ = false;  // news could not be written: the state is written whole
   // Writes `text` as the file `name` of the output folder, on the disk before its name and its
   // name before we go on, replacing whatever was there.
   [[nodiscard]] bool WriteStateFile(std::string_view name, std::string_view text);

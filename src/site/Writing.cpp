@@ -175,7 +175,7 @@ bool Site_CL::WriteState(bool finished) {
     // unchanged run. News that grows past a share of the state gives way to the state
     // written whole. An unchanged state, as a rerun of an unchanged site has, is found so as
     // it is made, and needs no text of its own.
-    if (stateBase_.size() >= kNewsFromBytes &&
+    if (stateBase_.size() >= kNewsFromBytes && !newsRefused_ &&
         FormatSiteNews(state, stateBase_, stateBase_.size() / kNewsShare, &news, &same)) {
       write =
           (same && newsWritten_.empty()) || news == newsWritten_ ? Write::kNothing : Write::kNews;
@@ -194,11 +194,15 @@ bool Site_CL::WriteState(bool finished) {
       (write == Write::kWhole && text == stateBase_ && newsWritten_.empty()))
     return true;
   if (write == Write::kNews) {
-    if (!WriteStateFile(kSiteNewsName, news))
-      return false;
-    newsWritten_ = std::move(news);
-    newsFound_ = true;
-    return true;
+    if (WriteStateFile(kSiteNewsName, news)) {
+      newsWritten_ = std::move(news);
+      newsFound_ = true;
+      return true;
+    }
+    // News that cannot be written (a folder in its place, say): the state is written whole
+    // from now on.
+    newsRefused_ = true;
+    return WriteState(finished);
   }
   if (!WriteStateFile(kSiteStateName, text))
     return false;

@@ -148,5 +148,21 @@ TEST(SiteNews, LinkInPlaceOfTheNewsIsReplacedNotFollowed) {
   EXPECT_EQ(RunSite(dir).upToDate, kDocuments);
 }
 
+// News that cannot be written is no failure: the state is written whole instead.
+TEST(SiteNews, FolderInPlaceOfTheNewsMeansTheStateWrittenWhole) {
+  ScopedTempDir dir;
+  WriteLargeSite(dir);
+  ASSERT_EQ(RunSite(dir).converted, kDocuments);
+  const std::string state = dir.ReadFile(StatePath());
+  fs::create_directories(dir.PathOf(NewsPath() + "/inside"));
+  dir.WriteFile(DocumentPath(3), "# Changed\n");
+  const Summary s = RunSite(dir);
+  EXPECT_EQ(s.converted, 1);
+  EXPECT_EQ(s.failed, 0);
+  EXPECT_NE(dir.ReadFile(StatePath()), state);
+  EXPECT_TRUE(fs::is_directory(dir.PathOf(NewsPath() + "/inside")));
+  EXPECT_EQ(RunSite(dir).upToDate, kDocuments);
+}
+
 }  // namespace
 }  // namespace tarvix
