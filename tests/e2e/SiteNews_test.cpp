@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/Platform.h"
 #include "site/SiteState.h"
 #include "support/RunProgram.h"
 #include "support/ScopedTempDir.h"
@@ -146,6 +147,53 @@ TEST(SiteNews, LinkInPlaceOfTheNewsIsReplacedNotFollowed) {
   EXPECT_FALSE(fs::is_symlink(dir.PathOf(NewsPath())));
   EXPECT_TRUE(fs::is_regular_file(dir.PathOf(NewsPath())));
   EXPECT_EQ(RunSite(dir).upToDate, kDocuments);
+}
+
+// News is input like the state: records sealed into it by hand, with a link below OUT,
+// remove nothing outside OUT and none of the user's files in it.
+TEST(SiteNews, ForgedNewsRemovesNothingOutside) {
+  ScopedTempDir dir;
+  WriteLargeSite(dir);
+  fs::create_directories(dir.PathOf("victim"));
+  fs::create_directories(dir.PathOf("out"));
+  dir.WriteFile("victim/secret.txt", "secret");
+  dir.WriteFile("out/mine.txt", "mine");
+  ASSERT_EQ(RunSite(dir).converted, kDocuments);
+  std::error_code error;
+  fs::create_symlink("..", dir.PathOf("out/up"), error);
+  const bool linked = !error;
+  const auto identity = [&](const std::string& path, bool device) {
+    platform::FileStatus status;
+    EXPECT_TRUE(platform::StatusOf(path, &status));
+    const platform::FileStamp stamp = platform::StampOf(path);
+    return device ? std::to_string(status.device) + "\t" + std::to_string(status.inode)
+                  : std::to_string(stamp.time) + "\t" + std::to_string(stamp.size) + "\t";
+  };
+  const std::string secret = dir.PathOf("victim/secret.txt");
+  const std::string mine = dir.PathOf("out/mine.txt");
+  const std::string fields = identity(secret, false);
+  const std::string forged =
+      "copy\t" + fields + "up/victim/secret.txt\t" + identity(secret, true) + "\n" + "copy\t" +
+      fields + "../victim/secret.txt\t" + identity(secret, true) + "\n" + "made\t" + fields +
+      "../victim/secret.txt\t" + identity(secret, true) + "\n" + "page\tgone.md\tmine.txt\t" +
+      identity(mine, false) + identity(mine, true) + "\n" + "folder\t..\n";
+  const std::string state = dir.ReadFile(StatePath());
+  const std::size_t check = state.rfind('\n', state.size() - 2) + 1;
+  const std::string news = "tarvix-news 3\nbase\t" + state.substr(check + 6) + "keep\t0\t" +
+                           std::to_string(check) + "\ntext\t" + std::to_string(forged.size()) +
+                           "\n" + forged;
+  dir.WriteFile(NewsPath(), WithCheckLine(news));
+  const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
+  EXPECT_EQ(r.err.find("StateFile"), std::string::npos) << r.err;
+  EXPECT_EQ(dir.ReadFile("victim/secret.txt"), "secret") << r.err;
+  EXPECT_EQ(dir.ReadFile("out/mine.txt"), "mine") << r.err;
+  EXPECT_EQ(SummaryOf(r.err).removed, 0) << r.err;
+  EXPECT_EQ(SummaryOf(r.err).upToDate, kDocuments) << r.err;
+  if (linked) {
+    EXPECT_NE(r.err.find(Native("out/up/victim/secret.txt") + ": not removed, a link"),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 // News that cannot be written is no failure: the state is written whole instead.

@@ -10,8 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -49,7 +49,8 @@ pid_t StartProgram(const std::string& folder, const std::vector<std::string>& ar
       _exit(126);
     // The superuser reads any folder: without these two (numbers 1 and 2 of the system's
     // list) it is held to the folders' modes as any user is.
-    if (asUser && (prctl(PR_CAPBSET_DROP, 1, 0, 0, 0) != 0 || prctl(PR_CAPBSET_DROP, 2, 0, 0, 0) != 0))
+    if (asUser &&
+        (prctl(PR_CAPBSET_DROP, 1, 0, 0, 0) != 0 || prctl(PR_CAPBSET_DROP, 2, 0, 0, 0) != 0))
       _exit(125);
     execv(argv[0], argv.data());
     _exit(127);
@@ -149,8 +150,7 @@ TEST(SiteSignals, LeftoversOfAKilledRunAreRemoved) {
   for (const char* left : {"out/.tarvix-Ab12Cd34Ef.tmp", "out/f5/.tarvix-0000000000.tmp"})
     dir.WriteFile(left, "partial");
   const std::vector<std::string> mine{"out/.Tarvix-notes", "out/.TarvixBackup",
-                                      "out/f5/.tarvix-0000000000.tmp.old",
-                                      "out/.tarvix-short.tmp"};
+                                      "out/f5/.tarvix-0000000000.tmp.old", "out/.tarvix-short.tmp"};
   for (const std::string& name : mine)
     dir.WriteFile(name, "mine");
   const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
@@ -235,12 +235,13 @@ TEST(SiteSignals, DocumentTurnedIntoAFifoIsReported) {
   EXPECT_EQ(s.failed, 1);
 }
 
-// The files below `folder` but the run's own state and journal, relative to it.
+// The files below `folder` but the run's own state, its news and the journal, relative to it.
 std::set<std::string> OutputsBelow(const std::string& folder) {
   std::set<std::string> found;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && name != ".ht-tarvix-site" && name != ".ht-tarvix-made")
+    if (entry.is_regular_file() && name != ".ht-tarvix-site" && name != ".ht-tarvix-made" &&
+        name != ".ht-tarvix-news")
       found.insert(fs::relative(entry.path(), folder).string());
   }
   return found;
@@ -281,34 +282,51 @@ TEST(SiteSignals, UnreadableFolderKeepsItsOutputs) {
 
 // kill -9 between writing pages and recording them: once their documents were deleted,
 // those pages stayed for good (3,000 of them after ten rounds).
-TEST(SiteSignals, PagesOfAKilledRunAreStillKnownAsOurs) {
+// The same with a state large enough that runs write its news rather than the state whole.
+void KilledRunsLeaveOnlyOurPages(bool largeState) {
   ScopedTempDir dir;
-  fs::create_directories(dir.PathOf("site"));
+  fs::create_directories(dir.PathOf("site/big"));
   dir.WriteFile("site/index.md", "# Home\n");
+  std::set<std::string> kept{"index.html"};
+  for (int i = 0; largeState && i < 500; ++i) {
+    dir.WriteFile("site/big/b" + std::to_string(i) + ".md",
+                  "# Big " + std::to_string(i) + "\n\n[next](b" + std::to_string(i + 1) + ".md)\n");
+    kept.insert(Native("big/b" + std::to_string(i) + ".html"));
+  }
   ASSERT_EQ(RunProgram(dir.path(), {"site", "-o", "out"}).status, 0);
+  ASSERT_EQ(fs::file_size(dir.PathOf("out/.ht-tarvix-site")) > 64 * 1024, largeState);
   int killedMidway = 0;
   for (int round = 0; round < 6; ++round) {
     const std::string folder = "site/r" + std::to_string(round);
     fs::create_directories(dir.PathOf(folder));
     for (int i = 0; i < 300; ++i)
-      dir.WriteFile(folder + "/d" + std::to_string(i) + ".md", "# Page " + std::to_string(i) + "\n");
+      dir.WriteFile(folder + "/d" + std::to_string(i) + ".md",
+                    "# Page " + std::to_string(i) + "\n");
     const pid_t child = StartProgram(dir.path(), {"site", "-o", "out", "-j", "2"},
                                      dir.PathOf("run.out"), dir.PathOf("run.err"));
     // Killed once some of the pages are there, at a moment that varies from round to round.
-    const bool started =
-        WaitForFile(child, dir.PathOf("out/r" + std::to_string(round) + "/d1" +
-                                      std::to_string(round) + ".html"));
+    const bool started = WaitForFile(child, dir.PathOf("out/r" + std::to_string(round) + "/d1" +
+                                                       std::to_string(round) + ".html"));
     std::this_thread::sleep_for(std::chrono::microseconds(300 * round));
     kill(child, SIGKILL);
     killedMidway += WaitFor(child) == 128 + SIGKILL && started;
     fs::remove_all(dir.PathOf(folder));
     const RunResult r = RunProgram(dir.path(), {"site", "-o", "out"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(OutputsBelow(dir.PathOf("out")), std::set<std::string>{"index.html"})
-        << "round " << round << "\n"
-        << r.err;
+    EXPECT_EQ(OutputsBelow(dir.PathOf("out")), kept) << "round " << round << "\n" << r.err;
+    // One document edited between the rounds: a large state's news, before the next kill.
+    if (largeState) {
+      dir.WriteFile("site/big/b7.md", "# Edited " + std::to_string(round) + "\n");
+      EXPECT_EQ(SummaryOf(RunProgram(dir.path(), {"site", "-o", "out"}).err).converted, 1);
+      EXPECT_TRUE(fs::exists(dir.PathOf("out/.ht-tarvix-news"))) << round;
+    }
   }
   EXPECT_GE(killedMidway, 3);
+}
+
+TEST(SiteSignals, PagesOfAKilledRunAreStillKnownAsOurs) {
+  KilledRunsLeaveOnlyOurPages(false);
+  KilledRunsLeaveOnlyOurPages(true);
 }
 
 // Stale pages were looked at, then unlinked: a file renamed onto one in between was
@@ -326,8 +344,8 @@ TEST(SiteSignals, FileRenamedOntoAStalePageStays) {
   // the run removes them.
   for (int i = 0; i < kPages; ++i)
     dir.WriteFile("out/u" + std::to_string(i), "user " + std::to_string(i));
-  const pid_t child = StartProgram(dir.path(), {"site", "-o", "out"}, dir.PathOf("run.out"),
-                                   dir.PathOf("run.err"));
+  const pid_t child =
+      StartProgram(dir.path(), {"site", "-o", "out"}, dir.PathOf("run.out"), dir.PathOf("run.err"));
   for (int i = 0; i < kPages; ++i)
     fs::rename(dir.PathOf("out/u" + std::to_string(i)),
                dir.PathOf("out/p" + std::to_string(i) + ".html"));
