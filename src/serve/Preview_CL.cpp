@@ -3,9 +3,11 @@
 // during one is still pending when it ends, and starts the next.
 #include "serve/Preview_CL.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -110,6 +112,33 @@ std::vector<platform::WatchedFolder> WatchedFolders(const std::string& source,
   return folders;
 }
 
+// `written` (a path for each time the run wrote or removed it) without the pages told as
+// they were written, as often as they were told: a page written again after it was told
+// (its navigation) is told again.
+std::vector<std::string> WithoutTold(std::vector<std::string> written,
+                                     std::vector<std::string> told) {
+  if (told.empty())
+    return written;
+  std::sort(written.begin(), written.end());
+  std::sort(told.begin(), told.end());
+  std::vector<std::string> left;
+  auto tells = told.begin();
+  for (std::size_t i = 0; i < written.size();) {
+    std::size_t end = i + 1;
+    while (end < written.size() && written[end] == written[i])
+      ++end;
+    while (tells != told.end() && *tells < written[i])
+      ++tells;
+    std::size_t toldTimes = 0;
+    for (; tells != told.end() && *tells == written[i]; ++tells)
+      ++toldTimes;
+    if (end - i > toldTimes)
+      left.push_back(std::move(written[i]));
+    i = end;
+  }
+  return left;
+}
+
 std::string AddressText(const std::string& address, std::uint16_t port) {
   const bool v6 = address.find(':') != std::string::npos;
   return "http://" + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port) + "/";
@@ -181,11 +210,24 @@ int RunPreview(const std::vector<std::string>& arguments) {
 
   const std::vector<std::string> siteArguments = SiteArguments(arguments, temporary);
   std::vector<std::string> inputs;
-  std::vector<std::string> written;  // the outputs the last rerun wrote or removed
+  std::vector<std::string> written;      // the outputs the last rerun wrote or removed
   std::vector<std::string> brokenLinks;  // the lines of the last rerun's broken links
+  bool serving = false;
+  std::mutex toldMutex;
+  std::vector<std::string> told;  // the pages the last rerun told as it wrote them
   const auto rerun = [&] {
     Site_CL site(siteArguments);
     site.SayLinksAsChanges(&brokenLinks);
+    told.clear();
+    // An open page is reloaded as soon as its new page has its name: what the run does
+    // after that (the other pages' looks, the link check, the state) is no wait for it.
+    if (serving) {
+      site.TellPagesWritten([&](const std::string& page) {
+        server.Reload(serve::UrlPathsOf({page}));
+        const std::lock_guard<std::mutex> lock(toldMutex);
+        told.push_back(page);
+      });
+    }
     const int status = site.Run();
     inputs = site.InputsUsed();
     written = site.OutputsChanged();
@@ -202,6 +244,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
     return 255;
   }
   server.Start();
+  serving = true;
   platform::PrintMessage("Serving " + output + " at " + AddressText(address, server.Port()));
 
   platform::FolderWatch watch;
@@ -219,8 +262,8 @@ int RunPreview(const std::vector<std::string>& arguments) {
   while (!platform::StopRequested()) {
     bool changed = std::exchange(missed, false);
     if (!polling) {
-      const platform::WatchWait news = changed ? platform::WatchWait::Changed
-                                               : watch.Wait(kWaitMilliseconds);
+      const platform::WatchWait news =
+          changed ? platform::WatchWait::Changed : watch.Wait(kWaitMilliseconds);
       if (news == platform::WatchWait::Failed) {
         polling = true;
         polled = ReadSourceState(source, output, inputs);
@@ -244,8 +287,9 @@ int RunPreview(const std::vector<std::string>& arguments) {
       continue;
     (void)rerun();
     // The run knows what it wrote and removed: no look over the whole output folder
-    // stands between an edit and the pages' reload.
-    const std::vector<std::string> paths = serve::UrlPathsOf(std::move(written));
+    // stands between an edit and the pages' reload. A page told as it was written is not
+    // told again, unless the run wrote it once more after that (its navigation).
+    const std::vector<std::string> paths = serve::UrlPathsOf(WithoutTold(std::move(written), told));
     if (!paths.empty())
       server.Reload(paths);
     // New folders below the input and new templates or include files are watched too.

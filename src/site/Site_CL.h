@@ -73,6 +73,14 @@ class Site_CL {
   // before): each that appeared, and each that went away after "fixed: "; `lines` then
   // gets this run's. The preview's way: the whole list again on every save buries the news.
   void SayLinksAsChanges(std::vector<std::string>* lines) { linkLines_ = lines; }
+  // With `told` set, each of the first pages the run writes is told to it as soon as it has
+  // its name (relative to the output folder with '/' between names), from the worker that
+  // wrote it, before the rest of the run is done: the preview's way to show an open page's
+  // edit without waiting for the other pages' looks, the link check and the state. The
+  // pages are in OutputsChanged as well.
+  void TellPagesWritten(std::function<void(const std::string&)> told) {
+    pageTold_ = std::move(told);
+  }
 
  private:
   // ---- The driving (Site_CL.cpp): the run's order, and what is settled before the walk
@@ -107,8 +115,10 @@ class Site_CL {
   // meanwhile reads, and what several workers add to.
   std::mutex recordsMutex_;
   SiteConsole_CL console_;
-  std::vector<std::string> inputsUsed_;            // for InputsUsed
-  std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
+  std::vector<std::string> inputsUsed_;               // for InputsUsed
+  std::vector<std::string>* linkLines_ = nullptr;     // for SayLinksAsChanges
+  std::function<void(const std::string&)> pageTold_;  // for TellPagesWritten
+  std::atomic<std::size_t> pagesTold_{0};
 
   // ---- What the walk found (Walk.cpp; AddHighlighter adds its files).
   std::vector<SiteDocument> documents_;
@@ -222,6 +232,8 @@ class Site_CL {
   platform::AppendFileBelow journal_;
   bool journalFound_ = false;                // an earlier run's journal was there
   std::vector<std::string> outputsChanged_;  // for OutputsChanged
+  // A page written: in OutputsChanged, and told now to TellPagesWritten's receiver.
+  void NotePageWritten(const std::string& target);
 
   // ---- The workers (Workers.cpp): the pages and copies made on several threads.
   // How many threads make the pages and copies.

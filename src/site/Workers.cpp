@@ -227,7 +227,7 @@ void Site_CL::ConvertPage(std::size_t index) {
     if (status == kStatusWritten && !WriteBelow(target, page.bytes, nullptr, &made, messages, true))
       status = kStatusNotWritten;
     if (status == kStatusWritten) {
-      NoteOutputChanged(target);
+      NotePageWritten(target);
       record = SitePage{relative,   target, made.stamp, {},    {}, made.device,
                         made.inode, {},     {},         false, {}};
       DescribePage(*parser, facts, index, &*record);

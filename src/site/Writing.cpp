@@ -20,6 +20,8 @@ constexpr std::string_view kNotWritten = "not written";
 // save, and one file is the easier to read. Larger, its news may grow to this share of it.
 constexpr std::size_t kNewsFromBytes = 64 * 1024;
 constexpr std::size_t kNewsShare = 32;
+// How many of the pages a run writes are told as they come (see TellPagesWritten).
+constexpr std::size_t kPagesToldAtOnce = 8;
 
 std::int64_t NextStateWrite() {
   return (std::chrono::steady_clock::now() + kStateInterval).time_since_epoch().count();
@@ -34,6 +36,14 @@ void Site_CL::SayLink(const std::string& relative, std::string_view what) {
 void Site_CL::NoteOutputChanged(const std::string& path) {
   const std::lock_guard<std::mutex> lock(recordsMutex_);
   outputsChanged_.push_back(ToForwardSlashes(path));
+}
+
+void Site_CL::NotePageWritten(const std::string& target) {
+  NoteOutputChanged(target);
+  // The first pages only: a run that makes every page again tells them all at its end at
+  // once, not one by one.
+  if (pageTold_ && pagesTold_.fetch_add(1) < kPagesToldAtOnce)
+    pageTold_(ToForwardSlashes(target));
 }
 
 bool Site_CL::WriteBelow(const std::string& relative, std::string_view bytes,

@@ -323,6 +323,42 @@ TEST_F(PreviewHostile, EditDuringTheFirstRunIsShown) {
   EXPECT_NE(page.find("New"), std::string::npos) << page;
 }
 
+// An edited page is told to the open pages as soon as it is written, and once; so is each
+// page the run writes again after a title changed (its navigation).
+TEST_F(PreviewHostile, EditedPageIsToldAsItIsWrittenAndOnce) {
+  dir.WriteFile("site/page.html", "<title>####TITLE####</title>####NAV####\n####BODY####\n");
+  const auto document = [](const std::string& text) {
+    return "<!--\ntemplate: page.html\n-->\n" + text;
+  };
+  for (int i = 0; i < 30; ++i)
+    dir.WriteFile("site/d" + std::to_string(i) + ".md", document("# Page " + std::to_string(i)));
+  RunningPreview preview(dir, {"site", "-serve", "-port", "0", "-o", "out"});
+  const int port = preview.Port();
+  ASSERT_NE(port, 0);
+  ASSERT_TRUE(WaitForRuns(dir, 1));
+  const int stream = Connect(port);
+  ASSERT_TRUE(SendText(stream, "GET /.tarvix/events HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  ASSERT_NE(ReadFor(stream, std::chrono::milliseconds(300)).find("retry:"), std::string::npos);
+
+  dir.WriteFile("site/d3.md", document("# Page 3\n\nNew text.\n"));
+  ASSERT_TRUE(WaitForRuns(dir, 2)) << FileBytes(dir.PathOf("preview.err"));
+  std::string events = ReadFor(stream, std::chrono::milliseconds(500));
+  EXPECT_EQ(Occurrences(events, "data: /d3.html\n"), 1u) << events;
+
+  dir.WriteFile("site/d3.md", document("# Retitled\n"));
+  ASSERT_TRUE(WaitForRuns(dir, 3)) << FileBytes(dir.PathOf("preview.err"));
+  // Every page's navigation written again: the first told as they come, the rest at the end,
+  // each once.
+  events = ReadFor(stream, std::chrono::milliseconds(500));
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(Occurrences(events, "data: /d" + std::to_string(i) + ".html\n"), 1u) << i << "\n"
+                                                                                   << events;
+  }
+  EXPECT_NE(FileBytes(dir.PathOf("out/d7.html")).find("Retitled"), std::string::npos);
+  close(stream);
+  EXPECT_EQ(preview.Stop(SIGINT), 0);
+}
+
 TEST_F(PreviewHostile, HangupStopsAndRemovesTheTemporaryFolder) {
   // Closing the terminal ended the preview by the signal (129) and left its folder.
   RunningPreview preview(dir, {"site", "-serve", "-port", "0"}, 0, dir.PathOf("tmp"));
