@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -215,9 +216,13 @@ int RunPreview(const std::vector<std::string>& arguments) {
   bool serving = false;
   std::mutex toldMutex;
   std::vector<std::string> told;  // the pages the last rerun told as it wrote them
+  // The state the last rerun left, which the next takes rather than reading it again.
+  std::optional<Site_CL::KeptState> kept;
   const auto rerun = [&] {
     Site_CL site(siteArguments);
     site.SayLinksAsChanges(&brokenLinks);
+    if (kept)
+      site.TakeKeptState(std::move(*std::exchange(kept, std::nullopt)));
     told.clear();
     // An open page is reloaded as soon as its new page has its name: what the run does
     // after that (the other pages' looks, the link check, the state) is no wait for it.
@@ -231,6 +236,7 @@ int RunPreview(const std::vector<std::string>& arguments) {
     const int status = site.Run();
     inputs = site.InputsUsed();
     written = site.OutputsChanged();
+    kept = site.KeepState();
     return status;
   };
   // The input's stamps before the first run: an edit made while it worked, or before the

@@ -82,6 +82,23 @@ class Site_CL {
     pageTold_ = std::move(told);
   }
 
+  // What a run leaves of its state for the next run in the same process (the preview's):
+  // the state as the files below the output folder hold it, and which files those are.
+  struct KeptState {
+    SiteState state;
+    std::string base;                 // the state file's text
+    std::string news;                 // the news beside it; empty: none
+    platform::FileIdentity baseFile;  // the state file
+    platform::FileIdentity newsFile;  // the news file; inode 0: none
+  };
+  // After Run, as the last call: the state the run left, moved out of it, when the files
+  // are known to hold it.
+  [[nodiscard]] std::optional<KeptState> KeepState();
+  // Before Run: the state the run before kept. It is taken instead of reading and parsing
+  // the files again while they are the same files (identity, size and time) that run left;
+  // otherwise the files are read as ever.
+  void TakeKeptState(KeptState kept) { kept_ = std::move(kept); }
+
  private:
   // ---- The driving (Site_CL.cpp): the run's order, and what is settled before the walk
   // and only read after it.
@@ -226,9 +243,23 @@ class Site_CL {
   std::string newsWritten_;
   bool newsFound_ = false;    // a news file was there, taken or not
   bool newsRefused_ = false;  // news could not be written: the state is written whole
+  // Which files hold the state, and whether they are known to hold stateBase_ and
+  // newsWritten_ (as read, or as the last write left them): what KeepState hands on.
+  platform::FileIdentity baseFile_;
+  platform::FileIdentity newsFile_;
+  bool stateKnown_ = false;
+  std::optional<KeptState> kept_;  // TakeKeptState's
+  // The state as it is now: this run's records and the listings lent to it, each record
+  // with its place in it in `lent` to be given back; moved into it for good when `lent` is
+  // null.
+  [[nodiscard]] SiteState StateNow(bool finished,
+                                   std::vector<std::pair<SitePage*, std::size_t>>* lent);
+  // Takes the kept state into `read` when the files are still the ones it names.
+  [[nodiscard]] bool TakeKeptStateInto(StateText* read);
   // Writes `text` as the file `name` of the output folder, on the disk before its name and its
   // name before we go on, replacing whatever was there.
-  [[nodiscard]] bool WriteStateFile(std::string_view name, std::string_view text);
+  [[nodiscard]] bool WriteStateFile(std::string_view name, std::string_view text,
+                                    platform::FileIdentity* written);
   platform::AppendFileBelow journal_;
   bool journalFound_ = false;                // an earlier run's journal was there
   std::vector<std::string> outputsChanged_;  // for OutputsChanged

@@ -39,14 +39,35 @@ bool Site_CL::ReadState(MessageSink_CL& console, StateText* read) {
   // The state is read before the walk, which takes the folders' listings from it; only a
   // state past the base bound waits for the walk, which tells how many documents it may
   // speak for.
-  read->read = out_.Read(std::string(kSiteStateName), kStateBaseBytes, &read->text);
   SiteState& state = read->state;
-  if (read->read == platform::ReadResult::kRead)
-    newsFound_ = out_.Read(std::string(kSiteNewsName), kStateBaseBytes, &read->news) ==
-                 platform::ReadResult::kRead;
-  read->parsed = read->read == platform::ReadResult::kRead
-                     ? ParseSiteState(read->text, &state, read->news, &read->newsTaken)
-                     : StateRead::kOther;
+  if (!TakeKeptStateInto(read)) {
+    // Which files were read, looked at before and after: a file replaced meanwhile is not
+    // known to hold what was read.
+    platform::FileIdentity before;
+    platform::FileIdentity newsBefore;
+    const bool looked =
+        out_.Look(std::string(kSiteStateName), &before) == platform::BelowKind::kFile;
+    const platform::BelowKind newsKind = out_.Look(std::string(kSiteNewsName), &newsBefore);
+    read->read = out_.Read(std::string(kSiteStateName), kStateBaseBytes, &read->text);
+    if (read->read == platform::ReadResult::kRead)
+      newsFound_ = out_.Read(std::string(kSiteNewsName), kStateBaseBytes, &read->news) ==
+                   platform::ReadResult::kRead;
+    read->parsed = read->read == platform::ReadResult::kRead
+                       ? ParseSiteState(read->text, &state, read->news, &read->newsTaken)
+                       : StateRead::kOther;
+    stateKnown_ =
+        looked &&
+        out_.Look(std::string(kSiteStateName), &baseFile_) == platform::BelowKind::kFile &&
+        baseFile_ == before;
+    if (newsKind == platform::BelowKind::kFile) {
+      stateKnown_ =
+          stateKnown_ && read->newsTaken &&
+          out_.Look(std::string(kSiteNewsName), &newsFile_) == platform::BelowKind::kFile &&
+          newsFile_ == newsBefore;
+    } else {
+      stateKnown_ = stateKnown_ && newsKind == platform::BelowKind::kMissing;
+    }
+  }
   // An output folder belongs to one site: another's pages are no stale pages of ours.
   if (read->parsed == StateRead::kRead) {
     const std::string_view recorded =
@@ -74,6 +95,33 @@ bool Site_CL::ReadState(MessageSink_CL& console, StateText* read) {
   return true;
 }
 
+bool Site_CL::TakeKeptStateInto(StateText* read) {
+  if (!kept_)
+    return false;
+  KeptState kept = std::move(*kept_);
+  kept_.reset();
+  platform::FileIdentity base;
+  platform::FileIdentity news;
+  const platform::BelowKind newsKind = out_.Look(std::string(kSiteNewsName), &news);
+  if (out_.Look(std::string(kSiteStateName), &base) != platform::BelowKind::kFile ||
+      !(base == kept.baseFile) ||
+      (kept.newsFile.inode == 0
+           ? newsKind != platform::BelowKind::kMissing
+           : newsKind != platform::BelowKind::kFile || !(news == kept.newsFile)))
+    return false;
+  read->text = std::move(kept.base);
+  read->news = std::move(kept.news);
+  read->state = std::move(kept.state);
+  read->read = platform::ReadResult::kRead;
+  read->parsed = StateRead::kRead;
+  read->newsTaken = !read->news.empty();
+  newsFound_ = read->newsTaken;
+  baseFile_ = base;
+  newsFile_ = kept.newsFile;
+  stateKnown_ = true;
+  return true;
+}
+
 void Site_CL::TakeState(MessageSink_CL& console, StateText read) {
   std::string& stateText = read.text;
   SiteState& state = read.state;
@@ -83,6 +131,7 @@ void Site_CL::TakeState(MessageSink_CL& console, StateText read) {
   // that fails its check is ignored whole.
   const std::uint64_t stateLimit = kStateBaseBytes + kStateBytesPerDocument * documents_.size();
   if (read.read == platform::ReadResult::kTooLarge) {
+    stateKnown_ = false;
     read.read = out_.Read(stateName, stateLimit, &stateText);
     if (read.read == platform::ReadResult::kRead)
       newsFound_ = out_.Read(std::string(kSiteNewsName), stateLimit, &read.news) ==

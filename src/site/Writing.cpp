@@ -141,6 +141,50 @@ void Site_CL::WriteStateWhenDue() {
   }
 }
 
+SiteState Site_CL::StateNow(bool finished, std::vector<std::pair<SitePage*, std::size_t>>* lent) {
+  // This run's records and the listings are lent to the state for its formatting and taken
+  // back, not copied: they are most of what it holds. A page not made yet is written with
+  // the previous run's record, copied, as its own task may be reading it meanwhile; each
+  // lent record is taken back from its own place among them.
+  SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}, {}};
+  for (SiteDocument& document : documents_) {
+    if (document.processed && document.record) {
+      if (lent != nullptr)
+        lent->emplace_back(&*document.record, state.pages.size());
+      state.pages.push_back(std::move(*document.record));
+    } else if (!document.processed && document.previous) {
+      state.pages.push_back(*document.previous);
+    }
+  }
+  state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
+  state.pages.insert(state.pages.end(), keptPages_.begin(), keptPages_.end());
+  for (const SiteFile& file : files_) {
+    if (file.copy) {
+      const platform::FileIdentity& copy = *file.copy;
+      state.copies.push_back({file.path, copy.stamp, copy.device, copy.inode});
+    } else if (const auto found = previousCopies_.find(file.path); found != previousCopies_.end()) {
+      // Not done yet: the previous run's copy is still the one in place.
+      state.copies.push_back(found->second);
+    }
+  }
+  state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
+  state.copies.insert(state.copies.end(), keptCopies_.begin(), keptCopies_.end());
+  state.made = keptMade_;
+  state.folders = stateFolders_;
+  state.listings = std::move(listings_);
+  return state;
+}
+
+std::optional<Site_CL::KeptState> Site_CL::KeepState() {
+  if (!stateKnown_ || stateBase_.empty())
+    return std::nullopt;
+  // As the last write made it: the run finished, and nothing changed since.
+  KeptState kept{StateNow(true, nullptr), std::move(stateBase_), std::move(newsWritten_), baseFile_,
+                 newsFile_};
+  stateKnown_ = false;
+  return kept;
+}
+
 bool Site_CL::WriteState(bool finished) {
   enum class Write { kNothing, kNews, kWhole };
   Write write = Write::kWhole;
@@ -149,37 +193,8 @@ bool Site_CL::WriteState(bool finished) {
   bool same = false;
   {
     const std::lock_guard<std::mutex> lock(recordsMutex_);
-    // This run's records and the listings are lent to the state for its formatting and
-    // taken back, not copied: they are most of what it holds. A page not made yet is
-    // written with the previous run's record, copied, as its own task may be reading it
-    // meanwhile; each lent record is taken back from its own place among them.
-    SiteState state{programText_, optionsText_, finished, {}, {}, {}, {}, {}};
     std::vector<std::pair<SitePage*, std::size_t>> lent;  // record, place in the state
-    for (SiteDocument& document : documents_) {
-      if (document.processed && document.record) {
-        lent.emplace_back(&*document.record, state.pages.size());
-        state.pages.push_back(std::move(*document.record));
-      } else if (!document.processed && document.previous) {
-        state.pages.push_back(*document.previous);
-      }
-    }
-    state.pages.insert(state.pages.end(), stalePages_.begin(), stalePages_.end());
-    state.pages.insert(state.pages.end(), keptPages_.begin(), keptPages_.end());
-    for (const SiteFile& file : files_) {
-      if (file.copy) {
-        const platform::FileIdentity& copy = *file.copy;
-        state.copies.push_back({file.path, copy.stamp, copy.device, copy.inode});
-      } else if (const auto found = previousCopies_.find(file.path);
-                 found != previousCopies_.end()) {
-        // Not done yet: the previous run's copy is still the one in place.
-        state.copies.push_back(found->second);
-      }
-    }
-    state.copies.insert(state.copies.end(), staleCopies_.begin(), staleCopies_.end());
-    state.copies.insert(state.copies.end(), keptCopies_.begin(), keptCopies_.end());
-    state.made = keptMade_;
-    state.folders = stateFolders_;
-    state.listings = std::move(listings_);
+    SiteState state = StateNow(finished, &lent);
     // A large state that changed little is written as news of the state file, which stays
     // as it is: a few records where the whole state written again would cost as much as an
     // unchanged run. News that grows past a share of the state gives way to the state
@@ -203,10 +218,12 @@ bool Site_CL::WriteState(bool finished) {
   if (write == Write::kNothing ||
       (write == Write::kWhole && text == stateBase_ && newsWritten_.empty()))
     return true;
+  stateKnown_ = false;
   if (write == Write::kNews) {
-    if (WriteStateFile(kSiteNewsName, news)) {
+    if (WriteStateFile(kSiteNewsName, news, &newsFile_)) {
       newsWritten_ = std::move(news);
       newsFound_ = true;
+      stateKnown_ = baseFile_.inode != 0;
       return true;
     }
     // News that cannot be written (a folder in its place, say): the state is written whole
@@ -214,32 +231,36 @@ bool Site_CL::WriteState(bool finished) {
     newsRefused_ = true;
     return WriteState(finished);
   }
-  if (!WriteStateFile(kSiteStateName, text))
+  if (!WriteStateFile(kSiteStateName, text, &baseFile_))
     return false;
   stateBytes_ = text.size();
   stateBase_ = std::move(text);
   // The news was of the state written before: it goes, and a crash before it does leaves
   // news of another state, which the next run leaves out.
+  bool newsGone = true;
   if (newsFound_) {
     platform::FileIdentity found;
     if (out_.Look(std::string(kSiteNewsName), &found) == platform::BelowKind::kFile)
-      (void)out_.RemoveIfSame(std::string(kSiteNewsName), found);
+      newsGone =
+          out_.RemoveIfSame(std::string(kSiteNewsName), found) == platform::BelowResult::kDone;
     newsWritten_.clear();
     newsFound_ = false;
   }
+  newsFile_ = {};
+  stateKnown_ = newsGone;
   return true;
 }
 
-bool Site_CL::WriteStateFile(std::string_view name, std::string_view text) {
+bool Site_CL::WriteStateFile(std::string_view name, std::string_view text,
+                             platform::FileIdentity* written) {
   // On the disk before its name, and its name before we go on: a crash leaves the old
   // file or the new one.
   const std::string relative(name);
   platform::NewFileBelow file;
-  platform::FileIdentity written;
   const platform::BelowResult created = file.Create(out_, relative);
   if (created == platform::BelowResult::kLink)
     SayLink(relative, kNotWritten);
-  if (created != platform::BelowResult::kDone || !file.Write(text) || !file.Finish(true, &written))
+  if (created != platform::BelowResult::kDone || !file.Write(text) || !file.Finish(true, written))
     return false;
   // The name is ours alone: whatever was put there is replaced, not followed.
   const platform::BelowResult committed = file.Commit(true, nullptr, true);
