@@ -71,10 +71,9 @@ Estimate EstimatePage(std::string_view bytes) {
 constexpr std::size_t kReleaseEvery = std::size_t{1} << 20;
 constexpr std::size_t kReleaseMargin = std::size_t{1} << 19;
 
-// A body's memory is made ready ahead of the conversion for documents from this size on
-// (below it, the thread costs more than it saves), this far ahead of what is written: a
-// few milliseconds of conversion, and no more memory than a few large pages past the page.
-constexpr std::size_t kPrefaultFrom = std::size_t{4} << 20;
+// A body's memory is made ready ahead of the conversion (for documents from the settings'
+// prefaultFrom on) this far ahead of what is written: a few milliseconds of conversion, and
+// no more memory than a few large pages past the page.
 constexpr std::size_t kPrefaultAhead = std::size_t{4} << 20;
 
 }  // namespace
@@ -108,7 +107,7 @@ void Parser_CL::Convert() {
     PrefaultAhead_CL& helper;
     ~StopAtEnd() { helper.Stop(); }
   } stopAtEnd{prefault_};
-  if (settings_.prefaultBody && lex.Bytes().size() >= kPrefaultFrom)
+  if (settings_.prefaultBody && lex.Bytes().size() >= settings_.prefaultFrom)
     prefault_.Start(body.html, kPrefaultAhead);
   nextRelease_ = lex.Mapped() ? kReleaseEvery : SIZE_MAX;
   for (;;) {

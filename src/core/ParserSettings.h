@@ -3,6 +3,7 @@
 // the record whole before the run (UseSettings); the renderers never read it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -38,6 +39,11 @@ struct ParserSettings {
   // ahead of the conversion. The program's single runs set it; a site run's workers and a
   // library's callers already keep the machine's cores busy, or may not want a thread.
   bool prefaultBody = false;
+  // The smallest document whose body is made ready so. A page of ten megabytes comes out
+  // sooner without the thread (it costs about as much as it saves, and the cores are often
+  // shared); from about a hundred megabytes the two are even and the thread saves the
+  // conversion a long wait on the machine's fresh memory.
+  std::size_t prefaultFrom = std::size_t{64} << 20;
 };
 
 }  // namespace tarvix
