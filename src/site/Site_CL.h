@@ -102,6 +102,7 @@ class Site_CL {
   std::string optionsText_;
   std::vector<std::string> pageArguments_;  // after the document and its -o
   platform::BelowFolder out_;  // the output folder, below which nothing is reached by a link
+  platform::FolderLooks in_;   // the input folder, for the looks at what lies below it
   // Guards, while the workers run, the records' shared fields (SiteRecords.h), the stale
   // outputs' lists, the listings, the journal and outputsChanged_: what a state written
   // meanwhile reads, and what several workers add to.
@@ -220,8 +221,8 @@ class Site_CL {
   void RunPool(std::size_t count, int jobs, bool writesState,
                const std::function<void(std::size_t)>& task);
   [[nodiscard]] bool UpToDate(const SitePage& page) const;
-  // The path to open an input by, from the path the state records (relative to the output).
-  [[nodiscard]] std::string InputPath(const std::string& recorded) const;
+  // The stamp of an input, from the path the state records (relative to the output).
+  [[nodiscard]] platform::FileStamp InputStamp(const std::string& recorded) const;
   void ConvertPage(std::size_t index);
   void CopyFile(std::size_t index);
   void Record(std::size_t index, std::optional<SitePage> record);

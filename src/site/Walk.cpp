@@ -62,7 +62,8 @@ SiteWalk WalkInput(const WalkPlace& place,
     for (const Pending& folder : level) {
       const std::string folderPath = Join(place.source, folder.relative);
       platform::FileStatus status;
-      const bool known = platform::StatusOf(folderPath, &status);
+      const bool known = place.looks != nullptr ? place.looks->StatusOf(folder.relative, &status)
+                                                : platform::StatusOf(folderPath, &status);
       if (known && !walked.insert({status.device, status.inode}).second)
         continue;
       if (depth >= kMaxFolderDepth) {
