@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -170,15 +171,17 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
   pageAt.reserve(pages.size());
   for (std::size_t i = 0; i < pages.size(); ++i)
     pageAt.emplace(pages[i].path, i);
-  std::unordered_map<std::string, PathKind> known;
-  auto kind = [&](const std::string& path) {
+  // What was asked of kindOf, by views of the paths kept in `asked`, which never move.
+  std::deque<std::string> asked;
+  std::unordered_map<std::string_view, PathKind> known;
+  auto kind = [&](std::string_view path) {
     if (pageAt.count(path) != 0)
       return PathKind::File;
     const auto found = known.find(path);
     if (found != known.end())
       return found->second;
     const PathKind k = kindOf(path);
-    known.emplace(path, k);
+    known.emplace(asked.emplace_back(path), k);
     return k;
   };
   // Each page's ids by their hashes, sorted: one block a page, made when a fragment first
@@ -212,15 +215,19 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
   };
 
   std::vector<BrokenLink> broken;
+  // One set for all the pages, emptied for each: most pages have a few links, and the set
+  // keeps its room from page to page.
+  std::unordered_set<std::string_view> seen;
+  std::string folderIndex;
   for (std::size_t p = 0; p < pages.size(); ++p) {
-    if (pages[p].content == nullptr)
+    if (pages[p].content == nullptr || pages[p].content->links.empty())
       continue;
-    std::unordered_set<std::string_view> seen;
+    seen.clear();
     for (const std::string& link : pages[p].content->links) {
       if (!seen.insert(link).second || !IsRelativeLink(link))
         continue;
       const std::optional<LinkTarget> target = ResolveLink(pages[p].path, link);
-      std::string file;
+      std::string_view file;  // the page or file the link leads to
       bool found = false;
       if (!target) {
         found = false;
@@ -233,7 +240,8 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
           file = target->path;
           found = true;
         } else if (k == PathKind::Folder) {
-          file = target->path.empty() ? "index.html" : target->path + "/index.html";
+          folderIndex = target->path.empty() ? "index.html" : target->path + "/index.html";
+          file = folderIndex;
           found = kind(file) == PathKind::File;
         }
       }

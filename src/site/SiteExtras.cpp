@@ -296,7 +296,7 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
   // The very file this program wrote, unchanged, is known in one look.
   const auto known = previousCopies_.find(relative);
   if (known != previousCopies_.end() && !options_.force && previousProgramSame_ &&
-      known->second.stamp.size == bytes.size() &&
+      known->second.get().stamp.size == bytes.size() &&
       out_.IsStill(relative, IdentityOf(known->second))) {
     RecordCopy(index, IdentityOf(known->second));
     console_.Report(output_ + platform::kPathSeparator + relative, messages);

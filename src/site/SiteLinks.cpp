@@ -92,11 +92,15 @@ std::size_t Site_CL::CheckLinks() {
       known.emplace(filePaths.emplace_back(ToForwardSlashes(file.path)), PathKind::File);
   }
   // Anything else is asked of the system: files put into the output by hand, and folders.
+  // Thousands of links lead to nothing on a large site: each is asked from the output
+  // folder held open.
+  platform::FolderLooks looks;
+  looks.Open(output_);
   const PathKindFn kindOf = [&](std::string_view path) {
     if (const auto found = known.find(path); found != known.end())
       return found->second;
     platform::FileStatus status;
-    if (!platform::StatusOf(Join(output_, ToNativeSeparators(path)), &status))
+    if (!looks.StatusOf(ToNativeSeparators(path), &status))
       return PathKind::Missing;
     if (status.kind == platform::FileKind::Regular)
       return PathKind::File;

@@ -139,7 +139,7 @@ class Site_CL {
   void AdoptState(SiteState state);
   // Keeps what the previous run made whose source this walk no longer has: stale outputs.
   // What lies below a folder of the input that could not be read is kept instead.
-  void FindStale(const SiteState& state);
+  void FindStale(SiteState& state);
   // Drops what the state says that no walk of ours could have made: it narrows a run, and
   // never names a file elsewhere.
   void CheckStateRecords(SiteState* state) const;
@@ -161,7 +161,10 @@ class Site_CL {
   bool previousProgramSame_ = false;  // the previous state was written by this program
   // The state under the name earlier programs gave it, removed once the new one is written.
   std::optional<platform::FileIdentity> earlierState_;
-  std::unordered_map<std::string, SiteInput> previousCopies_;  // by path
+  // The previous run's copies, and the same by path (views of their paths); those found
+  // stale or written again leave the map, not the list.
+  std::vector<SiteInput> previousCopyRecords_;
+  std::unordered_map<std::string_view, std::reference_wrapper<const SiteInput>> previousCopies_;
   // What the state records beside this run's own: the previous run's outputs whose sources
   // are gone (until removed, or for good with -keep), and the folders the outputs lie in.
   std::vector<SitePage> stalePages_;

@@ -148,7 +148,7 @@ void Site_CL::CheckStateRecords(SiteState* state) const {
   });
 }
 
-void Site_CL::FindStale(const SiteState& state) {
+void Site_CL::FindStale(SiteState& state) {
   // Views of the paths, which outlive the look-ups.
   std::unordered_set<std::string_view> outputs;
   outputs.reserve(documents_.size() + files_.size());
@@ -162,8 +162,10 @@ void Site_CL::FindStale(const SiteState& state) {
       continue;
     (BelowUnreadable(walkErrors_, page.document) ? keptPages_ : stalePages_).push_back(page);
   }
-  previousCopies_.reserve(state.copies.size());
-  for (const SiteInput& copy : state.copies) {
+  // The records stay where they are, looked up by their paths: a large site has thousands.
+  previousCopyRecords_ = std::move(state.copies);
+  previousCopies_.reserve(previousCopyRecords_.size());
+  for (const SiteInput& copy : previousCopyRecords_) {
     previousCopies_.emplace(copy.path, copy);
     if (outputs.count(copy.path) == 0 && seen.insert(copy.path).second)
       (BelowUnreadable(walkErrors_, copy.path) ? keptCopies_ : staleCopies_).push_back(copy);
@@ -342,8 +344,9 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   }
 
   // The folders that hold this run's outputs stay; of the others, those left empty go,
-  // the deepest first so that a folder emptied by its subfolder's removal goes too.
-  std::vector<std::string> folders;
+  // the deepest first so that a folder emptied by its subfolder's removal goes too. They
+  // are views of the outputs' paths, which stay put meanwhile.
+  std::vector<std::string_view> folders;
   for (const SiteDocument& document : documents_)
     AddFoldersOf(document.target, &folders);
   for (const SiteFile& file : files_) {
@@ -364,9 +367,13 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   std::vector<std::string> old;
   {
+    // A site whose folders stay as they were, as an unchanged rerun's do, keeps the list
+    // it has: nothing is gone, and nothing is copied.
     const std::lock_guard<std::mutex> lock(recordsMutex_);
+    if (std::equal(folders.begin(), folders.end(), stateFolders_.begin(), stateFolders_.end()))
+      return removed;
     old.swap(stateFolders_);
-    stateFolders_ = folders;
+    stateFolders_.assign(folders.begin(), folders.end());
   }
   std::vector<std::pair<std::ptrdiff_t, std::string>> gone;  // its depth, the folder
   for (std::string& folder : old) {

@@ -3,8 +3,8 @@
 #include "site/Walk.h"
 
 #include <algorithm>
-#include <map>
 #include <set>
+#include <string_view>
 
 #include "lex/Header.h"
 #include "platform/Platform.h"
@@ -130,14 +130,16 @@ SiteWalk WalkInput(const WalkPlace& place,
   }
   std::sort(documents.begin(), documents.end());
   std::sort(files.begin(), files.end());
-  std::map<std::string, std::size_t> writers;
+  // How many documents write each page, by views of the targets: the documents have all
+  // their room before the first is made, and stay put.
+  std::unordered_map<std::string_view, std::size_t> writers;
+  writers.reserve(documents.size());
   walk.documents.reserve(documents.size());
   for (std::string& document : documents) {
-    std::string target = TargetOf(place, document);
-    ++writers[target];
     SiteDocument& walked = walk.documents.emplace_back();
+    walked.target = TargetOf(place, document);
     walked.path = std::move(document);
-    walked.target = std::move(target);
+    ++writers[walked.target];
   }
   // Two documents that write one page (a.md and a.MD) would take turns at it from run to
   // run: neither is written, and both are told.
