@@ -215,16 +215,22 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
   };
 
   std::vector<BrokenLink> broken;
-  // One set for all the pages, emptied for each: most pages have a few links, and the set
-  // keeps its room from page to page.
+  // A page's links are checked once each. A scanned page lists each once already, so the
+  // set of those seen is made only for a page whose list repeats one (a record written
+  // by hand): a sorted copy of views tells, and keeps its room from page to page.
+  std::vector<std::string_view> sorted;
   std::unordered_set<std::string_view> seen;
   std::string folderIndex;
   for (std::size_t p = 0; p < pages.size(); ++p) {
     if (pages[p].content == nullptr || pages[p].content->links.empty())
       continue;
+    const std::vector<std::string>& links = pages[p].content->links;
+    sorted.assign(links.begin(), links.end());
+    std::sort(sorted.begin(), sorted.end());
+    const bool repeats = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
     seen.clear();
-    for (const std::string& link : pages[p].content->links) {
-      if (!seen.insert(link).second || !IsRelativeLink(link))
+    for (const std::string& link : links) {
+      if ((repeats && !seen.insert(link).second) || !IsRelativeLink(link))
         continue;
       const std::optional<LinkTarget> target = ResolveLink(pages[p].path, link);
       std::string_view file;  // the page or file the link leads to
@@ -260,8 +266,10 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
 }
 
 std::string BrokenLinkMessage(const LinkPage& page, const BrokenLink& broken) {
-  std::string line = page.source;
-  line.append(": broken link \"");
+  std::string line;
+  // A site with thousands of broken links makes a line for each: its room at once.
+  line.reserve(page.source.size() + broken.target.size() + 40);
+  line.append(page.source).append(": broken link \"");
   for (const char c : broken.target) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F || c == '"') {

@@ -172,10 +172,16 @@ bool Site_CL::InputHasHighlighter(const std::string& folder) const {
 }
 
 void Site_CL::AddHighlighterFile(const std::string& folder, std::size_t k) {
+  // A large site's folders have thousands of these: each path made in one piece.
+  const std::string& inside = highlighter_[k].path;
   SiteFile& file = files_.emplace_back();
-  file.path = (folder.empty() ? std::string() : folder + platform::kPathSeparator) +
-              std::string(kHighlighterFolder) + platform::kPathSeparator +
-              ToNativeSeparators(highlighter_[k].path);
+  std::string& path = file.path;
+  path.reserve(folder.size() + kHighlighterFolder.size() + inside.size() + 2);
+  if (!folder.empty())
+    path.append(folder).push_back(platform::kPathSeparator);
+  path.append(kHighlighterFolder).push_back(platform::kPathSeparator);
+  for (const char c : inside)
+    path.push_back(c == '/' ? platform::kPathSeparator : c);
   file.highlighter = k;
 }
 
@@ -299,7 +305,7 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
       known->second.get().stamp.size == bytes.size() &&
       out_.IsStill(relative, IdentityOf(known->second))) {
     RecordCopy(index, IdentityOf(known->second));
-    console_.Report(output_ + platform::kPathSeparator + relative, messages);
+    console_.Done();
     return;
   }
   const platform::BelowKind found = out_.Look(relative, &copy);

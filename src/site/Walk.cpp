@@ -98,7 +98,7 @@ SiteWalk WalkInput(const WalkPlace& place,
           status.changeTime < place.start - kSettledSeconds * platform::kStampUnitsPerSecond;
       walk.folders.push_back(folder.relative);
       for (platform::FolderEntry& entry : entries) {
-        const std::string relative = Join(folder.relative, entry.name);
+        std::string relative = Join(folder.relative, entry.name);
         // A link is followed only when it stays inside the input folder; what it leads to
         // may have changed while its folder did not.
         if (entry.link) {
@@ -113,12 +113,12 @@ SiteWalk WalkInput(const WalkPlace& place,
         }
         if (entry.kind == platform::EntryKind::File) {
           if (IsDocument(entry.name)) {
-            documents.push_back(relative);
+            documents.push_back(std::move(relative));
           } else {
-            files.push_back(relative);
+            files.push_back(std::move(relative));
           }
         } else if (entry.kind == platform::EntryKind::Folder) {
-          next.push_back({relative, entry.link});
+          next.push_back({std::move(relative), entry.link});
         }
       }
       // The kind found above for a link is not kept: the state writes a link as a link.

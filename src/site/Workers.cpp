@@ -150,18 +150,19 @@ void Site_CL::RecordCopy(std::size_t index, const std::optional<platform::FileId
 void Site_CL::ConvertPage(std::size_t index) {
   SiteDocument& entry = documents_[index];
   const std::string& relative = entry.path;
+  // Most pages of a rerun are up to date: told in a few looks, with nothing to say.
+  if (!entry.collides && !options_.force && entry.previous && UpToDate(*entry.previous)) {
+    RecordUpToDate(index);
+    ++upToDate_;
+    console_.Done();
+    return;
+  }
   const std::string document = Join(source_, relative);
   CollectedMessages_CL messages;
   if (entry.collides) {
     messages.Message(std::string(kTwoSources) + Join(output_, entry.target), MessageStream::Error);
     ++failed_;
     Record(index, std::nullopt);
-    console_.Report(document, messages);
-    return;
-  }
-  if (!options_.force && entry.previous && UpToDate(*entry.previous)) {
-    RecordUpToDate(index);
-    ++upToDate_;
     console_.Report(document, messages);
     return;
   }
@@ -277,17 +278,17 @@ void Site_CL::ConvertPage(std::size_t index) {
 
 void Site_CL::CopyFile(std::size_t index) {
   const SiteFile& file = files_[index];
-  const std::string& relative = file.path;
-  const std::string from = Join(source_, relative);
-  CollectedMessages_CL messages;
   if (file.notCopied) {
-    console_.Report(from, messages);
+    console_.Done();
     return;
   }
   if (file.highlighter != SiteFile::kNoHighlighter) {
     WriteHighlighterFile(index);
     return;
   }
+  const std::string& relative = file.path;
+  const std::string from = Join(source_, relative);
+  CollectedMessages_CL messages;
   const platform::FileStamp source = platform::StampOf(from);
   platform::FileIdentity copy;
   const platform::BelowKind found = out_.Look(relative, &copy);
