@@ -119,6 +119,8 @@ std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_vie
   if (const std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
     target.hasFragment = true;
     target.rawFragment = std::string(rest.substr(hash + 1));
+    // Decoding only shortens it.
+    target.fragment.reserve(target.rawFragment.size());
     AppendPercentDecoded(target.fragment, target.rawFragment);
     rest = rest.substr(0, hash);
   }
@@ -133,7 +135,12 @@ std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_vie
   // onto its end and, when it is a step rather than a name, taken off again.
   std::string& path = target.path;
   const std::size_t folderEnd = pagePath.rfind('/');
-  path.assign(pagePath.substr(0, folderEnd == std::string_view::npos ? 0 : folderEnd));
+  const std::string_view folder =
+      pagePath.substr(0, folderEnd == std::string_view::npos ? 0 : folderEnd);
+  // The longest it can get: the folder, a slash and the whole rest, which decoding and the
+  // steps only shorten.
+  path.reserve(folder.size() + 1 + rest.size());
+  path.assign(folder);
   bool last = false;
   while (!last) {
     const std::size_t slash = rest.find('/');

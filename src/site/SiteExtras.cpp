@@ -26,6 +26,27 @@ std::string FolderOfRelative(const std::string& relative) {
 using BrushScripts = std::set<std::string, std::less<>>;
 constexpr std::string_view kEveryBrush = "*";
 
+// The folder part of `relative`, as a view of it.
+std::string_view FolderViewOf(std::string_view relative) {
+  const std::size_t at = relative.rfind(platform::kPathSeparator);
+  return relative.substr(0, at == std::string_view::npos ? 0 : at);
+}
+
+// The scripts of `folder` in `byFolder`, made when missing; the pages of a folder mostly
+// come one after another, so the folder before is asked first.
+BrushScripts& ScriptsOf(std::map<std::string, BrushScripts, std::less<>>& byFolder,
+                        std::string_view folder, BrushScripts*& last,
+                        std::string_view& lastFolder) {
+  if (last == nullptr || folder != lastFolder) {
+    auto at = byFolder.find(folder);
+    if (at == byFolder.end())
+      at = byFolder.emplace(std::string(folder), BrushScripts()).first;
+    last = &at->second;
+    lastFolder = at->first;
+  }
+  return *last;
+}
+
 // Adds what the page of `record` loads to its folder's scripts.
 void AddLoaded(const SitePage& record, BrushScripts* scripts) {
   if (record.brushScripts.empty())
@@ -46,6 +67,8 @@ void Site_CL::BeginNavigation() {
   std::vector<std::string> documents;
   std::vector<std::string> targets;
   std::vector<std::optional<Navigation_CL::Known>> known(documents_.size());
+  documents.reserve(documents_.size());
+  targets.reserve(documents_.size());
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     const SiteDocument& document = documents_[i];
     documents.push_back(source_.empty() ? document.path
@@ -165,6 +188,9 @@ void Site_CL::RedoNavigation(int jobs) {
 }
 
 bool Site_CL::InputHasHighlighter(const std::string& folder) const {
+  // Most inputs have none: no name is made to look for it.
+  if (inputHighlighters_.empty())
+    return false;
   const std::string below =
       folder.empty() ? std::string(kHighlighterFolder)
                      : folder + platform::kPathSeparator + std::string(kHighlighterFolder);
@@ -217,18 +243,22 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
       inputHighlighters_.insert(error.relative);
   }
   // For each folder, what its recorded pages load; without records, everything.
-  std::map<std::string, BrushScripts> wanted;
+  std::map<std::string, BrushScripts, std::less<>> wanted;
+  BrushScripts* last = nullptr;
+  std::string_view lastFolder;
   if (previous == nullptr) {
     for (const SiteDocument& document : documents_)
-      wanted[FolderOfRelative(document.target)].emplace(kEveryBrush);
+      ScriptsOf(wanted, FolderViewOf(document.target), last, lastFolder).emplace(kEveryBrush);
   } else {
     std::unordered_map<std::string_view, const SitePage*> byDocument;
+    byDocument.reserve(previous->size());
     for (const SitePage& page : *previous)
       byDocument.emplace(page.document, &page);
     for (const SiteDocument& document : documents_) {
       const auto found = byDocument.find(document.path);
       if (found != byDocument.end() && found->second->brushes)
-        AddLoaded(*found->second, &wanted[FolderOfRelative(document.target)]);
+        AddLoaded(*found->second, &ScriptsOf(wanted, FolderViewOf(document.target), last,
+                                             lastFolder));
     }
   }
   for (const auto& [folder, scripts] : wanted) {
@@ -245,24 +275,37 @@ void Site_CL::SettleHighlighter() {
   if (highlighter_.empty())
     return;
   // The folders whose pages use a brush, and the brushes' scripts they load.
-  std::map<std::string, BrushScripts> used;
+  std::map<std::string, BrushScripts, std::less<>> used;
+  BrushScripts* last = nullptr;
+  std::string_view lastFolder;
   for (const SiteDocument& document : documents_) {
     const std::optional<SitePage>& record = document.record;
     if (record && record->brushes)
-      AddLoaded(*record, &used[FolderOfRelative(record->target)]);
+      AddLoaded(*record, &ScriptsOf(used, FolderViewOf(record->target), last, lastFolder));
   }
   const std::lock_guard<std::mutex> lock(recordsMutex_);
-  // What each folder has of the highlighter already, by its place in highlighter_.
-  std::map<std::string, std::vector<bool>> added;
+  // What each folder has of the highlighter already, by its place in highlighter_. A
+  // folder's files come one after another, so each folder is looked up once.
+  std::map<std::string, std::vector<bool>, std::less<>> added;
+  std::vector<bool>* has = nullptr;
+  const BrushScripts* scripts = nullptr;
+  std::string_view hasFolder;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (files_[i].highlighter == SiteFile::kNoHighlighter)
       continue;
-    std::string pageFolder = PageFolderOf(i);
-    const auto folder = used.find(pageFolder);
-    std::vector<bool>& has = added[std::move(pageFolder)];
-    has.resize(highlighter_.size());
-    has[files_[i].highlighter] = true;
-    if (folder != used.end() && Loads(folder->second, highlighter_[files_[i].highlighter].path))
+    const std::string_view pageFolder = PageFolderOf(i);
+    if (has == nullptr || pageFolder != hasFolder) {
+      auto at = added.find(pageFolder);
+      if (at == added.end())
+        at = added.emplace(std::string(pageFolder), std::vector<bool>()).first;
+      has = &at->second;
+      hasFolder = at->first;
+      has->resize(highlighter_.size());
+      const auto folder = used.find(pageFolder);
+      scripts = folder != used.end() ? &folder->second : nullptr;
+    }
+    (*has)[files_[i].highlighter] = true;
+    if (scripts != nullptr && Loads(*scripts, highlighter_[files_[i].highlighter].path))
       continue;
     files_[i].notCopied = true;
     CopyIsStale(files_[i]);
@@ -281,15 +324,15 @@ void Site_CL::SettleHighlighter() {
   console_.AddTasks(files_.size() - before);
 }
 
-std::string Site_CL::PageFolderOf(std::size_t index) const {
+std::string_view Site_CL::PageFolderOf(std::size_t index) const {
   // FOLDER/SyntaxHighlighter/PATH: the file's path within the highlighter has as many names
   // as its entry in highlighter_.
   const HighlighterFile& file = highlighter_[files_[index].highlighter];
-  std::string folder = files_[index].path;
+  std::string_view folder = files_[index].path;
   for (std::size_t names = std::count(file.path.begin(), file.path.end(), '/') + 2; names > 0;
        --names) {
     const std::size_t at = folder.rfind(platform::kPathSeparator);
-    folder.resize(at == std::string::npos ? 0 : at);
+    folder = folder.substr(0, at == std::string_view::npos ? 0 : at);
   }
   return folder;
 }

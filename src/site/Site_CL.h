@@ -290,7 +290,8 @@ class Site_CL {
   [[nodiscard]] bool InputHasHighlighter(const std::string& folder) const;
   void WriteHighlighterFile(std::size_t index);
   // The folder of the pages that highlighter file `index` serves.
-  [[nodiscard]] std::string PageFolderOf(std::size_t index) const;
+  // A view of the file's path.
+  [[nodiscard]] std::string_view PageFolderOf(std::size_t index) const;
 
   Navigation_CL navigation_;
   std::vector<HighlighterFile> highlighter_;
