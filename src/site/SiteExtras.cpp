@@ -61,6 +61,46 @@ bool Loads(const BrushScripts& scripts, std::string_view path) {
          scripts.count(path.substr(path.rfind('/') + 1)) != 0;
 }
 
+// The highlighter's files a folder whose pages load `scripts` needs (as Loads tells), in
+// their order. A site has thousands of such folders and each loads a few brushes: the
+// files are found from the folder's scripts, not by asking of every file.
+class LoadedFiles {
+ public:
+  explicit LoadedFiles(const std::vector<HighlighterFile>& files) : count_(files.size()) {
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      const std::string_view path = files[k].path;
+      if (IsBrushScript(path))
+        byScript_.emplace(path.substr(path.rfind('/') + 1), k);
+      else
+        always_.push_back(k);
+    }
+  }
+
+  // The files `scripts` needs, by their places; valid until the next call.
+  const std::vector<std::size_t>& Of(const BrushScripts& scripts) {
+    loaded_.clear();
+    if (scripts.count(kEveryBrush) != 0) {
+      for (std::size_t k = 0; k < count_; ++k)
+        loaded_.push_back(k);
+      return loaded_;
+    }
+    loaded_ = always_;
+    for (const std::string& script : scripts) {
+      const auto [first, last] = byScript_.equal_range(script);
+      for (auto at = first; at != last; ++at)
+        loaded_.push_back(at->second);
+    }
+    std::sort(loaded_.begin(), loaded_.end());
+    return loaded_;
+  }
+
+ private:
+  std::size_t count_;
+  std::vector<std::size_t> always_;  // the core and the colours
+  std::multimap<std::string_view, std::size_t, std::less<>> byScript_;
+  std::vector<std::size_t> loaded_;
+};
+
 }  // namespace
 
 void Site_CL::BeginNavigation() {
@@ -261,13 +301,12 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
                                              lastFolder));
     }
   }
+  LoadedFiles loaded(highlighter_);
   for (const auto& [folder, scripts] : wanted) {
     if (InputHasHighlighter(folder))
       continue;
-    for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      if (Loads(scripts, highlighter_[k].path))
-        AddHighlighterFile(folder, k);
-    }
+    for (const std::size_t k : loaded.Of(scripts))
+      AddHighlighterFile(folder, k);
   }
 }
 
@@ -312,12 +351,13 @@ void Site_CL::SettleHighlighter() {
   }
   // A page made now may load what its folder's earlier pages did not.
   const std::size_t before = files_.size();
+  LoadedFiles loaded(highlighter_);
   for (const auto& [folder, scripts] : used) {
     const auto has = added.find(folder);
     if (has == added.end() && InputHasHighlighter(folder))
       continue;
-    for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      if ((has == added.end() || !has->second[k]) && Loads(scripts, highlighter_[k].path))
+    for (const std::size_t k : loaded.Of(scripts)) {
+      if (has == added.end() || !has->second[k])
         AddHighlighterFile(folder, k);
     }
   }

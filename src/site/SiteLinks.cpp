@@ -199,6 +199,10 @@ std::size_t Site_CL::CheckLinks() {
     }
     *linkLines_ = std::move(out);
   } else {
+    std::size_t size = 0;
+    for (const std::string& line : out)
+      size += line.size() + 1;
+    lines.reserve(size);
     for (const std::string& line : out)
       lines.append(line).push_back('\n');
   }

@@ -64,7 +64,7 @@ class Site_CL {
   [[nodiscard]] int Run();
   // The files the pages of the run were made from (documents, templates, include files),
   // named as the pages' runs named them: what a live preview watches besides the input.
-  [[nodiscard]] const std::vector<std::string>& InputsUsed() const { return inputsUsed_; }
+  [[nodiscard]] std::vector<std::string> InputsUsed() const;
   // The pages and copies the run wrote and the outputs it removed, relative to the output
   // folder with '/' between names, in no particular order: what a live preview tells the
   // pages open in a browser.
@@ -108,8 +108,8 @@ class Site_CL {
   // meanwhile reads, and what several workers add to.
   std::mutex recordsMutex_;
   SiteConsole_CL console_;
-  std::vector<std::string> inputsUsed_;            // for InputsUsed
   std::vector<std::string>* linkLines_ = nullptr;  // for SayLinksAsChanges
+  bool inputsKnown_ = false;                       // the run got as far as InputsUsed tells
 
   // ---- What the walk found (Walk.cpp; AddHighlighter adds its files).
   std::vector<SiteDocument> documents_;
