@@ -33,6 +33,16 @@ void AppendPercentDecoded(std::string& out, std::string_view s) {
   }
 }
 
+// Whether `link` is '#' and a fragment that ResolveLink takes as it stands: no byte it
+// would clean away or turn into a slash.
+bool IsPlainFragment(std::string_view link) {
+  return !link.empty() && link[0] == '#' &&
+         std::none_of(link.begin(), link.end(), [](char c) {
+           const auto b = static_cast<unsigned char>(c);
+           return b <= 0x20 || b == 0x7F || c == '\\';
+         });
+}
+
 // The record: its first two words, the empty item, and the bytes written %HH.
 constexpr std::string_view kRecordTag = "links";
 constexpr std::string_view kRecordVersion = "1";
@@ -215,10 +225,9 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
     }
     return false;
   };
-  auto hasId = [&](std::size_t page, const LinkTarget& target) {
-    return target.fragment.empty() || pages[page].content == nullptr ||
-           holds(page, target.rawFragment) || holds(page, target.fragment) ||
-           EqualsIgnoreCase(target.fragment, "top");
+  auto hasId = [&](std::size_t page, std::string_view rawFragment, std::string_view fragment) {
+    return fragment.empty() || pages[page].content == nullptr || holds(page, rawFragment) ||
+           holds(page, fragment) || EqualsIgnoreCase(fragment, "top");
   };
 
   std::vector<BrokenLink> broken;
@@ -228,6 +237,7 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
   std::vector<std::string_view> sorted;
   std::unordered_set<std::string_view> seen;
   std::string folderIndex;
+  std::string decoded;
   for (std::size_t p = 0; p < pages.size(); ++p) {
     if (pages[p].content == nullptr || pages[p].content->links.empty())
       continue;
@@ -239,6 +249,21 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
     for (const std::string& link : links) {
       if ((repeats && !seen.insert(link).second) || !IsRelativeLink(link))
         continue;
+      if (IsPlainFragment(link)) {
+        // A place in its own page, as most of a site's links are: read as ResolveLink
+        // would read it, with no path made.
+        const std::string_view raw = std::string_view(link).substr(1);
+        std::string_view fragment = raw;
+        if (raw.find('%') != std::string_view::npos) {
+          decoded.clear();
+          AppendPercentDecoded(decoded, raw);
+          fragment = decoded;
+        }
+        const auto linked = pageAt.find(pages[p].path);
+        if (linked != pageAt.end() && !hasId(linked->second, raw, fragment))
+          broken.push_back({p, link, LinkProblem::NoSuchId});
+        continue;
+      }
       const std::optional<LinkTarget> target = ResolveLink(pages[p].path, link);
       std::string_view file;  // the page or file the link leads to
       bool found = false;
@@ -265,7 +290,7 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
       if (!target->hasFragment)
         continue;
       const auto linked = pageAt.find(file);
-      if (linked != pageAt.end() && !hasId(linked->second, *target))
+      if (linked != pageAt.end() && !hasId(linked->second, target->rawFragment, target->fragment))
         broken.push_back({p, link, LinkProblem::NoSuchId});
     }
   }
