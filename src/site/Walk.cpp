@@ -59,15 +59,17 @@ SiteWalk WalkInput(const WalkPlace& place,
   for (std::size_t depth = 0; !level.empty(); ++depth) {
     std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
     std::vector<Pending> next;
-    for (const Pending& folder : level) {
-      const std::string folderPath = Join(place.source, folder.relative);
+    for (Pending& folder : level) {
+      // The folder's whole path, for a listing made again and for the messages: most
+      // folders of a rerun need neither.
+      const auto folderPath = [&] { return Join(place.source, folder.relative); };
       platform::FileStatus status;
       const bool known = place.looks != nullptr ? place.looks->StatusOf(folder.relative, &status)
-                                                : platform::StatusOf(folderPath, &status);
+                                                : platform::StatusOf(folderPath(), &status);
       if (known && !walked.insert({status.device, status.inode}).second)
         continue;
       if (depth >= kMaxFolderDepth) {
-        walk.errors.push_back({folderPath, folder.relative, std::string(kTooDeep)});
+        walk.errors.push_back({folderPath(), folder.relative, std::string(kTooDeep)});
         continue;
       }
       std::vector<platform::FolderEntry> entries;
@@ -79,8 +81,8 @@ SiteWalk WalkInput(const WalkPlace& place,
         // change between runs.
         entries = std::move(previous->second.entries);
       } else {
-        if (!platform::ListFolder(folderPath, &entries)) {
-          walk.errors.push_back({folderPath, folder.relative, std::string()});
+        if (!platform::ListFolder(folderPath(), &entries)) {
+          walk.errors.push_back({folderPath(), folder.relative, std::string()});
           continue;
         }
         std::erase_if(entries, [](const platform::FolderEntry& entry) {
@@ -96,7 +98,6 @@ SiteWalk WalkInput(const WalkPlace& place,
       const bool keepListing =
           known && status.changeTime != 0 &&
           status.changeTime < place.start - kSettledSeconds * platform::kStampUnitsPerSecond;
-      walk.folders.push_back(folder.relative);
       for (platform::FolderEntry& entry : entries) {
         std::string relative = Join(folder.relative, entry.name);
         // A link is followed only when it stays inside the input folder; what it leads to
@@ -125,6 +126,7 @@ SiteWalk WalkInput(const WalkPlace& place,
       if (keepListing)
         walk.listings.push_back({folder.relative, status.changeTime, status.device, status.inode,
                                  std::move(entries)});
+      walk.folders.push_back(std::move(folder.relative));
     }
     level = std::move(next);
   }
