@@ -3,8 +3,12 @@
 #include "site/Walk.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "lex/Header.h"
 #include "platform/Platform.h"
@@ -36,6 +40,45 @@ std::string TargetOf(const WalkPlace& place, const std::string& document) {
   return WithoutExtension(page) + header.output_ext;
 }
 
+// A folder the walk has yet to read, relative to the input folder.
+struct Pending {
+  std::string relative;
+  bool link = false;
+};
+
+// A level this large has its folders looked at on two threads: on a rerun, whose listings
+// come from the state, the looks are most of the walk's time, and each waits on the
+// system alone.
+constexpr std::size_t kLevelForTwoThreads = 256;
+
+// What each folder of `level` is; `known` false where nothing can be found.
+void LookAtLevel(const WalkPlace& place, const std::vector<Pending>& level,
+                 std::vector<platform::FileStatus>* statuses, std::vector<char>* known) {
+  statuses->assign(level.size(), platform::FileStatus());
+  known->assign(level.size(), 0);
+  const auto look = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      const std::string& relative = level[i].relative;
+      (*known)[i] = place.looks != nullptr
+                        ? place.looks->StatusOf(relative, &(*statuses)[i])
+                        : platform::StatusOf(Join(place.source, relative), &(*statuses)[i]);
+    }
+  };
+  const std::size_t half = level.size() / 2;
+  std::optional<std::thread> helper;
+  if (level.size() >= kLevelForTwoThreads) {
+    // A thread the system will not give leaves its half to this one.
+    try {
+      helper.emplace(look, half, level.size());
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  look(0, helper ? half : level.size());
+  if (helper)
+    helper->join();
+}
+
 }  // namespace
 
 SiteWalk WalkInput(const WalkPlace& place,
@@ -47,25 +90,24 @@ SiteWalk WalkInput(const WalkPlace& place,
   // links that stay inside the input folder can reach one folder along many paths, or one
   // inside itself. The walk goes level by level, and in each level the folders themselves
   // come before the links to folders, so a folder is walked at its own place.
-  struct Pending {
-    std::string relative;
-    bool link = false;
-  };
   std::set<std::pair<std::uint64_t, std::uint64_t>> walked;
   // An output inside the input is never walked: its pages are no documents.
   if (place.outputFolder)
     walked.insert(*place.outputFolder);
   std::vector<Pending> level{{std::string(), false}};
+  std::vector<platform::FileStatus> statuses;  // by folder of the level
+  std::vector<char> looked;                    // by folder: its status was found
   for (std::size_t depth = 0; !level.empty(); ++depth) {
     std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
     std::vector<Pending> next;
-    for (Pending& folder : level) {
+    LookAtLevel(place, level, &statuses, &looked);
+    for (std::size_t at = 0; at < level.size(); ++at) {
+      Pending& folder = level[at];
       // The folder's whole path, for a listing made again and for the messages: most
       // folders of a rerun need neither.
       const auto folderPath = [&] { return Join(place.source, folder.relative); };
-      platform::FileStatus status;
-      const bool known = place.looks != nullptr ? place.looks->StatusOf(folder.relative, &status)
-                                                : platform::StatusOf(folderPath(), &status);
+      const platform::FileStatus& status = statuses[at];
+      const bool known = looked[at] != 0;
       if (known && !walked.insert({status.device, status.inode}).second)
         continue;
       if (depth >= kMaxFolderDepth) {
