@@ -36,11 +36,10 @@ void AppendPercentDecoded(std::string& out, std::string_view s) {
 // Whether `link` is '#' and a fragment that ResolveLink takes as it stands: no byte it
 // would clean away or turn into a slash.
 bool IsPlainFragment(std::string_view link) {
-  return !link.empty() && link[0] == '#' &&
-         std::none_of(link.begin(), link.end(), [](char c) {
-           const auto b = static_cast<unsigned char>(c);
-           return b <= 0x20 || b == 0x7F || c == '\\';
-         });
+  return !link.empty() && link[0] == '#' && std::none_of(link.begin(), link.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b <= 0x20 || b == 0x7F || c == '\\';
+  });
 }
 
 // The record: its first two words, the empty item, and the bytes written %HH.

@@ -297,8 +297,8 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
     for (const SiteDocument& document : documents_) {
       const auto found = byDocument.find(document.path);
       if (found != byDocument.end() && found->second->brushes)
-        AddLoaded(*found->second, &ScriptsOf(wanted, FolderViewOf(document.target), last,
-                                             lastFolder));
+        AddLoaded(*found->second,
+                  &ScriptsOf(wanted, FolderViewOf(document.target), last, lastFolder));
     }
   }
   LoadedFiles loaded(highlighter_);

@@ -169,8 +169,9 @@ int Site_CL::RunSite() {
   if (!ReadState(console, &state))
     return 255;
   in_.Open(source_);
-  const WalkPlace place{source_,  sourceReal_, outputFolder_, options_.replaceExt != 0,
-                        platform::FileClockNow(), &in_};
+  const WalkPlace place{
+      source_, sourceReal_, outputFolder_, options_.replaceExt != 0, platform::FileClockNow(),
+      &in_};
   SiteWalk walk = WalkInput(place, std::move(state.listings));
   documents_ = std::move(walk.documents);
   files_ = std::move(walk.files);

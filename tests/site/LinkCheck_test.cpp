@@ -209,8 +209,8 @@ TEST(LinkCheck, FragmentsIntoTheirOwnPageReadAsAddresses) {
   // inside dropped, a backslash read as a slash, the fragment matched as written or
   // decoded.
   const PageLinks page{{"a b", "a/b", "tabhere", "x", "a%zz"},
-                       {"#a%20b", "#a b", "#a\\b", " #x ", "#tab\there", "#nope", "#a%zz",
-                        "#Top", "#", "#a%2Fb", "#x\x7F", "#%78"}};
+                       {"#a%20b", "#a b", "#a\\b", " #x ", "#tab\there", "#nope", "#a%zz", "#Top",
+                        "#", "#a%2Fb", "#x\x7F", "#%78"}};
   const std::vector<LinkPage> pages = {{"s/p.md", "d/p.html", &page}};
   std::vector<std::string> asked;
   const std::vector<BrokenLink> broken = CheckSiteLinks(pages, [&](std::string_view path) {

@@ -45,8 +45,8 @@ TEST(Walk, WideLevelsFindEveryFolderOnce) {
   platform::FolderLooks looks;
   looks.Open(in);
   for (const platform::FolderLooks* held : {&looks, static_cast<platform::FolderLooks*>(nullptr)}) {
-    const WalkPlace place{in, platform::RealPath(in), std::nullopt, false,
-                          platform::FileClockNow(), held};
+    const WalkPlace place{in,    platform::RealPath(in),   std::nullopt,
+                          false, platform::FileClockNow(), held};
     const SiteWalk walk = WalkInput(place, {});
     EXPECT_EQ(PathsOf(walk.documents), expected);
     EXPECT_EQ(walk.files.size(), 300u);
