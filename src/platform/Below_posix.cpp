@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -193,10 +194,17 @@ BelowResult BelowFolder::OpenParent(std::string_view relative, bool make, int* f
 bool BelowFolder::IsStill(std::string_view relative, const FileIdentity& identity) const {
   // Nothing is written on this answer, so a folder on the way may be what it likes: the
   // file found is ours only if it is the very file, with its size and time unchanged.
+  // An unchanged rerun asks this of every page and highlighter file: the name is made on
+  // the stack where it fits.
   struct stat info;
-  return fd_ >= 0 && identity.inode != 0 && SplitNames(relative, nullptr) &&
-         fstatat(fd_, std::string(relative).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISREG(info.st_mode) && IdentityOf(info) == identity;
+  char name[PATH_MAX];
+  if (fd_ < 0 || identity.inode == 0 || relative.size() >= sizeof name ||
+      !SplitNames(relative, nullptr))
+    return false;
+  relative.copy(name, relative.size());
+  name[relative.size()] = '\0';
+  return fstatat(fd_, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+         IdentityOf(info) == identity;
 }
 
 BelowKind BelowFolder::Look(std::string_view relative, FileIdentity* identity) const {

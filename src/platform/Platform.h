@@ -226,6 +226,33 @@ struct FileStamp {
 // The stamp of what `path` names, links followed; `exists` false when nothing is there.
 [[nodiscard]] FileStamp StampOf(const std::string& path);
 
+// A folder held open for looks at what lies below it, links followed as StatusOf and
+// StampOf follow them. A site run looks at thousands of its input's files and folders on
+// each run; from the open folder the system walks only the names below it, not the
+// folder's own path again each time. Where the folder cannot be held, or the system has no
+// such looks, each look goes by the whole path, with the same answers.
+class FolderLooks {
+ public:
+  FolderLooks() = default;
+  ~FolderLooks();
+  FolderLooks(const FolderLooks&) = delete;
+  FolderLooks& operator=(const FolderLooks&) = delete;
+
+  // Holds `folder` (as StatusOf would name it). Looks work without it, by path.
+  void Open(const std::string& folder);
+  // What `relative` (below the folder, names separated by the system's separator; empty
+  // for the folder itself) names, as StatusOf(folder + separator + relative) tells it.
+  [[nodiscard]] bool StatusOf(std::string_view relative, FileStatus* status) const;
+  // The stamp of `relative`, as StampOf(folder + separator + relative) tells it.
+  [[nodiscard]] FileStamp StampOf(std::string_view relative) const;
+
+ private:
+  [[nodiscard]] std::string PathOf(std::string_view relative) const;
+
+  int fd_ = -1;  // POSIX: the folder's descriptor
+  std::string path_;
+};
+
 // True when `path` names a folder (links followed).
 [[nodiscard]] bool IsFolder(const std::string& path);
 

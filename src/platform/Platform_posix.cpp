@@ -380,6 +380,27 @@ void InstallSignalCleanup() {
   }
 }
 
+namespace {
+
+void StatusFrom(const struct stat& info, FileStatus* status) {
+  status->kind = KindOf(info.st_mode);
+  status->size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+  status->device = static_cast<std::uint64_t>(info.st_dev);
+  status->inode = static_cast<std::uint64_t>(info.st_ino);
+  status->changeTime =
+      static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
+FileStamp StampFrom(const struct stat& info) {
+  FileStamp stamp;
+  stamp.exists = true;
+  stamp.time = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  return stamp;
+}
+
+}  // namespace
+
 bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) {
   struct stat info;
   if (path.empty()) {
@@ -390,12 +411,7 @@ bool StatusOf(const std::string& path, FileStatus* status, std::string* reason) 
     SetReason(reason, errno);
     return false;
   }
-  status->kind = KindOf(info.st_mode);
-  status->size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
-  status->device = static_cast<std::uint64_t>(info.st_dev);
-  status->inode = static_cast<std::uint64_t>(info.st_ino);
-  status->changeTime =
-      static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+  StatusFrom(info, status);
   return true;
 }
 
@@ -650,14 +666,54 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
 }
 
 FileStamp StampOf(const std::string& path) {
-  FileStamp stamp;
   struct stat info;
   if (stat(path.c_str(), &info) != 0)
-    return stamp;
-  stamp.exists = true;
-  stamp.time = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  stamp.size = static_cast<std::uint64_t>(info.st_size);
-  return stamp;
+    return FileStamp();
+  return StampFrom(info);
+}
+
+FolderLooks::~FolderLooks() {
+  if (fd_ >= 0)
+    (void)close(fd_);
+}
+
+void FolderLooks::Open(const std::string& folder) {
+  if (fd_ >= 0)
+    (void)close(fd_);
+  path_ = folder;
+  // Opened as stat would reach it: a link to the folder is followed, as the path would be.
+  fd_ = folder.empty() ? -1 : open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string FolderLooks::PathOf(std::string_view relative) const {
+  // As the run joins a folder and a name: the same path it looked at before.
+  if (path_.empty() || relative.empty())
+    return path_.empty() ? std::string(relative) : path_;
+  std::string path = path_;
+  path.push_back('/');
+  return path.append(relative);
+}
+
+bool FolderLooks::StatusOf(std::string_view relative, FileStatus* status) const {
+  // A name that climbs out or starts over from the root means what its whole path means.
+  if (fd_ < 0 || (!relative.empty() && relative.front() == '/'))
+    return platform::StatusOf(PathOf(relative), status);
+  struct stat info;
+  const std::string name = relative.empty() ? std::string(".") : std::string(relative);
+  if (fstatat(fd_, name.c_str(), &info, 0) != 0)
+    return false;
+  StatusFrom(info, status);
+  return true;
+}
+
+FileStamp FolderLooks::StampOf(std::string_view relative) const {
+  if (fd_ < 0 || (!relative.empty() && relative.front() == '/'))
+    return platform::StampOf(PathOf(relative));
+  struct stat info;
+  const std::string name = relative.empty() ? std::string(".") : std::string(relative);
+  if (fstatat(fd_, name.c_str(), &info, 0) != 0)
+    return FileStamp();
+  return StampFrom(info);
 }
 
 bool IsFolder(const std::string& path) {

@@ -578,6 +578,30 @@ FileStamp StampOf(const std::string& path) {
   return stamp;
 }
 
+// Windows opens each file by its whole path: the looks go by path, as the callers would.
+FolderLooks::~FolderLooks() = default;
+
+void FolderLooks::Open(const std::string& folder) {
+  path_ = folder;
+}
+
+std::string FolderLooks::PathOf(std::string_view relative) const {
+  // As the run joins a folder and a name: the same path it looked at before.
+  if (path_.empty() || relative.empty())
+    return path_.empty() ? std::string(relative) : path_;
+  std::string path = path_;
+  path.push_back('\\');
+  return path.append(relative);
+}
+
+bool FolderLooks::StatusOf(std::string_view relative, FileStatus* status) const {
+  return platform::StatusOf(PathOf(relative), status);
+}
+
+FileStamp FolderLooks::StampOf(std::string_view relative) const {
+  return platform::StampOf(PathOf(relative));
+}
+
 bool IsFolder(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

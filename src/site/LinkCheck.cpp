@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,6 +31,15 @@ void AppendPercentDecoded(std::string& out, std::string_view s) {
       out.push_back(s[i]);
     }
   }
+}
+
+// Whether `link` is '#' and a fragment that ResolveLink takes as it stands: no byte it
+// would clean away or turn into a slash.
+bool IsPlainFragment(std::string_view link) {
+  return !link.empty() && link[0] == '#' && std::none_of(link.begin(), link.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b <= 0x20 || b == 0x7F || c == '\\';
+  });
 }
 
 // The record: its first two words, the empty item, and the bytes written %HH.
@@ -118,6 +128,8 @@ std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_vie
   if (const std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
     target.hasFragment = true;
     target.rawFragment = std::string(rest.substr(hash + 1));
+    // Decoding only shortens it.
+    target.fragment.reserve(target.rawFragment.size());
     AppendPercentDecoded(target.fragment, target.rawFragment);
     rest = rest.substr(0, hash);
   }
@@ -132,7 +144,12 @@ std::optional<LinkTarget> ResolveLink(std::string_view pagePath, std::string_vie
   // onto its end and, when it is a step rather than a name, taken off again.
   std::string& path = target.path;
   const std::size_t folderEnd = pagePath.rfind('/');
-  path.assign(pagePath.substr(0, folderEnd == std::string_view::npos ? 0 : folderEnd));
+  const std::string_view folder =
+      pagePath.substr(0, folderEnd == std::string_view::npos ? 0 : folderEnd);
+  // The longest it can get: the folder, a slash and the whole rest, which decoding and the
+  // steps only shorten.
+  path.reserve(folder.size() + 1 + rest.size());
+  path.assign(folder);
   bool last = false;
   while (!last) {
     const std::size_t slash = rest.find('/');
@@ -170,15 +187,17 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
   pageAt.reserve(pages.size());
   for (std::size_t i = 0; i < pages.size(); ++i)
     pageAt.emplace(pages[i].path, i);
-  std::unordered_map<std::string, PathKind> known;
-  auto kind = [&](const std::string& path) {
+  // What was asked of kindOf, by views of the paths kept in `asked`, which never move.
+  std::deque<std::string> asked;
+  std::unordered_map<std::string_view, PathKind> known;
+  auto kind = [&](std::string_view path) {
     if (pageAt.count(path) != 0)
       return PathKind::File;
     const auto found = known.find(path);
     if (found != known.end())
       return found->second;
     const PathKind k = kindOf(path);
-    known.emplace(path, k);
+    known.emplace(asked.emplace_back(path), k);
     return k;
   };
   // Each page's ids by their hashes, sorted: one block a page, made when a fragment first
@@ -205,22 +224,47 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
     }
     return false;
   };
-  auto hasId = [&](std::size_t page, const LinkTarget& target) {
-    return target.fragment.empty() || pages[page].content == nullptr ||
-           holds(page, target.rawFragment) || holds(page, target.fragment) ||
-           EqualsIgnoreCase(target.fragment, "top");
+  auto hasId = [&](std::size_t page, std::string_view rawFragment, std::string_view fragment) {
+    return fragment.empty() || pages[page].content == nullptr || holds(page, rawFragment) ||
+           holds(page, fragment) || EqualsIgnoreCase(fragment, "top");
   };
 
   std::vector<BrokenLink> broken;
+  // A page's links are checked once each. A scanned page lists each once already, so the
+  // set of those seen is made only for a page whose list repeats one (a record written
+  // by hand): a sorted copy of views tells, and keeps its room from page to page.
+  std::vector<std::string_view> sorted;
+  std::unordered_set<std::string_view> seen;
+  std::string folderIndex;
+  std::string decoded;
   for (std::size_t p = 0; p < pages.size(); ++p) {
-    if (pages[p].content == nullptr)
+    if (pages[p].content == nullptr || pages[p].content->links.empty())
       continue;
-    std::unordered_set<std::string_view> seen;
-    for (const std::string& link : pages[p].content->links) {
-      if (!seen.insert(link).second || !IsRelativeLink(link))
+    const std::vector<std::string>& links = pages[p].content->links;
+    sorted.assign(links.begin(), links.end());
+    std::sort(sorted.begin(), sorted.end());
+    const bool repeats = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+    seen.clear();
+    for (const std::string& link : links) {
+      if ((repeats && !seen.insert(link).second) || !IsRelativeLink(link))
         continue;
+      if (IsPlainFragment(link)) {
+        // A place in its own page, as most of a site's links are: read as ResolveLink
+        // would read it, with no path made.
+        const std::string_view raw = std::string_view(link).substr(1);
+        std::string_view fragment = raw;
+        if (raw.find('%') != std::string_view::npos) {
+          decoded.clear();
+          AppendPercentDecoded(decoded, raw);
+          fragment = decoded;
+        }
+        const auto linked = pageAt.find(pages[p].path);
+        if (linked != pageAt.end() && !hasId(linked->second, raw, fragment))
+          broken.push_back({p, link, LinkProblem::NoSuchId});
+        continue;
+      }
       const std::optional<LinkTarget> target = ResolveLink(pages[p].path, link);
-      std::string file;
+      std::string_view file;  // the page or file the link leads to
       bool found = false;
       if (!target) {
         found = false;
@@ -233,7 +277,8 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
           file = target->path;
           found = true;
         } else if (k == PathKind::Folder) {
-          file = target->path.empty() ? "index.html" : target->path + "/index.html";
+          folderIndex = target->path.empty() ? "index.html" : target->path + "/index.html";
+          file = folderIndex;
           found = kind(file) == PathKind::File;
         }
       }
@@ -244,7 +289,7 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
       if (!target->hasFragment)
         continue;
       const auto linked = pageAt.find(file);
-      if (linked != pageAt.end() && !hasId(linked->second, *target))
+      if (linked != pageAt.end() && !hasId(linked->second, target->rawFragment, target->fragment))
         broken.push_back({p, link, LinkProblem::NoSuchId});
     }
   }
@@ -252,8 +297,10 @@ std::vector<BrokenLink> CheckSiteLinks(const std::vector<LinkPage>& pages,
 }
 
 std::string BrokenLinkMessage(const LinkPage& page, const BrokenLink& broken) {
-  std::string line = page.source;
-  line.append(": broken link \"");
+  std::string line;
+  // A site with thousands of broken links makes a line for each: its room at once.
+  line.reserve(page.source.size() + broken.target.size() + 40);
+  line.append(page.source).append(": broken link \"");
   for (const char c : broken.target) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F || c == '"') {

@@ -317,8 +317,11 @@ void Navigation_CL::Begin(std::vector<std::string> documents, std::vector<std::s
   documents_ = std::move(documents);
   known_ = std::move(known);
   pages_.clear();
-  for (std::string& target : targets)
-    pages_.push_back({ToForwardSlashes(target), {}});
+  pages_.reserve(targets.size());
+  for (std::string& target : targets) {
+    std::replace(target.begin(), target.end(), platform::kPathSeparator, '/');
+    pages_.push_back({std::move(target), {}});
+  }
   next_ = 0;
   done_ = 0;
   ready_ = false;

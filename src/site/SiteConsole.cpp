@@ -51,6 +51,15 @@ void SiteConsole_CL::Report(const std::string& path, const CollectedMessages_CL&
       platform::PrintMessage(text);
     }
   }
+  DoneLocked();
+}
+
+void SiteConsole_CL::Done() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  DoneLocked();
+}
+
+void SiteConsole_CL::DoneLocked() {
   ++done_;
   if (showProgress_) {
     const std::string progress = std::to_string(done_) + "/" + std::to_string(total_);

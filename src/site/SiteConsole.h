@@ -26,6 +26,9 @@ class SiteConsole_CL {
   void AddTasks(std::size_t more);
   // Prints `messages` prefixed with `path`, counts one task done and redraws the progress.
   void Report(const std::string& path, const CollectedMessages_CL& messages);
+  // Counts one task done that has nothing to say (an unchanged page or copy): no path needs
+  // to be made for it.
+  void Done();
   // Prints `line` as an error, at once.
   void Say(const std::string& line);
   // Takes the progress line away.
@@ -33,6 +36,7 @@ class SiteConsole_CL {
 
  private:
   void ClearProgressLocked();
+  void DoneLocked();
 
   std::mutex mutex_;  // guards what follows, and the console
   bool showProgress_ = false;

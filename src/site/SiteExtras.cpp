@@ -26,6 +26,27 @@ std::string FolderOfRelative(const std::string& relative) {
 using BrushScripts = std::set<std::string, std::less<>>;
 constexpr std::string_view kEveryBrush = "*";
 
+// The folder part of `relative`, as a view of it.
+std::string_view FolderViewOf(std::string_view relative) {
+  const std::size_t at = relative.rfind(platform::kPathSeparator);
+  return relative.substr(0, at == std::string_view::npos ? 0 : at);
+}
+
+// The scripts of `folder` in `byFolder`, made when missing; the pages of a folder mostly
+// come one after another, so the folder before is asked first.
+BrushScripts& ScriptsOf(std::map<std::string, BrushScripts, std::less<>>& byFolder,
+                        std::string_view folder, BrushScripts*& last,
+                        std::string_view& lastFolder) {
+  if (last == nullptr || folder != lastFolder) {
+    auto at = byFolder.find(folder);
+    if (at == byFolder.end())
+      at = byFolder.emplace(std::string(folder), BrushScripts()).first;
+    last = &at->second;
+    lastFolder = at->first;
+  }
+  return *last;
+}
+
 // Adds what the page of `record` loads to its folder's scripts.
 void AddLoaded(const SitePage& record, BrushScripts* scripts) {
   if (record.brushScripts.empty())
@@ -40,12 +61,54 @@ bool Loads(const BrushScripts& scripts, std::string_view path) {
          scripts.count(path.substr(path.rfind('/') + 1)) != 0;
 }
 
+// The highlighter's files a folder whose pages load `scripts` needs (as Loads tells), in
+// their order. A site has thousands of such folders and each loads a few brushes: the
+// files are found from the folder's scripts, not by asking of every file.
+class LoadedFiles {
+ public:
+  explicit LoadedFiles(const std::vector<HighlighterFile>& files) : count_(files.size()) {
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      const std::string_view path = files[k].path;
+      if (IsBrushScript(path))
+        byScript_.emplace(path.substr(path.rfind('/') + 1), k);
+      else
+        always_.push_back(k);
+    }
+  }
+
+  // The files `scripts` needs, by their places; valid until the next call.
+  const std::vector<std::size_t>& Of(const BrushScripts& scripts) {
+    loaded_.clear();
+    if (scripts.count(kEveryBrush) != 0) {
+      for (std::size_t k = 0; k < count_; ++k)
+        loaded_.push_back(k);
+      return loaded_;
+    }
+    loaded_ = always_;
+    for (const std::string& script : scripts) {
+      const auto [first, last] = byScript_.equal_range(script);
+      for (auto at = first; at != last; ++at)
+        loaded_.push_back(at->second);
+    }
+    std::sort(loaded_.begin(), loaded_.end());
+    return loaded_;
+  }
+
+ private:
+  std::size_t count_;
+  std::vector<std::size_t> always_;  // the core and the colours
+  std::multimap<std::string_view, std::size_t, std::less<>> byScript_;
+  std::vector<std::size_t> loaded_;
+};
+
 }  // namespace
 
 void Site_CL::BeginNavigation() {
   std::vector<std::string> documents;
   std::vector<std::string> targets;
   std::vector<std::optional<Navigation_CL::Known>> known(documents_.size());
+  documents.reserve(documents_.size());
+  targets.reserve(documents_.size());
   for (std::size_t i = 0; i < documents_.size(); ++i) {
     const SiteDocument& document = documents_[i];
     documents.push_back(source_.empty() ? document.path
@@ -165,6 +228,9 @@ void Site_CL::RedoNavigation(int jobs) {
 }
 
 bool Site_CL::InputHasHighlighter(const std::string& folder) const {
+  // Most inputs have none: no name is made to look for it.
+  if (inputHighlighters_.empty())
+    return false;
   const std::string below =
       folder.empty() ? std::string(kHighlighterFolder)
                      : folder + platform::kPathSeparator + std::string(kHighlighterFolder);
@@ -172,10 +238,16 @@ bool Site_CL::InputHasHighlighter(const std::string& folder) const {
 }
 
 void Site_CL::AddHighlighterFile(const std::string& folder, std::size_t k) {
+  // A large site's folders have thousands of these: each path made in one piece.
+  const std::string& inside = highlighter_[k].path;
   SiteFile& file = files_.emplace_back();
-  file.path = (folder.empty() ? std::string() : folder + platform::kPathSeparator) +
-              std::string(kHighlighterFolder) + platform::kPathSeparator +
-              ToNativeSeparators(highlighter_[k].path);
+  std::string& path = file.path;
+  path.reserve(folder.size() + kHighlighterFolder.size() + inside.size() + 2);
+  if (!folder.empty())
+    path.append(folder).push_back(platform::kPathSeparator);
+  path.append(kHighlighterFolder).push_back(platform::kPathSeparator);
+  for (const char c : inside)
+    path.push_back(c == '/' ? platform::kPathSeparator : c);
   file.highlighter = k;
 }
 
@@ -211,27 +283,30 @@ void Site_CL::AddHighlighter(const std::vector<SitePage>* previous) {
       inputHighlighters_.insert(error.relative);
   }
   // For each folder, what its recorded pages load; without records, everything.
-  std::map<std::string, BrushScripts> wanted;
+  std::map<std::string, BrushScripts, std::less<>> wanted;
+  BrushScripts* last = nullptr;
+  std::string_view lastFolder;
   if (previous == nullptr) {
     for (const SiteDocument& document : documents_)
-      wanted[FolderOfRelative(document.target)].emplace(kEveryBrush);
+      ScriptsOf(wanted, FolderViewOf(document.target), last, lastFolder).emplace(kEveryBrush);
   } else {
     std::unordered_map<std::string_view, const SitePage*> byDocument;
+    byDocument.reserve(previous->size());
     for (const SitePage& page : *previous)
       byDocument.emplace(page.document, &page);
     for (const SiteDocument& document : documents_) {
       const auto found = byDocument.find(document.path);
       if (found != byDocument.end() && found->second->brushes)
-        AddLoaded(*found->second, &wanted[FolderOfRelative(document.target)]);
+        AddLoaded(*found->second,
+                  &ScriptsOf(wanted, FolderViewOf(document.target), last, lastFolder));
     }
   }
+  LoadedFiles loaded(highlighter_);
   for (const auto& [folder, scripts] : wanted) {
     if (InputHasHighlighter(folder))
       continue;
-    for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      if (Loads(scripts, highlighter_[k].path))
-        AddHighlighterFile(folder, k);
-    }
+    for (const std::size_t k : loaded.Of(scripts))
+      AddHighlighterFile(folder, k);
   }
 }
 
@@ -239,51 +314,65 @@ void Site_CL::SettleHighlighter() {
   if (highlighter_.empty())
     return;
   // The folders whose pages use a brush, and the brushes' scripts they load.
-  std::map<std::string, BrushScripts> used;
+  std::map<std::string, BrushScripts, std::less<>> used;
+  BrushScripts* last = nullptr;
+  std::string_view lastFolder;
   for (const SiteDocument& document : documents_) {
     const std::optional<SitePage>& record = document.record;
     if (record && record->brushes)
-      AddLoaded(*record, &used[FolderOfRelative(record->target)]);
+      AddLoaded(*record, &ScriptsOf(used, FolderViewOf(record->target), last, lastFolder));
   }
   const std::lock_guard<std::mutex> lock(recordsMutex_);
-  // What each folder has of the highlighter already, by its place in highlighter_.
-  std::map<std::string, std::vector<bool>> added;
+  // What each folder has of the highlighter already, by its place in highlighter_. A
+  // folder's files come one after another, so each folder is looked up once.
+  std::map<std::string, std::vector<bool>, std::less<>> added;
+  std::vector<bool>* has = nullptr;
+  const BrushScripts* scripts = nullptr;
+  std::string_view hasFolder;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (files_[i].highlighter == SiteFile::kNoHighlighter)
       continue;
-    std::string pageFolder = PageFolderOf(i);
-    const auto folder = used.find(pageFolder);
-    std::vector<bool>& has = added[std::move(pageFolder)];
-    has.resize(highlighter_.size());
-    has[files_[i].highlighter] = true;
-    if (folder != used.end() && Loads(folder->second, highlighter_[files_[i].highlighter].path))
+    const std::string_view pageFolder = PageFolderOf(i);
+    if (has == nullptr || pageFolder != hasFolder) {
+      auto at = added.find(pageFolder);
+      if (at == added.end())
+        at = added.emplace(std::string(pageFolder), std::vector<bool>()).first;
+      has = &at->second;
+      hasFolder = at->first;
+      has->resize(highlighter_.size());
+      const auto folder = used.find(pageFolder);
+      scripts = folder != used.end() ? &folder->second : nullptr;
+    }
+    (*has)[files_[i].highlighter] = true;
+    if (scripts != nullptr && Loads(*scripts, highlighter_[files_[i].highlighter].path))
       continue;
     files_[i].notCopied = true;
     CopyIsStale(files_[i]);
   }
   // A page made now may load what its folder's earlier pages did not.
   const std::size_t before = files_.size();
+  LoadedFiles loaded(highlighter_);
   for (const auto& [folder, scripts] : used) {
     const auto has = added.find(folder);
     if (has == added.end() && InputHasHighlighter(folder))
       continue;
-    for (std::size_t k = 0; k < highlighter_.size(); ++k) {
-      if ((has == added.end() || !has->second[k]) && Loads(scripts, highlighter_[k].path))
+    for (const std::size_t k : loaded.Of(scripts)) {
+      if (has == added.end() || !has->second[k])
         AddHighlighterFile(folder, k);
     }
   }
   console_.AddTasks(files_.size() - before);
 }
 
-std::string Site_CL::PageFolderOf(std::size_t index) const {
+std::string_view Site_CL::PageFolderOf(std::size_t index) const {
   // FOLDER/SyntaxHighlighter/PATH: the file's path within the highlighter has as many names
   // as its entry in highlighter_.
   const HighlighterFile& file = highlighter_[files_[index].highlighter];
-  std::string folder = files_[index].path;
+  std::string_view folder = files_[index].path;
   for (std::size_t names = std::count(file.path.begin(), file.path.end(), '/') + 2; names > 0;
        --names) {
     const std::size_t at = folder.rfind(platform::kPathSeparator);
-    folder.resize(at == std::string::npos ? 0 : at);
+    folder = folder.substr(0, at == std::string_view::npos ? 0 : at);
   }
   return folder;
 }
@@ -296,10 +385,10 @@ void Site_CL::WriteHighlighterFile(std::size_t index) {
   // The very file this program wrote, unchanged, is known in one look.
   const auto known = previousCopies_.find(relative);
   if (known != previousCopies_.end() && !options_.force && previousProgramSame_ &&
-      known->second.stamp.size == bytes.size() &&
+      known->second.get().stamp.size == bytes.size() &&
       out_.IsStill(relative, IdentityOf(known->second))) {
     RecordCopy(index, IdentityOf(known->second));
-    console_.Report(output_ + platform::kPathSeparator + relative, messages);
+    console_.Done();
     return;
   }
   const platform::BelowKind found = out_.Look(relative, &copy);

@@ -59,6 +59,8 @@ std::size_t Site_CL::CheckLinks() {
   pages.reserve(documents_.size());
   std::vector<const SitePage*> recordOf;  // by page of the check
   recordOf.reserve(documents_.size());
+  std::vector<std::size_t> documentOf;  // by page of the check
+  documentOf.reserve(documents_.size());
   // What the run knows of paths below the output, as views of the pages' and files' paths
   // (both lists have their room before the first view is taken).
   std::unordered_map<std::string_view, PathKind> known;
@@ -82,21 +84,31 @@ std::size_t Site_CL::CheckLinks() {
         record->links = FormatPageLinks(*links);
       }
     }
-    pages.push_back({Join(source_, documents_[i].path), ToForwardSlashes(record->target),
-                     links ? &*links : nullptr});
+    // The page's name in messages is made once a link of it is found broken.
+    pages.push_back({std::string(), ToForwardSlashes(record->target), links ? &*links : nullptr});
     known.emplace(pages.back().path, PathKind::File);
     recordOf.push_back(&*record);
+    documentOf.push_back(i);
   }
   for (const SiteFile& file : files_) {
-    if (file.copy && !file.notCopied)
+    if (!file.copy || file.notCopied)
+      continue;
+    // Where the system's separator is '/' the file's own path is the one the check asks.
+    if (platform::kPathSeparator == '/')
+      known.emplace(file.path, PathKind::File);
+    else
       known.emplace(filePaths.emplace_back(ToForwardSlashes(file.path)), PathKind::File);
   }
   // Anything else is asked of the system: files put into the output by hand, and folders.
+  // Thousands of links lead to nothing on a large site: each is asked from the output
+  // folder held open.
+  platform::FolderLooks looks;
+  looks.Open(output_);
   const PathKindFn kindOf = [&](std::string_view path) {
     if (const auto found = known.find(path); found != known.end())
       return found->second;
     platform::FileStatus status;
-    if (!platform::StatusOf(Join(output_, ToNativeSeparators(path)), &status))
+    if (!looks.StatusOf(ToNativeSeparators(path), &status))
       return PathKind::Missing;
     if (status.kind == platform::FileKind::Regular)
       return PathKind::File;
@@ -157,6 +169,9 @@ std::size_t Site_CL::CheckLinks() {
       ++at->second.pages;
       continue;
     }
+    std::string& source = pages[link.page].source;
+    if (source.empty())
+      source = Join(source_, documents_[documentOf[link.page]].path);
     out.push_back(BrokenLinkMessage(pages[link.page], link));
   }
   const std::string here = WithoutTrailingSeparators(platform::FullPath("."));
@@ -184,6 +199,10 @@ std::size_t Site_CL::CheckLinks() {
     }
     *linkLines_ = std::move(out);
   } else {
+    std::size_t size = 0;
+    for (const std::string& line : out)
+      size += line.size() + 1;
+    lines.reserve(size);
     for (const std::string& line : out)
       lines.append(line).push_back('\n');
   }

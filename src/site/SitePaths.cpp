@@ -115,12 +115,12 @@ bool IsWithin(const std::string& folder, const std::string& relative) {
           relative[folder.size()] == platform::kPathSeparator);
 }
 
-void AddFoldersOf(const std::string& path, std::vector<std::string>* folders) {
+void AddFoldersOf(const std::string& path, std::vector<std::string_view>* folders) {
   // The folders of the path before come last: those this path shares with it are there.
   // Below the last folder added, all of them are: its own folders came with it.
   std::size_t from = 0;
   if (!folders->empty()) {
-    const std::string& last = folders->back();
+    const std::string_view last = folders->back();
     if (path.size() > last.size() && path[last.size()] == platform::kPathSeparator &&
         path.compare(0, last.size(), last) == 0)
       from = last.size() + 1;

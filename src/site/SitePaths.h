@@ -44,8 +44,9 @@ namespace tarvix {
 // True when `relative` is `folder` or lies below it ("" holds everything).
 [[nodiscard]] bool IsWithin(const std::string& folder, const std::string& relative);
 
-// Adds the folders that hold `path` below the output folder, each folder once where paths
-// come in order (the walk's): `folders` is to be sorted and made unique afterwards.
-void AddFoldersOf(const std::string& path, std::vector<std::string>* folders);
+// Adds the folders that hold `path` below the output folder, as views of `path`, each
+// folder once where paths come in order (the walk's): `folders` is to be sorted and made
+// unique afterwards.
+void AddFoldersOf(const std::string& path, std::vector<std::string_view>* folders);
 
 }  // namespace tarvix

@@ -97,6 +97,21 @@ std::string Site_CL::OptionsText() const {
   return text;
 }
 
+std::vector<std::string> Site_CL::InputsUsed() const {
+  // The state names each input relative to the output folder; the preview's watcher wants
+  // a path it can open from here. Made when asked: a run of the program never asks.
+  std::vector<std::string> inputs;
+  if (!inputsKnown_)
+    return inputs;
+  for (const SiteDocument& document : documents_) {
+    if (!document.record)
+      continue;
+    for (const SiteInput& input : document.record->inputs)
+      inputs.push_back(outputReal_ + platform::kPathSeparator + input.path);
+  }
+  return inputs;
+}
+
 int Site_CL::Run() {
   // Memory that runs out anywhere in the run ends it as it ends a single page's.
   try {
@@ -153,8 +168,10 @@ int Site_CL::RunSite() {
   StateText state;
   if (!ReadState(console, &state))
     return 255;
-  const WalkPlace place{source_, sourceReal_, outputFolder_, options_.replaceExt != 0,
-                        platform::FileClockNow()};
+  in_.Open(source_);
+  const WalkPlace place{
+      source_, sourceReal_, outputFolder_, options_.replaceExt != 0, platform::FileClockNow(),
+      &in_};
   SiteWalk walk = WalkInput(place, std::move(state.listings));
   documents_ = std::move(walk.documents);
   files_ = std::move(walk.files);
@@ -197,14 +214,7 @@ int Site_CL::RunSite() {
   removed += RemoveStale(console);
   const std::size_t broken = CheckLinks();
   const bool stateWritten = FinishState(console);
-  // The state names each input relative to the output folder; the preview's watcher wants
-  // a path it can open from here.
-  for (const SiteDocument& document : documents_) {
-    if (!document.record)
-      continue;
-    for (const SiteInput& input : document.record->inputs)
-      inputsUsed_.push_back(outputReal_ + platform::kPathSeparator + input.path);
-  }
+  inputsKnown_ = true;
   std::size_t failed = failed_ + walkErrors_.size() + (stateWritten ? 0 : 1);
   if (options_.strict)
     failed += broken;

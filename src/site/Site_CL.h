@@ -64,7 +64,7 @@ class Site_CL {
   [[nodiscard]] int Run();
   // The files the pages of the run were made from (documents, templates, include files),
   // named as the pages' runs named them: what a live preview watches besides the input.
-  [[nodiscard]] const std::vector<std::string>& InputsUsed() const { return inputsUsed_; }
+  [[nodiscard]] std::vector<std::string> InputsUsed() const;
   // The pages and copies the run wrote and the outputs it removed, relative to the output
   // folder with '/' between names, in no particular order: what a live preview tells the
   // pages open in a browser.
@@ -127,13 +127,14 @@ class Site_CL {
   std::string optionsText_;
   std::vector<std::string> pageArguments_;  // after the document and its -o
   platform::BelowFolder out_;  // the output folder, below which nothing is reached by a link
+  platform::FolderLooks in_;   // the input folder, for the looks at what lies below it
   // Guards, while the workers run, the records' shared fields (SiteRecords.h), the stale
   // outputs' lists, the listings, the journal and outputsChanged_: what a state written
   // meanwhile reads, and what several workers add to.
   std::mutex recordsMutex_;
   SiteConsole_CL console_;
-  std::vector<std::string> inputsUsed_;               // for InputsUsed
   std::vector<std::string>* linkLines_ = nullptr;     // for SayLinksAsChanges
+  bool inputsKnown_ = false;                          // the run got as far as InputsUsed tells
   std::function<void(const std::string&)> pageTold_;  // for TellPagesWritten
   std::atomic<std::size_t> pagesTold_{0};
 
@@ -167,7 +168,7 @@ class Site_CL {
   void AdoptState(SiteState state);
   // Keeps what the previous run made whose source this walk no longer has: stale outputs.
   // What lies below a folder of the input that could not be read is kept instead.
-  void FindStale(const SiteState& state);
+  void FindStale(SiteState& state);
   // Drops what the state says that no walk of ours could have made: it narrows a run, and
   // never names a file elsewhere.
   void CheckStateRecords(SiteState* state) const;
@@ -189,7 +190,10 @@ class Site_CL {
   bool previousProgramSame_ = false;  // the previous state was written by this program
   // The state under the name earlier programs gave it, removed once the new one is written.
   std::optional<platform::FileIdentity> earlierState_;
-  std::unordered_map<std::string, SiteInput> previousCopies_;  // by path
+  // The previous run's copies, and the same by path (views of their paths); those found
+  // stale or written again leave the map, not the list.
+  std::vector<SiteInput> previousCopyRecords_;
+  std::unordered_map<std::string_view, std::reference_wrapper<const SiteInput>> previousCopies_;
   // What the state records beside this run's own: the previous run's outputs whose sources
   // are gone (until removed, or for good with -keep), and the folders the outputs lie in.
   std::vector<SitePage> stalePages_;
@@ -274,8 +278,8 @@ class Site_CL {
   void RunPool(std::size_t count, int jobs, bool writesState,
                const std::function<void(std::size_t)>& task);
   [[nodiscard]] bool UpToDate(const SitePage& page) const;
-  // The path to open an input by, from the path the state records (relative to the output).
-  [[nodiscard]] std::string InputPath(const std::string& recorded) const;
+  // The stamp of an input, from the path the state records (relative to the output).
+  [[nodiscard]] platform::FileStamp InputStamp(const std::string& recorded) const;
   void ConvertPage(std::size_t index);
   void CopyFile(std::size_t index);
   void Record(std::size_t index, std::optional<SitePage> record);
@@ -340,7 +344,8 @@ class Site_CL {
   [[nodiscard]] bool InputHasHighlighter(const std::string& folder) const;
   void WriteHighlighterFile(std::size_t index);
   // The folder of the pages that highlighter file `index` serves.
-  [[nodiscard]] std::string PageFolderOf(std::size_t index) const;
+  // A view of the file's path.
+  [[nodiscard]] std::string_view PageFolderOf(std::size_t index) const;
 
   Navigation_CL navigation_;
   std::vector<HighlighterFile> highlighter_;

@@ -5,12 +5,12 @@
 #include <set>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "platform/Platform.h"
 #include "site/SitePaths.h"
 #include "site/Site_CL.h"
+#include "site/ViewSet.h"
 #include "text/Text.h"
 
 namespace tarvix {
@@ -211,30 +211,31 @@ void Site_CL::CheckStateRecords(SiteState* state) const {
   });
 }
 
-void Site_CL::FindStale(const SiteState& state) {
+void Site_CL::FindStale(SiteState& state) {
   // Views of the paths, which outlive the look-ups.
-  std::unordered_set<std::string_view> outputs;
-  outputs.reserve(documents_.size() + files_.size());
+  ViewSet outputs(documents_.size() + files_.size());
   for (const SiteDocument& document : documents_)
-    outputs.insert(document.target);
+    outputs.Insert(document.target);
   for (const SiteFile& file : files_)
-    outputs.insert(file.path);
-  std::unordered_set<std::string_view> seen;
+    outputs.Insert(file.path);
+  ViewSet seen;
   for (const SitePage& page : state.pages) {
-    if (outputs.count(page.target) != 0 || !seen.insert(page.target).second)
+    if (outputs.Contains(page.target) || !seen.Insert(page.target))
       continue;
     (BelowUnreadable(walkErrors_, page.document) ? keptPages_ : stalePages_).push_back(page);
   }
-  previousCopies_.reserve(state.copies.size());
-  for (const SiteInput& copy : state.copies) {
+  // The records stay where they are, looked up by their paths: a large site has thousands.
+  previousCopyRecords_ = std::move(state.copies);
+  previousCopies_.reserve(previousCopyRecords_.size());
+  for (const SiteInput& copy : previousCopyRecords_) {
     previousCopies_.emplace(copy.path, copy);
-    if (outputs.count(copy.path) == 0 && seen.insert(copy.path).second)
+    if (!outputs.Contains(copy.path) && seen.Insert(copy.path))
       (BelowUnreadable(walkErrors_, copy.path) ? keptCopies_ : staleCopies_).push_back(copy);
   }
   // What a run made but may not have recorded: where this walk writes it anyway, it will
   // be written again; elsewhere it is stale like any output.
   for (const SiteInput& made : state.made) {
-    if (outputs.count(made.path) == 0)
+    if (!outputs.Contains(made.path))
       (BelowUnreadable(walkErrors_, made.path) ? keptMade_ : staleMade_).push_back(made);
   }
   for (const std::string& folder : state.folders)
@@ -307,7 +308,7 @@ void Site_CL::FindPageSources() {
   // seen from there, then its path below it.
   const std::string& sourceSeen = sourceSeen_;
   // Views of the records' paths, which stay while the files are marked.
-  std::unordered_set<std::string_view> used;
+  ViewSet used(documents_.size());
   for (const SiteDocument& document : documents_) {
     if (!document.record)
       continue;
@@ -315,12 +316,12 @@ void Site_CL::FindPageSources() {
       if (input.path.compare(0, sourceSeen.size(), sourceSeen) == 0 &&
           input.path.size() > sourceSeen.size() + 1 &&
           input.path[sourceSeen.size()] == platform::kPathSeparator)
-        used.insert(std::string_view(input.path).substr(sourceSeen.size() + 1));
+        used.Insert(std::string_view(input.path).substr(sourceSeen.size() + 1));
     }
   }
   const std::lock_guard<std::mutex> lock(recordsMutex_);
   for (SiteFile& file : files_) {
-    file.notCopied = used.count(file.path) != 0;
+    file.notCopied = used.Contains(file.path);
     if (file.notCopied)
       CopyIsStale(file);
   }
@@ -405,8 +406,9 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   }
 
   // The folders that hold this run's outputs stay; of the others, those left empty go,
-  // the deepest first so that a folder emptied by its subfolder's removal goes too.
-  std::vector<std::string> folders;
+  // the deepest first so that a folder emptied by its subfolder's removal goes too. They
+  // are views of the outputs' paths, which stay put meanwhile.
+  std::vector<std::string_view> folders;
   for (const SiteDocument& document : documents_)
     AddFoldersOf(document.target, &folders);
   for (const SiteFile& file : files_) {
@@ -427,9 +429,13 @@ std::size_t Site_CL::RemoveStale(MessageSink_CL& console) {
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   std::vector<std::string> old;
   {
+    // A site whose folders stay as they were, as an unchanged rerun's do, keeps the list
+    // it has: nothing is gone, and nothing is copied.
     const std::lock_guard<std::mutex> lock(recordsMutex_);
+    if (std::equal(folders.begin(), folders.end(), stateFolders_.begin(), stateFolders_.end()))
+      return removed;
     old.swap(stateFolders_);
-    stateFolders_ = folders;
+    stateFolders_.assign(folders.begin(), folders.end());
   }
   std::vector<std::pair<std::ptrdiff_t, std::string>> gone;  // its depth, the folder
   for (std::string& folder : old) {

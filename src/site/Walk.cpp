@@ -3,8 +3,12 @@
 #include "site/Walk.h"
 
 #include <algorithm>
-#include <map>
+#include <new>
+#include <optional>
 #include <set>
+#include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "lex/Header.h"
 #include "platform/Platform.h"
@@ -36,6 +40,45 @@ std::string TargetOf(const WalkPlace& place, const std::string& document) {
   return WithoutExtension(page) + header.output_ext;
 }
 
+// A folder the walk has yet to read, relative to the input folder.
+struct Pending {
+  std::string relative;
+  bool link = false;
+};
+
+// A level this large has its folders looked at on two threads: on a rerun, whose listings
+// come from the state, the looks are most of the walk's time, and each waits on the
+// system alone.
+constexpr std::size_t kLevelForTwoThreads = 256;
+
+// What each folder of `level` is; `known` false where nothing can be found.
+void LookAtLevel(const WalkPlace& place, const std::vector<Pending>& level,
+                 std::vector<platform::FileStatus>* statuses, std::vector<char>* known) {
+  statuses->assign(level.size(), platform::FileStatus());
+  known->assign(level.size(), 0);
+  const auto look = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      const std::string& relative = level[i].relative;
+      (*known)[i] = place.looks != nullptr
+                        ? place.looks->StatusOf(relative, &(*statuses)[i])
+                        : platform::StatusOf(Join(place.source, relative), &(*statuses)[i]);
+    }
+  };
+  const std::size_t half = level.size() / 2;
+  std::optional<std::thread> helper;
+  if (level.size() >= kLevelForTwoThreads) {
+    // A thread the system will not give leaves its half to this one.
+    try {
+      helper.emplace(look, half, level.size());
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  look(0, helper ? half : level.size());
+  if (helper)
+    helper->join();
+}
+
 }  // namespace
 
 SiteWalk WalkInput(const WalkPlace& place,
@@ -47,26 +90,28 @@ SiteWalk WalkInput(const WalkPlace& place,
   // links that stay inside the input folder can reach one folder along many paths, or one
   // inside itself. The walk goes level by level, and in each level the folders themselves
   // come before the links to folders, so a folder is walked at its own place.
-  struct Pending {
-    std::string relative;
-    bool link = false;
-  };
   std::set<std::pair<std::uint64_t, std::uint64_t>> walked;
   // An output inside the input is never walked: its pages are no documents.
   if (place.outputFolder)
     walked.insert(*place.outputFolder);
   std::vector<Pending> level{{std::string(), false}};
+  std::vector<platform::FileStatus> statuses;  // by folder of the level
+  std::vector<char> looked;                    // by folder: its status was found
   for (std::size_t depth = 0; !level.empty(); ++depth) {
     std::stable_partition(level.begin(), level.end(), [](const Pending& p) { return !p.link; });
     std::vector<Pending> next;
-    for (const Pending& folder : level) {
-      const std::string folderPath = Join(place.source, folder.relative);
-      platform::FileStatus status;
-      const bool known = platform::StatusOf(folderPath, &status);
+    LookAtLevel(place, level, &statuses, &looked);
+    for (std::size_t at = 0; at < level.size(); ++at) {
+      Pending& folder = level[at];
+      // The folder's whole path, for a listing made again and for the messages: most
+      // folders of a rerun need neither.
+      const auto folderPath = [&] { return Join(place.source, folder.relative); };
+      const platform::FileStatus& status = statuses[at];
+      const bool known = looked[at] != 0;
       if (known && !walked.insert({status.device, status.inode}).second)
         continue;
       if (depth >= kMaxFolderDepth) {
-        walk.errors.push_back({folderPath, folder.relative, std::string(kTooDeep)});
+        walk.errors.push_back({folderPath(), folder.relative, std::string(kTooDeep)});
         continue;
       }
       std::vector<platform::FolderEntry> entries;
@@ -78,8 +123,8 @@ SiteWalk WalkInput(const WalkPlace& place,
         // change between runs.
         entries = std::move(previous->second.entries);
       } else {
-        if (!platform::ListFolder(folderPath, &entries)) {
-          walk.errors.push_back({folderPath, folder.relative, std::string()});
+        if (!platform::ListFolder(folderPath(), &entries)) {
+          walk.errors.push_back({folderPath(), folder.relative, std::string()});
           continue;
         }
         std::erase_if(entries, [](const platform::FolderEntry& entry) {
@@ -95,9 +140,8 @@ SiteWalk WalkInput(const WalkPlace& place,
       const bool keepListing =
           known && status.changeTime != 0 &&
           status.changeTime < place.start - kSettledSeconds * platform::kStampUnitsPerSecond;
-      walk.folders.push_back(folder.relative);
       for (platform::FolderEntry& entry : entries) {
-        const std::string relative = Join(folder.relative, entry.name);
+        std::string relative = Join(folder.relative, entry.name);
         // A link is followed only when it stays inside the input folder; what it leads to
         // may have changed while its folder did not.
         if (entry.link) {
@@ -112,31 +156,34 @@ SiteWalk WalkInput(const WalkPlace& place,
         }
         if (entry.kind == platform::EntryKind::File) {
           if (IsDocument(entry.name)) {
-            documents.push_back(relative);
+            documents.push_back(std::move(relative));
           } else {
-            files.push_back(relative);
+            files.push_back(std::move(relative));
           }
         } else if (entry.kind == platform::EntryKind::Folder) {
-          next.push_back({relative, entry.link});
+          next.push_back({std::move(relative), entry.link});
         }
       }
       // The kind found above for a link is not kept: the state writes a link as a link.
       if (keepListing)
         walk.listings.push_back({folder.relative, status.changeTime, status.device, status.inode,
                                  std::move(entries)});
+      walk.folders.push_back(std::move(folder.relative));
     }
     level = std::move(next);
   }
   std::sort(documents.begin(), documents.end());
   std::sort(files.begin(), files.end());
-  std::map<std::string, std::size_t> writers;
+  // How many documents write each page, by views of the targets: the documents have all
+  // their room before the first is made, and stay put.
+  std::unordered_map<std::string_view, std::size_t> writers;
+  writers.reserve(documents.size());
   walk.documents.reserve(documents.size());
   for (std::string& document : documents) {
-    std::string target = TargetOf(place, document);
-    ++writers[target];
     SiteDocument& walked = walk.documents.emplace_back();
+    walked.target = TargetOf(place, document);
     walked.path = std::move(document);
-    walked.target = std::move(target);
+    ++writers[walked.target];
   }
   // Two documents that write one page (a.md and a.MD) would take turns at it from run to
   // run: neither is written, and both are told.

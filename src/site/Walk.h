@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "site/SiteRecords.h"
 #include "site/SiteState.h"
 
@@ -29,6 +30,8 @@ struct WalkPlace {
   std::optional<std::pair<std::uint64_t, std::uint64_t>> outputFolder;
   bool replaceExt = false;  // -ext: a document's own header may name its page's extension
   std::int64_t start = 0;   // the walk's start, by the file system's clock
+  // The input folder held open, for the looks at its folders; by path when not given.
+  const platform::FolderLooks* looks = nullptr;
 };
 
 // What the walk found.

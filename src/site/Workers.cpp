@@ -94,14 +94,15 @@ void Site_CL::RunPool(std::size_t count, int jobs, bool writesState,
     worker.join();
 }
 
-std::string Site_CL::InputPath(const std::string& recorded) const {
-  // A file of the input is named from the input folder: the same file as from the output
-  // folder, where the system would climb out of it and down again name by name.
+platform::FileStamp Site_CL::InputStamp(const std::string& recorded) const {
+  // A file of the input is looked at from the input folder held open: the same file as
+  // from the output folder, where the system would climb out of it and down again name by
+  // name.
   const std::size_t seen = sourceSeen_.size();
   if (seen != 0 && recorded.size() > seen + 1 && recorded.compare(0, seen, sourceSeen_) == 0 &&
       recorded[seen] == platform::kPathSeparator)
-    return Join(source_, recorded.substr(seen + 1));
-  return Join(output_, recorded);
+    return in_.StampOf(std::string_view(recorded).substr(seen + 1));
+  return platform::StampOf(Join(output_, recorded));
 }
 
 bool Site_CL::UpToDate(const SitePage& page) const {
@@ -116,7 +117,7 @@ bool Site_CL::UpToDate(const SitePage& page) const {
        (page.inode != 0 && found != IdentityOf(page))))
     return false;
   for (const SiteInput& input : page.inputs) {
-    if (platform::StampOf(InputPath(input.path)) != input.stamp)
+    if (InputStamp(input.path) != input.stamp)
       return false;
   }
   return true;
@@ -149,18 +150,19 @@ void Site_CL::RecordCopy(std::size_t index, const std::optional<platform::FileId
 void Site_CL::ConvertPage(std::size_t index) {
   SiteDocument& entry = documents_[index];
   const std::string& relative = entry.path;
+  // Most pages of a rerun are up to date: told in a few looks, with nothing to say.
+  if (!entry.collides && !options_.force && entry.previous && UpToDate(*entry.previous)) {
+    RecordUpToDate(index);
+    ++upToDate_;
+    console_.Done();
+    return;
+  }
   const std::string document = Join(source_, relative);
   CollectedMessages_CL messages;
   if (entry.collides) {
     messages.Message(std::string(kTwoSources) + Join(output_, entry.target), MessageStream::Error);
     ++failed_;
     Record(index, std::nullopt);
-    console_.Report(document, messages);
-    return;
-  }
-  if (!options_.force && entry.previous && UpToDate(*entry.previous)) {
-    RecordUpToDate(index);
-    ++upToDate_;
     console_.Report(document, messages);
     return;
   }
@@ -276,17 +278,17 @@ void Site_CL::ConvertPage(std::size_t index) {
 
 void Site_CL::CopyFile(std::size_t index) {
   const SiteFile& file = files_[index];
-  const std::string& relative = file.path;
-  const std::string from = Join(source_, relative);
-  CollectedMessages_CL messages;
   if (file.notCopied) {
-    console_.Report(from, messages);
+    console_.Done();
     return;
   }
   if (file.highlighter != SiteFile::kNoHighlighter) {
     WriteHighlighterFile(index);
     return;
   }
+  const std::string& relative = file.path;
+  const std::string from = Join(source_, relative);
+  CollectedMessages_CL messages;
   const platform::FileStamp source = platform::StampOf(from);
   platform::FileIdentity copy;
   const platform::BelowKind found = out_.Look(relative, &copy);

@@ -121,6 +121,30 @@ TEST(Below, TemporaryNamesAndTheSweep) {
 
 // A link below the folder, where a folder, a file or the name itself was, is never
 // followed: nothing outside is written, looked into or removed.
+TEST(Below, IsStillKnowsOnlyTheVeryFileAsItWas) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("out"));
+  BelowFolder below;
+  ASSERT_TRUE(below.Open(dir.PathOf("out")));
+  ASSERT_EQ(below.MakeFolders("a/b"), BelowResult::kDone);
+  const FileIdentity first = WriteNew(below, "a/b/page.html", "one");
+  ASSERT_NE(first, FileIdentity());
+  EXPECT_TRUE(below.IsStill("a/b/page.html", first));
+  // Not what we know of it: another file in its place, no identity, no plain name, nothing
+  // there, and a name longer than any the system takes.
+  const FileIdentity second = WriteNew(below, "a/b/page.html", "two!");
+  EXPECT_FALSE(below.IsStill("a/b/page.html", first));
+  EXPECT_TRUE(below.IsStill("a/b/page.html", second));
+  EXPECT_FALSE(below.IsStill("a/b/page.html", FileIdentity()));
+  EXPECT_FALSE(below.IsStill("a/b/../b/page.html", second));
+  EXPECT_FALSE(below.IsStill("a/b/none.html", second));
+  EXPECT_FALSE(below.IsStill(std::string(70000, 'x'), second));
+  // A link to the very file is no file of ours.
+  if (MakeLink(dir.PathOf("out/a/b/page.html"), dir.PathOf("out/a/link.html"), false)) {
+    EXPECT_FALSE(below.IsStill("a/link.html", second));
+  }
+}
+
 TEST(Below, LinksBelowAreNeverFollowed) {
   ScopedTempDir dir;
   fs::create_directories(dir.PathOf("out/real"));

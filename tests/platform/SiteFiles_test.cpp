@@ -58,6 +58,66 @@ TEST(SiteFiles, ListFolderStampAndMakeFolders) {
   EXPECT_EQ(RealPath(dir.PathOf("nothing")), "");
 }
 
+TEST(SiteFiles, FolderLooksAnswerAsTheWholePathsDo) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.PathOf("in/sub"));
+  fs::create_directories(dir.PathOf("elsewhere"));
+  dir.WriteFile("in/f.md", "12345");
+  dir.WriteFile("in/sub/g.md", "ab");
+  dir.WriteFile("elsewhere/h.md", "xyz");
+  std::vector<std::string> names = {"",        "f.md",   "sub",         "sub/g.md",
+                                    "missing", "f.md/x", "sub/../f.md", "sub/"};
+#ifndef _WIN32
+  // Links are followed, as a look by the whole path follows them.
+  fs::create_symlink(dir.PathOf("elsewhere"), dir.PathOf("in/link"));
+  fs::create_symlink(dir.PathOf("in/f.md"), dir.PathOf("in/sub/to-f.md"));
+  fs::create_symlink(dir.PathOf("in/nothing"), dir.PathOf("in/dangling"));
+  names.insert(names.end(), {"link", "link/h.md", "sub/to-f.md", "dangling", "link/../in/f.md"});
+#endif
+  const std::string in = dir.PathOf("in");
+  FolderLooks looks;
+  looks.Open(in);
+  for (const std::string& name : names) {
+    const std::string relative = Native(name);
+    const std::string whole = relative.empty() ? in : in + kPathSeparator + relative;
+    FileStatus byPath;
+    FileStatus byLooks;
+    const bool found = StatusOf(whole, &byPath);
+    ASSERT_EQ(looks.StatusOf(relative, &byLooks), found) << name;
+    if (found) {
+      EXPECT_EQ(byLooks.kind, byPath.kind) << name;
+      EXPECT_EQ(byLooks.size, byPath.size) << name;
+      EXPECT_EQ(byLooks.device, byPath.device) << name;
+      EXPECT_EQ(byLooks.inode, byPath.inode) << name;
+      EXPECT_EQ(byLooks.changeTime, byPath.changeTime) << name;
+    }
+    EXPECT_EQ(looks.StampOf(relative), StampOf(whole)) << name;
+  }
+  FileStatus status;
+  ASSERT_TRUE(looks.StatusOf("", &status));
+  EXPECT_EQ(status.kind, FileKind::Folder);
+  EXPECT_EQ(looks.StampOf("f.md").size, 5u);
+  EXPECT_FALSE(looks.StampOf("missing").exists);
+#ifndef _WIN32
+  EXPECT_EQ(looks.StampOf(Native("link/h.md")).size, 3u);
+#endif
+  // Nothing is kept between looks: a file made or changed since is seen as it is now.
+  dir.WriteFile("in/new.md", "1");
+  EXPECT_EQ(looks.StampOf("new.md").size, 1u);
+  dir.WriteFile("in/f.md", "123");
+  EXPECT_EQ(looks.StampOf("f.md").size, 3u);
+
+  // A folder that cannot be held is looked at by the whole paths, once it is there.
+  FolderLooks later;
+  later.Open(dir.PathOf("later"));
+  EXPECT_FALSE(later.StatusOf("", &status));
+  EXPECT_FALSE(later.StampOf("a.md").exists);
+  fs::create_directories(dir.PathOf("later"));
+  dir.WriteFile("later/a.md", "ab");
+  EXPECT_TRUE(later.StatusOf("", &status));
+  EXPECT_EQ(later.StampOf("a.md").size, 2u);
+}
+
 // Writes `bytes` (or copies `from`) as `relative` below `below`; the commit's result.
 BelowResult WriteBelow(const BelowFolder& below, const std::string& relative,
                        std::string_view bytes, const std::string* from = nullptr) {

@@ -204,6 +204,28 @@ TEST(LinkCheck, ReportsEachBrokenLinkOnceInPageOrder) {
             "s/o.md: broken link \"a%22b%01.html\" (no such file)");
 }
 
+TEST(LinkCheck, FragmentsIntoTheirOwnPageReadAsAddresses) {
+  // Each link is read as a browser reads the address: blanks at its ends dropped, tabs
+  // inside dropped, a backslash read as a slash, the fragment matched as written or
+  // decoded.
+  const PageLinks page{{"a b", "a/b", "tabhere", "x", "a%zz"},
+                       {"#a%20b", "#a b", "#a\\b", " #x ", "#tab\there", "#nope", "#a%zz", "#Top",
+                        "#", "#a%2Fb", "#x\x7F", "#%78"}};
+  const std::vector<LinkPage> pages = {{"s/p.md", "d/p.html", &page}};
+  std::vector<std::string> asked;
+  const std::vector<BrokenLink> broken = CheckSiteLinks(pages, [&](std::string_view path) {
+    asked.emplace_back(path);
+    return PathKind::Missing;
+  });
+  std::vector<std::string> lines;
+  for (const BrokenLink& b : broken)
+    lines.push_back(BrokenLinkMessage(pages[b.page], b));
+  EXPECT_EQ(lines, (Strings{"s/p.md: broken link \"#nope\" (no such id)",
+                            "s/p.md: broken link \"#x%7F\" (no such id)"}));
+  // A link into its own page asks nothing of the system.
+  EXPECT_TRUE(asked.empty());
+}
+
 TEST(LinkRecord, RoundTripsAnyBytes) {
   std::string everyByte;
   for (int b = 0; b < 256; ++b)
