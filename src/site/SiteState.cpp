@@ -689,7 +689,7 @@ constexpr std::string_view kTextRecord = "text\t";
 constexpr std::size_t kKeyBytes = 96;
 // How many records on a record changed or gone is looked for, and after how many records in
 // a row not found so the base's records are found by their first lines.
-constexpr std::size_t kLookAhead = 4;
+constexpr std::size_t kLookAhead = 8;
 constexpr std::size_t kMissesBeforeIndex = 16;
 
 // The text's body and the fields of its check line (the last line), the check passed.
