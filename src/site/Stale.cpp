@@ -40,7 +40,10 @@ bool Site_CL::ReadState(MessageSink_CL& console, StateText* read) {
   // state past the base bound waits for the walk, which tells how many documents it may
   // speak for.
   SiteState& state = read->state;
-  if (!TakeKeptStateInto(read)) {
+  // A state kept by the run before was checked when it was first read, and holds besides
+  // only what that run made.
+  const bool kept = TakeKeptStateInto(read);
+  if (!kept) {
     // Which files were read, looked at before and after: a file replaced meanwhile is not
     // known to hold what was read.
     platform::FileIdentity before;
@@ -85,7 +88,8 @@ bool Site_CL::ReadState(MessageSink_CL& console, StateText* read) {
       console.Message(DetailLine(output_, kOtherSiteDetail), MessageStream::Error);
       return false;
     }
-    CheckStateRecords(&state);
+    if (!kept)
+      CheckStateRecords(&state);
   }
   if (read->parsed == StateRead::kRead && state.program == programText_ &&
       state.options == optionsText_) {
