@@ -149,9 +149,10 @@ inline constexpr std::string_view kSiteNewsName = ".ht-tarvix-news";
 // line), and each "keep" starts where the one before it ended or further on: news is never
 // longer to apply than the state and the news together.
 
-// The news that makes `state` of `base` (a whole state's text, as FormatSiteState makes it),
-// in `news`; false when it would be longer than `limit` bytes or `base` is not whole, and the
-// state is better written whole. `same` tells whether the state is the base as it is.
+// The news that makes `state` of `base` (a whole state's text as FormatSiteState makes it or
+// ParseSiteState took it: its sum is not taken again), in `news`; false when it would be
+// longer than `limit` bytes or `base` ends in no check line, and the state is better written
+// whole. `same` tells whether the state is the base as it is.
 [[nodiscard]] bool FormatSiteNews(const SiteState& state, std::string_view base, std::size_t limit,
                                   std::string* news, bool* same);
 
